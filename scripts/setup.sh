@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Shared set-up behind ./run and ./test: install the Debian packages that are missing, then
+# configure and build into build/. Safe to run again: apt is skipped when nothing is missing and
+# the build only redoes what changed.
+set -euo pipefail
+
+ZELKGEN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# What building and running the program needs.
+ZELKGEN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
+  libsdl2-dev libjpeg62-turbo-dev)
+# What the tests and benchmarks need besides.
+ZELKGEN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev sox)
+
+package_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# A private PulseAudio serves the sound tests; where another sound server package already
+# provides PulseAudio (pipewire-pulse), installing pulseaudio would fight it, so those tests skip.
+sound_server_packages() {
+  if package_installed pipewire-pulse; then
+    return
+  fi
+  echo pulseaudio pulseaudio-utils
+}
+
+install_missing_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    package_installed "$p" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return
+  fi
+  echo "Installing missing Debian packages: ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+  fi
+  "${sudo[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+build_zelkgen() {
+  local build_dir="$ZELKGEN_ROOT/build"
+  if [ ! -f "$build_dir/build.ninja" ]; then
+    cmake -S "$ZELKGEN_ROOT" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  fi
+  cmake --build "$build_dir"
+}

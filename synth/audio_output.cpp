@@ -1,0 +1,1 @@
+#include "audio_output.h"

@@ -1,0 +1,52 @@
+// The audio output layer: a small, flat set of calls that opens the default output device,
+// creates one user stream whose samples a stream procedure supplies, plays it and stops it.
+// Built over SDL2 audio, so it reaches PipeWire, PulseAudio or ALSA, whichever the system has.
+//
+// A user stream is 44100 frames per second, two channels, signed 16-bit little-endian, left
+// first. The stream procedure runs on SDL's audio thread, is handed the buffer and its length
+// in bytes, and returns the number of bytes it delivered.
+//
+// Every call is made from one thread (the window thread). BASS_ErrorGetCode returns the code
+// of the latest call: 0 after a success, an AudioError value after a failure.
+#pragma once
+
+#include <cstdint>
+
+using HSTREAM = uint32_t;
+using STREAMPROC = uint32_t (*)(HSTREAM handle, void* buffer, uint32_t length, void* user);
+
+enum AudioError : int {
+  // The latest call succeeded.
+  AUDIO_OK = 0,
+  // No output device or sound server could be reached (no card, no server running).
+  AUDIO_ERROR_NO_DEVICE = 1,
+  // The audio driver failed while opening or starting the device.
+  AUDIO_ERROR_DRIVER = 2,
+  // BASS_Init was called while the output was already initialised (a leaked output).
+  AUDIO_ERROR_ALREADY = 3,
+  // A stream call was made before BASS_Init succeeded.
+  AUDIO_ERROR_NOT_INIT = 4,
+  // The stream handle is 0, unknown, or belongs to a stream that has been freed.
+  AUDIO_ERROR_HANDLE = 5,
+  // The requested rate, channel count, flags or device are not supported.
+  AUDIO_ERROR_FORMAT = 6,
+  // Anything else.
+  AUDIO_ERROR_UNKNOWN = -1,
+};
+
+// device -1 is the system's default output; freq the output rate; window and clsid are ignored.
+int BASS_Init(int device, uint32_t freq, uint32_t flags, void* window, const void* clsid);
+// Returns the stream handle, 0 on failure. Only freq 44100, chans 2 and flags 0 are supported.
+HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMPROC proc,
+                          void* user);
+int BASS_ChannelPlay(uint32_t handle, int restart);
+// Stops output at once: when it returns, the stream procedure is not running and will not be
+// called again for this output.
+int BASS_Stop();
+// Releases the device and every stream; harmless when nothing is open.
+int BASS_Free();
+int BASS_ErrorGetCode();
+
+// Test seam, used only by tests: the next call of the given kind fails with the given code.
+enum class AudioCall { Init, StreamCreate, ChannelPlay };
+void AudioOutputFailNextForTesting(AudioCall call, int code);

@@ -1,0 +1,24 @@
+// The process's sound service for whole RIFF/WAVE images held in memory, played through SDL2 on
+// the default output and scaled by the process's wave output volume (wave_volume.h).
+//
+// PlaySoundA(image, nullptr, flags):
+//   SND_MEMORY (4)                        returns when the sound has ended;
+//   SND_MEMORY | SND_ASYNC (5)            returns at once and plays once in the background;
+//   SND_MEMORY | SND_ASYNC | SND_LOOP (13) returns at once and repeats until stopped.
+// PlaySoundA(nullptr, nullptr, 0) stops every sound of this service in the process.
+// Any new sound stops the one before. An image that cannot be parsed or played starts nothing
+// and the call returns false; no default sound is ever played.
+// The service copies the samples it plays, so a caller may free or replace its image at once.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr uint32_t SND_SYNC = 0x0000;
+inline constexpr uint32_t SND_ASYNC = 0x0001;
+inline constexpr uint32_t SND_MEMORY = 0x0004;
+inline constexpr uint32_t SND_LOOP = 0x0008;
+
+bool PlaySoundA(const void* sound, void* module, uint32_t flags);
+
+// True while a sound of the service is playing (for tests and diagnostics).
+bool SoundServiceIsPlaying();
