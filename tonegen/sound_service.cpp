@@ -1,0 +1,244 @@
+#include "sound_service.h"
+
+#include <SDL.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "wave_volume.h"
+
+namespace {
+
+// The largest image the service accepts; well above the tone generator's 12.6 MB, and a bound
+// on what a corrupt size field can make it read.
+constexpr uint32_t kMaxRiffSize = 256u * 1024u * 1024u;
+constexpr int kDeviceBufferFrames = 512;
+
+uint32_t ReadU32(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) |
+         (uint32_t{bytes[3]} << 24);
+}
+uint16_t ReadU16(const uint8_t* bytes) {
+  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+struct WaveFormat {
+  int channels = 0;
+  int frame_rate = 0;
+  int bits = 0;
+  const uint8_t* samples = nullptr;
+  uint32_t frames = 0;
+};
+
+// Reads the RIFF/WAVE image; false for anything the service cannot play.
+bool ParseWave(const uint8_t* image, WaveFormat* format) {
+  if (std::memcmp(image, "RIFF", 4) != 0) return false;
+  const uint32_t riff_size = ReadU32(image + 4);
+  if (riff_size < 4 || riff_size > kMaxRiffSize) return false;
+  if (std::memcmp(image + 8, "WAVE", 4) != 0) return false;
+  const uint64_t end = uint64_t{riff_size} + 8;
+
+  bool have_format = false;
+  bool have_data = false;
+  uint32_t data_size = 0;
+  uint64_t offset = 12;
+  while (offset + 8 <= end && !have_data) {
+    const uint8_t* chunk = image + offset;
+    const uint32_t chunk_size = ReadU32(chunk + 4);
+    const uint64_t body = offset + 8;
+    if (std::memcmp(chunk, "fmt ", 4) == 0) {
+      if (chunk_size < 16 || body + chunk_size > end) return false;
+      const uint16_t tag = ReadU16(chunk + 8);
+      format->channels = ReadU16(chunk + 10);
+      format->frame_rate = static_cast<int>(ReadU32(chunk + 12));
+      const uint32_t bytes_per_second = ReadU32(chunk + 16);
+      const uint16_t block_align = ReadU16(chunk + 20);
+      format->bits = ReadU16(chunk + 22);
+      if (tag != 1) return false;
+      if (format->channels != 1 && format->channels != 2) return false;
+      if (format->frame_rate != 44100 && format->frame_rate != 96000) return false;
+      if (format->bits != 8 && format->bits != 16) return false;
+      const int frame_size = format->channels * format->bits / 8;
+      if (block_align != frame_size) return false;
+      if (bytes_per_second != static_cast<uint32_t>(frame_size * format->frame_rate)) return false;
+      have_format = true;
+    } else if (std::memcmp(chunk, "data", 4) == 0) {
+      if (!have_format) return false;
+      // The data may end in part of a frame: only whole frames sound.
+      if (body + chunk_size > end) return false;
+      format->samples = chunk + 8;
+      data_size = chunk_size;
+      have_data = true;
+    }
+    offset = body + chunk_size + (chunk_size & 1u);
+  }
+  if (!have_data) return false;
+  format->frames = data_size / static_cast<uint32_t>(format->channels * format->bits / 8);
+  return true;
+}
+
+// One sound: its samples as signed 16-bit stereo frames, copied out of the caller's image.
+struct Sound {
+  std::vector<int16_t> frames;  // left, right, left, right ...
+  size_t frame_count = 0;
+  bool loop = false;
+  // Written by the audio thread, read by the caller.
+  std::atomic<size_t> position{0};
+  std::atomic<bool> finished{false};
+};
+
+std::unique_ptr<Sound> MakeSound(const WaveFormat& format, bool loop) {
+  auto sound = std::make_unique<Sound>();
+  sound->loop = loop;
+  sound->frame_count = format.frames;
+  sound->frames.resize(size_t{format.frames} * 2);
+  int16_t* out = sound->frames.data();
+  const uint8_t* in = format.samples;
+  for (uint32_t i = 0; i < format.frames; ++i) {
+    int16_t left;
+    int16_t right;
+    if (format.bits == 16) {
+      left = static_cast<int16_t>(ReadU16(in));
+      right = format.channels == 2 ? static_cast<int16_t>(ReadU16(in + 2)) : left;
+    } else {
+      left = static_cast<int16_t>((in[0] - 128) * 256);
+      right = format.channels == 2 ? static_cast<int16_t>((in[1] - 128) * 256) : left;
+    }
+    out[2 * i] = left;
+    out[2 * i + 1] = right;
+    in += format.channels * format.bits / 8;
+  }
+  return sound;
+}
+
+int16_t Scale(int16_t sample, int32_t gain) {
+  return static_cast<int16_t>(int32_t{sample} * gain / 65535);
+}
+
+// The audio thread's only work: copy frames, apply the process volume, wrap or finish.
+// No allocation, no lock, no logging.
+void FillAudio(void* userdata, Uint8* stream, int length) {
+  Sound* sound = static_cast<Sound*>(userdata);
+  int16_t* out = reinterpret_cast<int16_t*>(stream);
+  const size_t wanted = static_cast<size_t>(length) / 4;
+  const uint32_t volume = CurrentWaveVolumeWord();
+  const int32_t left_gain = static_cast<int32_t>(volume & 0xFFFFu);
+  const int32_t right_gain = static_cast<int32_t>(volume >> 16);
+  size_t position = sound->position.load(std::memory_order_relaxed);
+  size_t done = 0;
+  while (done < wanted) {
+    if (position >= sound->frame_count) {
+      if (!sound->loop) break;
+      position = 0;
+    }
+    size_t run = sound->frame_count - position;
+    if (run > wanted - done) run = wanted - done;
+    const int16_t* in = sound->frames.data() + 2 * position;
+    for (size_t i = 0; i < run; ++i) {
+      out[2 * (done + i)] = Scale(in[2 * i], left_gain);
+      out[2 * (done + i) + 1] = Scale(in[2 * i + 1], right_gain);
+    }
+    done += run;
+    position += run;
+  }
+  if (done < wanted) {
+    std::memset(out + 2 * done, 0, (wanted - done) * 4);
+    sound->finished.store(true, std::memory_order_release);
+  }
+  sound->position.store(position, std::memory_order_relaxed);
+}
+
+// The service's state, touched only by callers (never by the audio thread), under the mutex.
+struct Service {
+  std::mutex mutex;
+  SDL_AudioDeviceID device = 0;
+  std::unique_ptr<Sound> sound;
+  uint64_t generation = 0;
+
+  // Closing the device waits for the audio thread, so no frame follows.
+  void StopLocked() {
+    if (device != 0) {
+      SDL_CloseAudioDevice(device);
+      device = 0;
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    sound.reset();
+    ++generation;
+  }
+
+  ~Service() {
+    std::lock_guard<std::mutex> lock(mutex);
+    StopLocked();
+  }
+};
+
+Service& TheService() {
+  static Service service;
+  return service;
+}
+
+}  // namespace
+
+bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
+  Service& service = TheService();
+  std::unique_lock<std::mutex> lock(service.mutex);
+  service.StopLocked();
+  if (sound_image == nullptr) return true;
+
+  // Only images in memory are played; a loop is always in the background.
+  if ((flags & SND_MEMORY) == 0) return false;
+  if ((flags & SND_LOOP) != 0 && (flags & SND_ASYNC) == 0) return false;
+
+  WaveFormat format;
+  if (!ParseWave(static_cast<const uint8_t*>(sound_image), &format)) return false;
+  if (format.frames == 0) return true;  // nothing to sound, and so already ended
+  std::unique_ptr<Sound> sound = MakeSound(format, (flags & SND_LOOP) != 0);
+
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  SDL_AudioSpec wanted{};
+  wanted.freq = format.frame_rate;
+  wanted.format = AUDIO_S16SYS;
+  wanted.channels = 2;
+  wanted.samples = kDeviceBufferFrames;
+  wanted.callback = FillAudio;
+  wanted.userdata = sound.get();
+  SDL_AudioSpec obtained{};
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  if (device == 0) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return false;
+  }
+  service.device = device;
+  service.sound = std::move(sound);
+  const uint64_t generation = service.generation;
+  Sound* playing = service.sound.get();
+  SDL_PauseAudioDevice(device, 0);
+  if ((flags & SND_ASYNC) != 0) return true;
+
+  // Synchronous: wait, without holding the service, until the last frame has been handed over
+  // and the device's buffer has had time to sound it. A stop from elsewhere ends the wait.
+  const auto buffer_time = std::chrono::microseconds(int64_t{obtained.samples} * 1000000 /
+                                                     (obtained.freq > 0 ? obtained.freq : 44100));
+  lock.unlock();
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::lock_guard<std::mutex> relock(service.mutex);
+    if (service.generation != generation) return true;
+    if (playing->finished.load(std::memory_order_acquire)) break;
+  }
+  std::this_thread::sleep_for(buffer_time);
+  lock.lock();
+  if (service.generation == generation) service.StopLocked();
+  return true;
+}
+
+bool SoundServiceIsPlaying() {
+  Service& service = TheService();
+  std::lock_guard<std::mutex> lock(service.mutex);
+  return service.sound != nullptr && !service.sound->finished.load(std::memory_order_acquire);
+}
