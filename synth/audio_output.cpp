@@ -1,1 +1,163 @@
 #include "audio_output.h"
+
+#include <SDL.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr int OutputRate = 44100;
+constexpr int OutputChannels = 2;
+// 1024 frames (23 ms) keeps Skip prompt while leaving a busy machine room to refill in time.
+constexpr Uint16 DeviceBufferFrames = 1024;
+
+// The one user stream of the open output. Written on the window thread only while SDL's device
+// lock is held; read by the SDL callback, which SDL runs under the same lock.
+struct UserStream {
+  HSTREAM handle = 0;
+  STREAMPROC proc = nullptr;
+  void* user = nullptr;
+  bool playing = false;
+};
+
+struct Output {
+  SDL_AudioDeviceID device = 0;
+  UserStream stream;
+};
+
+Output output;
+HSTREAM last_handle = 0;  // handles are never reused, so a freed stream's handle stays invalid
+int last_error = AUDIO_OK;
+
+struct FailNext {
+  bool armed = false;
+  int code = AUDIO_OK;
+};
+FailNext fail_next[3];
+
+int Succeed(int result = 1) {
+  last_error = AUDIO_OK;
+  return result;
+}
+
+int Fail(int code) {
+  last_error = code;
+  return 0;
+}
+
+bool TakeFailNext(AudioCall call) {
+  FailNext& entry = fail_next[static_cast<int>(call)];
+  if (!entry.armed) return false;
+  entry.armed = false;
+  last_error = entry.code;
+  return true;
+}
+
+// SDL's audio thread: no allocation, no lock of our own, no logging.
+void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
+  const UserStream& stream = static_cast<Output*>(userdata)->stream;
+  uint32_t delivered = 0;
+  if (stream.playing && stream.proc != nullptr) {
+    delivered = stream.proc(stream.handle, buffer, static_cast<uint32_t>(length), stream.user);
+    if (delivered > static_cast<uint32_t>(length)) delivered = static_cast<uint32_t>(length);
+  }
+  // Signed 16-bit silence is all zero bytes.
+  std::memset(buffer + delivered, 0, static_cast<size_t>(length) - delivered);
+}
+
+// Runs a change to the stream while the callback cannot be running.
+template <typename Change>
+void WithCallbackHeld(Change change) {
+  SDL_LockAudioDevice(output.device);
+  change();
+  SDL_UnlockAudioDevice(output.device);
+}
+
+void CloseOutput() {
+  SDL_CloseAudioDevice(output.device);  // joins SDL's audio thread
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  output = Output{};
+}
+
+}  // namespace
+
+int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const void* /*clsid*/) {
+  if (TakeFailNext(AudioCall::Init)) return 0;
+  if (output.device != 0) return Fail(AUDIO_ERROR_ALREADY);
+  if (device != -1 || freq != OutputRate || flags != 0) return Fail(AUDIO_ERROR_FORMAT);
+
+  // Reference-counted by SDL: the tone generator's sound service may hold it at the same time.
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    // No driver could start: no sound server to connect to and no usable sound system.
+    return Fail(AUDIO_ERROR_NO_DEVICE);
+  }
+  SDL_AudioSpec wanted{};
+  wanted.freq = OutputRate;
+  wanted.format = AUDIO_S16LSB;
+  wanted.channels = OutputChannels;
+  wanted.samples = DeviceBufferFrames;
+  wanted.callback = FillDeviceBuffer;
+  wanted.userdata = &output;
+  SDL_AudioSpec obtained{};
+  // No changes allowed: SDL converts if the device differs, so the stream always sees its format.
+  const SDL_AudioDeviceID opened = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  if (opened == 0) {
+    const bool no_devices = SDL_GetNumAudioDevices(0) == 0;
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return Fail(no_devices ? AUDIO_ERROR_NO_DEVICE : AUDIO_ERROR_DRIVER);
+  }
+  output.device = opened;  // opened paused
+  return Succeed();
+}
+
+HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMPROC proc,
+                          void* user) {
+  if (TakeFailNext(AudioCall::StreamCreate)) return 0;
+  if (output.device == 0) return Fail(AUDIO_ERROR_NOT_INIT);
+  if (freq != OutputRate || chans != OutputChannels || flags != 0) {
+    return Fail(AUDIO_ERROR_FORMAT);
+  }
+  if (proc == nullptr) return Fail(AUDIO_ERROR_UNKNOWN);
+  if (++last_handle == 0) ++last_handle;
+  const HSTREAM handle = last_handle;
+  // A new stream takes the place of an earlier one, whose handle stops being valid.
+  WithCallbackHeld([&] { output.stream = UserStream{handle, proc, user, false}; });
+  last_error = AUDIO_OK;
+  return handle;
+}
+
+int BASS_ChannelPlay(uint32_t handle, int /*restart*/) {
+  if (TakeFailNext(AudioCall::ChannelPlay)) return 0;
+  if (handle == 0 || output.device == 0 || handle != output.stream.handle) {
+    return Fail(AUDIO_ERROR_HANDLE);
+  }
+  // A device that went away (server stopped, card unplugged) cannot be started again.
+  if (SDL_GetAudioDeviceStatus(output.device) == SDL_AUDIO_STOPPED) {
+    return Fail(AUDIO_ERROR_DRIVER);
+  }
+  WithCallbackHeld([] { output.stream.playing = true; });
+  SDL_PauseAudioDevice(output.device, 0);
+  return Succeed();
+}
+
+int BASS_Stop() {
+  if (output.device == 0) return Fail(AUDIO_ERROR_NOT_INIT);
+  SDL_PauseAudioDevice(output.device, 1);
+  // Taking the lock waits for a callback in progress to finish; after that the stream is off.
+  WithCallbackHeld([] { output.stream.playing = false; });
+  return Succeed();
+}
+
+int BASS_Free() {
+  if (output.device == 0) return Fail(AUDIO_ERROR_NOT_INIT);
+  CloseOutput();
+  return Succeed();
+}
+
+int BASS_ErrorGetCode() {
+  return last_error;
+}
+
+void AudioOutputFailNextForTesting(AudioCall call, int code) {
+  fail_next[static_cast<int>(call)] = FailNext{true, code};
+}
