@@ -1,0 +1,358 @@
+#include "tone_gen.h"
+
+#include <cstring>
+#include <new>
+
+#include "note_names.h"
+#include "range_check.h"
+#include "sound_service.h"
+#include "wave_export.h"
+#include "wave_volume.h"
+
+int32_t ToneGenCount = 0;
+uint32_t SavedVolume = 0;
+bool SavedVolumeKnown = false;
+
+namespace {
+bool g_image_allocation_fails = false;
+
+// The AM table's stored form: the last level index, then amplitude, waveform and frequency
+// value per level, 32 bits each, little-endian.
+constexpr int32_t kStoredLastLevel = kAMLevelCount - 1;
+constexpr size_t kStoredLevelSize = 12;
+
+void PutInt32(TBinaryStream& stream, uint32_t value) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  stream.WriteBuffer(bytes, sizeof bytes);
+}
+
+uint32_t GetInt32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+}  // namespace
+
+void SetImageAllocationFailsForTesting(bool fails) {
+  g_image_allocation_fails = fails;
+}
+
+TToneGen::TToneGen(TComponent* AOwner) : TComponent(AOwner) {
+  ResetAM();
+  FAMFrequency = FAMFrequencies[FAMLevel];
+  FAMWaveform = FAMWaveforms[FAMLevel];
+  FAMAmplitude = FAMAmplitudes[FAMLevel];
+  FAMOctaves.fill(FOctave);
+  FDeviceID = 0;
+  if (ToneGenCount == 0 && !Designing()) {
+    bool read_ok = false;
+    SavedVolume = GetDeviceVolume(&read_ok);
+    SavedVolumeKnown = read_ok;
+    ApplyVolume();
+  }
+  ++ToneGenCount;
+}
+
+TToneGen::~TToneGen() {
+  Stop();
+  FDataBuffer.reset();
+  FDataSize = 0;
+  --ToneGenCount;
+  // A volume that could not be read is not "restored" as 0: that would silence the device.
+  if (ToneGenCount == 0 && !Designing() && SavedVolumeKnown) {
+    waveOutSetVolume(FDeviceID, SavedVolume);
+  }
+}
+
+int16_t TToneGen::CheckRange(int16_t minimum, int16_t maximum, int16_t value) const {
+  return static_cast<int16_t>(ClampToRange(minimum, maximum, value, Designing()));
+}
+
+void TToneGen::ApplyVolume() const {
+  // Unsigned arithmetic gives the bits of the signed 32-bit word without overflow.
+  const uint32_t left = static_cast<uint32_t>(FLeftVolume * 65535 / 100);
+  const uint32_t right = static_cast<uint32_t>(FRightVolume * 65535 / 100);
+  waveOutSetVolume(FDeviceID, left + right * 65536u);
+}
+
+uint32_t TToneGen::GetDeviceVolume(bool* read_ok) const {
+  uint32_t word = 0;
+  WAVEOUTCAPSA caps;
+  waveOutGetDevCapsA(FDeviceID, &caps);
+  const bool ok = waveOutGetVolume(FDeviceID, &word) == MMSYSERR_NOERROR;
+  if (!ok) word = 0;
+  if ((caps.dwSupport & WAVECAPS_LRVOLUME) == 0) word = word + word * 65536u;
+  if (read_ok != nullptr) *read_ok = ok;
+  return word;
+}
+
+void TToneGen::SetFrequency(int16_t value) {
+  FToneDirty = true;
+  FFrequency = CheckRange(20, 20000, value);
+}
+
+void TToneGen::SetDuration(int16_t value) {
+  FToneDirty = true;
+  FDuration = CheckRange(10, 32767, value);
+}
+
+void TToneGen::SetWaveform(TTGWave value) {
+  FToneDirty = true;
+  FWaveform = value;
+}
+
+void TToneGen::SetAttack(int16_t value) {
+  FADSRDirty = true;
+  FAttack = CheckPercent(value);
+}
+
+void TToneGen::SetHold(int16_t value) {
+  FADSRDirty = true;
+  FHold = CheckPercent(value);
+}
+
+void TToneGen::SetDecay(int16_t value) {
+  FADSRDirty = true;
+  FDecay = CheckPercent(value);
+}
+
+void TToneGen::SetSustain(int16_t value) {
+  FADSRDirty = true;
+  FSustain = CheckPercent(value);
+}
+
+void TToneGen::SetRelease(int16_t value) {
+  FADSRDirty = true;
+  FRelease = CheckPercent(value);
+}
+
+void TToneGen::SetResolution(TTGResolution value) {
+  FToneDirty = true;
+  FResolution = value;
+}
+
+void TToneGen::SetQuality(TTGQuality value) {
+  FToneDirty = true;
+  FQuality = value;
+}
+
+void TToneGen::SetLeftVolume(int16_t value) {
+  FLeftVolume = CheckPercent(value);
+  if (Loading() || FStopped) ApplyVolume();
+}
+
+void TToneGen::SetRightVolume(int16_t value) {
+  FRightVolume = CheckPercent(value);
+  if (Loading() || FStopped) ApplyVolume();
+}
+
+void TToneGen::SetStereo(bool value) {
+  FToneDirty = true;
+  FStereo = value;
+}
+
+void TToneGen::SetAMLevel(TTGAMLevel value) {
+  if (!IsLevel(value)) return;
+  FAMLevel = value;
+  SetAMAmplitude(FAMAmplitudes[value]);
+  SetAMWaveform(FAMWaveforms[value]);
+  SetAMFrequency(FAMFrequencies[value]);
+}
+
+void TToneGen::SetAMAmplitude(int16_t value) {
+  FAMAmplitude = CheckPercent(value);
+  FAMAmplitudes[FAMLevel] = FAMAmplitude;
+  FToneDirty = true;
+}
+
+void TToneGen::SetAMWaveform(TTGWave value) {
+  FAMWaveform = value;
+  FAMWaveforms[FAMLevel] = value;
+  FToneDirty = true;
+}
+
+void TToneGen::SetAMFrequency(float value) {
+  FAMFrequency = value;
+  FAMFrequencies[FAMLevel] = value;
+  FToneDirty = true;
+}
+
+void TToneGen::SetAMUseMultiplier(bool value) {
+  FAMUseMultiplier = value;
+  FToneDirty = true;
+}
+
+void TToneGen::ResetAM() {
+  for (int i = 0; i < kAMLevelCount; ++i) {
+    FAMAmplitudes[i] = 0;
+    FAMWaveforms[i] = tgSine;
+    FAMFrequencies[i] = static_cast<float>((i + 1) / 2.0);
+  }
+  FToneDirty = true;
+}
+
+void TToneGen::SetAMParameter(TTGAMLevel level, int16_t amplitude, float frequency,
+                              TTGWave waveform) {
+  if (!IsLevel(level)) return;
+  FAMAmplitudes[level] = amplitude;
+  FAMFrequencies[level] = frequency;
+  FAMWaveforms[level] = waveform;
+  FToneDirty = true;
+}
+
+void TToneGen::DefineProperties(TFiler& Filer) {
+  TComponent::DefineProperties(Filer);
+  Filer.DefineBinaryProperty(
+      "AMArrayData", [this](TBinaryStream& stream) { return ReadAMData(stream); },
+      [this](TBinaryStream& stream) { WriteAMData(stream); }, true);
+}
+
+void TToneGen::WriteAMData(TBinaryStream& Stream) const {
+  PutInt32(Stream, static_cast<uint32_t>(kStoredLastLevel));
+  for (int i = 0; i < kAMLevelCount; ++i) {
+    PutInt32(Stream, static_cast<uint32_t>(static_cast<int32_t>(FAMAmplitudes[i])));
+    PutInt32(Stream, static_cast<uint32_t>(FAMWaveforms[i]));
+    uint32_t bits;
+    std::memcpy(&bits, &FAMFrequencies[i], sizeof bits);
+    PutInt32(Stream, bits);
+  }
+}
+
+bool TToneGen::ReadAMData(TBinaryStream& Stream) {
+  uint8_t head[4];
+  if (!Stream.ReadBuffer(head, sizeof head)) return false;
+  const int32_t last = static_cast<int32_t>(GetInt32(head));
+  if (last < 0) return true;
+  // The whole block is checked before any entry changes, so a short block leaves the table
+  // as it was. Records past the eighth are read and dropped.
+  const uint64_t levels = static_cast<uint64_t>(last) + 1;
+  if (levels * kStoredLevelSize > Stream.Remaining()) return false;
+  for (uint64_t i = 0; i < levels; ++i) {
+    uint8_t record[kStoredLevelSize];
+    Stream.ReadBuffer(record, sizeof record);
+    if (i >= static_cast<uint64_t>(kAMLevelCount)) continue;
+    FAMAmplitudes[i] = static_cast<int16_t>(GetInt32(record) & 0xFFFFu);
+    FAMWaveforms[i] = static_cast<TTGWave>(GetInt32(record + 4) & 0xFFu);
+    const uint32_t bits = GetInt32(record + 8);
+    std::memcpy(&FAMFrequencies[i], &bits, sizeof bits);
+  }
+  return true;
+}
+
+bool TToneGen::RenderImage(bool Enveloped) {
+  ToneSettings settings;
+  settings.Frequency = FFrequency;
+  settings.Duration = FDuration;
+  settings.Waveform = FWaveform;
+  settings.Attack = FAttack;
+  settings.Hold = FHold;
+  settings.Decay = FDecay;
+  settings.Sustain = FSustain;
+  settings.Release = FRelease;
+  settings.Resolution = FResolution;
+  settings.Quality = FQuality;
+  settings.Stereo = FStereo;
+  settings.AMUseMultiplier = FAMUseMultiplier;
+  settings.AMAmplitudes = FAMAmplitudes;
+  settings.AMWaveforms = FAMWaveforms;
+  settings.AMFrequencies = FAMFrequencies;
+  settings.Designing = Designing();
+
+  // No sound may go on reading the image that is about to be freed.
+  PlaySoundA(nullptr, nullptr, 0);
+  FDataBuffer.reset();
+  FDataSize = 0;
+
+  const int64_t size = WaveImageSize(settings);
+  if (g_image_allocation_fails) return false;
+  FDataBuffer.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
+  if (!FDataBuffer) return false;
+  FDataSize = static_cast<int32_t>(size);
+  RenderWaveImage(settings, Enveloped, FDataBuffer.get());
+  ++FRenderCount;
+
+  FToneDirty = false;
+  if (Enveloped) {
+    FADSRDirty = false;
+    FPlainDirty = true;
+  } else {
+    FPlainDirty = false;
+    FADSRDirty = true;
+  }
+  return true;
+}
+
+void TToneGen::Stop() {
+  PlaySoundA(nullptr, nullptr, 0);
+  FStopped = true;
+}
+
+void TToneGen::PresetVolume() {
+  ApplyVolume();
+}
+
+bool TToneGen::Prepare() {
+  ApplyVolume();
+  return RenderImage(false);
+}
+
+bool TToneGen::PrepareADSR() {
+  ApplyVolume();
+  return RenderImage(true);
+}
+
+void TToneGen::StartPlayback() {
+  Stop();
+  ApplyVolume();
+  uint32_t flags = SND_MEMORY;
+  if (FLoop) {
+    flags = SND_MEMORY | SND_ASYNC | SND_LOOP;
+  } else if (FAsync) {
+    flags = SND_MEMORY | SND_ASYNC;
+  }
+  if (FDataBuffer) PlaySoundA(FDataBuffer.get(), nullptr, flags);
+}
+
+void TToneGen::Play() {
+  if (FToneDirty || FPlainDirty) RenderImage(false);
+  FStopped = false;
+  StartPlayback();
+  FStopped = !FAsync && !FLoop;
+}
+
+void TToneGen::PlayADSR() {
+  if (FToneDirty || FADSRDirty) RenderImage(true);
+  FStopped = false;
+  StartPlayback();
+  FStopped = !FAsync && !FLoop;
+}
+
+bool TToneGen::ExportFile(const std::string& fileName) {
+  if (!FDataBuffer) return false;
+  return ReplaceFileContents(fileName, FDataBuffer.get(), static_cast<size_t>(FDataSize));
+}
+
+int32_t TToneGen::SetNote(std::string_view note) {
+  int32_t octave = FOctave;
+  const int32_t frequency = NoteToFrequency(note, octave);
+  if (frequency == 0) return 0;
+  SetFrequency(static_cast<int16_t>(frequency));
+  FOctave = octave;
+  FToneDirty = true;
+  return frequency;
+}
+
+float TToneGen::SetAMNote(TTGAMLevel level, std::string_view note) {
+  if (!IsLevel(level)) return 0.0f;
+  int32_t octave = FAMOctaves[level];
+  const int32_t frequency = NoteToFrequency(note, octave);
+  if (frequency == 0) return 0.0f;
+  float value = static_cast<float>(frequency);
+  if (FAMUseMultiplier) {
+    value = static_cast<float>(static_cast<long double>(frequency) / FFrequency);
+  }
+  FAMFrequencies[level] = value;
+  FAMOctaves[level] = octave;
+  FToneDirty = true;
+  return value;
+}
