@@ -1,0 +1,4 @@
+# The renderer, the export and the sound service.
+add_executable(tonegen_render_tests wave_render_test.cpp)
+target_link_libraries(tonegen_render_tests PRIVATE tonegen test_support GTest::gtest_main)
+gtest_discover_tests(tonegen_render_tests DISCOVERY_TIMEOUT 30)
