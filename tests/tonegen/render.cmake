@@ -2,3 +2,7 @@
 add_executable(tonegen_render_tests wave_render_test.cpp)
 target_link_libraries(tonegen_render_tests PRIVATE tonegen test_support GTest::gtest_main)
 gtest_discover_tests(tonegen_render_tests DISCOVERY_TIMEOUT 30)
+
+add_executable(tonegen_export_tests wave_export_test.cpp)
+target_link_libraries(tonegen_export_tests PRIVATE tonegen test_support GTest::gtest_main)
+gtest_discover_tests(tonegen_export_tests DISCOVERY_TIMEOUT 30)
