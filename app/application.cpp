@@ -1,0 +1,89 @@
+#include "application.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFont>
+#include <QIcon>
+#include <memory>
+
+#include "current_frequency_window.h"
+#include "ddfs.h"
+#include "info_window.h"
+#include "main_window.h"
+#include "quit_signals.h"
+
+namespace {
+
+// A session manager ends the program with a quit event; it must stop a running step first.
+class QuitEventFilter : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == qApp && event->type() == QEvent::Quit && Form1) {
+      Form1->EndApplication();
+      return true;
+    }
+    return false;
+  }
+};
+
+std::unique_ptr<QuitSignalWatcher> signal_watcher;
+std::unique_ptr<QuitEventFilter> quit_filter;
+
+// The windows ask for "MS Sans Serif"; prefer fonts of similar width over the platform's
+// general fallback, which is much wider.
+void SubstituteWindowFont() {
+  QFont::insertSubstitutions("MS Sans Serif", {"Microsoft Sans Serif", "Arial", "Liberation Sans",
+                                               "Arimo", "Helvetica", "Nimbus Sans", "DejaVu Sans"});
+}
+
+}  // namespace
+
+// The resources live in a static library; the macro declares its initialiser globally.
+static void InitResources() {
+  Q_INIT_RESOURCE(main_window);
+}
+
+void CreateWindows() {
+  InitResources();
+  SubstituteWindowFont();
+  QApplication::setWindowIcon(QIcon(":/zelkgen.png"));
+  Form1 = new TForm1;
+  Form2 = new TForm2;
+  Form3 = new TForm3;
+}
+
+void InstallEndHandlers() {
+  signal_watcher = std::make_unique<QuitSignalWatcher>();
+  QObject::connect(signal_watcher.get(), &QuitSignalWatcher::QuitRequested, [] {
+    if (Form1) Form1->EndApplication();
+  });
+  quit_filter = std::make_unique<QuitEventFilter>();
+  qApp->installEventFilter(quit_filter.get());
+}
+
+void DestroyWindows() {
+  quit_filter.reset();
+  signal_watcher.reset();
+  delete Form3;
+  Form3 = nullptr;
+  delete Form2;
+  Form2 = nullptr;
+  delete Form1;
+  Form1 = nullptr;
+}
+
+int RunZelkgen(int argc, char** argv) {
+  InitDDFS();
+  // Only the program's name goes to Qt: the program takes no options of its own or Qt's.
+  int qt_argc = argc > 0 ? 1 : 0;
+  char* qt_argv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+  QApplication application(qt_argc, qt_argv);
+  QApplication::setApplicationName("zelkgen");
+  CreateWindows();
+  InstallEndHandlers();
+  Form1->show();
+  const int result = QApplication::exec();
+  DestroyWindows();
+  return result;
+}

@@ -1,0 +1,20 @@
+// Start-up and the end of the program. The windows are created in their fixed order after DDFS
+// and the application object exist, and destroyed after the event loop; every way of ending the
+// program (Exit, the main window's close box, a logout, SIGINT, SIGTERM, SIGHUP) is routed to
+// Form1->EndApplication, so the sound stops and no further step starts whatever is running.
+#pragma once
+
+// Creates Form1 (with ToneGen1 and Timer1), then Form2 and Form3 hidden, and sets the window
+// icon. Needs the QApplication.
+void CreateWindows();
+
+// Routes the quit signals and the session's quit request to Form1->EndApplication.
+void InstallEndHandlers();
+
+// Destroys the windows and their components (ToneGen1 restores the process's volume) and
+// removes the end handlers.
+void DestroyWindows();
+
+// The whole program: DDFS, the application object, the windows, the event loop, the end.
+// Reads no argument of its own.
+int RunZelkgen(int argc, char** argv);

@@ -1,0 +1,12 @@
+#include "auto_size_label.h"
+
+void SetCaption(QLabel* label, const QString& text) {
+  label->setText(text);
+  label->resize(label->sizeHint());
+}
+
+void FitLabelsToText(QWidget* window) {
+  for (QLabel* label : window->findChildren<QLabel*>()) {
+    label->resize(label->sizeHint());
+  }
+}

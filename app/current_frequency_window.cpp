@@ -1,0 +1,41 @@
+// current_frequency_window.cpp holds TForm3, the Current frequency window.
+#include "current_frequency_window.h"
+
+#include "audio_output.h"
+#include "auto_size_label.h"
+#include "main_window.h"
+#include "outer_geometry.h"
+
+TForm3* Form3 = nullptr;
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+  setupUi(this);
+  // 19 pixels at the 96 dpi the window is designed for; a point size keeps it scaling.
+  QFont big = Label1->font();
+  big.setPointSizeF(19.0 * 72.0 / 96.0);
+  Label1->setFont(big);
+  KeepStoredOuterGeometry(this);
+  FitLabelsToText(this);
+  setModal(true);
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
+}
+
+void TForm3::Button1Click(QObject*) {
+  Form1->ToneGen1->Stop();
+  Form1->ToneGen1->SetLoop(false);
+  BASS_Stop();
+  BASS_Free();
+  CloseStepDisplay();
+}
+
+bool TForm3::ShowStep(const QString& DisplayText) {
+  SetCaption(Label1, DisplayText);
+  const int result = exec();
+  // When the whole program ends, exit() may leave the loop with the window still up.
+  if (isVisible()) hide();
+  return result == QDialog::Accepted;
+}
+
+void TForm3::CloseStepDisplay() {
+  if (isVisible()) done(QDialog::Accepted);
+}

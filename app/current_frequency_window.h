@@ -1,0 +1,28 @@
+// current_frequency_window.cpp holds TForm3, the Current frequency window: the sounding
+// frequency of a treatment step in large blue text, and Skip. It is shown only modally, once per
+// step, and its modal display is where the treatment run waits for the step to end.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include "ui_current_frequency_window.h"
+
+class TForm3 : public QDialog, public Ui::TForm3 {
+  Q_OBJECT
+
+ public:
+  explicit TForm3(QWidget* parent = nullptr);
+
+  void Button1Click(QObject* Sender);  // Skip
+
+  // Shows the step's display text and waits in the modal display. True when the step ended by
+  // Skip or the step timer; false when the user closed the window (close box or Escape) or the
+  // program is ending.
+  bool ShowStep(const QString& DisplayText);
+
+  // Ends the modal display as a step end; a hidden window stays as it is.
+  void CloseStepDisplay();
+};
+
+extern TForm3* Form3;

@@ -1,0 +1,11 @@
+// info_window.cpp holds TForm2, the Information window.
+#include "info_window.h"
+
+#include "outer_geometry.h"
+
+TForm2* Form2 = nullptr;
+
+TForm2::TForm2(QWidget* parent) : QWidget(parent) {
+  setupUi(this);
+  KeepStoredOuterGeometry(this);
+}

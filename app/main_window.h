@@ -1,0 +1,67 @@
+// main_window.cpp holds TForm1, the main window: the two program buttons, the "Output signal"
+// choice, the progress display, the picture, Information and Exit, with the step timer Timer1
+// and the tone generator ToneGen1. The treatment run behind the program buttons lives here too:
+// it runs inside the button's click handler and waits for each step in the Current frequency
+// window's modal display.
+#pragma once
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+#include "component.h"
+#include "tone_gen.h"
+#include "treatment_programs.h"
+#include "ui_main_window.h"
+
+class TForm1 : public QWidget, public Ui::TForm1 {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The step timer: 180000 ms, precise, running from the window's creation.
+  QTimer* Timer1 = nullptr;
+  // Owned by the window's component owner; never played here, only stopped.
+  TToneGen* ToneGen1 = nullptr;
+  // Handle of the latest user stream (0 after a failed creation).
+  uint32_t StreamHandle = 0;
+
+  // The DDFS table index the "Output signal" choice selects: 1 for "Square", 0 for "Sinus".
+  uint8_t GetWaveShape() const;
+
+  // Shows the audio output's failure with the library's error code in a message box.
+  void ShowAudioError(const QString& Message);
+
+  void Button3Click(QObject* Sender);  // Information
+  void Button4Click(QObject* Sender);  // Exit
+  void Button5Click(QObject* Sender);  // BX virus program
+  void Button6Click(QObject* Sender);  // Zelk general program
+  void Timer1Timer(QObject* Sender);
+
+  // Ends the program from wherever it stands, a treatment step included: the sound stops, the
+  // audio output is released, every event loop (modal ones too) is left and no further step
+  // starts. Exit, the close box, logging out and the quit signals all come here.
+  void EndApplication();
+
+  // True from a step's start of sound until its modal display has returned.
+  bool StepRunning() const { return step_running_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void RunTreatment(const TreatmentProgram& program);
+  void EndRunByClosedWindow();
+  void LoadPicture();
+  void CreateToneGen1();
+
+  std::unique_ptr<TComponent> Components;  // owner of the window's components
+  bool step_running_ = false;
+  bool ending_ = false;
+};
+
+extern TForm1* Form1;

@@ -1,0 +1,68 @@
+#include "radio_group.h"
+
+#include <QAbstractButton>
+#include <QRadioButton>
+
+TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent), buttons_(new QButtonGroup(this)) {
+  connect(buttons_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+    if (!checked) return;
+    selected_ = ItemIndex();
+    emit ItemIndexChanged(selected_);
+  });
+}
+
+QStringList TRadioGroup::Items() const {
+  QStringList texts;
+  for (QAbstractButton* button : buttons_->buttons()) texts << button->text();
+  return texts;
+}
+
+void TRadioGroup::SetItems(const QStringList& items) {
+  for (QAbstractButton* button : buttons_->buttons()) {
+    buttons_->removeButton(button);
+    delete button;
+  }
+  for (int i = 0; i < items.size(); ++i) {
+    auto* button = new QRadioButton(items[i], this);
+    buttons_->addButton(button, i);
+  }
+  LayOutButtons();
+  // The stored selection may arrive before the stored items.
+  if (QAbstractButton* button = buttons_->button(selected_)) button->setChecked(true);
+}
+
+int TRadioGroup::ItemIndex() const {
+  return buttons_->checkedId();
+}
+
+void TRadioGroup::SetItemIndex(int index) {
+  selected_ = index;
+  if (QAbstractButton* button = buttons_->button(index)) {
+    button->setChecked(true);
+    return;
+  }
+  if (QAbstractButton* checked = buttons_->checkedButton()) {
+    // An exclusive group refuses to uncheck its last button.
+    buttons_->setExclusive(false);
+    checked->setChecked(false);
+    buttons_->setExclusive(true);
+    emit ItemIndexChanged(-1);
+  }
+}
+
+void TRadioGroup::resizeEvent(QResizeEvent* event) {
+  QGroupBox::resizeEvent(event);
+  LayOutButtons();
+}
+
+// One column: the items share the height below the caption equally.
+void TRadioGroup::LayOutButtons() {
+  const QList<QAbstractButton*> list = buttons_->buttons();
+  if (list.isEmpty()) return;
+  // The style keeps the caption and the frame out of the contents rectangle.
+  const QRect area = contentsRect();
+  const int row = qMax(1, area.height() / static_cast<int>(list.size()));
+  for (int i = 0; i < list.size(); ++i) {
+    list[i]->setGeometry(area.left() + 6, area.top() + i * row, area.width() - 8, row);
+  }
+}
