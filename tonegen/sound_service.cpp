@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -221,7 +222,12 @@ bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
   if ((flags & SND_ASYNC) != 0) return true;
 
   // Synchronous: wait, without holding the service, until the last frame has been handed over
-  // and the device's buffer has had time to sound it. A stop from elsewhere ends the wait.
+  // and the device's buffer has had time to sound it, and never less than the sound's duration
+  // (a device may take its buffers faster than it plays them). A stop from elsewhere ends the
+  // wait.
+  const auto started = std::chrono::steady_clock::now();
+  const auto duration =
+      std::chrono::microseconds(int64_t{format.frames} * 1000000 / format.frame_rate);
   const auto buffer_time = std::chrono::microseconds(int64_t{obtained.samples} * 1000000 /
                                                      (obtained.freq > 0 ? obtained.freq : 44100));
   lock.unlock();
@@ -231,7 +237,8 @@ bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
     if (service.generation != generation) return true;
     if (playing->finished.load(std::memory_order_acquire)) break;
   }
-  std::this_thread::sleep_for(buffer_time);
+  std::this_thread::sleep_until(
+      std::max(std::chrono::steady_clock::now() + buffer_time, started + duration));
   lock.lock();
   if (service.generation == generation) service.StopLocked();
   return true;
