@@ -268,7 +268,8 @@ bool ReadToneGenForm(TToneGen& gen, std::string_view text, std::string* error) {
   for (size_t start = 0; start <= text.size();) {
     const size_t end = text.find('\n', start);
     if (end == std::string_view::npos) {
-      lines.push_back(text.substr(start));
+      // A final line break ends the last line; it does not open another.
+      if (start < text.size() || lines.empty()) lines.push_back(text.substr(start));
       break;
     }
     lines.push_back(text.substr(start, end - start));

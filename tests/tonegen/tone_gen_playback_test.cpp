@@ -1,0 +1,293 @@
+// TToneGen's playback, image and export, through the real sound service. Sound goes only to
+// SDL's dummy driver, or to its disk driver where a test checks what was played.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "signal_analysis.h"
+#include "sound_service.h"
+#include "stored_form.h"
+#include "tone_gen.h"
+#include "tone_gen_test_peer.h"
+#include "wave_volume.h"
+
+namespace {
+
+// Before anything in this test program can open an audio device: never a real output.
+const bool kQuietAudio = [] { return setenv("SDL_AUDIODRIVER", "dummy", 1) == 0; }();
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+}
+
+bool WaitUntilSilent(std::chrono::milliseconds limit) {
+  const auto end = Clock::now() + limit;
+  while (Clock::now() < end) {
+    if (!SoundServiceIsPlaying()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return !SoundServiceIsPlaying();
+}
+
+class PlaybackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(kQuietAudio);
+    ASSERT_EQ(ToneGenCount, 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    waveOutSetVolume(0, 0xFFFFFFFFu);
+    dir_ = fs::path(::testing::TempDir()) /
+           ("tonegen_playback_" + std::to_string(getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    PlaySoundA(nullptr, nullptr, 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    unsetenv("SDL_DISKAUDIOFILE");
+    SetImageAllocationFailsForTesting(false);
+    fs::remove_all(dir_);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(PlaybackTest, PlayTwiceRendersOnceAndPlaysTwice) {
+  const fs::path recording = dir_ / "played.raw";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", recording.c_str(), 1);
+  TToneGen gen(nullptr);
+  gen.SetAsync(false);
+  gen.SetDuration(200);
+  for (int play = 1; play <= 2; ++play) {
+    fs::remove(recording);
+    gen.Play();
+    EXPECT_EQ(gen.RenderCount(), 1) << "play " << play;
+    // The disk driver wrote what was played: the 440 Hz full-scale sine of this image.
+    const std::vector<StereoFrame> frames = ReadRawStereo(recording.string());
+    const FrameRange audible = AudibleRange(frames);
+    ASSERT_GT(audible.end - audible.begin, 96000u * 150 / 1000) << "play " << play;
+    EXPECT_GT(PeakLevel(frames, audible.begin, audible.end), 32000) << "play " << play;
+    EXPECT_NEAR(MeasureFrequency(frames, audible.begin, audible.end, 96000.0), 440.0, 2.0);
+  }
+  gen.PlayADSR();
+  EXPECT_EQ(gen.RenderCount(), 2);
+  gen.PlayADSR();
+  EXPECT_EQ(gen.RenderCount(), 2);
+  gen.SetAttack(20);
+  gen.Play();
+  EXPECT_EQ(gen.RenderCount(), 3);  // after an enveloped image the plain one is stale
+  gen.Play();
+  EXPECT_EQ(gen.RenderCount(), 3);
+  gen.PlayADSR();
+  EXPECT_EQ(gen.RenderCount(), 4);
+}
+
+TEST_F(PlaybackTest, AsyncAndLoopNeverRenderAnew) {
+  TToneGen gen(nullptr);
+  gen.Play();
+  gen.SetAsync(false);
+  gen.SetLoop(true);
+  gen.Play();
+  gen.SetLoop(false);
+  gen.SetDuration(10);
+  gen.Play();  // the duration made it stale
+  gen.Stop();
+  EXPECT_EQ(gen.RenderCount(), 2);
+}
+
+TEST_F(PlaybackTest, SynchronousPlayReturnsAfterDurationAndLeavesStopped) {
+  TToneGen gen(nullptr);
+  gen.SetAsync(false);
+  gen.SetDuration(400);
+  const auto start = Clock::now();
+  gen.Play();
+  const auto elapsed = Clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(380));
+  EXPECT_TRUE(TToneGenTestPeer(gen).FStopped());
+  EXPECT_FALSE(SoundServiceIsPlaying());
+}
+
+TEST_F(PlaybackTest, AsyncPlayReturnsWhileSoundingAndPlaysOnce) {
+  TToneGen gen(nullptr);
+  gen.SetDuration(300);
+  gen.Play();
+  EXPECT_TRUE(SoundServiceIsPlaying());  // the call came back before the sound ended
+  EXPECT_FALSE(TToneGenTestPeer(gen).FStopped());
+  EXPECT_TRUE(WaitUntilSilent(std::chrono::milliseconds(2000)));
+  // Nothing notices that the sound ended by itself.
+  EXPECT_FALSE(TToneGenTestPeer(gen).FStopped());
+}
+
+TEST_F(PlaybackTest, LoopRepeatsUntilStopWhateverAsyncSays) {
+  TToneGen gen(nullptr);
+  gen.SetAsync(false);
+  gen.SetLoop(true);
+  gen.SetDuration(50);
+  gen.PlayADSR();
+  EXPECT_FALSE(TToneGenTestPeer(gen).FStopped());
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // eight times the image
+  EXPECT_TRUE(SoundServiceIsPlaying());
+  EXPECT_FALSE(TToneGenTestPeer(gen).FStopped());
+  gen.Stop();
+  EXPECT_FALSE(SoundServiceIsPlaying());
+  EXPECT_TRUE(TToneGenTestPeer(gen).FStopped());
+}
+
+TEST_F(PlaybackTest, StopOfAnyInstanceSilencesTheProcessButTouchesOnlyItsOwnState) {
+  TToneGen looping(nullptr);
+  TToneGen other(nullptr);
+  looping.SetLoop(true);
+  looping.Play();
+  ASSERT_TRUE(SoundServiceIsPlaying());
+  other.Stop();
+  EXPECT_FALSE(SoundServiceIsPlaying());
+  EXPECT_FALSE(TToneGenTestPeer(looping).FStopped());
+}
+
+TEST_F(PlaybackTest, RenderingAndDestructionStopTheSound) {
+  auto gen = std::make_unique<TToneGen>(nullptr);
+  gen->SetLoop(true);
+  gen->Play();
+  ASSERT_TRUE(SoundServiceIsPlaying());
+  ASSERT_TRUE(gen->Prepare());
+  EXPECT_FALSE(SoundServiceIsPlaying());
+  EXPECT_FALSE(TToneGenTestPeer(*gen).FStopped());  // a rendering leaves it as it was
+  gen->Play();
+  ASSERT_TRUE(SoundServiceIsPlaying());
+  gen.reset();
+  EXPECT_FALSE(SoundServiceIsPlaying());
+}
+
+TEST_F(PlaybackTest, VolumesWaitWhilePlayingUnlessLoading) {
+  TToneGen gen(nullptr);
+  gen.SetLoop(true);
+  gen.Play();
+  gen.SetLeftVolume(50);
+  EXPECT_EQ(CurrentWaveVolumeWord(), 0xFFFFFFFFu);
+  gen.PresetVolume();
+  EXPECT_EQ(CurrentWaveVolumeWord(), 0xFFFF7FFFu);
+  gen.SetRightVolume(0);
+  EXPECT_EQ(CurrentWaveVolumeWord(), 0xFFFF7FFFu);
+  gen.Play();  // the next playback applies them
+  EXPECT_EQ(CurrentWaveVolumeWord(), 0x00007FFFu);
+  // Stored settings read while playing reach the device at once.
+  std::string error;
+  ASSERT_TRUE(ReadToneGenForm(gen, "object T: TToneGen\n  LeftVolume = 0\nend\n", &error)) << error;
+  EXPECT_EQ(CurrentWaveVolumeWord(), 0u);
+  gen.Stop();
+  gen.SetRightVolume(100);  // idle: at once
+  EXPECT_EQ(CurrentWaveVolumeWord(), 0xFFFF0000u);
+}
+
+TEST_F(PlaybackTest, WithoutAnImagePlayStartsNothing) {
+  TToneGen gen(nullptr);
+  gen.SetLoop(true);
+  gen.SetLeftVolume(1);
+  SetImageAllocationFailsForTesting(true);
+  waveOutSetVolume(0, 0);
+  gen.Play();
+  EXPECT_EQ(gen.GetDataBuffer(), nullptr);
+  EXPECT_FALSE(SoundServiceIsPlaying());
+  EXPECT_FALSE(TToneGenTestPeer(gen).FStopped());
+  EXPECT_EQ(CurrentWaveVolumeWord(), 0xFFFF028Fu);  // the volumes were applied all the same
+}
+
+TEST_F(PlaybackTest, ExportOfAFreshComponentFailsAndCreatesNoFile) {
+  TToneGen gen(nullptr);
+  const fs::path target = dir_ / "fresh.wav";
+  EXPECT_FALSE(gen.ExportFile(target.string()));
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+TEST_F(PlaybackTest, ExportWritesTheImageAsItStands) {
+  TToneGen gen(nullptr);
+  gen.SetAsync(false);
+  gen.SetDuration(10);
+  gen.SetDuration(100);
+  gen.Play();
+  const fs::path target = dir_ / "defaults.wav";
+  ASSERT_TRUE(gen.ExportFile(target.string()));
+  const std::vector<uint8_t> bytes = ReadFile(target);
+  ASSERT_EQ(bytes.size(), 19276u);
+  const std::vector<uint8_t> header = {
+      0x52, 0x49, 0x46, 0x46, 0x24, 0x4B, 0x00, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66, 0x6D, 0x74,
+      0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x77, 0x01, 0x00, 0x00, 0xEE,
+      0x02, 0x00, 0x02, 0x00, 0x10, 0x00, 0x64, 0x61, 0x74, 0x61, 0x00, 0x4B, 0x00, 0x00};
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 44), header);
+  EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 32, bytes.end()), std::vector<uint8_t>(32, 0x00));
+  EXPECT_EQ(0, std::memcmp(bytes.data(), gen.GetDataBuffer(), bytes.size()));
+
+  // Changed settings do not re-render an export.
+  gen.SetFrequency(1000);
+  const fs::path again = dir_ / "again.wav";
+  ASSERT_TRUE(gen.ExportFile(again.string()));
+  EXPECT_EQ(ReadFile(again), bytes);
+  EXPECT_EQ(gen.RenderCount(), 1);
+}
+
+TEST_F(PlaybackTest, EightBitExportEndsInSilenceBytes) {
+  TToneGen gen(nullptr);
+  gen.SetResolution(tg8Bit);
+  gen.SetQuality(tgLoQ);
+  gen.SetDuration(15);
+  ASSERT_TRUE(gen.PrepareADSR());
+  const fs::path target = dir_ / "eight.wav";
+  ASSERT_TRUE(gen.ExportFile(target.string()));
+  const std::vector<uint8_t> bytes = ReadFile(target);
+  ASSERT_EQ(bytes.size(), 661u + 76u);  // 15 ms at 44100 frames/s, one byte each
+  EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 32, bytes.end()), std::vector<uint8_t>(32, 0x80));
+}
+
+TEST_F(PlaybackTest, ExportReplacesAnExistingFileWhole) {
+  const fs::path target = dir_ / "existing.wav";
+  {
+    std::ofstream out(target, std::ios::binary);
+    out << std::string(50000, 'x');
+  }
+  TToneGen gen(nullptr);
+  ASSERT_TRUE(gen.Prepare());
+  ASSERT_TRUE(gen.ExportFile(target.string()));
+  const std::vector<uint8_t> bytes = ReadFile(target);
+  ASSERT_EQ(bytes.size(), 19276u);
+  EXPECT_EQ(0, std::memcmp(bytes.data(), gen.GetDataBuffer(), bytes.size()));
+}
+
+TEST_F(PlaybackTest, ExportToABadNameFailsAndLeavesNothing) {
+  TToneGen gen(nullptr);
+  ASSERT_TRUE(gen.Prepare());
+  EXPECT_FALSE(gen.ExportFile(dir_.string()));  // a directory
+  EXPECT_FALSE(gen.ExportFile((dir_ / "missing" / "x.wav").string()));
+  EXPECT_FALSE(gen.ExportFile(""));
+  EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+TEST_F(PlaybackTest, DataBufferIsTheLatestImage) {
+  TToneGen gen(nullptr);
+  EXPECT_EQ(gen.GetDataBuffer(), nullptr);
+  ASSERT_TRUE(gen.Prepare());
+  gen.SetStereo(true);
+  ASSERT_TRUE(gen.Prepare());
+  const uint8_t* image = gen.GetDataBuffer();
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(image), 4), "RIFF");
+  EXPECT_EQ(image[22], 2);  // the stereo rendering's channel count
+  EXPECT_EQ(TToneGenTestPeer(gen).FDataSize(), 38476);
+}
+
+}  // namespace
