@@ -1,0 +1,118 @@
+// Shared helpers for the window tests: the windows created and destroyed as at start-up and
+// exit, a driver that acts inside each step's modal display (where the step timer's event and
+// Skip are dispatched), and a catcher for the audio error's message box.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <vector>
+
+#include "application.h"
+#include "current_frequency_window.h"
+#include "ddfs.h"
+#include "info_window.h"
+#include "main_window.h"
+
+// What the windows show when a step's Current frequency window appears.
+struct StepSeen {
+  QString status;       // Form1->Label8
+  int position = -1;    // Form1->ProgressBar1
+  QString display;      // Form3->Label1
+  QString main_label1;  // Form1->Label1
+  long double frequency = 0;
+  bool timer_on = false;
+  int timer_remaining = -1;
+};
+
+// Records every showing of the Current frequency window and, from inside its modal loop, runs
+// action(step index counted from 0) after delay_ms.
+class StepDriver : public QObject {
+ public:
+  explicit StepDriver(std::function<void(int)> action, int delay_ms = 0)
+      : action_(std::move(action)), delay_ms_(delay_ms) {
+    Form3->installEventFilter(this);
+  }
+  ~StepDriver() override {
+    if (Form3) Form3->removeEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == Form3 && event->type() == QEvent::Show) {
+      StepSeen step;
+      step.status = Form1->Label8->text();
+      step.position = Form1->ProgressBar1->value();
+      step.display = Form3->Label1->text();
+      step.main_label1 = Form1->Label1->text();
+      step.frequency = StreamFrequency;
+      step.timer_on = Form1->Timer1->isActive();
+      step.timer_remaining = Form1->Timer1->remainingTime();
+      seen.push_back(step);
+      const int index = static_cast<int>(seen.size()) - 1;
+      QTimer::singleShot(delay_ms_, Form3, [this, index] { action_(index); });
+    }
+    return false;
+  }
+
+  std::vector<StepSeen> seen;
+
+ private:
+  std::function<void(int)> action_;
+  int delay_ms_;
+};
+
+// Ends the current step the way the step timer does.
+inline void FireTimer1() {
+  Form1->Timer1Timer(Form1->Timer1);
+}
+inline void ClickSkip() {
+  Form3->Button1->click();
+}
+
+// Watches for the audio error's message box, records it and dismisses it with OK.
+class MessageBoxCatcher : public QObject {
+ public:
+  MessageBoxCatcher() {
+    timer_.setInterval(2);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box == nullptr || !box->isVisible()) continue;
+        ++count;
+        text = box->text();
+        title = box->windowTitle();
+        icon = box->icon();
+        buttons = box->standardButtons();
+        parent = box->parentWidget();
+        modal = box->isModal();
+        box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->accept();
+      }
+    });
+    timer_.start();
+  }
+
+  int count = 0;
+  QString text;
+  QString title;
+  QMessageBox::Icon icon = QMessageBox::Critical;
+  QMessageBox::StandardButtons buttons;
+  QWidget* parent = nullptr;
+  bool modal = false;
+
+ private:
+  QTimer timer_;
+};
+
+class WindowsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    CreateWindows();
+    InstallEndHandlers();
+    Form1->show();
+  }
+  void TearDown() override { DestroyWindows(); }
+};

@@ -1,0 +1,342 @@
+// The treatment run behind the program buttons: steps, Skip, the step timer, the audio error
+// message and what each way of ending a step leaves behind. Steps are ended from inside the
+// modal display instead of waiting three minutes.
+#include <QKeyEvent>
+#include <QRadioButton>
+#include <QThread>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app_fixture.h"
+#include "audio_output.h"
+#include "ddfs.h"
+
+namespace {
+
+struct Expected {
+  long double frequency;
+  int position;
+  const char* display;
+};
+
+// The programs as the user sees them; the positions are 100 * k / n.
+const std::vector<Expected> kZelkGeneral = {{10000.0L, 10, "10000HZ"}, {5000.0L, 20, "5000HZ"},
+                                            {1800.0L, 30, "1800HZ"},   {1500.0L, 40, "1500HZ"},
+                                            {690.0L, 50, "690HZ"},     {650.0L, 60, "650HZ"},
+                                            {600.0L, 70, "600HZ"},     {465.0L, 80, "465HZ"},
+                                            {2.165L, 90, "2.165HZ"},   {2.008L, 100, "2.008HZ"}};
+const std::vector<Expected> kBXVirus = {{2128.0L, 50, "2128HZ"}, {3713.0L, 100, "3713HZ"}};
+
+void ExpectSteps(const std::vector<StepSeen>& seen, const std::vector<Expected>& expected) {
+  ASSERT_EQ(seen.size(), expected.size());
+  for (size_t k = 0; k < expected.size(); ++k) {
+    SCOPED_TRACE(testing::Message() << "step " << k + 1);
+    EXPECT_EQ(seen[k].display, QString(expected[k].display));
+    EXPECT_EQ(seen[k].status, QString("Current: ") + expected[k].display);
+    EXPECT_EQ(seen[k].position, expected[k].position);
+    EXPECT_EQ(seen[k].position, 100 * static_cast<int>(k + 1) / static_cast<int>(expected.size()));
+    EXPECT_EQ(seen[k].frequency, expected[k].frequency);
+    EXPECT_TRUE(seen[k].main_label1.isEmpty());
+    EXPECT_TRUE(seen[k].timer_on);
+    // A fresh period starts with every step.
+    EXPECT_GT(seen[k].timer_remaining, 179000);
+  }
+}
+
+void ExpectCompletedRun() {
+  EXPECT_EQ(Form1->Label1->text(), "End");
+  EXPECT_TRUE(Form1->Label8->text().isEmpty());
+  EXPECT_EQ(Form1->ProgressBar1->value(), 0);
+  EXPECT_FALSE(Form1->Timer1->isActive());
+  EXPECT_FALSE(Form3->isVisible());
+  EXPECT_FALSE(Form1->StepRunning());
+}
+
+// The output must have been released: a fresh initialisation succeeds.
+void ExpectOutputReleased() {
+  EXPECT_NE(BASS_Init(-1, 44100, 0, nullptr, nullptr), 0) << "code " << BASS_ErrorGetCode();
+  BASS_Free();
+}
+
+using TreatmentRun = WindowsTest;
+
+TEST_F(TreatmentRun, ZelkGeneralWithoutSkipPlaysTenStepsAndEnds) {
+  StepDriver driver([](int) { FireTimer1(); });
+  Form1->Button6->click();
+  ExpectSteps(driver.seen, kZelkGeneral);
+  ExpectCompletedRun();
+  EXPECT_FALSE(Form1->ToneGen1->Loop());
+  ExpectOutputReleased();
+}
+
+TEST_F(TreatmentRun, BXVirusMovesTheBarToFiftyThenHundredThenZero) {
+  StepDriver driver([](int) { FireTimer1(); });
+  Form1->Button5->click();
+  ExpectSteps(driver.seen, kBXVirus);
+  ExpectCompletedRun();
+  ExpectOutputReleased();
+}
+
+TEST_F(TreatmentRun, SkipInStepThreeStartsStepFourWithAFullPeriod) {
+  StepDriver driver([](int k) { k == 2 ? ClickSkip() : FireTimer1(); });
+  Form1->Button6->click();
+  ExpectSteps(driver.seen, kZelkGeneral);
+  ASSERT_GE(driver.seen.size(), 4u);
+  EXPECT_EQ(driver.seen[3].status, "Current: 1500HZ");
+  EXPECT_EQ(driver.seen[3].position, 40);
+  ExpectCompletedRun();
+}
+
+TEST_F(TreatmentRun, SkipInTheLastStepEndsTheRunAtOnce) {
+  StepDriver driver([](int) { ClickSkip(); });
+  Form1->Button5->click();
+  ExpectSteps(driver.seen, kBXVirus);
+  ExpectCompletedRun();
+  EXPECT_FALSE(Form1->ToneGen1->Loop());
+  ExpectOutputReleased();
+}
+
+TEST_F(TreatmentRun, ASecondRunClearsEndAtTheClickAndKeepsTheBarUntilTheFirstStep) {
+  {
+    StepDriver driver([](int) { FireTimer1(); });
+    Form1->Button5->click();
+  }
+  ASSERT_EQ(Form1->Label1->text(), "End");
+  StepDriver driver([](int) { FireTimer1(); });
+  Form1->Button6->click();
+  ASSERT_FALSE(driver.seen.empty());
+  EXPECT_TRUE(driver.seen[0].main_label1.isEmpty());
+  EXPECT_EQ(driver.seen[0].position, 10);
+  ExpectCompletedRun();
+}
+
+TEST_F(TreatmentRun, LabelsGrowToTheRightFromTheirStoredLeftEdge) {
+  StepDriver driver([](int) {
+    EXPECT_EQ(Form1->Label8->x(), 304);
+    EXPECT_EQ(Form1->Label8->y(), 144);
+    EXPECT_GE(Form1->Label8->width(),
+              Form1->Label8->fontMetrics().horizontalAdvance(Form1->Label8->text()));
+    EXPECT_EQ(Form3->Label1->x(), 88);
+    EXPECT_GE(Form3->Label1->width(),
+              Form3->Label1->fontMetrics().horizontalAdvance(Form3->Label1->text()));
+    FireTimer1();
+  });
+  Form1->Button5->click();
+  EXPECT_EQ(driver.seen.size(), 2u);
+  EXPECT_EQ(Form1->Label1->x(), 320);
+  EXPECT_GE(Form1->Label1->width(), Form1->Label1->fontMetrics().horizontalAdvance("End"));
+}
+
+// --- Failures of the audio output -------------------------------------------------------------
+
+TEST_F(TreatmentRun, InitFailingInTheFirstStepShowsTheCodeAndLeavesTheBarAlone) {
+  Form1->ProgressBar1->setValue(30);
+  MessageBoxCatcher box;
+  StepDriver driver([](int) { FireTimer1(); });
+  AudioOutputFailNextForTesting(AudioCall::Init, 77);
+  Form1->Button6->click();
+  EXPECT_EQ(box.count, 1);
+  EXPECT_EQ(box.text, "BASS.dll error!\r\n(error code: 77)");
+  EXPECT_EQ(box.icon, QMessageBox::NoIcon);
+  EXPECT_EQ(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  EXPECT_EQ(box.parent, Form1);
+  EXPECT_EQ(box.title, QGuiApplication::applicationDisplayName());
+  EXPECT_TRUE(driver.seen.empty());
+  EXPECT_TRUE(Form1->Label8->text().isEmpty());
+  EXPECT_TRUE(Form1->Label1->text().isEmpty());
+  EXPECT_EQ(Form1->ProgressBar1->value(), 30);
+  EXPECT_FALSE(Form1->Timer1->isActive());
+  ExpectOutputReleased();
+}
+
+TEST_F(TreatmentRun, ANegativeCodeIsShownWithItsSign) {
+  MessageBoxCatcher box;
+  AudioOutputFailNextForTesting(AudioCall::Init, -1);
+  Form1->Button5->click();
+  EXPECT_EQ(box.text, "BASS.dll error!\r\n(error code: -1)");
+}
+
+TEST_F(TreatmentRun, StreamCreateFailingInStepTwoOfBXVirusKeepsThatStepsTexts) {
+  MessageBoxCatcher box;
+  {
+    StepDriver driver([](int) {
+      AudioOutputFailNextForTesting(AudioCall::StreamCreate, 5);
+      FireTimer1();
+    });
+    Form1->Button5->click();
+    EXPECT_EQ(driver.seen.size(), 1u);
+  }
+  EXPECT_EQ(box.count, 1);
+  EXPECT_EQ(box.text, "User-Stream kann nicht angelegt werden!\r\n(error code: 5)");
+  EXPECT_EQ(Form1->Label8->text(), "Current: 3713HZ");
+  EXPECT_EQ(Form1->ProgressBar1->value(), 100);
+  EXPECT_TRUE(Form1->Label1->text().isEmpty());
+  EXPECT_FALSE(Form1->Timer1->isActive());
+  EXPECT_EQ(Form1->StreamHandle, 0u);
+  EXPECT_FALSE(Form3->isVisible());
+  // The failed step's output was released, so a new run starts and plays at once.
+  StepDriver again([](int) { FireTimer1(); });
+  Form1->Button5->click();
+  EXPECT_EQ(again.seen.size(), 2u);
+  ExpectCompletedRun();
+}
+
+TEST_F(TreatmentRun, ChannelPlayFailingInTheFirstStepEndsTheRunAndANewRunPlays) {
+  MessageBoxCatcher box;
+  StepDriver driver([](int) { FireTimer1(); });
+  AudioOutputFailNextForTesting(AudioCall::ChannelPlay, 2);
+  Form1->Button6->click();
+  EXPECT_EQ(box.count, 1);
+  EXPECT_EQ(box.text, "Wiedergabe kann nicht gestartet werden.\r\n(error code: 2)");
+  EXPECT_TRUE(driver.seen.empty());
+  EXPECT_EQ(Form1->Label8->text(), "Current: 10000HZ");
+  EXPECT_EQ(Form1->ProgressBar1->value(), 10);
+  EXPECT_TRUE(Form1->Label1->text().isEmpty());
+  EXPECT_FALSE(Form1->Timer1->isActive());
+  ExpectOutputReleased();
+  Form1->Button6->click();
+  EXPECT_EQ(driver.seen.size(), 10u);
+  ExpectCompletedRun();
+}
+
+// --- Closing the Current frequency window -----------------------------------------------------
+
+TEST_F(TreatmentRun, TheCloseBoxEndsTheRunInSilence) {
+  StepDriver driver([](int k) { k == 1 ? void(Form3->close()) : FireTimer1(); });
+  Form1->Button6->click();
+  EXPECT_EQ(driver.seen.size(), 2u);  // no further step
+  EXPECT_TRUE(Form1->Label8->text().isEmpty());
+  EXPECT_TRUE(Form1->Label1->text().isEmpty());
+  EXPECT_EQ(Form1->ProgressBar1->value(), 0);
+  EXPECT_FALSE(Form1->Timer1->isActive());
+  EXPECT_FALSE(Form3->isVisible());
+  ExpectOutputReleased();
+}
+
+TEST_F(TreatmentRun, EscapeEndsTheRunLikeTheCloseBox) {
+  StepDriver driver([](int) {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(Form3, &escape);
+  });
+  Form1->Button5->click();
+  EXPECT_EQ(driver.seen.size(), 1u);
+  EXPECT_TRUE(Form1->Label8->text().isEmpty());
+  EXPECT_EQ(Form1->ProgressBar1->value(), 0);
+  EXPECT_FALSE(Form1->Timer1->isActive());
+  ExpectOutputReleased();
+}
+
+// --- The step timer outside a run -------------------------------------------------------------
+
+TEST_F(TreatmentRun, TheTimerBetweenRunsChangesNothingVisibleButClearsLoop) {
+  ASSERT_TRUE(Form1->ToneGen1->Loop());
+  Form1->ProgressBar1->setValue(0);
+  FireTimer1();
+  EXPECT_FALSE(Form1->ToneGen1->Loop());
+  EXPECT_FALSE(Form3->isVisible());
+  EXPECT_TRUE(Form1->Label8->text().isEmpty());
+  EXPECT_TRUE(Form1->Label1->text().isEmpty());
+  EXPECT_TRUE(Form1->Timer1->isActive());
+  ExpectOutputReleased();
+}
+
+// --- The "Output signal" choice ---------------------------------------------------------------
+
+// Samples that SDL's disk driver wrote while one step played, without the silence SDL writes
+// before the stream starts.
+struct Recorded {
+  int nonzero = 0;
+  int square_level = 0;  // exactly +-26000, the square table's only values
+  int antiphase_misses = 0;
+};
+
+Recorded ReadStep(const std::string& path) {
+  Recorded r;
+  std::ifstream in(path, std::ios::binary);
+  int16_t frame[2];
+  while (in.read(reinterpret_cast<char*>(frame), sizeof frame)) {
+    for (int16_t sample : frame) {
+      if (sample == 0) continue;
+      ++r.nonzero;
+      if (std::abs(sample) == 26000) ++r.square_level;
+    }
+    if (frame[0] != 0 && std::abs(frame[0] + frame[1]) > 1100) ++r.antiphase_misses;
+  }
+  return r;
+}
+
+// Each step writes to its own file; the driver opens it when the step's output is initialised.
+class StepFiles {
+ public:
+  explicit StepFiles(const std::string& name) {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("zelkgen-" + name + "-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir_);
+    Point(0);
+  }
+  ~StepFiles() { std::filesystem::remove_all(dir_); }
+  std::string Path(int k) const { return (dir_ / ("step" + std::to_string(k) + ".raw")).string(); }
+  void Point(int k) const { setenv("SDL_DISKAUDIOFILE", Path(k).c_str(), 1); }
+  // Waits in the modal loop until the step's file holds some audio.
+  bool WaitForAudio(int k) const {
+    for (int i = 0; i < 400; ++i) {
+      std::error_code ec;
+      if (std::filesystem::file_size(Path(k), ec) >= 32768 && !ec) return true;
+      QApplication::processEvents(QEventLoop::AllEvents, 5);
+      QThread::msleep(5);
+    }
+    return false;
+  }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+TEST_F(TreatmentRun, SinusChosenBetweenRunsGivesSineInEveryStepOfTheNextRun) {
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  const StepFiles square_files("square");
+  {
+    StepDriver driver([&](int k) {
+      EXPECT_TRUE(square_files.WaitForAudio(k)) << "step " << k + 1;
+      square_files.Point(k + 1);
+      FireTimer1();
+    });
+    Form1->Button5->click();
+    ASSERT_EQ(driver.seen.size(), 2u);
+  }
+  for (int k = 0; k < 2; ++k) {
+    const Recorded r = ReadStep(square_files.Path(k));
+    EXPECT_GT(r.nonzero, 1000);
+    EXPECT_EQ(r.square_level, r.nonzero) << "square step " << k + 1;
+  }
+
+  // Choosing with the mouse, as the user does between runs.
+  auto buttons = Form1->RadioGroup1->findChildren<QRadioButton*>();
+  ASSERT_EQ(buttons.size(), 2);
+  buttons[1]->click();
+  EXPECT_EQ(Form1->RadioGroup1->ItemIndex(), 1);
+  EXPECT_EQ(Form1->GetWaveShape(), 0);
+
+  const StepFiles sine_files("sine");
+  StepDriver driver([&](int k) {
+    EXPECT_EQ(OutputWaveShape.load(), 0);
+    EXPECT_TRUE(sine_files.WaitForAudio(k)) << "step " << k + 1;
+    sine_files.Point(k + 1);
+    FireTimer1();
+  });
+  Form1->Button6->click();
+  ASSERT_EQ(driver.seen.size(), 10u);
+  for (int k = 0; k < 10; ++k) {
+    SCOPED_TRACE(testing::Message() << "sine step " << k + 1);
+    const Recorded r = ReadStep(sine_files.Path(k));
+    EXPECT_GT(r.nonzero, 1000);
+    // A sine rarely lands on the square's level; a square never leaves it.
+    EXPECT_LT(r.square_level * 100, r.nonzero);
+    EXPECT_EQ(r.antiphase_misses, 0);
+  }
+}
+
+}  // namespace
