@@ -1,0 +1,105 @@
+// The sound service against a real sound server: a private PulseAudio daemon with a null sink,
+// recorded from its monitor. Skipped, with the reason, where the daemon cannot run.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "private_pulse.h"
+#include "signal_analysis.h"
+#include "sound_service.h"
+#include "wave_render.h"
+#include "wave_volume.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class SoundServicePulseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!pulse_.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
+    pulse_.ExportEnvironment();
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    std::string pattern = (fs::temp_directory_path() / "zelkgen-svc-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    waveOutSetVolume(0, 0xFFFFFFFFu);
+    // A fresh null sink may hold back its first stream: a short silent sound goes first.
+    ToneSettings quiet;
+    quiet.AMAmplitudes[0] = 100;
+    quiet.AMUseMultiplier = false;
+    quiet.AMFrequencies[0] = 0.0f;
+    quiet.Quality = tgLoQ;
+    std::vector<uint8_t> silence(static_cast<size_t>(WaveImageSize(quiet)));
+    RenderWaveImage(quiet, false, silence.data());
+    ASSERT_TRUE(PlaySoundA(silence.data(), nullptr, SND_MEMORY)) << "the server took no sound";
+  }
+  void TearDown() override {
+    PlaySoundA(nullptr, nullptr, 0);
+    waveOutSetVolume(0, 0xFFFFFFFFu);
+    pulse_.Stop();
+    std::error_code ignored;
+    if (!dir_.empty()) fs::remove_all(dir_, ignored);
+  }
+
+  // Plays the image synchronously while the sink is recorded.
+  std::vector<StereoFrame> PlayAndRecord(const std::vector<uint8_t>& image) {
+    const std::string path = (dir_ / "capture.raw").string();
+    std::string why;
+    EXPECT_TRUE(pulse_.StartRecording(path, &why)) << why;
+    EXPECT_TRUE(PlaySoundA(image.data(), nullptr, SND_MEMORY));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the last buffers
+    pulse_.StopRecording();
+    return ReadRawStereo(path);
+  }
+
+  PrivatePulse pulse_;
+  fs::path dir_;
+};
+
+std::vector<uint8_t> OneKilohertz(int16_t duration) {
+  ToneSettings s;
+  s.Frequency = 1000;
+  s.Duration = duration;
+  s.Quality = tgLoQ;
+  s.Stereo = true;
+  std::vector<uint8_t> image(static_cast<size_t>(WaveImageSize(s)));
+  RenderWaveImage(s, false, image.data());
+  return image;
+}
+
+TEST_F(SoundServicePulseTest, ToneComesBackAtItsFrequencyAndLength) {
+  const auto frames = PlayAndRecord(OneKilohertz(1000));
+  const FrameRange audible = AudibleRange(frames);
+  ASSERT_GT(audible.end - audible.begin, 0u) << "nothing came through";
+  // 1000 ms of sound; a dropout on a busy machine may stretch it a little.
+  EXPECT_GE(audible.end - audible.begin, 44100u * 95 / 100);
+  EXPECT_LE(audible.end - audible.begin, 44100u * 115 / 100);
+  // The rendered period lengths run 44 (nine times) and 45: exactly 1000 Hz on average.
+  EXPECT_NEAR(MeasureFrequency(frames, audible.begin, audible.end), 1000.0, 5.0);
+  EXPECT_NEAR(PeakLevel(frames, audible.begin, audible.end), 32767, 200);
+}
+
+TEST_F(SoundServicePulseTest, VolumeWordReachesTheServerPerChannel) {
+  waveOutSetVolume(0, 0x4000FFFFu);  // right a quarter
+  const auto frames = PlayAndRecord(OneKilohertz(500));
+  const FrameRange audible = AudibleRange(frames);
+  ASSERT_GT(audible.end - audible.begin, 4410u) << "nothing came through";
+  int left = 0;
+  int right = 0;
+  for (size_t i = audible.begin; i < audible.end; ++i) {
+    left = std::max(left, std::abs(int{frames[i].left}));
+    right = std::max(right, std::abs(int{frames[i].right}));
+  }
+  EXPECT_NEAR(left, 32767, 200);
+  EXPECT_NEAR(right, 32767 / 4, 200);
+}
+
+}  // namespace
