@@ -171,16 +171,13 @@ struct Service {
     sound.reset();
     ++generation;
   }
-
-  ~Service() {
-    std::lock_guard<std::mutex> lock(mutex);
-    StopLocked();
-  }
 };
 
+// Never destroyed: components that outlive static destruction may still stop sounds, and a sound
+// still playing at exit keeps reading memory that stays valid until the process ends.
 Service& TheService() {
-  static Service service;
-  return service;
+  static Service* service = new Service;
+  return *service;
 }
 
 }  // namespace
