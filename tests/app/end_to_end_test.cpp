@@ -1,0 +1,241 @@
+// The real program end to end: build/zelkgen on a private Xvfb display, playing into a private
+// PulseAudio null sink. The test clicks "BX virus (cancer prevention)", then Skip twice about
+// 1.5 s apart, records the sink's monitor and checks the two square tones, their antiphase and
+// the silence after the run; then it ends the program with SIGTERM, as a logout would.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "private_pulse.h"
+#include "signal_analysis.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool OnPath(const std::string& program) {
+  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Starts argv with this process's environment plus extra entries; output goes to /dev/null.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  for (const std::string& entry : extra_env) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(env, [&](const std::string& s) { return s.rfind(name, 0) == 0; });
+    env.push_back(entry);
+  }
+  std::vector<char*> envp;
+  for (std::string& s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (std::string& s : args) argp.push_back(s.data());
+  argp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Waits up to limit for the child to end; its exit status, or -1 when it did not end in time.
+int WaitFor(pid_t pid, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < until) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    std::this_thread::sleep_for(10ms);
+  }
+  return -1;
+}
+
+void Kill(pid_t& pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  pid = -1;
+}
+
+// A private X server on the first free display number from 140 on.
+class PrivateXvfb {
+ public:
+  bool Start(std::string* why) {
+    for (int number = 140; number < 200; ++number) {
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+      const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+      if (access(socket.c_str(), F_OK) == 0 || access(lock.c_str(), F_OK) == 0) continue;
+      display_ = ":" + std::to_string(number);
+      pid_ = Spawn({"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {});
+      for (int i = 0; i < 100 && pid_ > 0; ++i) {
+        if (access(socket.c_str(), F_OK) == 0) return true;
+        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+          pid_ = -1;
+          break;
+        }
+        std::this_thread::sleep_for(50ms);
+      }
+      Kill(pid_);
+    }
+    *why = "no Xvfb display could be started";
+    return false;
+  }
+  ~PrivateXvfb() { Kill(pid_); }
+  const std::string& Display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+// Runs an xdotool command on the display; its first output line.
+std::string XdoTool(const std::string& display, const std::string& arguments) {
+  const std::string command = "DISPLAY=" + display + " timeout 10 xdotool " + arguments;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return {};
+  char line[256] = {};
+  std::string result;
+  if (std::fgets(line, sizeof line, pipe) != nullptr) result = line;
+  pclose(pipe);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
+  return result;
+}
+
+std::string FindWindow(const std::string& display, const std::string& caption) {
+  return XdoTool(display, "search --sync --onlyvisible --name '" + caption + "'");
+}
+
+void Click(const std::string& display, const std::string& window, int x, int y) {
+  XdoTool(display, "mousemove --window " + window + " " + std::to_string(x) + " " +
+                       std::to_string(y) + " click 1");
+}
+
+// Stretches of sound separated by more than gap frames of silence.
+std::vector<FrameRange> Segments(const std::vector<StereoFrame>& frames, size_t gap) {
+  std::vector<FrameRange> segments;
+  size_t last_loud = 0;
+  bool in_segment = false;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const bool loud = std::abs(frames[i].left) > 100 || std::abs(frames[i].right) > 100;
+    if (!loud) continue;
+    if (!in_segment || i - last_loud > gap) {
+      segments.push_back({i, i + 1});
+      in_segment = true;
+    }
+    segments.back().end = i + 1;
+    last_loud = i;
+  }
+  return segments;
+}
+
+TEST(EndToEnd, BXVirusWithTwoSkipsPlaysBothSquareTonesInAntiphaseThenSilence) {
+  for (const char* tool : {"Xvfb", "xdotool"}) {
+    if (!OnPath(tool)) GTEST_SKIP() << tool << " is not installed";
+  }
+  PrivatePulse pulse;
+  std::string why;
+  if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
+  PrivateXvfb xvfb;
+  if (!xvfb.Start(&why)) GTEST_SKIP() << why;
+  const std::string& display = xvfb.Display();
+
+  const std::string recording = (std::filesystem::temp_directory_path() /
+                                 ("zelkgen-e2e-" + std::to_string(getpid()) + ".raw"))
+                                    .string();
+  ASSERT_TRUE(pulse.StartRecording(recording, &why)) << why;
+
+  std::vector<std::string> environment = pulse.ClientEnvironment();
+  environment.push_back("DISPLAY=" + display);
+  environment.push_back("QT_QPA_PLATFORM=xcb");
+  environment.push_back("SDL_AUDIODRIVER=pulseaudio");
+  pid_t program = Spawn({ZELKGEN_PROGRAM}, environment);
+  ASSERT_GT(program, 0);
+
+  const std::string main_window = FindWindow(display, "Dr. Zelk frequency ganarator");
+  ASSERT_FALSE(main_window.empty()) << "the main window did not appear";
+  Click(display, main_window, 340, 76);  // "BX virus (cancer prevention)"
+  for (int skip = 0; skip < 2; ++skip) {
+    const std::string step_window = FindWindow(display, "Current frequency");
+    ASSERT_FALSE(step_window.empty()) << "no Current frequency window for step " << skip + 1;
+    std::this_thread::sleep_for(1500ms);
+    Click(display, step_window, 117, 68);  // Skip
+    // The window may come back as a new X window: wait until this one has gone.
+    for (int i = 0; i < 100; ++i) {
+      if (XdoTool(display, "search --onlyvisible --name 'Current frequency'") != step_window) {
+        break;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  std::this_thread::sleep_for(1000ms);
+  pulse.StopRecording();
+
+  // A logout's SIGTERM ends the program cleanly and at once.
+  kill(program, SIGTERM);
+  const int status = WaitFor(program, 1000ms);
+  if (status < 0) Kill(program);
+  EXPECT_EQ(status, 0);
+
+  const std::vector<StereoFrame> frames = ReadRawStereo(recording);
+  std::filesystem::remove(recording);
+  ASSERT_GT(frames.size(), 44100u);
+
+  const std::vector<FrameRange> segments = Segments(frames, 441);
+  std::vector<double> seen;
+  size_t frames_2128 = 0, frames_3713 = 0;
+  size_t matching_antiphase = 0, audible = 0;
+  for (const FrameRange& segment : segments) {
+    if (segment.end - segment.begin < 4410) continue;  // a fragment of a buffer
+    const double measured = MeasureFrequency(frames, segment.begin, segment.end);
+    seen.push_back(measured);
+    // A whole-hertz step n repeats every 44099 / n frames at 44100 frames per second.
+    const double expected_first = 2128.0 * 44100.0 / 44099.0;
+    const double expected_second = 3713.0 * 44100.0 / 44099.0;
+    if (std::abs(measured - expected_first) <= expected_first * 1e-4) {
+      EXPECT_EQ(frames_3713, 0u) << "2128 Hz after 3713 Hz";
+      frames_2128 += segment.end - segment.begin;
+    } else if (std::abs(measured - expected_second) <= expected_second * 1e-4) {
+      frames_3713 += segment.end - segment.begin;
+    } else {
+      ADD_FAILURE() << "a tone of " << measured << " Hz";
+    }
+    EXPECT_EQ(PeakLevel(frames, segment.begin, segment.end), 26000);
+    for (size_t i = segment.begin; i < segment.end; ++i) {
+      ++audible;
+      if (frames[i].left == -frames[i].right) ++matching_antiphase;
+    }
+  }
+  // Each tone played for about the 1.5 s before its Skip. The null sink's monitor loses part of
+  // the first stream's start, so only a quarter second of each is required.
+  EXPECT_GT(frames_2128, 44100u / 4) << "2128 Hz frames";
+  EXPECT_GT(frames_3713, 44100u / 4) << "3713 Hz frames";
+  EXPECT_LT(frames_2128, 44100u * 3) << "2128 Hz frames";
+  EXPECT_LT(frames_3713, 44100u * 3) << "3713 Hz frames";
+  // Only the frames where one phase sits exactly at the table's last entry break the antiphase.
+  EXPECT_GT(matching_antiphase, audible * 99 / 100);
+
+  // Silence after the last Skip: the recording's last 0.7 s is quiet.
+  const size_t tail = 44100 * 7 / 10;
+  EXPECT_LE(PeakLevel(frames, frames.size() - tail, frames.size()), 100);
+}
+
+}  // namespace
