@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 
 TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent), buttons_(new QButtonGroup(this)) {
   connect(buttons_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
@@ -59,8 +61,11 @@ void TRadioGroup::resizeEvent(QResizeEvent* event) {
 void TRadioGroup::LayOutButtons() {
   const QList<QAbstractButton*> list = buttons_->buttons();
   if (list.isEmpty()) return;
-  // The style keeps the caption and the frame out of the contents rectangle.
-  const QRect area = contentsRect();
+  // The area inside the frame and below the caption, wherever the style puts them.
+  QStyleOptionGroupBox option;
+  initStyleOption(&option);
+  const QRect area =
+      style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, this);
   const int row = qMax(1, area.height() / static_cast<int>(list.size()));
   for (int i = 0; i < list.size(); ++i) {
     list[i]->setGeometry(area.left() + 6, area.top() + i * row, area.width() - 8, row);

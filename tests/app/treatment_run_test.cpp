@@ -202,6 +202,24 @@ TEST_F(TreatmentRun, ChannelPlayFailingInTheFirstStepEndsTheRunAndANewRunPlays) 
   ExpectCompletedRun();
 }
 
+TEST_F(TreatmentRun, WithoutAnyDeviceTheFirstStepFailsAndTheNextRunPlaysOnceOneIsThere) {
+  // No driver of this name exists, so SDL reaches no device at all.
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  MessageBoxCatcher box;
+  StepDriver driver([](int) { FireTimer1(); });
+  Form1->Button5->click();
+  EXPECT_EQ(box.count, 1);
+  EXPECT_TRUE(box.text.startsWith("BASS.dll error!\r\n(error code: ")) << box.text.toStdString();
+  EXPECT_FALSE(box.text.endsWith("(error code: 0)"));
+  EXPECT_TRUE(driver.seen.empty());
+  EXPECT_TRUE(Form1->isEnabled());
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  Form1->Button5->click();
+  EXPECT_EQ(box.count, 1);
+  EXPECT_EQ(driver.seen.size(), 2u);
+  ExpectCompletedRun();
+}
+
 // --- Closing the Current frequency window -----------------------------------------------------
 
 TEST_F(TreatmentRun, TheCloseBoxEndsTheRunInSilence) {
