@@ -18,7 +18,9 @@
 
 // SDL 2.26's PulseAudio backend leaves a few libpulse operation records unreleased on every
 // device open (about 88 bytes each, inside libpulse); LeakSanitizer should not blame this layer.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libpulse.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libpulse.so\n";
+}
 
 namespace {
 
@@ -191,6 +193,20 @@ TEST_F(PulseOutputTest, SquareComesBackAtItsFrequencyInAntiphase) {
     }
   }
   EXPECT_NEAR(static_cast<double>(exceptions), frames.size() / 2321.0, 1.0);
+}
+
+TEST_F(PulseOutputTest, AServerThatGoesAwayFailsPlayWithTheDriverCodeAndInitWithNoDevice) {
+  ASSERT_NE(BASS_Init(-1, 44100, 0, nullptr, nullptr), 0) << BASS_ErrorGetCode();
+  const HSTREAM handle = BASS_StreamCreate(44100, 2, 0, ToneStreamProc, nullptr);
+  ASSERT_NE(handle, 0u);
+  pulse_.Stop();
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(BASS_ChannelPlay(handle, 0), 0);
+  EXPECT_EQ(BASS_ErrorGetCode(), AUDIO_ERROR_DRIVER);
+  EXPECT_NE(BASS_Stop(), 0);
+  EXPECT_NE(BASS_Free(), 0);
+  EXPECT_EQ(BASS_Init(-1, 44100, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(BASS_ErrorGetCode(), AUDIO_ERROR_NO_DEVICE);
 }
 
 }  // namespace
