@@ -64,7 +64,7 @@ class PulseOutputTest : public ::testing::Test {
         },
         &calls);
     ASSERT_NE(BASS_ChannelPlay(handle, 0), 0);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (calls < 10 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(10ms);
     BASS_Stop();
