@@ -61,6 +61,7 @@ TToneGen::~TToneGen() {
   // A volume that could not be read is not "restored" as 0: that would silence the device.
   if (ToneGenCount == 0 && !Designing() && SavedVolumeKnown) {
     waveOutSetVolume(FDeviceID, SavedVolume);
+    SavedVolumeKnown = false;  // given back; a later last instance has nothing of its own
   }
 }
 

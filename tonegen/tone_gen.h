@@ -160,8 +160,9 @@ class TToneGen : public TComponent {
 };
 
 // Unit-wide: the number of live instances (designing ones included) and the volume word the
-// first instance of a running program found. SavedVolumeKnown is false when that read failed;
-// the last instance then leaves the volume as it is.
+// first instance of a running program found. SavedVolumeKnown is true from a successful read
+// until the last instance has given that volume back; otherwise the last instance leaves the
+// volume as it is.
 extern int32_t ToneGenCount;
 extern uint32_t SavedVolume;
 extern bool SavedVolumeKnown;

@@ -234,6 +234,21 @@ TEST_F(ToneGenTest, FirstInstanceSavesTheVolumeAndOnlyTheLastRestoresIt) {
   EXPECT_EQ(CurrentWaveVolumeWord(), kUserVolume);
 }
 
+TEST_F(ToneGenTest, LastRunningInstanceWithoutASavedVolumeLeavesIt) {
+  // A designing instance came first, so the running one saved nothing and restores nothing
+  // (neither 0 nor a volume given back earlier).
+  { TToneGen earlier(nullptr); }
+  TComponent form(nullptr);
+  form.SetDesigning(true);
+  auto designed = std::make_unique<TToneGen>(&form);
+  auto running = std::make_unique<TToneGen>(nullptr);
+  EXPECT_EQ(CurrentWaveVolumeWord(), kUserVolume);
+  waveOutSetVolume(0, 0x00010001u);
+  designed.reset();
+  running.reset();
+  EXPECT_EQ(CurrentWaveVolumeWord(), 0x00010001u);
+}
+
 TEST_F(ToneGenTest, DesigningInstanceLeavesTheVolumeButIsCounted) {
   TComponent form(nullptr);
   form.SetDesigning(true);
