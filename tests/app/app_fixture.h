@@ -113,6 +113,23 @@ class WindowsTest : public testing::Test {
     CreateWindows();
     InstallEndHandlers();
     Form1->show();
+    // A message box nobody expected would wait forever; fail and dismiss it instead.
+    unexpected_box_.setInterval(2000);
+    QObject::connect(&unexpected_box_, &QTimer::timeout, [] {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box == nullptr || !box->isVisible()) continue;
+        ADD_FAILURE() << "unexpected message: " << box->text().toStdString();
+        box->accept();
+      }
+    });
+    unexpected_box_.start();
   }
-  void TearDown() override { DestroyWindows(); }
+  void TearDown() override {
+    unexpected_box_.stop();
+    DestroyWindows();
+  }
+
+ private:
+  QTimer unexpected_box_;
 };
