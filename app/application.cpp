@@ -4,8 +4,10 @@
 #include <QEvent>
 #include <QFont>
 #include <QIcon>
+#include <cstdlib>
 #include <memory>
 
+#include "audio_output.h"
 #include "current_frequency_window.h"
 #include "ddfs.h"
 #include "info_window.h"
@@ -35,6 +37,13 @@ std::unique_ptr<QuitEventFilter> quit_filter;
 void SubstituteWindowFont() {
   QFont::insertSubstitutions("MS Sans Serif", {"Microsoft Sans Serif", "Arial", "Liberation Sans",
                                                "Arimo", "Helvetica", "Nimbus Sans", "DejaVu Sans"});
+}
+
+// Qt ends the process with exit() when the X server goes away (a logout without a session
+// manager): the tone must not outlive the window thread even then. Harmless when nothing is open.
+void ReleaseAudioOutputAtExit() {
+  BASS_Stop();
+  BASS_Free();
 }
 
 }  // namespace
@@ -79,6 +88,7 @@ int RunZelkgen(int argc, char** argv) {
   int qt_argc = argc > 0 ? 1 : 0;
   char* qt_argv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
   QApplication application(qt_argc, qt_argv);
+  std::atexit(ReleaseAudioOutputAtExit);
   QApplication::setApplicationName("zelkgen");
   CreateWindows();
   InstallEndHandlers();

@@ -17,8 +17,8 @@ class TForm3 : public QDialog, public Ui::TForm3 {
   void Button1Click(QObject* Sender);  // Skip
 
   // Shows the step's display text and waits in the modal display. True when the step ended by
-  // Skip or the step timer; false when the user closed the window (close box or Escape) or the
-  // program is ending.
+  // Skip or the step timer; false when the user closed the window (close box or Escape). When
+  // the whole program ends meanwhile, the caller knows it and starts no further step.
   bool ShowStep(const QString& DisplayText);
 
   // Ends the modal display as a step end; a hidden window stays as it is.

@@ -11,6 +11,7 @@
 #include "audio_output.h"
 #include "ddfs.h"
 #include "outer_geometry.h"
+#include "picture_box.h"
 
 namespace {
 
@@ -138,6 +139,24 @@ TEST_F(MainWindow, ThePictureIsDrawnAtNaturalSizeFromTheTopLeftAndClipped) {
               3)
         << p.x() << "," << p.y();
   }
+}
+
+TEST_F(MainWindow, WithoutAPictureTheAreaStaysEmpty) {
+  TImage empty(Form1);
+  empty.setGeometry(48, 24, 153, 185);
+  const QImage shown = empty.grab().toImage();
+  const QRgb background = Form1->palette().color(QPalette::Window).rgb();
+  for (int y = 0; y < shown.height(); y += 7) {
+    for (int x = 0; x < shown.width(); x += 7) {
+      ASSERT_EQ(shown.pixel(x, y), background) << x << "," << y;
+    }
+  }
+}
+
+TEST_F(MainWindow, TheWindowsCarryThe32PixelIcon) {
+  const QIcon icon = QApplication::windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  EXPECT_TRUE(icon.availableSizes().contains(QSize(32, 32)));
 }
 
 const char* const kInformation[26] = {
