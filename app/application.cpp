@@ -4,6 +4,9 @@
 #include <QEvent>
 #include <QFont>
 #include <QIcon>
+#include <QImage>
+#include <QImageReader>
+#include <QPixmap>
 #include <cstdlib>
 #include <memory>
 
@@ -46,6 +49,14 @@ void ReleaseAudioOutputAtExit() {
   BASS_Free();
 }
 
+// Naming the format and turning detection off keeps Qt from loading every image format plugin
+// at start-up to guess what the icon is.
+QImage ReadIcon() {
+  QImageReader reader(":/zelkgen.png", "png");
+  reader.setAutoDetectImageFormat(false);
+  return reader.read();
+}
+
 }  // namespace
 
 // The resources live in a static library; the macro declares its initialiser globally.
@@ -56,7 +67,7 @@ static void InitResources() {
 void CreateWindows() {
   InitResources();
   SubstituteWindowFont();
-  QApplication::setWindowIcon(QIcon(":/zelkgen.png"));
+  QApplication::setWindowIcon(QIcon(QPixmap::fromImage(ReadIcon())));
   Form1 = new TForm1;
   Form2 = new TForm2;
   Form3 = new TForm3;
