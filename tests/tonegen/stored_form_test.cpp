@@ -17,17 +17,6 @@
 
 namespace {
 
-uint32_t Bits(float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-float FromBits(uint32_t bits) {
-  float value;
-  std::memcpy(&value, &bits, sizeof bits);
-  return value;
-}
-
 // Every field the stored form carries, for comparing two instances.
 struct Snapshot {
   std::string name;

@@ -63,17 +63,6 @@ std::ostream& operator<<(std::ostream& os, const Flags& f) {
   return os << "{tone " << f.tone << ", plain " << f.plain << ", adsr " << f.adsr << "}";
 }
 
-uint32_t Bits(float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-float FromBits(uint32_t bits) {
-  float value;
-  std::memcpy(&value, &bits, sizeof bits);
-  return value;
-}
-
 void PutLe32(std::vector<uint8_t>& out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }

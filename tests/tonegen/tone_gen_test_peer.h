@@ -2,9 +2,14 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "tone_gen.h"
+
+// The bit pattern of a frequency value, and back: stored frequencies must survive bit for bit.
+inline uint32_t Bits(float value) { return std::bit_cast<uint32_t>(value); }
+inline float FromBits(uint32_t bits) { return std::bit_cast<float>(bits); }
 
 class TToneGenTestPeer {
  public:
