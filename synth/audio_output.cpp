@@ -1,8 +1,8 @@
 #include "audio_output.h"
 
-#include <SDL.h>
-
 #include <cstring>
+
+#include "sdl_audio_api.h"
 
 namespace {
 
@@ -21,6 +21,7 @@ struct UserStream {
 };
 
 struct Output {
+  const SdlAudioApi* sdl = nullptr;  // set together with device
   SDL_AudioDeviceID device = 0;
   UserStream stream;
 };
@@ -68,14 +69,14 @@ void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
 // Runs a change to the stream while the callback cannot be running.
 template <typename Change>
 void WithCallbackHeld(Change change) {
-  SDL_LockAudioDevice(output.device);
+  output.sdl->LockAudioDevice(output.device);
   change();
-  SDL_UnlockAudioDevice(output.device);
+  output.sdl->UnlockAudioDevice(output.device);
 }
 
 void CloseOutput() {
-  SDL_CloseAudioDevice(output.device);  // joins SDL's audio thread
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  output.sdl->CloseAudioDevice(output.device);  // joins SDL's audio thread
+  output.sdl->QuitSubSystem(SDL_INIT_AUDIO);
   output = Output{};
 }
 
@@ -86,8 +87,11 @@ int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const
   if (output.device != 0) return Fail(AUDIO_ERROR_ALREADY);
   if (device != -1 || freq != OutputRate || flags != 0) return Fail(AUDIO_ERROR_FORMAT);
 
+  // SDL is loaded here, at the first sound, never by a stop or release with nothing open.
+  const SdlAudioApi* sdl = SdlAudio();
+  if (sdl == nullptr) return Fail(AUDIO_ERROR_NO_DEVICE);  // no SDL2 audio on this system
   // Reference-counted by SDL: the tone generator's sound service may hold it at the same time.
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+  if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) {
     // No driver could start: no sound server to connect to and no usable sound system.
     return Fail(AUDIO_ERROR_NO_DEVICE);
   }
@@ -100,12 +104,13 @@ int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const
   wanted.userdata = &output;
   SDL_AudioSpec obtained{};
   // No changes allowed: SDL converts if the device differs, so the stream always sees its format.
-  const SDL_AudioDeviceID opened = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  const SDL_AudioDeviceID opened = sdl->OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
   if (opened == 0) {
-    const bool no_devices = SDL_GetNumAudioDevices(0) == 0;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    const bool no_devices = sdl->GetNumAudioDevices(0) == 0;
+    sdl->QuitSubSystem(SDL_INIT_AUDIO);
     return Fail(no_devices ? AUDIO_ERROR_NO_DEVICE : AUDIO_ERROR_DRIVER);
   }
+  output.sdl = sdl;
   output.device = opened;  // opened paused
   return Succeed();
 }
@@ -132,17 +137,17 @@ int BASS_ChannelPlay(uint32_t handle, int /*restart*/) {
     return Fail(AUDIO_ERROR_HANDLE);
   }
   // A device that went away (server stopped, card unplugged) cannot be started again.
-  if (SDL_GetAudioDeviceStatus(output.device) == SDL_AUDIO_STOPPED) {
+  if (output.sdl->GetAudioDeviceStatus(output.device) == SDL_AUDIO_STOPPED) {
     return Fail(AUDIO_ERROR_DRIVER);
   }
   WithCallbackHeld([] { output.stream.playing = true; });
-  SDL_PauseAudioDevice(output.device, 0);
+  output.sdl->PauseAudioDevice(output.device, 0);
   return Succeed();
 }
 
 int BASS_Stop() {
   if (output.device == 0) return Fail(AUDIO_ERROR_NOT_INIT);
-  SDL_PauseAudioDevice(output.device, 1);
+  output.sdl->PauseAudioDevice(output.device, 1);
   // Taking the lock waits for a callback in progress to finish; after that the stream is off.
   WithCallbackHeld([] { output.stream.playing = false; });
   return Succeed();

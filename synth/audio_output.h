@@ -1,6 +1,7 @@
 // The audio output layer: a small, flat set of calls that opens the default output device,
 // creates one user stream whose samples a stream procedure supplies, plays it and stops it.
-// Built over SDL2 audio, so it reaches PipeWire, PulseAudio or ALSA, whichever the system has.
+// Built over SDL2 audio, so it reaches PipeWire, PulseAudio or ALSA, whichever the system has;
+// SDL2 is loaded at the first BASS_Init (sdl_audio_api.h), never by a stop or release.
 //
 // A user stream is 44100 frames per second, two channels, signed 16-bit little-endian, left
 // first. The stream procedure runs on SDL's audio thread, is handed the buffer and its length
@@ -18,7 +19,8 @@ using STREAMPROC = uint32_t (*)(HSTREAM handle, void* buffer, uint32_t length, v
 enum AudioError : int {
   // The latest call succeeded.
   AUDIO_OK = 0,
-  // No output device or sound server could be reached (no card, no server running).
+  // No output device or sound server could be reached (no card, no server running), or the
+  // SDL2 library (libSDL2-2.0.so.0) is not installed or lacks an audio function.
   AUDIO_ERROR_NO_DEVICE = 1,
   // The audio driver failed while opening or starting the device.
   AUDIO_ERROR_DRIVER = 2,
