@@ -1,7 +1,5 @@
 #include "sound_service.h"
 
-#include <SDL.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "sdl_audio_api.h"
 #include "wave_volume.h"
 
 namespace {
@@ -157,16 +156,18 @@ void FillAudio(void* userdata, Uint8* stream, int length) {
 // The service's state, touched only by callers (never by the audio thread), under the mutex.
 struct Service {
   std::mutex mutex;
+  const SdlAudioApi* sdl = nullptr;  // set together with device
   SDL_AudioDeviceID device = 0;
   std::unique_ptr<Sound> sound;
   uint64_t generation = 0;
 
-  // Closing the device waits for the audio thread, so no frame follows.
+  // Closing the device waits for the audio thread, so no frame follows. With nothing open, SDL
+  // is not touched (and so never loaded by a stop).
   void StopLocked() {
     if (device != 0) {
-      SDL_CloseAudioDevice(device);
+      sdl->CloseAudioDevice(device);
       device = 0;
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      sdl->QuitSubSystem(SDL_INIT_AUDIO);
     }
     sound.reset();
     ++generation;
@@ -197,7 +198,9 @@ bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
   if (format.frames == 0) return true;  // nothing to sound, and so already ended
   std::unique_ptr<Sound> sound = MakeSound(format, (flags & SND_LOOP) != 0);
 
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  const SdlAudioApi* sdl = SdlAudio();  // loads SDL at the first sound
+  if (sdl == nullptr) return false;
+  if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   SDL_AudioSpec wanted{};
   wanted.freq = format.frame_rate;
   wanted.format = AUDIO_S16SYS;
@@ -206,16 +209,17 @@ bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
   wanted.callback = FillAudio;
   wanted.userdata = sound.get();
   SDL_AudioSpec obtained{};
-  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  const SDL_AudioDeviceID device = sdl->OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
   if (device == 0) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    sdl->QuitSubSystem(SDL_INIT_AUDIO);
     return false;
   }
+  service.sdl = sdl;
   service.device = device;
   service.sound = std::move(sound);
   const uint64_t generation = service.generation;
   Sound* playing = service.sound.get();
-  SDL_PauseAudioDevice(device, 0);
+  sdl->PauseAudioDevice(device, 0);
   if ((flags & SND_ASYNC) != 0) return true;
 
   // Synchronous: wait, without holding the service, until the last frame has been handed over
