@@ -13,7 +13,7 @@
 #include <fstream>
 #include <thread>
 
-extern char** environ;
+#include "child_process.h"
 
 namespace {
 
@@ -23,70 +23,11 @@ std::string MakeTempDir(const char* prefix) {
   return pattern;
 }
 
-bool OnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return false;
-  std::string dirs = path;
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string candidate = dirs.substr(start, end - start) + "/" + program;
-    if (access(candidate.c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-// Spawns argv with the current environment plus extra entries; stdout to out_path if given.
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
-            const std::string& out_path) {
-  std::vector<std::string> env_strings;
-  for (char** e = environ; *e != nullptr; ++e) env_strings.emplace_back(*e);
-  for (const auto& entry : extra_env) {
-    const std::string name = entry.substr(0, entry.find('=') + 1);
-    std::erase_if(env_strings, [&](const std::string& s) { return s.rfind(name, 0) == 0; });
-    env_strings.push_back(entry);
-  }
-  std::vector<char*> envp;
-  for (auto& s : env_strings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = argv;
-  std::vector<char*> argp;
-  for (auto& s : args) argp.push_back(s.data());
-  argp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO,
-                                   out_path.empty() ? "/dev/null" : out_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
-
-void Terminate(pid_t& pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 200; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) {
-      pid = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  pid = -1;
-}
-
 }  // namespace
 
-PrivatePulse::~PrivatePulse() { Stop(); }
+PrivatePulse::~PrivatePulse() {
+  Stop();
+}
 
 std::vector<std::string> PrivatePulse::ClientEnvironment() const {
   return {"PULSE_SERVER=" + server_, "PULSE_RUNTIME_PATH=" + runtime_dir_,
@@ -103,7 +44,7 @@ void PrivatePulse::ExportEnvironment() const {
 bool PrivatePulse::RunPactl(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {"pactl"};
   argv.insert(argv.end(), args.begin(), args.end());
-  pid_t pid = Spawn(argv, ClientEnvironment(), "");
+  pid_t pid = SpawnChild(argv, ClientEnvironment(), "");
   if (pid <= 0) return false;
   int status = 0;
   waitpid(pid, &status, 0);
@@ -114,7 +55,8 @@ bool PrivatePulse::Start(std::string* why) {
   Stop();
   for (const char* program : {"pulseaudio", "pactl", "parec"}) {
     if (!OnPath(program)) {
-      *why = std::string(program) + " is not installed (a sound server package other than "
+      *why = std::string(program) +
+             " is not installed (a sound server package other than "
              "pulseaudio may be present)";
       return false;
     }
@@ -132,15 +74,20 @@ bool PrivatePulse::Start(std::string* why) {
   server_ = "unix:" + runtime_dir_ + "/native";
 
   const std::vector<std::string> argv = {
-      "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
-      "--use-pid-file=no", "--system=no",
+      "pulseaudio",
+      "-n",
+      "--daemonize=no",
+      "--exit-idle-time=-1",
+      "--disable-shm=yes",
+      "--use-pid-file=no",
+      "--system=no",
       "--load=module-null-sink sink_name=cap rate=44100 format=s16le channels=2",
       "--load=module-native-protocol-unix socket=" + runtime_dir_ + "/native auth-anonymous=1"};
-  daemon_pid_ = Spawn(argv,
-                      {"HOME=" + home_dir_, "PULSE_RUNTIME_PATH=" + runtime_dir_,
-                       "XDG_CONFIG_HOME=" + home_dir_, "XDG_RUNTIME_DIR=" + runtime_dir_,
-                       "PULSE_STATE_PATH=" + home_dir_},
-                      "");
+  daemon_pid_ = SpawnChild(
+      argv,
+      {"HOME=" + home_dir_, "PULSE_RUNTIME_PATH=" + runtime_dir_, "XDG_CONFIG_HOME=" + home_dir_,
+       "XDG_RUNTIME_DIR=" + runtime_dir_, "PULSE_STATE_PATH=" + home_dir_},
+      "");
   if (daemon_pid_ <= 0) {
     *why = "pulseaudio could not be started";
     Stop();
@@ -171,9 +118,9 @@ bool PrivatePulse::Start(std::string* why) {
 
 bool PrivatePulse::StartRecording(const std::string& path, std::string* why) {
   StopRecording();
-  recorder_pid_ = Spawn({"parec", "-d", "cap.monitor", "--format=s16le", "--rate=44100",
-                         "--channels=2", "--raw", "--latency-msec=20"},
-                        ClientEnvironment(), path);
+  recorder_pid_ = SpawnChild({"parec", "-d", "cap.monitor", "--format=s16le", "--rate=44100",
+                              "--channels=2", "--raw", "--latency-msec=20"},
+                             ClientEnvironment(), path);
   if (recorder_pid_ <= 0) {
     *why = "parec could not be started";
     return false;
@@ -198,13 +145,13 @@ void PrivatePulse::StopRecording() {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    Terminate(recorder_pid_);
+    TerminateChild(recorder_pid_);
   }
 }
 
 void PrivatePulse::Stop() {
   StopRecording();
-  Terminate(daemon_pid_);
+  TerminateChild(daemon_pid_);
   std::error_code ignored;
   if (!runtime_dir_.empty()) std::filesystem::remove_all(runtime_dir_, ignored);
   if (!home_dir_.empty()) std::filesystem::remove_all(home_dir_, ignored);

@@ -1,0 +1,20 @@
+// Starting and ending the helper programs tests need (sound servers, recorders, X servers, the
+// program itself).
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// True when program is an executable somewhere on PATH.
+bool OnPath(const std::string& program);
+
+// Starts argv with this process's environment, extra_env entries ("NAME=value") replacing or
+// adding to it; standard input from /dev/null, standard output to stdout_path (/dev/null when
+// empty), standard error to /dev/null. Returns the process id, or -1.
+pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+                 const std::string& stdout_path = "");
+
+// Ends the child (SIGTERM, then SIGKILL after two seconds) and reaps it; pid becomes -1.
+void TerminateChild(pid_t& pid);
