@@ -41,6 +41,13 @@ void PrivatePulse::ExportEnvironment() const {
   }
 }
 
+bool PrivatePulse::StartForSdl(std::string* why) {
+  if (!Start(why)) return false;
+  ExportEnvironment();
+  setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+  return true;
+}
+
 bool PrivatePulse::RunPactl(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {"pactl"};
   argv.insert(argv.end(), args.begin(), args.end());

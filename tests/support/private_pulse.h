@@ -28,6 +28,9 @@ class PrivatePulse {
   // Points this process (and its children) at the daemon and turns client autospawn off.
   void ExportEnvironment() const;
 
+  // Start, then ExportEnvironment and select SDL's PulseAudio driver for this process.
+  bool StartForSdl(std::string* why);
+
   // Environment entries ("NAME=value") for a child process that should use the daemon.
   std::vector<std::string> ClientEnvironment() const;
 

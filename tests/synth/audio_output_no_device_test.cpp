@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "audio_output.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -16,16 +17,8 @@ namespace fs = std::filesystem;
 
 class NoDeviceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zelkgen-nodev-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    BASS_Free();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  void SetUp() override { ASSERT_TRUE(scratch_.Created()); }
+  void TearDown() override { BASS_Free(); }
 
   void ExpectInitFindsNoDevice() {
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -42,7 +35,8 @@ class NoDeviceTest : public ::testing::Test {
     EXPECT_EQ(BASS_ErrorGetCode(), AUDIO_ERROR_HANDLE);
   }
 
-  fs::path dir_;
+  ScratchDir scratch_{"zelkgen-nodev-"};
+  const fs::path& dir_ = scratch_.Path();
 };
 
 TEST_F(NoDeviceTest, NoSoundServerMeansNoDevice) {

@@ -14,6 +14,7 @@
 #include "audio_output.h"
 #include "ddfs.h"
 #include "private_pulse.h"
+#include "scratch_dir.h"
 #include "signal_analysis.h"
 
 // SDL 2.26's PulseAudio backend leaves a few libpulse operation records unreleased on every
@@ -36,19 +37,13 @@ class PulseOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
-    if (!pulse_.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
-    pulse_.ExportEnvironment();
-    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
-    std::string pattern = (fs::temp_directory_path() / "zelkgen-rec-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    if (!pulse_.StartForSdl(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
+    ASSERT_TRUE(scratch_.Created());
     InitDDFS();
   }
   void TearDown() override {
     BASS_Free();
     pulse_.Stop();
-    std::error_code ignored;
-    if (!dir_.empty()) fs::remove_all(dir_, ignored);
   }
 
   // A fresh null sink holds back the very first stream it gets for up to a few seconds, while
@@ -150,7 +145,8 @@ class PulseOutputTest : public ::testing::Test {
   }
 
   PrivatePulse pulse_;
-  fs::path dir_;
+  ScratchDir scratch_{"zelkgen-rec-"};
+  const fs::path& dir_ = scratch_.Path();
 };
 
 TEST_F(PulseOutputTest, SineComesBackAtItsFrequencyInAntiphase) {

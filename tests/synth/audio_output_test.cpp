@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ddfs.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -111,20 +112,14 @@ bool WaitFor(Predicate done, std::chrono::milliseconds limit = 5000ms) {
 class AudioOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zelkgen-disk-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(scratch_.Created());
     output_file_ = dir_ / "out.raw";
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", output_file_.c_str(), 1);
     InitDDFS();
     StreamAmplitude = 1.0L;
   }
-  void TearDown() override {
-    BASS_Free();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  void TearDown() override { BASS_Free(); }
 
   // Plays the current DDFS settings for about the given time, stops, frees, and returns what the
   // device received, with the log of what the stream procedure delivered.
@@ -144,7 +139,8 @@ class AudioOutputTest : public ::testing::Test {
     return ReadFile(output_file_);
   }
 
-  fs::path dir_;
+  ScratchDir scratch_{"zelkgen-disk-"};
+  const fs::path& dir_ = scratch_.Path();
   fs::path output_file_;
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "private_pulse.h"
+#include "scratch_dir.h"
 #include "signal_analysis.h"
 #include "sound_service.h"
 #include "wave_render.h"
@@ -30,12 +31,8 @@ class SoundServicePulseTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
-    if (!pulse_.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
-    pulse_.ExportEnvironment();
-    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
-    std::string pattern = (fs::temp_directory_path() / "zelkgen-svc-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    if (!pulse_.StartForSdl(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
+    ASSERT_TRUE(scratch_.Created());
     waveOutSetVolume(0, 0xFFFFFFFFu);
     // A fresh null sink may hold back its first stream: a short silent sound goes first.
     ToneSettings quiet;
@@ -51,8 +48,6 @@ class SoundServicePulseTest : public ::testing::Test {
     PlaySoundA(nullptr, nullptr, 0);
     waveOutSetVolume(0, 0xFFFFFFFFu);
     pulse_.Stop();
-    std::error_code ignored;
-    if (!dir_.empty()) fs::remove_all(dir_, ignored);
   }
 
   // Plays the image synchronously while the sink is recorded.
@@ -67,7 +62,8 @@ class SoundServicePulseTest : public ::testing::Test {
   }
 
   PrivatePulse pulse_;
-  fs::path dir_;
+  ScratchDir scratch_{"zelkgen-svc-"};
+  const fs::path& dir_ = scratch_.Path();
 };
 
 std::vector<uint8_t> OneKilohertz(int16_t duration) {

@@ -17,18 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "wave_render.h"
 
 namespace {
 
 class WaveExportTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zelkgen-export-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void SetUp() override { ASSERT_TRUE(scratch_.Created()); }
 
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
@@ -42,7 +38,8 @@ class WaveExportTest : public ::testing::Test {
     return names;
   }
 
-  std::string dir_;
+  ScratchDir scratch_{"zelkgen-export-"};
+  const std::string dir_ = scratch_.Path().string();
 };
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
