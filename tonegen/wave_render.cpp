@@ -140,7 +140,9 @@ class Component {
                              std::trunc(static_cast<double>(period_ - 1) * frames_per_period_));
   }
 
-  // Contributions of the frames j = 0 .. length - 1 of a period.
+  // Contributions of the frames j = 0 .. length - 1 of a period. Sine, triangle and sawtooth
+  // values are whole numbers before they are stored: at 8 bits a kept fraction would store a
+  // negative value one step low.
   void BuildTable(int64_t length) {
     table_.resize(static_cast<size_t>(length));
     const double half_span = span_ / 2.0;
@@ -151,13 +153,13 @@ class Component {
       double value = 0;
       switch (waveform_) {
         case tgSine:
-          value = std::sin(static_cast<double>(j) * angle_step_) / 2.0 * span_;
+          value = std::trunc(std::sin(static_cast<double>(j) * angle_step_) / 2.0 * span_);
           break;
         case tgSquare:
           value = j < half_period_ ? floor_ : half_span;
           break;
         case tgTriangle:
-          value = accumulator;
+          value = std::trunc(accumulator);
           if (j < half_period_) {
             accumulator += triangle_step;
           } else {
@@ -166,7 +168,7 @@ class Component {
           }
           break;
         case tgSawtooth:
-          value = accumulator;
+          value = std::trunc(accumulator);
           accumulator += sawtooth_step;
           break;
         case tgNoise:

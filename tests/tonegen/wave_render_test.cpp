@@ -46,6 +46,8 @@ int64_t PeriodStart(double frames_per_period, int64_t k) {
 
 // A plain per-frame rendering written straight from the algorithm: one component after the
 // other over the whole data, sin evaluated for every frame, noise drawn in that same order.
+// Sine, triangle and sawtooth values are truncated before they are stored; square and noise
+// keep their fraction.
 std::vector<uint8_t> RenderReference(const ToneSettings& s) {
   const bool sixteen = s.Resolution == tg16Bit;
   const int rate = s.Quality == tgHiQ ? 96000 : 44100;
@@ -90,13 +92,13 @@ std::vector<uint8_t> RenderReference(const ToneSettings& s) {
       double v = 0;
       switch (part.wave) {
         case tgSine:
-          v = std::sin(static_cast<double>(j) * w) / 2 * p;
+          v = std::trunc(std::sin(static_cast<double>(j) * w) / 2 * p);
           break;
         case tgSquare:
           v = j < hp ? m : p;
           break;
         case tgTriangle:
-          v = a;
+          v = std::trunc(a);
           if (j < hp) {
             a += step;
           } else {
@@ -105,7 +107,7 @@ std::vector<uint8_t> RenderReference(const ToneSettings& s) {
           }
           break;
         case tgSawtooth:
-          v = a;
+          v = std::trunc(a);
           a += step;
           break;
         default: {
@@ -245,6 +247,49 @@ TEST(WaveRenderTest, EightBitSquareAtLowQualityHasUnevenPeriods) {
     EXPECT_EQ(length, k % 10 == 0 ? 45 : 44) << "period " << k;
     for (int64_t j = 0; j < length; ++j) {
       EXPECT_EQ(image[static_cast<size_t>(44 + start + j)], j < 22 ? 1 : 255) << start + j;
+    }
+  }
+}
+
+// 8-bit bytes worked out by hand from the formulas: V is truncated towards zero and then
+// stored as 128 + V, so a negative value with a fraction is not stored one step low.
+TEST(WaveRenderTest, EightBitSineTriangleAndSawtoothStoreTruncatedValues) {
+  struct Worked {
+    int64_t frame;
+    int byte;
+  };
+  struct Case {
+    int frequency;
+    TTGWave wave;
+    TTGQuality quality;
+    std::vector<Worked> bytes;
+  };
+  const Case cases[] = {
+      // 440 Hz, w = 2 pi / 218: V = sin(j w) x 127.
+      {440, tgSine, tgHiQ, {{1, 131}, {110, 125}, {150, 11}, {217, 125}, {328, 125}}},
+      // 3000 Hz at 44100: PL = 14.
+      {3000, tgSine, tgLoQ, {{1, 183}, {3, 251}, {8, 73}, {10, 5}, {12, 29}}},
+      // s = 254 / 44 = 5.7727: -121.23, -115.45, -11.55, 46.18; frame 45 starts period 2.
+      {1000, tgSawtooth, tgLoQ, {{1, 7}, {2, 13}, {20, 117}, {30, 174}, {44, 1}, {45, 7}}},
+      // HP = 22, s = 254 / 22 = 11.545: rising -115.45, -69.27, 115.45; falling 34.64, -80.82.
+      {1000, tgTriangle, tgLoQ, {{1, 13}, {5, 59}, {21, 243}, {30, 162}, {40, 48}, {45, 13}}},
+      // At 96000: s = 254 / 96 (sawtooth), 254 / 48 (triangle).
+      {1000, tgSawtooth, tgHiQ, {{1, 4}, {10, 28}, {60, 159}}},
+      {1000, tgTriangle, tgHiQ, {{1, 7}, {60, 191}, {90, 33}}},
+  };
+  for (const Case& c : cases) {
+    for (bool stereo : {false, true}) {
+      ToneSettings s = MainTone(c.frequency, c.wave, tg8Bit, c.quality);
+      s.Stereo = stereo;
+      const auto image = Render(s);
+      const int channels = stereo ? 2 : 1;
+      for (const Worked& w : c.bytes) {
+        for (int ch = 0; ch < channels; ++ch) {
+          EXPECT_EQ(image[static_cast<size_t>(44 + w.frame * channels + ch)], w.byte)
+              << c.frequency << " Hz, wave " << int{c.wave} << ", frame " << w.frame
+              << (stereo ? ", stereo channel " + std::to_string(ch) : ", mono");
+        }
+      }
     }
   }
 }
