@@ -1,13 +1,18 @@
 #include "child_process.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <thread>
 
 extern char** environ;
@@ -70,4 +75,38 @@ void TerminateChild(pid_t& pid) {
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   pid = -1;
+}
+
+std::optional<UserIds> UnprivilegedUser() {
+  const passwd* entry = getpwnam("nobody");
+  if (entry == nullptr || entry->pw_uid == 0) return std::nullopt;
+  return UserIds{entry->pw_uid, entry->pw_gid};
+}
+
+int RunInChild(const std::function<int()>& body, const std::optional<UserIds>& user) {
+  std::fflush(nullptr);  // nothing buffered is printed twice
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (user && (setgroups(0, nullptr) != 0 || setgid(user->gid) != 0 || setuid(user->uid) != 0 ||
+                 geteuid() != user->uid)) {
+      _exit(125);
+    }
+    // The child never returns into its caller: it would go on with the parent's work.
+    int result = 126;
+    try {
+      result = body();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "child threw: %s\n", error.what());
+    } catch (...) {
+      std::fprintf(stderr, "child threw\n");
+    }
+    std::fflush(nullptr);
+    _exit(result);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

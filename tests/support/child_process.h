@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,3 +20,16 @@ pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::st
 
 // Ends the child (SIGTERM, then SIGKILL after two seconds) and reaps it; pid becomes -1.
 void TerminateChild(pid_t& pid);
+
+// The ordinary account (`nobody`) a test running as root takes on to meet the permission checks
+// root would pass; nullopt where the system has none.
+struct UserIds {
+  uid_t uid;
+  gid_t gid;
+};
+std::optional<UserIds> UnprivilegedUser();
+
+// Runs body in a forked child that first becomes user, with no supplementary groups, when one is
+// given. Returns the child's exit status, body's result; 125 when the child could not become
+// user, 126 when body threw, -1 when the child could not be started or did not exit normally.
+int RunInChild(const std::function<int()>& body, const std::optional<UserIds>& user = std::nullopt);
