@@ -1,18 +1,21 @@
 #include "wave_export.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <string>
 
 namespace {
+
+// As many links as the kernel itself follows in one path.
+constexpr int kMostLinksFollowed = 40;
 
 // Writes all bytes, continuing after short writes; a write that stores nothing is a failure.
 bool WriteAll(int fd, const uint8_t* bytes, size_t size) {
@@ -27,45 +30,81 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t size) {
   return true;
 }
 
-// A symbolic link names the file the caller means: replace that file, not the link.
-std::string ResolveTarget(const std::string& path) {
-  struct stat link_info {};
-  if (::lstat(path.c_str(), &link_info) != 0 || !S_ISLNK(link_info.st_mode)) return path;
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return path;
-  std::string target(resolved);
-  std::free(resolved);
-  return target;
-}
+struct FolderAndName {
+  std::string folder;
+  std::string name;
+};
 
-// Only makes a clash with a name left behind by another process unlikely; O_EXCL decides.
-uint64_t Nanoseconds() {
-  return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-
-std::string DirectoryOf(const std::string& path) {
+FolderAndName Split(const std::string& path) {
   const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-// Opens a new file beside the target under a name nobody else holds (O_EXCL).
-int CreateTemporaryBeside(const std::string& target, std::string* temporary) {
-  static std::atomic<unsigned> counter{0};
-  const size_t slash = target.find_last_of('/');
-  const std::string prefix = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+// Follows symbolic links from path to the name of the file itself, which need not exist: a
+// dangling link names the file to create. Empty when the links do not end or cannot be read.
+std::string FinalName(const std::string& path) {
+  std::string current = path;
+  for (int followed = 0; followed <= kMostLinksFollowed; ++followed) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0) return errno == ENOENT ? current : std::string();
+    if (!S_ISLNK(info.st_mode)) return current;
+    std::string text(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(current.c_str(), text.data(), text.size());
+    if (length <= 0 || static_cast<size_t>(length) >= text.size()) return {};
+    text.resize(static_cast<size_t>(length));
+    current = text.front() == '/' ? text : Split(current).folder + "/" + text;
+  }
+  return {};
+}
+
+// Opens a new file in the folder under a short name nobody holds yet (O_EXCL decides), so the
+// temporary fits wherever the target's own name fits. Mode 0666: the umask applies.
+int CreateTemporary(int folder, std::string* name) {
+  static std::atomic<uint32_t> counter{0};
+  const auto now =
+      static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const unsigned serial = counter.fetch_add(1);
-    *temporary = prefix + "." + base + ".tmp" + std::to_string(::getpid()) + "-" +
-                 std::to_string(serial) + "-" + std::to_string(Nanoseconds() & 0xFFFFF);
+    const uint32_t tag =
+        (static_cast<uint32_t>(::getpid()) * 2654435761u) ^ (counter.fetch_add(1) * 40503u) ^ now;
+    char text[24];
+    std::snprintf(text, sizeof text, ".zelkgen-%08x", tag);
+    *name = text;
     const int fd =
-        ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        ::openat(folder, text, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd >= 0) return fd;
     if (errno != EEXIST) return -1;
   }
   return -1;
+}
+
+bool ReplaceInFolder(int folder, const std::string& name, const void* data, size_t size) {
+  struct stat existing {};
+  const bool exists = ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists && errno != ENOENT) return false;
+  if (exists) {
+    // Only a regular file can be replaced by one.
+    if (!S_ISREG(existing.st_mode)) return false;
+    // A file the user may not write is refused, as a shell redirection would refuse it.
+    if (::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0) return false;
+  }
+
+  std::string temporary;
+  const int fd = CreateTemporary(folder, &temporary);
+  if (fd < 0) return false;
+  bool ok = true;
+  if (exists) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
+  ok = ok && WriteAll(fd, static_cast<const uint8_t*>(data), size);
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
+  if (!ok) {
+    ::unlinkat(folder, temporary.c_str(), 0);
+    return false;
+  }
+  // Make the new name itself durable; the data is already safe, so a failure here is not one.
+  ::fsync(folder);
+  return true;
 }
 
 }  // namespace
@@ -73,34 +112,18 @@ int CreateTemporaryBeside(const std::string& target, std::string* temporary) {
 bool ReplaceFileContents(const std::string& path, const void* data, size_t size) {
   if (path.empty() || path.back() == '/') return false;
   if (data == nullptr && size > 0) return false;
-  const std::string target = ResolveTarget(path);
+  const std::string target = FinalName(path);
+  if (target.empty()) return false;
+  const FolderAndName place = Split(target);
+  if (place.name.empty() || place.name == "." || place.name == "..") return false;
 
-  // A directory under that name can never be replaced by a file.
-  struct stat existing {};
-  const bool target_exists = ::stat(target.c_str(), &existing) == 0;
-  if (target_exists && !S_ISREG(existing.st_mode)) return false;
-
-  std::string temporary;
-  const int fd = CreateTemporaryBeside(target, &temporary);
-  if (fd < 0) return false;
-
-  bool ok = true;
-  // The replacement keeps the permissions the old file had.
-  if (target_exists) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
-  ok = ok && WriteAll(fd, static_cast<const uint8_t*>(data), size);
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    return false;
+  // A folder the user may write but not list still takes the file.
+  int folder = ::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0 && errno == EACCES) {
+    folder = ::open(place.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   }
-
-  // Make the new name itself durable; the data is already safe, so a failure here is not one.
-  const int directory = ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directory >= 0) {
-    ::fsync(directory);
-    ::close(directory);
-  }
-  return true;
+  if (folder < 0) return false;
+  const bool written = ReplaceInFolder(folder, place.name, data, size);
+  ::close(folder);
+  return written;
 }

@@ -1,10 +1,13 @@
-// Writing a finished image to a file without ever destroying what was there: the bytes go to a
-// temporary file beside the target, which replaces the target only once all of them are on disk.
+// Writing a finished image to a file the way a careful editor saves: the bytes go to a temporary
+// file beside the target, which replaces the target only once all of them are on disk.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-// Returns true when the target now holds exactly these bytes. On false the target is as it was
-// and no temporary file is left behind.
+// Returns true when the file that path names now holds exactly these bytes. A symbolic link is
+// kept and the file it names (which need not exist yet) is written; a replaced file keeps its
+// permission bits, a new one gets 0666 less the umask. A file the caller may not write, a folder,
+// a missing folder or a failed write give false; the target is then as it was and no temporary
+// file is left behind.
 bool ReplaceFileContents(const std::string& path, const void* data, size_t size);

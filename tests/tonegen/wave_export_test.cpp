@@ -1,22 +1,29 @@
-// Writing an image to a file: all or nothing, never destroying what was there; and the written
-// wave file opens in ordinary tools.
+// Writing an image to a file: all or nothing, never destroying what was there, refusing what the
+// user may not write, keeping links; and the written wave file opens in ordinary tools. Root
+// passes every permission check, so the cases that meet them run as an ordinary user.
 #include "wave_export.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "scratch_dir.h"
 #include "wave_render.h"
 
@@ -26,16 +33,36 @@ class WaveExportTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(scratch_.Created()); }
 
-  std::vector<std::string> Entries() const {
+  // The names in a folder (the scratch folder by default), sorted.
+  std::vector<std::string> Entries(const std::string& folder = "") const {
     std::vector<std::string> names;
-    DIR* d = opendir(dir_.c_str());
+    DIR* d = opendir((folder.empty() ? dir_ : folder).c_str());
     if (d == nullptr) return names;
     while (dirent* e = readdir(d)) {
       const std::string name = e->d_name;
       if (name != "." && name != "..") names.push_back(name);
     }
     closedir(d);
+    std::sort(names.begin(), names.end());
     return names;
+  }
+
+  // Runs body as an ordinary user: here when this process is not root, else in a child that
+  // becomes `nobody` and gets the scratch folder. The child prints its failures; they fail the
+  // test here through its exit status.
+  void AsOrdinaryUser(const std::function<void()>& body) {
+    if (geteuid() != 0) return body();
+    const auto user = UnprivilegedUser();
+    if (!user) GTEST_SKIP() << "running as root, and there is no user 'nobody' to export as";
+    ASSERT_EQ(chown(dir_.c_str(), user->uid, user->gid), 0);
+    const int status = RunInChild(
+        [&] {
+          body();
+          return ::testing::Test::HasFailure() ? 1 : 0;
+        },
+        user);
+    EXPECT_EQ(status, 0) << (status == 125 ? "could not become 'nobody'"
+                                           : "failed as 'nobody' (see above)");
   }
 
   ScratchDir scratch_{"zelkgen-export-"};
@@ -65,17 +92,79 @@ TEST_F(WaveExportTest, WritesANewFileAndLeavesNoTemporary) {
   EXPECT_EQ(Entries(), std::vector<std::string>{"tone.wav"});
 }
 
-TEST_F(WaveExportTest, ReplacesTheWholeOfAnExistingFileKeepingItsMode) {
-  const std::string path = dir_ + "/tone.wav";
-  WriteFile(path, std::string(5000, 'x'));
-  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-  const auto data = Bytes(76, 9);
-  ASSERT_TRUE(ReplaceFileContents(path, data.data(), data.size()));
-  EXPECT_EQ(ReadFile(path), data);
+mode_t ModeOf(const std::string& path) {
   struct stat info {};
-  ASSERT_EQ(stat(path.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
-  EXPECT_EQ(Entries().size(), 1u);
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// A replaced file keeps its permission bits, whatever the umask; a new one gets 0666 less it.
+TEST_F(WaveExportTest, ReplacesTheWholeOfAnExistingFileKeepingItsMode) {
+  AsOrdinaryUser([&] {
+    const mode_t umask_before = umask(022);
+    const auto data = Bytes(76, 9);
+    for (const mode_t old_mode : {0640, 0600, 0664, 0604}) {
+      const std::string path = dir_ + "/tone.wav";
+      WriteFile(path, std::string(5000, 'x'));
+      ASSERT_EQ(chmod(path.c_str(), old_mode), 0);
+      ASSERT_TRUE(ReplaceFileContents(path, data.data(), data.size()));
+      EXPECT_EQ(ReadFile(path), data);
+      EXPECT_EQ(ModeOf(path), old_mode);
+      ASSERT_EQ(unlink(path.c_str()), 0);
+    }
+    for (const mode_t mask : {022, 027, 077, 002}) {
+      const std::string path = dir_ + "/new" + std::to_string(mask) + ".wav";
+      umask(mask);
+      ASSERT_TRUE(ReplaceFileContents(path, data.data(), data.size()));
+      EXPECT_EQ(ModeOf(path), 0666 & ~mask) << "umask " << std::oct << mask;
+    }
+    umask(umask_before);
+    EXPECT_EQ(Entries(),
+              (std::vector<std::string>{"new18.wav", "new2.wav", "new23.wav", "new63.wav"}));
+  });
+}
+
+// As a shell redirection refuses it: false, and the file stays as it was, to the byte.
+TEST_F(WaveExportTest, WriteProtectedFileIsRefusedAndKeptAsItWas) {
+  AsOrdinaryUser([&] {
+    const std::string path = dir_ + "/tone.wav";
+    const auto data = Bytes(76, 9);
+    for (const mode_t mode : {0444, 0400, 0555, 0040}) {
+      WriteFile(path, "old contents");
+      ASSERT_EQ(chmod(path.c_str(), mode), 0);
+      struct stat before {};
+      ASSERT_EQ(stat(path.c_str(), &before), 0);
+      EXPECT_FALSE(ReplaceFileContents(path, data.data(), data.size()))
+          << "mode " << std::oct << mode;
+      struct stat after {};
+      ASSERT_EQ(stat(path.c_str(), &after), 0);
+      EXPECT_EQ(after.st_ino, before.st_ino);
+      EXPECT_EQ(after.st_mode, before.st_mode);
+      ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+      const auto kept = ReadFile(path);
+      EXPECT_EQ(std::string(kept.begin(), kept.end()), "old contents")
+          << "mode " << std::oct << mode;
+      EXPECT_EQ(Entries(), std::vector<std::string>{"tone.wav"});
+    }
+  });
+}
+
+// The temporary file fits beside any name the file system takes, up to its 255 bytes.
+TEST_F(WaveExportTest, EveryNameTheFileSystemTakesExports) {
+  AsOrdinaryUser([&] {
+    const auto data = Bytes(300, 4);
+    std::vector<std::string> names;
+    for (const size_t length : {5, 200, 236, 254, 255}) {
+      const std::string name = std::string(length - 4, 'n') + ".wav";
+      ASSERT_TRUE(ReplaceFileContents(dir_ + "/" + name, data.data(), data.size())) << length;
+      EXPECT_EQ(ReadFile(dir_ + "/" + name), data) << length;
+      names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(Entries(), names);
+    // One byte more is not a name this file system takes.
+    EXPECT_FALSE(ReplaceFileContents(dir_ + "/" + std::string(256, 'n'), data.data(), data.size()));
+    EXPECT_EQ(Entries(), names);
+  });
 }
 
 TEST_F(WaveExportTest, BadNamesFailAndLeaveNothingBehind) {
@@ -94,13 +183,21 @@ TEST_F(WaveExportTest, BadNamesFailAndLeaveNothingBehind) {
   EXPECT_EQ(Entries(), std::vector<std::string>{"folder"});
 }
 
+// No temporary file can go beside the target: the export fails, a file already there is kept.
 TEST_F(WaveExportTest, UnwritableFolderFails) {
-  if (geteuid() == 0) GTEST_SKIP() << "running as root: every folder is writable";
-  const std::string locked = dir_ + "/locked";
-  ASSERT_EQ(mkdir(locked.c_str(), 0555), 0);
-  const auto data = Bytes(64, 1);
-  EXPECT_FALSE(ReplaceFileContents(locked + "/tone.wav", data.data(), data.size()));
-  chmod(locked.c_str(), 0755);
+  AsOrdinaryUser([&] {
+    const std::string locked = dir_ + "/locked";
+    ASSERT_EQ(mkdir(locked.c_str(), 0755), 0);
+    WriteFile(locked + "/old.wav", "old contents");
+    ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+    const auto data = Bytes(64, 1);
+    EXPECT_FALSE(ReplaceFileContents(locked + "/tone.wav", data.data(), data.size()));
+    EXPECT_FALSE(ReplaceFileContents(locked + "/old.wav", data.data(), data.size()));
+    const auto kept = ReadFile(locked + "/old.wav");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "old contents");
+    EXPECT_EQ(Entries(locked), std::vector<std::string>{"old.wav"});
+    chmod(locked.c_str(), 0755);
+  });
 }
 
 // A file size limit makes the write store only part of the bytes and then fail: the export
@@ -126,17 +223,119 @@ TEST_F(WaveExportTest, ShortWriteFailsAndKeepsTheOldFile) {
   EXPECT_EQ(Entries(), std::vector<std::string>{"tone.wav"});
 }
 
+std::string LinkText(const std::string& path) {
+  char text[4096];
+  const ssize_t length = readlink(path.c_str(), text, sizeof text);
+  return length < 0 ? std::string() : std::string(text, static_cast<size_t>(length));
+}
+
+// Links stay links: the file a link names is replaced, or created when it does not exist yet.
 TEST_F(WaveExportTest, SymbolicLinkReplacesTheFileItNames) {
-  const std::string real = dir_ + "/real.wav";
-  const std::string link = dir_ + "/link.wav";
-  WriteFile(real, "old");
-  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
-  const auto data = Bytes(10, 2);
-  ASSERT_TRUE(ReplaceFileContents(link, data.data(), data.size()));
-  EXPECT_EQ(ReadFile(real), data);
-  struct stat info {};
-  ASSERT_EQ(lstat(link.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  AsOrdinaryUser([&] {
+    struct Case {
+      std::vector<std::pair<std::string, std::string>> links;  // name, text
+      std::string written;  // the file that gets the data, empty when the export fails
+      std::vector<std::string> entries;
+    };
+    const Case cases[] = {
+        {{{"link.wav", "real.wav"}}, "real.wav", {"link.wav", "real.wav", "sub"}},
+        {{{"link.wav", "new.wav"}}, "new.wav", {"link.wav", "new.wav", "real.wav", "sub"}},
+        {{{"link.wav", dir_ + "/sub/made.wav"}}, "sub/made.wav", {"link.wav", "real.wav", "sub"}},
+        {{{"link.wav", "sub/../chain.wav"}, {"chain.wav", "end.wav"}},
+         "end.wav",
+         {"chain.wav", "end.wav", "link.wav", "real.wav", "sub"}},
+        {{{"link.wav", "missing/new.wav"}}, "", {"link.wav", "real.wav", "sub"}},
+        {{{"link.wav", "loop.wav"}, {"loop.wav", "link.wav"}},
+         "",
+         {"link.wav", "loop.wav", "real.wav", "sub"}},
+    };
+    const auto data = Bytes(10, 2);
+    for (const Case& c : cases) {
+      std::filesystem::remove_all(dir_ + "/sub");
+      for (const std::string& name : Entries()) ASSERT_EQ(unlink((dir_ + "/" + name).c_str()), 0);
+      ASSERT_EQ(mkdir((dir_ + "/sub").c_str(), 0755), 0);
+      WriteFile(dir_ + "/real.wav", "old");
+      ASSERT_EQ(chmod((dir_ + "/real.wav").c_str(), 0640), 0);
+      for (const auto& [name, text] : c.links) {
+        ASSERT_EQ(symlink(text.c_str(), (dir_ + "/" + name).c_str()), 0);
+      }
+      const std::string what = "link to " + c.links[0].second;
+      EXPECT_EQ(ReplaceFileContents(dir_ + "/link.wav", data.data(), data.size()),
+                !c.written.empty())
+          << what;
+      for (const auto& [name, text] : c.links) EXPECT_EQ(LinkText(dir_ + "/" + name), text);
+      if (!c.written.empty()) {
+        EXPECT_EQ(ReadFile(dir_ + "/" + c.written), data) << what;
+      }
+      if (c.written != "real.wav") {
+        EXPECT_EQ(ReadFile(dir_ + "/real.wav").size(), 3u) << what;
+      }
+      EXPECT_EQ(ModeOf(dir_ + "/real.wav"), 0640u) << what;
+      EXPECT_EQ(Entries(), c.entries) << what;
+      EXPECT_EQ(Entries(dir_ + "/sub").size(), c.written == "sub/made.wav" ? 1u : 0u) << what;
+    }
+  });
+}
+
+// A hard link is a second name for the old file: it keeps the old data.
+TEST_F(WaveExportTest, HardLinkKeepsTheOldData) {
+  AsOrdinaryUser([&] {
+    WriteFile(dir_ + "/tone.wav", "old");
+    ASSERT_EQ(link((dir_ + "/tone.wav").c_str(), (dir_ + "/other.wav").c_str()), 0);
+    const auto data = Bytes(10, 2);
+    ASSERT_TRUE(ReplaceFileContents(dir_ + "/tone.wav", data.data(), data.size()));
+    EXPECT_EQ(ReadFile(dir_ + "/tone.wav"), data);
+    const auto kept = ReadFile(dir_ + "/other.wav");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "old");
+  });
+}
+
+// A full and a read-only file system, each a small tmpfs mounted in a mount namespace of a
+// child's own (so nothing outside it sees them): the export fails and keeps the old file.
+TEST_F(WaveExportTest, FullOrReadOnlyFileSystemKeepsTheOldFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const auto user = UnprivilegedUser();
+  if (!user) GTEST_SKIP() << "running as root, and there is no user 'nobody' to export as";
+  ASSERT_EQ(chown(dir_.c_str(), user->uid, user->gid), 0);
+  constexpr int kCannotMount = 77;
+  const int status = RunInChild([&] {
+    const std::string full = dir_ + "/full";
+    const std::string read_only = dir_ + "/read-only";
+    const std::string options =
+        "size=64k,mode=0755,uid=" + std::to_string(user->uid) + ",gid=" + std::to_string(user->gid);
+    if (mkdir(full.c_str(), 0755) != 0 || mkdir(read_only.c_str(), 0755) != 0) return 1;
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", full.c_str(), "tmpfs", 0, options.c_str()) != 0 ||
+        mount("tmpfs", read_only.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+      return kCannotMount;
+    }
+    for (const std::string& folder : {full, read_only}) {
+      WriteFile(folder + "/tone.wav", "old contents");
+      if (chown((folder + "/tone.wav").c_str(), user->uid, user->gid) != 0) return 1;
+    }
+    if (mount("tmpfs", read_only.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, options.c_str()) != 0)
+      return kCannotMount;
+    const int as_user = RunInChild(
+        [&] {
+          const auto data = Bytes(200000, 6);  // more than the 64 KiB of the full one
+          for (const std::string& folder : {full, read_only}) {
+            EXPECT_FALSE(ReplaceFileContents(folder + "/tone.wav", data.data(), data.size()))
+                << folder;
+            EXPECT_FALSE(ReplaceFileContents(folder + "/new.wav", data.data(), data.size()))
+                << folder;
+            const auto kept = ReadFile(folder + "/tone.wav");
+            EXPECT_EQ(std::string(kept.begin(), kept.end()), "old contents") << folder;
+            EXPECT_EQ(Entries(folder), std::vector<std::string>{"tone.wav"}) << folder;
+          }
+          return ::testing::Test::HasFailure() ? 1 : 0;
+        },
+        user);
+    return as_user;
+  });
+  if (status == kCannotMount) GTEST_SKIP() << "this machine lets no test mount a tmpfs";
+  EXPECT_EQ(status, 0) << (status == 125 ? "could not become 'nobody'"
+                                         : "failed as 'nobody' (see above)");
 }
 
 // Runs a shell command; its standard output and error go to output. False when it fails.
