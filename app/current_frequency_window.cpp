@@ -5,6 +5,7 @@
 #include "auto_size_label.h"
 #include "main_window.h"
 #include "outer_geometry.h"
+#include "readable_blue.h"
 
 TForm3* Form3 = nullptr;
 
@@ -14,6 +15,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   QFont big = Label1->font();
   big.setPointSizeF(19.0 * 72.0 / 96.0);
   Label1->setFont(big);
+  KeepBlueReadable(Label1);
   KeepStoredOuterGeometry(this);
   FitLabelsToText(this);
   setModal(true);

@@ -16,6 +16,7 @@
 #include "info_window.h"
 #include "jpeg_picture.h"
 #include "outer_geometry.h"
+#include "readable_blue.h"
 #include "stored_form.h"
 
 TForm1* Form1 = nullptr;
@@ -28,6 +29,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setupUi(this);
   KeepStoredOuterGeometry(this);
   FitLabelsToText(this);
+  KeepBlueReadable(Label1);
   LoadPicture();
 
   Components = std::make_unique<TComponent>(nullptr);
