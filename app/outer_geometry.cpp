@@ -1,8 +1,10 @@
 #include "outer_geometry.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QMargins>
 #include <QPointer>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
@@ -13,7 +15,37 @@ QMargins FrameMargins(const QWidget* window) {
   return {};
 }
 
-void FitToOuter(QWidget* window, const QRect& outer, const QMargins& frame) {
+// The screen the stored rectangle is meant for: the one showing most of it, else the window's.
+QScreen* ScreenFor(const QWidget* window, const QRect& outer) {
+  QScreen* best = nullptr;
+  qint64 best_area = 0;
+  for (QScreen* screen : QGuiApplication::screens()) {
+    const QRect shared = screen->geometry().intersected(outer);
+    const qint64 area = qint64(shared.width()) * shared.height();
+    if (area > best_area) {
+      best = screen;
+      best_area = area;
+    }
+  }
+  return best ? best : window->screen();
+}
+
+// Moved just enough to lie inside the available area. A window larger than the area keeps
+// its left and top edges in it, so its title bar stays within reach.
+QRect InsideAvailableArea(const QWidget* window, const QRect& outer) {
+  const QScreen* screen = ScreenFor(window, outer);
+  if (screen == nullptr) return outer;
+  const QRect available = screen->availableGeometry();
+  QRect placed = outer;
+  if (placed.right() > available.right()) placed.moveRight(available.right());
+  if (placed.bottom() > available.bottom()) placed.moveBottom(available.bottom());
+  if (placed.left() < available.left()) placed.moveLeft(available.left());
+  if (placed.top() < available.top()) placed.moveTop(available.top());
+  return placed;
+}
+
+void FitToOuter(QWidget* window, const QRect& stored, const QMargins& frame) {
+  const QRect outer = InsideAvailableArea(window, stored);
   window->move(outer.topLeft());  // a top-level window's position is its frame's
   window->resize(qMax(1, outer.width() - frame.left() - frame.right()),
                  qMax(1, outer.height() - frame.top() - frame.bottom()));

@@ -4,7 +4,8 @@
 // window manager has framed the window. So the client size is fitted when the window is first
 // shown, and once more shortly after if the frame arrived late. Later moves and resizes by the
 // user are left alone. Without a window manager the frame is empty and the client area takes
-// the whole stored size.
+// the whole stored size. A stored rectangle that does not fit the available area of its screen
+// (a small screen, a large scale factor, panels) is moved just enough to lie inside it.
 #pragma once
 
 #include <QRect>
