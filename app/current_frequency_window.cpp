@@ -1,6 +1,9 @@
 // current_frequency_window.cpp holds TForm3, the Current frequency window.
 #include "current_frequency_window.h"
 
+#include <QKeyEvent>
+#include <QWindow>
+
 #include "audio_output.h"
 #include "auto_size_label.h"
 #include "main_window.h"
@@ -11,6 +14,9 @@ TForm3* Form3 = nullptr;
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setupUi(this);
+  // Only the close box, whatever a platform gives dialogs by default.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   // 19 pixels at the 96 dpi the window is designed for; a point size keeps it scaling.
   QFont big = Label1->font();
   big.setPointSizeF(19.0 * 72.0 / 96.0);
@@ -30,8 +36,21 @@ void TForm3::Button1Click(QObject*) {
   CloseStepDisplay();
 }
 
+void TForm3::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    Button1->animateClick();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
 bool TForm3::ShowStep(const QString& DisplayText) {
   SetCaption(Label1, DisplayText);
+  // A dialog of the main window, not of the whole program: window managers then keep it above
+  // that window and minimise and restore the two together.
+  create();
+  windowHandle()->setTransientParent(Form1 ? Form1->windowHandle() : nullptr);
   const int result = exec();
   // When the whole program ends, exit() may leave the loop with the window still up.
   if (isVisible()) hide();

@@ -1,6 +1,9 @@
 // current_frequency_window.cpp holds TForm3, the Current frequency window: the sounding
 // frequency of a treatment step in large blue text, and Skip. It is shown only modally, once per
-// step, and its modal display is where the treatment run waits for the step to end.
+// step, and its modal display is where the treatment run waits for the step to end. It must
+// never get out of the user's reach while the main window waits behind it: like a dialog it
+// offers only its close box, and it belongs to the main window, so that window managers which
+// offer minimising anyway minimise and restore the two together.
 #pragma once
 
 #include <QDialog>
@@ -23,6 +26,10 @@ class TForm3 : public QDialog, public Ui::TForm3 {
 
   // Ends the modal display as a step end; a hidden window stays as it is.
   void CloseStepDisplay();
+
+ protected:
+  // Enter and keypad Enter press Skip, as Space does.
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 extern TForm3* Form3;

@@ -1,5 +1,6 @@
 // info_window.cpp holds TForm2, the Information window: a read-only text about the program,
-// shown without blocking and hidden again by its close box, contents and scroll position kept.
+// shown without blocking and hidden again by its close box or Escape, contents and scroll
+// position kept.
 #pragma once
 
 #include <QWidget>
@@ -11,6 +12,9 @@ class TForm2 : public QWidget, public Ui::TForm2 {
 
  public:
   explicit TForm2(QWidget* parent = nullptr);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 extern TForm2* Form2;

@@ -2,6 +2,7 @@
 // settings), the Information window, and every way of ending the program, a running step
 // included.
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -224,6 +225,16 @@ TEST_F(MainWindow, InformationTwiceGivesOneWindowThatKeepsItsScrollPosition) {
   EXPECT_EQ(bar->value(), scrolled);
   EXPECT_TRUE(Form1->isVisible());
   EXPECT_TRUE(Form1->isEnabled());
+}
+
+TEST_F(MainWindow, EscapeClosesTheInformationWindow) {
+  Form1->Button3->click();
+  ASSERT_TRUE(Form2->isVisible());
+  // From the text, where the focus is.
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(Form2->Memo1, &escape);
+  EXPECT_FALSE(Form2->isVisible());
+  EXPECT_TRUE(Form1->isVisible());
 }
 
 // --- Ending the program ------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QRadioButton>
 #include <QThread>
+#include <QWindow>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -245,6 +246,57 @@ TEST_F(TreatmentRun, EscapeEndsTheRunLikeTheCloseBox) {
   EXPECT_EQ(Form1->ProgressBar1->value(), 0);
   EXPECT_FALSE(Form1->Timer1->isActive());
   ExpectOutputReleased();
+}
+
+// --- Keys and frame of the Current frequency window --------------------------------------------
+
+TEST_F(TreatmentRun, EnterKeypadEnterAndSpacePressSkip) {
+  const struct {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+  } keys[] = {{"Space", Qt::Key_Space, Qt::NoModifier},
+              {"Enter", Qt::Key_Return, Qt::NoModifier},
+              {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier}};
+  for (const auto& k : keys) {
+    SCOPED_TRACE(k.name);
+    StepDriver driver([&](int step) {
+      if (step > 0) {
+        FireTimer1();
+        return;
+      }
+      // The key goes where the user's would: to Skip, the window's only focusable control.
+      QKeyEvent press(QEvent::KeyPress, k.key, k.modifiers, " ");
+      QKeyEvent release(QEvent::KeyRelease, k.key, k.modifiers, " ");
+      QApplication::sendEvent(Form3->Button1, &press);
+      QApplication::sendEvent(Form3->Button1, &release);
+      // A key that does nothing would leave the step waiting for its three minutes.
+      QTimer::singleShot(3000, Form3, [&driver] {
+        if (driver.seen.size() == 1) Form3->reject();
+      });
+    });
+    Form1->Button5->click();
+    // Skip goes on to the second step; the run then completes, which closing never does.
+    EXPECT_EQ(driver.seen.size(), 2u);
+    ExpectCompletedRun();
+    ExpectOutputReleased();
+  }
+}
+
+TEST_F(TreatmentRun, TheStepWindowIsADialogOfTheMainWindowWithOnlyItsCloseBox) {
+  StepDriver driver([](int) {
+    const Qt::WindowFlags flags = Form3->windowHandle()->flags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Dialog);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowTitleHint);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    // Window managers minimise and restore a dialog together with the window it belongs to.
+    EXPECT_EQ(Form3->windowHandle()->transientParent(), Form1->windowHandle());
+    ClickSkip();
+  });
+  Form1->Button5->click();
+  EXPECT_EQ(driver.seen.size(), 2u);
 }
 
 // --- The step timer outside a run -------------------------------------------------------------
