@@ -3,7 +3,6 @@
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionButton>
-#include <cstdio>
 
 #include "app_fixture.h"
 
@@ -27,10 +26,6 @@ TEST_F(OutputSignalGroup, IndicatorsAndTextsAreWholeAndApartInsideTheGroup) {
     const QRect contents =
         item->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, item);
     const QRect ink = item->fontMetrics().tightBoundingRect(item->text());
-    std::printf("%s: item %d,%d %dx%d, indicator %d,%d %dx%d, text ink %dx%d\n",
-                item->text().toUtf8().constData(), item->x(), item->y(), item->width(),
-                item->height(), indicator.x() + item->x(), indicator.y() + item->y(),
-                indicator.width(), indicator.height(), ink.width(), ink.height());
     // Whole: nothing of the indicator or the text is cut off by the item's own bounds.
     EXPECT_GT(indicator.height(), 0);
     EXPECT_TRUE(item->rect().contains(indicator));

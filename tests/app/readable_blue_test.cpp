@@ -3,7 +3,6 @@
 #include <QPalette>
 #include <QStyle>
 #include <cmath>
-#include <cstdio>
 
 #include "app_fixture.h"
 #include "auto_size_label.h"
@@ -80,10 +79,6 @@ TEST_F(BlueLabels, StayPureBlueOnLightPalettesAndReadableOnDarkOnesAsThePaletteC
       const QRgb background = p.palette.color(QPalette::Active, QPalette::Window).rgb();
       ASSERT_EQ(l.window->palette().color(QPalette::Window).rgb(), background);
       const QRgb text = MostContrastingPixel(l.window, l.label, background);
-      std::printf("%s, %s: text %d,%d,%d on %d,%d,%d: contrast %.2f\n", p.name,
-                  l.window->objectName().toUtf8().constData(), qRed(text), qGreen(text),
-                  qBlue(text), qRed(background), qGreen(background), qBlue(background),
-                  Contrast(text, background));
       EXPECT_GE(Contrast(text, background), 4.5);
       if (p.light) {
         EXPECT_EQ(QColor(text), QColor(0, 0, 255));
