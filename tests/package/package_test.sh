@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# The Debian package as a user gets it: cpack makes build/zelkgen_<version>_<arch>.deb, then its
+# control fields, its file list, lintian, the AppStream metadata and the desktop entry are
+# checked, and the program installed from it into a throw-away root must start, offscreen and on
+# a private Xvfb display, until its main window is there.
+#
+#   package_test.sh CPACK BUILD_DIR VERSION WINDOW_WATCH
+#
+# Every check runs and reports; the test fails if any did. Exit code 77 (a skip) only when a
+# tool is missing that ./test would have installed.
+set -euo pipefail
+cpack=$1 build=$2 version=$3 window_watch=$4
+
+main_caption="Dr. Zelk frequency ganarator                 GENERAL VERSION"
+app_id=org.zelkgen.Zelkgen
+
+for tool in dpkg-deb dpkg-shlibdeps lintian appstreamcli desktop-file-validate file Xvfb; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is missing; ./test installs it (Debian packages dpkg-dev, lintian," \
+      "appstream, desktop-file-utils, file, xvfb)"
+    exit 77
+  fi
+done
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+scratch=$(mktemp -d)
+xvfb_pid=
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# --- The package -------------------------------------------------------------------------------
+arch=$(dpkg --print-architecture)
+deb=$build/zelkgen_${version}_${arch}.deb
+rm -f "$deb"
+if ! (cd "$build" && "$cpack" -G DEB) >"$scratch/cpack.log" 2>&1; then
+  cat "$scratch/cpack.log"
+  echo "FAIL: cpack -G DEB failed"
+  exit 1
+fi
+if [ ! -f "$deb" ]; then
+  cat "$scratch/cpack.log"
+  echo "FAIL: cpack did not make $deb"
+  exit 1
+fi
+echo "package: $deb, $(stat -c %s "$deb") bytes"
+
+# --- Control fields ----------------------------------------------------------------------------
+field() { dpkg-deb -f "$deb" "$1"; }
+expect_field() {
+  local actual
+  actual=$(field "$1")
+  [ "$actual" = "$2" ] || fail "control field $1 is '$actual', expected '$2'"
+}
+expect_field Package zelkgen
+expect_field Version "$version"
+expect_field Architecture "$arch"
+expect_field Section sound
+expect_field Priority optional
+field Maintainer | grep -Eq '^[^<]+ <[^@>]+@[^>]+>$' || fail "Maintainer '$(field Maintainer)' is not 'Name <address>'"
+[ "$(field Description | wc -l)" -ge 3 ] || fail "Description has no extended description"
+
+echo "Depends: $(field Depends)"
+# The package names alone, without versions; alternatives count as well.
+depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/[[:space:]]//g' | sed '/^$/d')
+# SDL2 and the platform plugins are named by hand; the rest proves dpkg-shlibdeps ran.
+for package in libsdl2-2.0-0 qt6-qpa-plugins libqt6widgets6 libjpeg62-turbo libc6; do
+  grep -qx "$package" <<<"$depends" || fail "Depends lacks $package"
+done
+
+# --- File list ---------------------------------------------------------------------------------
+icons=/usr/share/icons/hicolor
+expected_files=(
+  /usr/bin/zelkgen
+  /usr/share/applications/$app_id.desktop
+  /usr/share/doc/zelkgen/changelog.gz
+  /usr/share/doc/zelkgen/copyright
+  /usr/share/man/man1/zelkgen.1.gz
+  /usr/share/metainfo/$app_id.metainfo.xml
+  $icons/scalable/apps/$app_id.svg
+)
+icon_sizes=(16 24 32 48 64 128 256)
+for size in "${icon_sizes[@]}"; do
+  expected_files+=("$icons/${size}x${size}/apps/$app_id.png")
+done
+# Regular files only: the lines of dpkg-deb -c that start with '-'.
+dpkg-deb -c "$deb" | awk '/^-/ {print $6}' | sed 's|^\.||' | sort >"$scratch/files"
+printf '%s\n' "${expected_files[@]}" | sort >"$scratch/expected_files"
+if ! diff -u "$scratch/expected_files" "$scratch/files" >"$scratch/files.diff"; then
+  fail "the package's files differ from the expected list (- missing, + unexpected):"
+  sed -n '3,$p' "$scratch/files.diff"
+fi
+
+# --- lintian -----------------------------------------------------------------------------------
+# As root lintian warns about running as root; that line is about the run, not the package.
+lintian --tag-display-limit 0 --display-info "$deb" 2>&1 |
+  grep -v 'running with root privileges' >"$scratch/lintian" || true
+echo "lintian:"
+sed 's/^/  /' "$scratch/lintian"
+echo "lintian: $(grep -c '^E:' "$scratch/lintian" || true) errors, $(grep -c '^W:' "$scratch/lintian" || true) warnings"
+grep -q '^E:' "$scratch/lintian" && fail "lintian reports errors"
+
+# --- The installed files -----------------------------------------------------------------------
+root=$scratch/root
+mkdir "$root"
+dpkg -x "$deb" "$root"
+
+metainfo=$root/usr/share/metainfo/$app_id.metainfo.xml
+desktop=$root/usr/share/applications/$app_id.desktop
+
+appstream_check() {
+  local status=0
+  appstreamcli "$@" >"$scratch/appstream" 2>&1 || status=$?
+  echo "appstreamcli $1:"
+  sed 's/^/  /' "$scratch/appstream"
+  grep -q '^E:' "$scratch/appstream" && fail "appstreamcli $1 reports errors"
+  # 0 is a pass; 3 a failed validation, counted above by its E: or W: lines.
+  if [ $status -ne 0 ] && [ $status -ne 3 ]; then
+    fail "appstreamcli $1 could not run (exit status $status)"
+  fi
+}
+appstream_check validate --no-net --pedantic "$metainfo"
+# The tree check also finds the desktop entry the metainfo launches.
+appstream_check validate-tree --no-net "$root"
+
+if ! desktop-file-validate "$desktop" >"$scratch/desktop" 2>&1; then
+  fail "desktop-file-validate rejects the desktop entry"
+fi
+sed 's/^/  desktop-file-validate: /' "$scratch/desktop"
+
+grep -qx "Icon=$app_id" "$desktop" || fail "the desktop entry's icon is not $app_id"
+grep -qx "Exec=zelkgen" "$desktop" || fail "the desktop entry does not start zelkgen"
+grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
+  fail "the metainfo does not launch $app_id.desktop"
+for size in "${icon_sizes[@]}"; do
+  png=$root$icons/${size}x${size}/apps/$app_id.png
+  file -b "$png" | grep -q "^PNG image data, $size x $size," ||
+    fail "icon for ${size}x${size} is $(file -b "$png")"
+done
+
+# One version: the newest release of the metadata and the changelog's top entry carry the
+# project's version, like the package itself.
+newest_release=$(grep -o '<release version="[^"]*"' "$metainfo" | head -1 | cut -d'"' -f2)
+[ "$newest_release" = "$version" ] ||
+  fail "the metainfo's newest release is '$newest_release', the project's version '$version'"
+changelog_version=$(zcat "$root/usr/share/doc/zelkgen/changelog.gz" | head -1 | sed -n 's/^zelkgen (\([^)]*\)).*/\1/p')
+[ "$changelog_version" = "$version" ] ||
+  fail "the changelog's top entry is '$changelog_version', the project's version '$version'"
+
+# --- The installed program starts ---------------------------------------------------------------
+program=$root/usr/bin/zelkgen
+home=$scratch/home
+mkdir -m 700 "$home" "$scratch/runtime"
+# Only what a desktop session gives, and nothing that could reach a sound device: the program
+# loads SDL only at the first sound, and SDL_AUDIODRIVER=dummy keeps even that silent.
+run_env=(env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$scratch/runtime"
+  SDL_AUDIODRIVER=dummy)
+
+# Offscreen: it must still run after two seconds, print nothing, and end cleanly on SIGTERM.
+"${run_env[@]}" QT_QPA_PLATFORM=offscreen "$program" >"$scratch/offscreen.out" 2>&1 &
+pid=$!
+sleep 2
+if kill -0 "$pid" 2>/dev/null; then
+  kill -TERM "$pid"
+  status=0
+  wait "$pid" || status=$?
+  [ $status -eq 0 ] || fail "offscreen: the program ended with status $status on SIGTERM"
+else
+  status=0
+  wait "$pid" || status=$?
+  fail "offscreen: the program ended by itself within two seconds (status $status)"
+fi
+if [ -s "$scratch/offscreen.out" ]; then
+  fail "offscreen: the program printed:"
+  cat "$scratch/offscreen.out"
+fi
+
+# On a private X display: its main window, by its caption, must be mapped.
+exec 3>"$scratch/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+for _ in $(seq 100); do
+  [ -s "$scratch/display" ] && break
+  sleep 0.1
+done
+if [ ! -s "$scratch/display" ]; then
+  fail "Xvfb did not start"
+else
+  display=:$(head -1 "$scratch/display")
+  if watched=$("${run_env[@]}" DISPLAY="$display" "$window_watch" "$main_caption" "$program" 2>&1); then
+    echo "installed program on Xvfb: main window mapped after ${watched% *} ms"
+  else
+    fail "X11: the installed program's main window did not appear: $watched"
+  fi
+fi
+
+if [ $failures -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "package checks passed"
