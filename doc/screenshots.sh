@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots, doc/main-window.png and doc/step.png, from the program on a
+# private Xvfb display with openbox drawing the frames. SDL's dummy driver takes the sound, so
+# nothing is heard. Needs xvfb, openbox, xdotool and imagemagick.
+#   doc/screenshots.sh [program]     (default: build/zelkgen)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+program=${1:-$root/build/zelkgen}
+main_caption="Dr. Zelk frequency ganarator                 GENERAL VERSION"
+
+scratch=$(mktemp -d)
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+exec 3>"$scratch/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 100); do
+  [ -s "$scratch/display" ] && break
+  sleep 0.1
+done
+export DISPLAY=:$(head -1 "$scratch/display")
+mkdir -m 700 "$scratch/runtime"
+export HOME=$scratch XDG_RUNTIME_DIR=$scratch/runtime SDL_AUDIODRIVER=dummy
+
+openbox >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+"$program" >/dev/null 2>&1 &
+pids+=($!)
+main=$(xdotool search --sync --onlyvisible --name "^$main_caption\$" | head -1)
+sleep 1
+
+# The windows' outer bounds are fixed (main window 278, 285, 468 x 268; Current frequency
+# 392, 271, 240 x 127), so the crops are too.
+import -window root -crop 468x268+278+285 +repage "$root/doc/main-window.png"
+
+# "Zelk general (parasite, bacterium)" sits at 256, 24 (169 x 25) inside the main window.
+xdotool mousemove --window "$main" 340 36 click 1
+xdotool search --sync --onlyvisible --name '^Current frequency$' >/dev/null
+sleep 1
+import -window root -crop 468x282+278+271 +repage "$root/doc/step.png"
+echo "wrote doc/main-window.png and doc/step.png"
