@@ -70,8 +70,8 @@ field Maintainer | grep -Eq '^[^<]+ <[^@>]+@[^>]+>$' || fail "Maintainer '$(fiel
 echo "Depends: $(field Depends)"
 # The package names alone, without versions; alternatives count as well.
 depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/[[:space:]]//g' | sed '/^$/d')
-# SDL2 and the platform plugins are named by hand; the rest proves dpkg-shlibdeps ran.
-for package in libsdl2-2.0-0 qt6-qpa-plugins libqt6widgets6 libjpeg62-turbo libc6; do
+# SDL2, libsndfile and the platform plugins are named by hand; the rest proves dpkg-shlibdeps ran.
+for package in libsdl2-2.0-0 libsndfile1 qt6-qpa-plugins libqt6widgets6 libjpeg62-turbo libc6; do
   grep -qx "$package" <<<"$depends" || fail "Depends lacks $package"
 done
 
@@ -162,6 +162,17 @@ mkdir -m 700 "$home" "$scratch/runtime"
 # loads SDL only at the first sound, and SDL_AUDIODRIVER=dummy keeps even that silent.
 run_env=(env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$scratch/runtime"
   SDL_AUDIODRIVER=dummy)
+
+# The program's own version. A program without --version opens its window instead and is still
+# running when the limit ends it.
+status=0
+"${run_env[@]}" QT_QPA_PLATFORM=offscreen timeout 10 "$program" --version >"$scratch/version" 2>&1 ||
+  status=$?
+if [ $status -eq 124 ]; then
+  echo "NOTE: the program has no --version; its version is not compared"
+elif [ $status -ne 0 ] || [ "$(cat "$scratch/version")" != "zelkgen $version" ]; then
+  fail "zelkgen --version printed '$(cat "$scratch/version")' (status $status), expected 'zelkgen $version'"
+fi
 
 # Offscreen: it must still run after two seconds, print nothing, and end cleanly on SIGTERM.
 "${run_env[@]}" QT_QPA_PLATFORM=offscreen "$program" >"$scratch/offscreen.out" 2>&1 &
