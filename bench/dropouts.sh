@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# Gaps in a treatment step's tone, on the machine as it is and with both cores saturated, beside
+# pacat playing the very same frames.
+#
+# Usage: bench/dropouts.sh [minutes per half] [build dir]        (defaults: 10, build)
+# Build first: cmake --build build --target step_player gap_count
+# Takes twice the minutes given plus about 20 seconds.
+#
+# A private PulseAudio daemon with two null sinks runs as an ordinary user (nobody when this is
+# started as root: root's raised priorities would hide the very gaps looked for), and so does
+# everything that plays, records and loads the machine. In each half both players run at once,
+# each into its own sink, so that they meet the same load at the same moments:
+# - zelkgen: step_player opens the output as the program does for a step (SDL2, 1024-frame
+#   buffer) and plays until the time is up;
+# - pacat: the same frames, written beforehand by step_player, at the latency SDL2 asks for with
+#   that buffer (1024 frames x 4 bytes).
+# The first half runs on the machine as it is ("idle", which on a shared build machine is not
+# idle: the load average is printed); the second beside stress-ng --cpu 2 ("loaded"). Each sink's
+# monitor is recorded, and gap_count compares every frame with the frame one period earlier.
+#
+# The tone is a 209 Hz square: DDFS steps 209 entries a frame through a cycle of 44099 entries,
+# and 44099 = 211 x 209, so the frames repeat exactly every 211. (A 441 Hz step does not repeat
+# every 100 frames: 100 x 441 = 44100 is one more than the cycle, and the square's edges would
+# creep by one frame a second.)
+#
+# To measure the program itself once it can play a step without its windows, replace the
+# step_player line under "zelkgen's step" with, e.g., "$work/zelkgen" --play ... (copy the binary
+# into $work beside step_player, and keep PULSE_SINK=zelkgen in front of it).
+set -euo pipefail
+
+minutes=${1:-10}
+build=${2:-build}
+frequency=209
+period=211
+latency_bytes=4096
+# Recording latency: small, but not below the players' own 23 ms, so that the recorder does not
+# make the sink wake more often than a device would for these players.
+record_msec=20
+
+if ! seconds=$(awk -v m="$minutes" 'BEGIN { s = m * 60; if (!(s >= 10)) exit 1; printf "%.0f", s }'); then
+  echo "usage: $0 [minutes per half, at least 0.17] [build dir]" >&2
+  exit 2
+fi
+for tool in step_player gap_count; do
+  if [[ ! -x $build/bench/$tool ]]; then
+    echo "$build/bench/$tool is missing: cmake --build $build --target step_player gap_count" >&2
+    exit 2
+  fi
+done
+for program in pulseaudio pactl parec pacat stress-ng setpriv; do
+  command -v "$program" >/dev/null || { echo "$program is not installed" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/dropouts.XXXXXX)
+# Only this script's own background jobs are stopped.
+cleanup() {
+  local pid
+  for pid in $(jobs -p); do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+cp "$build/bench/step_player" "$build/bench/gap_count" "$work/"
+cd "$work"
+mkdir -m 700 "$work/run" "$work/home"
+echo "autospawn = no" >"$work/home/client.conf"
+if ((EUID == 0)); then
+  user=nobody
+  chown -R "$user:$(id -gn "$user")" "$work"
+  # setpriv runs the program itself (no session process in between), so $! is its process id.
+  as_user=(setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups --)
+else
+  user=$(id -un)
+  as_user=()
+fi
+export HOME=$work/home XDG_CONFIG_HOME=$work/home PULSE_STATE_PATH=$work/home \
+  XDG_RUNTIME_DIR=$work/run PULSE_RUNTIME_PATH=$work/run \
+  PULSE_CLIENTCONFIG=$work/home/client.conf PULSE_SERVER=unix:$work/run/native \
+  SDL_AUDIODRIVER=pulseaudio
+unset PULSE_SINK
+
+sink() { echo "module-null-sink sink_name=$1 rate=44100 format=s16le channels=2"; }
+"${as_user[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no \
+  --load="$(sink zelkgen)" --load="$(sink pacat)" \
+  --load="module-native-protocol-unix socket=$work/run/native auth-anonymous=1" \
+  >"$work/pulse.log" 2>&1 &
+for _ in $(seq 100); do
+  "${as_user[@]}" pactl info >/dev/null 2>&1 && break
+  sleep 0.1
+done
+if ! "${as_user[@]}" pactl info >/dev/null 2>&1; then
+  echo "the private PulseAudio daemon did not start:" >&2
+  cat "$work/pulse.log" >&2
+  exit 1
+fi
+
+"${as_user[@]}" "$work/step_player" write "$seconds" "$frequency" >"$work/frames.raw"
+
+# Each player's buffer latency as the server reports it, in ms.
+stream_latencies() {
+  "${as_user[@]}" pactl list sink-inputs | awk '
+    /^Sink Input #/ { sink = "" }
+    /^[ \t]*Sink: / { sink = $2 }
+    /^[ \t]*Buffer Latency: / { latency[sink] = sprintf("%.1f", $3 / 1000) }
+    END { for (s in latency) print s, latency[s] }' |
+    while read -r index ms; do
+      echo "$("${as_user[@]}" pactl list short sinks | awk -v i="$index" '$1 == i { print $2 }') $ms ms"
+    done | sort | paste -sd ' '
+}
+
+# half NAME LOADED: plays both players for the time given and prints one line per player.
+half() {
+  local name=$1 loaded=$2 load zelkgen pacat player recorders=() latencies status=0
+  load=$(cut -d' ' -f1-3 /proc/loadavg)
+  if ((loaded)); then
+    "${as_user[@]}" stress-ng --cpu 2 --timeout "$((seconds + 60))s" --quiet &
+    local stress=$!
+    sleep 2
+  fi
+  for player in zelkgen pacat; do
+    "${as_user[@]}" parec -d "$player.monitor" --format=s16le --rate=44100 --channels=2 --raw \
+      --latency-msec="$record_msec" >"$work/$name-$player.raw" &
+    recorders+=($!)
+  done
+  # A recorder delivers its first frames a second or two after it starts; what plays before that
+  # would go unheard.
+  for _ in $(seq 100); do
+    [[ -s $work/$name-zelkgen.raw && -s $work/$name-pacat.raw ]] && break
+    sleep 0.1
+  done
+  # zelkgen's step
+  PULSE_SINK=zelkgen "${as_user[@]}" "$work/step_player" play "$seconds" "$frequency" &
+  zelkgen=$!
+  "${as_user[@]}" pacat -d pacat --format=s16le --rate=44100 --channels=2 --raw \
+    --latency="$latency_bytes" <"$work/frames.raw" &
+  pacat=$!
+  sleep 3
+  latencies=$(stream_latencies)
+  wait "$zelkgen" || status=$?
+  wait "$pacat" || status=$?
+  sleep 1
+  kill -INT "${recorders[@]}"
+  wait "${recorders[@]}" || true
+  if ((loaded)); then
+    kill "$stress"
+    wait "$stress" || true
+  fi
+  ((status == 0)) || { echo "a player failed (exit status $status)" >&2; return 1; }
+
+  for player in zelkgen pacat; do
+    "${as_user[@]}" "$work/gap_count" "$work/$name-$player.raw" "$period" >"$work/$name-$player.gaps"
+    rm -f "$work/$name-$player.raw"
+    awk -v half="$name" -v load="$load" -v player="$player" -v expected="$seconds" '
+      NR == 1 { gaps = $1; tone = $2; next }
+      { lost = lost (lost == "" ? "" : " ") $2 }
+      END {
+        if (tone < 0.9 * expected) {
+          printf "%s: only %.1f s of %s tone recorded\n", half, tone, player > "/dev/stderr"
+          exit 1
+        }
+        printf "%-7s %-15s %-8s %7.1f %5d %8.2f   %s\n", half, load, player, tone, gaps,
+          gaps * 60 / tone, lost == "" ? "-" : lost
+      }' "$work/$name-$player.gaps"
+  done
+  echo "        buffer latency: $latencies"
+}
+
+echo "A ${frequency} Hz square step, ${minutes} min per half, as user $user," \
+  "SDL2 PulseAudio driver beside pacat --latency=$latency_bytes"
+printf '%-7s %-15s %-8s %7s %5s %8s   %s\n' half "load avg" player "tone s" gaps "per min" \
+  "each gap: ms of silence or wrong samples (0: frames skipped)"
+half idle 0
+half loaded 1
