@@ -8,7 +8,10 @@
 #
 # A private PulseAudio daemon with two null sinks runs as an ordinary user (nobody when this is
 # started as root: root's raised priorities would hide the very gaps looked for), and so does
-# everything that plays, records and loads the machine. In each half both players run at once,
+# everything that plays, records and loads the machine. DROPOUTS_SERVER=root (when started as
+# root) runs the daemon alone as root, so that it takes the raised priority a desktop's sound
+# server gets through rtkit, while the players stay unprivileged: gaps that remain are the
+# players' own, not a starved server's. In each half both players run at once,
 # each into its own sink, so that they meet the same load at the same moments:
 # - zelkgen: step_player opens the output as the program does for a step (SDL2, 1024-frame
 #   buffer) and plays until the time is up;
@@ -64,15 +67,18 @@ trap 'exit 130' INT TERM
 
 cp "$build/bench/step_player" "$build/bench/gap_count" "$work/"
 cd "$work"
-mkdir -m 700 "$work/run" "$work/home"
+mkdir -m 700 "$work/run" "$work/home" "$work/server"
 echo "autospawn = no" >"$work/home/client.conf"
 if ((EUID == 0)); then
   user=nobody
   chown -R "$user:$(id -gn "$user")" "$work"
+  server_user=${DROPOUTS_SERVER:-$user}
+  [[ $server_user == root ]] && chown root:root "$work/server"
   # setpriv runs the program itself (no session process in between), so $! is its process id.
   as_user=(setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups --)
 else
   user=$(id -un)
+  server_user=$user
   as_user=()
 fi
 export HOME=$work/home XDG_CONFIG_HOME=$work/home PULSE_STATE_PATH=$work/home \
@@ -82,7 +88,11 @@ export HOME=$work/home XDG_CONFIG_HOME=$work/home PULSE_STATE_PATH=$work/home \
 unset PULSE_SINK
 
 sink() { echo "module-null-sink sink_name=$1 rate=44100 format=s16le channels=2"; }
-"${as_user[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no \
+# The server keeps its own runtime directory and home, away from the players'.
+server=(env HOME="$work/server" XDG_CONFIG_HOME="$work/server" PULSE_STATE_PATH="$work/server"
+  XDG_RUNTIME_DIR="$work/server" PULSE_RUNTIME_PATH="$work/server")
+if [[ $server_user == "$user" ]]; then server=("${as_user[@]}" "${server[@]}"); fi
+"${server[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no \
   --load="$(sink zelkgen)" --load="$(sink pacat)" \
   --load="module-native-protocol-unix socket=$work/run/native auth-anonymous=1" \
   >"$work/pulse.log" 2>&1 &
@@ -167,8 +177,8 @@ half() {
   echo "        buffer latency: $latencies"
 }
 
-echo "A ${frequency} Hz square step, ${minutes} min per half, as user $user," \
-  "SDL2 PulseAudio driver beside pacat --latency=$latency_bytes"
+echo "A ${frequency} Hz square step, ${minutes} min per half, as user $user (the server as" \
+  "$server_user), SDL2 PulseAudio driver beside pacat --latency=$latency_bytes"
 printf '%-7s %-15s %-8s %7s %5s %8s   %s\n' half "load avg" player "tone s" gaps "per min" \
   "each gap: ms of silence or wrong samples (0: frames skipped)"
 half idle 0

@@ -1,11 +1,14 @@
 // The gap counter against recordings whose gaps are known: an antiphase square of 211 frames per
-// period with silence before and after it, and pauses or skips put in at chosen places.
+// period with silence before and after it, and pauses or skips put in at chosen places; and the
+// real stream the bench records.
 #include "gap_counter.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
+
+#include "ddfs.h"
 
 namespace {
 
@@ -85,6 +88,21 @@ TEST(GapCounterTest, FindsEachPauseAndSkipWithItsLength) {
       EXPECT_EQ(report.gaps[i].lost, c.expected[i].lost);
     }
   }
+}
+
+// dropouts.sh plays 209 Hz and compares frames 211 apart: the cycle of 44099 entries is 211 x 209,
+// so the real stream must match itself everywhere but its very first frame. Two seconds cover
+// every phase of the cycle.
+TEST(GapCounterTest, TheBenchToneRepeatsEveryPeriod) {
+  InitDDFS();
+  StreamFrequency = 209.0L;
+  StreamAmplitude = 1.0L;
+  std::vector<uint32_t> frames(2 * 44100);
+  ToneStreamProc(0, frames.data(), static_cast<uint32_t>(frames.size() * 4), nullptr);
+  const GapReport report = FindGaps(frames, Period);
+  EXPECT_EQ(report.tone_end - report.tone_begin, frames.size());
+  EXPECT_TRUE(report.gaps.empty())
+      << report.gaps.size() << " gaps, the first at frame " << report.gaps.front().first;
 }
 
 }  // namespace
