@@ -4,7 +4,7 @@
 #
 # Usage: bench/dropouts.sh [minutes per half] [build dir]        (defaults: 10, build)
 # Build first: cmake --build build --target step_player gap_count
-# Takes twice the minutes given plus about 20 seconds.
+# Takes twice the minutes given plus 10 to 20 seconds.
 #
 # A private PulseAudio daemon with two null sinks runs as an ordinary user (nobody when this is
 # started as root: root's raised priorities would hide the very gaps looked for), and so does
@@ -162,24 +162,27 @@ half() {
   for player in zelkgen pacat; do
     "${as_user[@]}" "$work/gap_count" "$work/$name-$player.raw" "$period" >"$work/$name-$player.gaps"
     rm -f "$work/$name-$player.raw"
-    awk -v half="$name" -v load="$load" -v player="$player" -v expected="$seconds" '
-      NR == 1 { gaps = $1; tone = $2; next }
-      { lost = lost (lost == "" ? "" : " ") $2 }
-      END {
-        if (tone < 0.9 * expected) {
-          printf "%s: only %.1f s of %s tone recorded\n", half, tone, player > "/dev/stderr"
-          exit 1
-        }
-        printf "%-7s %-15s %-8s %7.1f %5d %8.2f   %s\n", half, load, player, tone, gaps,
-          gaps * 60 / tone, lost == "" ? "-" : lost
-      }' "$work/$name-$player.gaps"
+    # The gaps' lengths sorted, for their median and largest.
+    { head -n 1 "$work/$name-$player.gaps"; tail -n +2 "$work/$name-$player.gaps" | sort -k 2,2n; } |
+      awk -v half="$name" -v load="$load" -v player="$player" -v expected="$seconds" '
+        NR == 1 { gaps = $1; tone = $2; next }
+        { lost[++n] = $2; list = list " " $2 }
+        END {
+          if (tone < 0.9 * expected) {
+            printf "%s: only %.1f s of %s tone recorded\n", half, tone, player > "/dev/stderr"
+            exit 1
+          }
+          printf "%-7s %-15s %-8s %7.1f %5d %8.2f %11s   %s\n", half, load, player, tone, gaps,
+            gaps * 60 / tone, n ? lost[int((n + 1) / 2)] "/" lost[n] : "-", n <= 10 ? list : ""
+        }'
   done
   echo "        buffer latency: $latencies"
 }
 
 echo "A ${frequency} Hz square step, ${minutes} min per half, as user $user (the server as" \
   "$server_user), SDL2 PulseAudio driver beside pacat --latency=$latency_bytes"
-printf '%-7s %-15s %-8s %7s %5s %8s   %s\n' half "load avg" player "tone s" gaps "per min" \
-  "each gap: ms of silence or wrong samples (0: frames skipped)"
+echo "A gap's length: ms of silence or wrong samples (0: frames skipped without a pause)."
+printf '%-7s %-15s %-8s %7s %5s %8s %11s   %s\n' half "load avg" player "tone s" gaps "per min" \
+  "median/max" "each (up to 10)"
 half idle 0
 half loaded 1
