@@ -78,7 +78,7 @@ int CreateTemporary(int folder, std::string* name) {
   return -1;
 }
 
-bool ReplaceInFolder(int folder, const std::string& name, const void* data, size_t size) {
+bool ReplaceInFolder(int folder, const std::string& name, const ContentsWriter& write_contents) {
   struct stat existing {};
   const bool exists = ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
   if (!exists && errno != ENOENT) return false;
@@ -94,7 +94,7 @@ bool ReplaceInFolder(int folder, const std::string& name, const void* data, size
   if (fd < 0) return false;
   bool ok = true;
   if (exists) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
-  ok = ok && WriteAll(fd, static_cast<const uint8_t*>(data), size);
+  ok = ok && write_contents(fd);
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
@@ -110,8 +110,13 @@ bool ReplaceInFolder(int folder, const std::string& name, const void* data, size
 }  // namespace
 
 bool ReplaceFileContents(const std::string& path, const void* data, size_t size) {
-  if (path.empty() || path.back() == '/') return false;
   if (data == nullptr && size > 0) return false;
+  return ReplaceFileWith(
+      path, [&](int fd) { return WriteAll(fd, static_cast<const uint8_t*>(data), size); });
+}
+
+bool ReplaceFileWith(const std::string& path, const ContentsWriter& write_contents) {
+  if (path.empty() || path.back() == '/') return false;
   const std::string target = FinalName(path);
   if (target.empty()) return false;
   const FolderAndName place = Split(target);
@@ -123,7 +128,7 @@ bool ReplaceFileContents(const std::string& path, const void* data, size_t size)
     folder = ::open(place.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   }
   if (folder < 0) return false;
-  const bool written = ReplaceInFolder(folder, place.name, data, size);
+  const bool written = ReplaceInFolder(folder, place.name, write_contents);
   ::close(folder);
   return written;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 // Returns true when the file that path names now holds exactly these bytes. A symbolic link is
@@ -11,3 +12,11 @@
 // a missing folder or a failed write give false; the target is then as it was and no temporary
 // file is left behind.
 bool ReplaceFileContents(const std::string& path, const void* data, size_t size);
+
+// Writes the new contents into the temporary file: its descriptor, open for writing at offset 0.
+// False means the contents are incomplete.
+using ContentsWriter = std::function<bool(int fd)>;
+
+// ReplaceFileContents for contents made while they are written (a whole program's audio): the
+// same rules, with write_contents filling the temporary file before it replaces the target.
+bool ReplaceFileWith(const std::string& path, const ContentsWriter& write_contents);
