@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 extern char** environ;
@@ -33,7 +35,7 @@ bool OnPath(const std::string& program) {
 }
 
 pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
-                 const std::string& stdout_path) {
+                 const std::string& stdout_path, const std::string& stderr_path) {
   std::vector<std::string> env_strings;
   for (char** e = environ; *e != nullptr; ++e) env_strings.emplace_back(*e);
   for (const auto& entry : extra_env) {
@@ -55,11 +57,50 @@ pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::st
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO,
                                    stdout_path.empty() ? "/dev/null" : stdout_path.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO,
+                                   stderr_path.empty() ? "/dev/null" : stderr_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = -1;
   const int rc = posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
+}
+
+int WaitForExit(pid_t& pid, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  do {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      pid = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  } while (std::chrono::steady_clock::now() < until);
+  return -1;
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& argv,
+                      const std::vector<std::string>& extra_env, const std::string& folder,
+                      std::chrono::milliseconds limit) {
+  const std::string out_path = folder + "/program.out";
+  const std::string err_path = folder + "/program.err";
+  ProgramRun run;
+  pid_t pid = SpawnChild(argv, extra_env, out_path, err_path);
+  if (pid < 0) return run;
+  run.status = WaitForExit(pid, limit);
+  if (pid > 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  const auto slurp = [](const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  run.out = slurp(out_path);
+  run.err = slurp(err_path);
+  std::remove(out_path.c_str());
+  std::remove(err_path.c_str());
+  return run;
 }
 
 void TerminateChild(pid_t& pid) {

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -13,10 +14,27 @@
 bool OnPath(const std::string& program);
 
 // Starts argv with this process's environment, extra_env entries ("NAME=value") replacing or
-// adding to it; standard input from /dev/null, standard output to stdout_path (/dev/null when
-// empty), standard error to /dev/null. Returns the process id, or -1.
+// adding to it; standard input from /dev/null, standard output to stdout_path and standard
+// error to stderr_path (/dev/null when empty). Returns the process id, or -1.
 pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
-                 const std::string& stdout_path = "");
+                 const std::string& stdout_path = "", const std::string& stderr_path = "");
+
+// Waits up to limit for the child to end and reaps it (pid becomes -1). Its exit status, 128 plus
+// the signal's number when a signal ended it, or -1 when it is still running.
+int WaitForExit(pid_t& pid, std::chrono::milliseconds limit);
+
+// A program run to its end: the exit status as WaitForExit gives it (-1: killed after the time
+// limit) and what it wrote on standard output and standard error.
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs argv as SpawnChild does, catching its output in files of the folder.
+ProgramRun RunProgram(const std::vector<std::string>& argv,
+                      const std::vector<std::string>& extra_env, const std::string& folder,
+                      std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 // Ends the child (SIGTERM, then SIGKILL after two seconds) and reaps it; pid becomes -1.
 void TerminateChild(pid_t& pid);
