@@ -11,8 +11,10 @@
 #include <memory>
 
 #include "audio_output.h"
+#include "command_line.h"
 #include "current_frequency_window.h"
 #include "ddfs.h"
+#include "display_start.h"
 #include "info_window.h"
 #include "main_window.h"
 #include "quit_signals.h"
@@ -94,11 +96,13 @@ void DestroyWindows() {
 }
 
 int RunZelkgen(int argc, char** argv) {
+  const CommandLine command = ParseCommandLine(argc, argv);
+  if (command.mode != CommandLine::Mode::Window) return RunWithoutWindow(command);
   InitDDFS();
-  // Only the program's name goes to Qt: the program takes no options of its own or Qt's.
-  int qt_argc = argc > 0 ? 1 : 0;
-  char* qt_argv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
-  QApplication application(qt_argc, qt_argv);
+  // Qt takes its own options (-platform, -style) out of the arguments.
+  HoldStartMessages();
+  QApplication application(argc, argv);
+  PassStartMessages();
   std::atexit(ReleaseAudioOutputAtExit);
   QApplication::setApplicationName("zelkgen");
   CreateWindows();

@@ -15,6 +15,6 @@ void InstallEndHandlers();
 // removes the end handlers.
 void DestroyWindows();
 
-// The whole program: DDFS, the application object, the windows, the event loop, the end.
-// Reads no argument of its own.
+// The whole program: the command line (command_line.h); for the window DDFS, the application
+// object, the windows, the event loop, the end.
 int RunZelkgen(int argc, char** argv);

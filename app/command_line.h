@@ -1,0 +1,39 @@
+// The command line. No options open the main window; a mode option (--export) runs a program
+// without any window or display instead; --help and --version print and end. Qt's own window
+// options (-platform, -style, ...) are accepted and left to the window's QApplication.
+//
+// A new mode is one more row in the mode table of command_line.cpp, a value of Mode and a
+// runner; the run options (--program, --shape) are shared by every mode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ddfs.h"
+#include "program_export.h"
+#include "treatment_programs.h"
+
+struct CommandLine {
+  enum class Mode {
+    Window,  // no mode option: the main window
+    Export,  // --export FILE: the program written to FILE
+    Done,    // nothing left to run: help or version printed, or a usage error
+  };
+  Mode mode = Mode::Window;
+  int exit_status = 0;  // for Done: 0 after help or version, 2 after a usage error
+
+  const TreatmentProgram* program = nullptr;  // --program zelk|bx
+  uint8_t shape = wsSquare;                   // --shape square|sine
+  std::string file;                           // --export
+  uint32_t step_frames = kStepFrames;         // --test-step-frames, hidden: tests' short steps
+};
+
+// Reads the arguments without any application object. Prints the help and the version on
+// standard output and a usage error on standard error.
+CommandLine ParseCommandLine(int argc, char** argv);
+
+// Runs a command line whose mode is not the window; returns the exit status. The export: DDFS as
+// start-up leaves it, then the whole program into the file, with a progress line when standard
+// error is a terminal; 0 when written, 1 (after one line on standard error) when not, the old
+// file then untouched.
+int RunWithoutWindow(const CommandLine& command);

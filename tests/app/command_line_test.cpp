@@ -1,0 +1,115 @@
+// The real program's command line: what it prints and the status it ends with, with and without
+// a display, and Qt's own options still reaching the window.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_process.h"
+#include "scratch_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// No display of any kind and no sound: what a login over SSH without X forwarding gives.
+const std::vector<std::string> kNoDisplay = {
+    "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "SDL_AUDIODRIVER=dummy"};
+
+size_t Lines(const std::string& text) {
+  size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  return lines;
+}
+
+struct CommandCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  std::vector<std::string> environment;
+  int status;
+  std::string out_starts;  // what standard output begins with
+  std::string out_has;
+  std::string err_starts;  // what standard error begins with
+  size_t err_lines;
+};
+
+TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
+  const std::string no_display_line = "zelkgen: cannot open a display (";
+  const std::vector<CommandCase> cases = {
+      {"help", {"--help"}, kNoDisplay, 0, "Usage: zelkgen", "--export <file>", "", 0},
+      {"version",
+       {"--version"},
+       kNoDisplay,
+       0,
+       "zelkgen " ZELKGEN_EXPECTED_VERSION "\n",
+       "",
+       "",
+       0},
+      {"unknown option", {"--bogus"}, {}, 2, "", "", "zelkgen: Unknown option 'bogus'", 2},
+      {"argument", {"stray"}, {}, 2, "", "", "zelkgen: unexpected argument 'stray'", 2},
+      {"export without program", {"--export", "x.flac"}, {}, 2, "", "", "zelkgen: --program", 2},
+      {"unknown program",
+       {"--export", "x.flac", "--program", "cx"},
+       {},
+       2,
+       "",
+       "",
+       "zelkgen: unknown program 'cx'",
+       2},
+      {"program without a mode", {"--program", "bx"}, {}, 2, "", "", "zelkgen: --program", 2},
+      {"no display", {}, kNoDisplay, 1, "", "", no_display_line, 1},
+      {"display that does not answer",
+       {},
+       {"DISPLAY=:9999", "WAYLAND_DISPLAY="},
+       1,
+       "",
+       "",
+       no_display_line,
+       1},
+  };
+  ScratchDir scratch;
+  ASSERT_TRUE(scratch.Created());
+  for (const CommandCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = {ZELKGEN_PROGRAM};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    const ProgramRun run = RunProgram(argv, c.environment, scratch.Path().string());
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.out.rfind(c.out_starts, 0), 0u) << run.out;
+    EXPECT_NE(run.out.find(c.out_has), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.rfind(c.err_starts, 0), 0u) << run.err;
+    EXPECT_EQ(Lines(run.err), c.err_lines) << run.err;
+  }
+}
+
+// True once the process handles SIGTERM: the window's end handlers are installed after the
+// windows exist.
+bool HandlesTerm(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigCgt:", 0) == 0) {
+      return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+    }
+  }
+  return false;
+}
+
+TEST(CommandLine, QtPlatformOptionOpensTheWindowWithoutADisplay) {
+  pid_t pid =
+      SpawnChild({ZELKGEN_PROGRAM, "-platform", "offscreen", "-style", "Fusion"}, kNoDisplay);
+  ASSERT_GT(pid, 0);
+  const auto until = std::chrono::steady_clock::now() + 60s;
+  while (!HandlesTerm(pid) && std::chrono::steady_clock::now() < until) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) FAIL() << "ended before its window opened";
+    std::this_thread::sleep_for(10ms);
+  }
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitForExit(pid, 30s), 0);
+  TerminateChild(pid);
+}
+
+}  // namespace

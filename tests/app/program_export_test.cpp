@@ -1,0 +1,210 @@
+// The real program's export: the files, decoded by sox, hold exactly the frames ToneStreamProc
+// makes for the programs' frequencies step after step, and a failed export leaves the old file
+// and no temporary file behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_process.h"
+#include "ddfs.h"
+#include "scratch_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The programs' frequencies as the windows show them.
+const std::vector<long double> kZelkGeneral = {10000, 5000, 1800, 1500,   690,
+                                               650,   600,  465,  2.165L, 2.008L};
+const std::vector<long double> kBXVirus = {2128, 3713};
+constexpr uint32_t kFullStep = 180 * 44100;  // 180000 ms
+
+// Frames first..first + count - 1 (left, right interleaved) of a run of these steps, made by
+// ToneStreamProc itself from the state start-up leaves, one whole step per call where it fits.
+std::vector<int16_t> RunFrames(const std::vector<long double>& steps, uint8_t shape,
+                               uint32_t step_frames, uint64_t first, uint64_t count) {
+  InitDDFS();
+  OutputWaveShape = shape;
+  std::vector<int16_t> run;
+  std::vector<int16_t> buffer(size_t{2} * std::min<uint32_t>(step_frames, 1u << 20));
+  uint64_t at = 0;
+  for (long double frequency : steps) {
+    StreamFrequency = frequency;
+    StreamAmplitude = 1.0L;
+    for (uint32_t left = step_frames; left > 0;) {
+      const uint32_t frames = std::min<uint32_t>(left, buffer.size() / 2);
+      ToneStreamProc(0, buffer.data(), frames * 4, nullptr);
+      for (uint32_t k = 0; k < frames; ++k, ++at) {
+        if (at >= first && at < first + count)
+          run.insert(run.end(), {buffer[2 * k], buffer[2 * k + 1]});
+      }
+      left -= frames;
+    }
+  }
+  return run;
+}
+
+std::string Read(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void Write(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+bool TemporaryLeft(const fs::path& folder) {
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().filename().string().rfind(".zelkgen-", 0) == 0) return true;
+  }
+  return false;
+}
+
+class ProgramExport : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(scratch_.Created());
+    if (!OnPath("sox") || !OnPath("soxi")) GTEST_SKIP() << "needs sox";
+  }
+
+  ProgramRun Zelkgen(const std::vector<std::string>& arguments, const std::string& shell = "") {
+    std::vector<std::string> argv = {ZELKGEN_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    // A shell in front sets limits (ulimit) for the program it then becomes.
+    if (!shell.empty()) argv.insert(argv.begin(), {"sh", "-c", shell + "; exec \"$0\" \"$@\""});
+    return RunProgram(argv, {}, Folder());
+  }
+
+  // Frames first..first + count - 1 of an audio file, decoded by sox.
+  std::vector<int16_t> Decode(const fs::path& file, uint64_t first = 0, uint64_t count = 0) {
+    const fs::path raw = scratch_.Path() / "decoded.raw";
+    std::vector<std::string> argv = {"sox",    file.string(), "-t", "raw", "-e",
+                                     "signed", "-b",          "16", "-L",  raw.string()};
+    if (count > 0)
+      argv.insert(argv.end(), {"trim", std::to_string(first) + "s", std::to_string(count) + "s"});
+    EXPECT_EQ(RunProgram(argv, {}, Folder()).status, 0);
+    const std::string bytes = Read(raw);
+    std::vector<int16_t> samples(bytes.size() / 2);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                        static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
+    }
+    return samples;
+  }
+
+  std::string Soxi(const std::string& option, const fs::path& file) {
+    std::string out = RunProgram({"soxi", option, file.string()}, {}, Folder()).out;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }
+
+  std::string Folder() const { return scratch_.Path().string(); }
+
+  ScratchDir scratch_;
+};
+
+struct ShortCase {
+  const char* file;
+  const char* program;
+  const std::vector<long double>* steps;
+  const char* shape;  // empty: the default, square
+  uint8_t table;
+};
+
+TEST_F(ProgramExport, FilesHoldTheStreamFramesAcrossStepBoundaries) {
+  const uint32_t step_frames = 3001;
+  const ShortCase cases[] = {
+      {"zelk.flac", "zelk", &kZelkGeneral, "", wsSquare},
+      {"bx.wav", "bx", &kBXVirus, "sine", wsSine},
+      {"Zelk.FLAC", "zelk", &kZelkGeneral, "sine", wsSine},
+  };
+  for (const ShortCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    const fs::path target = scratch_.Path() / c.file;
+    Write(target, "an older file");
+    std::vector<std::string> arguments = {"--export",           target.string(),
+                                          "--program",          c.program,
+                                          "--test-step-frames", std::to_string(step_frames)};
+    if (*c.shape != '\0') arguments.insert(arguments.end(), {"--shape", c.shape});
+    const ProgramRun run = Zelkgen(arguments);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");  // no progress line where standard error is no terminal
+    const uint64_t frames = uint64_t{step_frames} * c.steps->size();
+    EXPECT_EQ(Decode(target), RunFrames(*c.steps, c.table, step_frames, 0, frames));
+  }
+  EXPECT_FALSE(TemporaryLeft(scratch_.Path()));
+}
+
+TEST_F(ProgramExport, FullLengthFilesHaveEveryFrameAndTheRightHeader) {
+  const uint64_t frames = uint64_t{kFullStep} * kBXVirus.size();
+  for (const char* name : {"bx.flac", "bx.wav"}) {
+    SCOPED_TRACE(name);
+    const fs::path target = scratch_.Path() / name;
+    const ProgramRun run = Zelkgen({"--export", target.string(), "--program", "bx"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Soxi("-s", target), std::to_string(frames));
+    EXPECT_EQ(Soxi("-r", target), "44100");
+    EXPECT_EQ(Soxi("-c", target), "2");
+    EXPECT_EQ(Soxi("-b", target), "16");
+    // Ten frames either side of the step boundary, without decoding the rest.
+    EXPECT_EQ(Decode(target, kFullStep - 10, 20),
+              RunFrames(kBXVirus, wsSquare, kFullStep, kFullStep - 10, 20));
+  }
+  // A canonical 44-byte header and the samples, nothing else.
+  EXPECT_EQ(fs::file_size(scratch_.Path() / "bx.wav"), 44 + frames * 4);
+}
+
+TEST_F(ProgramExport, AFailedExportLeavesTheOldFile) {
+  struct FailureCase {
+    const char* name;
+    std::string target;
+    std::string shell;  // run before the program, in its shell
+  };
+  const std::string folder = Folder();
+  const FailureCase cases[] = {
+      {"missing folder", folder + "/missing/x.flac", ""},
+      {"unknown file type", folder + "/old.mp3", ""},
+      {"write refused halfway", folder + "/old.wav", "ulimit -f 100"},
+      {"flac write refused halfway", folder + "/old.flac", "ulimit -f 100"},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool folder_exists = fs::exists(fs::path(c.target).parent_path());
+    if (folder_exists) Write(c.target, "old");
+    const ProgramRun run = Zelkgen({"--export", c.target, "--program", "bx"}, c.shell);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind("zelkgen: cannot write '" + c.target + "': ", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    if (folder_exists) {
+      EXPECT_EQ(Read(c.target), "old");
+    }
+  }
+  EXPECT_FALSE(TemporaryLeft(scratch_.Path()));
+}
+
+TEST_F(ProgramExport, AnExportStoppedBySignalLeavesTheOldFile) {
+  const fs::path target = scratch_.Path() / "old.flac";
+  Write(target, "old");
+  pid_t pid = SpawnChild({ZELKGEN_PROGRAM, "--export", target.string(), "--program", "zelk"}, {});
+  ASSERT_GT(pid, 0);
+  // The whole program takes seconds: stop it once its temporary file is there.
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  while (!TemporaryLeft(scratch_.Path()) && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(2ms);
+  }
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitForExit(pid, 30s), 1);
+  TerminateChild(pid);
+  EXPECT_EQ(Read(target), "old");
+  EXPECT_FALSE(TemporaryLeft(scratch_.Path()));
+}
+
+}  // namespace
