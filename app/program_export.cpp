@@ -1,12 +1,14 @@
 #include "program_export.h"
 
-#include <sndfile.h>
+#include <dlfcn.h>
+#include <sndfile.h>  // types and signatures only; the library is loaded at the first export
 
 #include <algorithm>
 #include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "ddfs.h"
@@ -30,6 +32,45 @@ constexpr double kFlacCompression = 0.125;
 
 // Frames per ToneStreamProc call; the frames do not depend on how a step is cut into buffers.
 constexpr uint32_t kChunkFrames = 65536;
+
+// libsndfile is opened at the first export instead of being linked: it brings eight codec
+// libraries (Vorbis, Opus, MP3, ...) that every start of the window would otherwise load.
+struct SndfileApi {
+  decltype(&sf_open_fd) open_fd;
+  decltype(&sf_command) command;
+  decltype(&sf_writef_short) writef_short;
+  decltype(&sf_close) close;
+  decltype(&sf_strerror) strerror;
+  decltype(&sf_error_number) error_number;
+};
+
+// The table, or nullptr with *error set when the library or a function is missing. The library
+// is never unloaded.
+const SndfileApi* Sndfile(std::string* error) {
+  static std::string load_error;
+  static const SndfileApi* const api = []() -> const SndfileApi* {
+    void* library = dlopen("libsndfile.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      load_error = dlerror();
+      return nullptr;
+    }
+    static SndfileApi table;
+    const auto find = [&](auto& function, const char* name) {
+      function =
+          reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+      return function != nullptr;
+    };
+    if (!find(table.open_fd, "sf_open_fd") || !find(table.command, "sf_command") ||
+        !find(table.writef_short, "sf_writef_short") || !find(table.close, "sf_close") ||
+        !find(table.strerror, "sf_strerror") || !find(table.error_number, "sf_error_number")) {
+      load_error = dlerror();
+      return nullptr;
+    }
+    return &table;
+  }();
+  if (api == nullptr) *error = load_error;
+  return api;
+}
 
 const FileType* FileTypeOf(const std::string& path) {
   std::string lower = path;
@@ -55,9 +96,10 @@ void ToHostOrder(std::vector<int16_t>& samples) {
 
 class StepWriter {
  public:
-  StepWriter(const TreatmentProgram& program, uint8_t shape, int format, uint32_t step_frames,
-             const ExportProgressReport& report)
-      : program_(program),
+  StepWriter(const SndfileApi& sndfile, const TreatmentProgram& program, uint8_t shape, int format,
+             uint32_t step_frames, const ExportProgressReport& report)
+      : sf_(sndfile),
+        program_(program),
         shape_(shape),
         format_(format),
         step_frames_(step_frames),
@@ -69,17 +111,17 @@ class StepWriter {
     info.samplerate = 44100;
     info.channels = 2;
     info.format = format_;
-    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
-    if (file == nullptr) return Fail(sf_strerror(nullptr));
+    SNDFILE* file = sf_.open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    if (file == nullptr) return Fail(sf_.strerror(nullptr));
     if ((format_ & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {
       double level = kFlacCompression;
-      sf_command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
+      sf_.command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
     }
     const bool written = WriteSteps(file);
-    if (!written && error_.empty()) error_ = sf_strerror(file);
+    if (!written && error_.empty()) error_ = sf_.strerror(file);
     // Closing writes what the encoder still holds and the final header.
-    const int closed = sf_close(file);
-    if (written && closed != 0) return Fail(sf_error_number(closed));
+    const int closed = sf_.close(file);
+    if (written && closed != 0) return Fail(sf_.error_number(closed));
     return written;
   }
 
@@ -98,7 +140,7 @@ class StepWriter {
         const uint32_t frames = std::min(left, kChunkFrames);
         ToneStreamProc(0, samples.data(), frames * 4, nullptr);
         ToHostOrder(samples);
-        if (sf_writef_short(file, samples.data(), frames) != sf_count_t{frames}) return false;
+        if (sf_.writef_short(file, samples.data(), frames) != sf_count_t{frames}) return false;
         left -= frames;
         done += frames;
         if (report_ && !report_(step + 1, static_cast<int>(done * 100 / total)))
@@ -113,6 +155,7 @@ class StepWriter {
     return false;
   }
 
+  const SndfileApi& sf_;
   const TreatmentProgram& program_;
   const uint8_t shape_;
   const int format_;
@@ -139,7 +182,13 @@ bool ExportProgram(const TreatmentProgram& program, uint8_t shape, const std::st
     *error = where + "a step needs at least one frame";
     return false;
   }
-  StepWriter writer(program, shape, type->format, step_frames, report);
+  std::string load_error;
+  const SndfileApi* sndfile = Sndfile(&load_error);
+  if (sndfile == nullptr) {
+    *error = where + "libsndfile cannot be loaded: " + load_error;
+    return false;
+  }
+  StepWriter writer(*sndfile, program, shape, type->format, step_frames, report);
   errno = 0;
   if (ReplaceFileWith(path, [&writer](int fd) { return writer.Write(fd); })) return true;
   // A failure before or after the writing (a missing folder, a refused rename) leaves errno.
