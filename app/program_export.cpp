@@ -54,6 +54,7 @@ const SndfileApi* Sndfile(std::string* error) {
       load_error = dlerror();
       return nullptr;
     }
+    dlerror();
     static SndfileApi table;
     const auto find = [&](auto& function, const char* name) {
       function =
@@ -63,7 +64,8 @@ const SndfileApi* Sndfile(std::string* error) {
     if (!find(table.open_fd, "sf_open_fd") || !find(table.command, "sf_command") ||
         !find(table.writef_short, "sf_writef_short") || !find(table.close, "sf_close") ||
         !find(table.strerror, "sf_strerror") || !find(table.error_number, "sf_error_number")) {
-      load_error = dlerror();
+      const char* why = dlerror();
+      load_error = why != nullptr ? why : "a function is missing";
       return nullptr;
     }
     return &table;
@@ -165,10 +167,6 @@ class StepWriter {
 };
 
 }  // namespace
-
-bool IsExportFileName(const std::string& path) {
-  return FileTypeOf(path) != nullptr;
-}
 
 bool ExportProgram(const TreatmentProgram& program, uint8_t shape, const std::string& path,
                    uint32_t step_frames, const ExportProgressReport& report, std::string* error) {

@@ -22,9 +22,6 @@ inline constexpr uint32_t kStepFrames = 7938000;
 // percent; returning false stops the export, which then fails.
 using ExportProgressReport = std::function<bool(size_t step, int percent)>;
 
-// True when the file ends with a name ExportProgram can write (.wav, .flac, in any case).
-bool IsExportFileName(const std::string& path);
-
 // Writes the program with the DDFS table index shape (wsSquare, wsSine), step_frames frames per
 // step. On false, *error says why in one line and the file that path names is as it was.
 bool ExportProgram(const TreatmentProgram& program, uint8_t shape, const std::string& path,
