@@ -2,18 +2,12 @@
 // PulseAudio null sink. The test clicks "BX virus (cancer prevention)", then Skip twice about
 // 1.5 s apart, records the sink's monitor and checks the two square tones, their antiphase and
 // the silence after the run; then it ends the program with SIGTERM, as a logout would.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -21,81 +15,31 @@
 
 #include "child_process.h"
 #include "private_pulse.h"
+#include "private_xvfb.h"
+#include "scratch_dir.h"
 #include "signal_analysis.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Waits up to limit for the child to end; its exit status, or -1 when it did not end in time.
-int WaitFor(pid_t pid, std::chrono::milliseconds limit) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < until) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(10ms);
-  }
-  return -1;
-}
-
-void Kill(pid_t& pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  pid = -1;
-}
-
-// A private X server on the first free display number from 140 on.
-class PrivateXvfb {
- public:
-  bool Start(std::string* why) {
-    for (int number = 140; number < 200; ++number) {
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-      const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
-      if (access(socket.c_str(), F_OK) == 0 || access(lock.c_str(), F_OK) == 0) continue;
-      display_ = ":" + std::to_string(number);
-      pid_ = SpawnChild({"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {});
-      for (int i = 0; i < 100 && pid_ > 0; ++i) {
-        if (access(socket.c_str(), F_OK) == 0) return true;
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-          pid_ = -1;
-          break;
-        }
-        std::this_thread::sleep_for(50ms);
-      }
-      Kill(pid_);
-    }
-    *why = "no Xvfb display could be started";
-    return false;
-  }
-  ~PrivateXvfb() { Kill(pid_); }
-  const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
-
 // Runs an xdotool command on the display; its first output line.
-std::string XdoTool(const std::string& display, const std::string& arguments) {
-  const std::string command = "DISPLAY=" + display + " timeout 10 xdotool " + arguments;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {};
-  char line[256] = {};
-  std::string result;
-  if (std::fgets(line, sizeof line, pipe) != nullptr) result = line;
-  pclose(pipe);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
-  return result;
+std::string XdoTool(const std::string& display, const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv = {"xdotool"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const ScratchDir folder("zelkgen-xdotool-");
+  const std::string output =
+      RunProgram(argv, {"DISPLAY=" + display}, folder.Path().string(), 10s).out;
+  return output.substr(0, output.find_first_of("\r\n"));
 }
 
 std::string FindWindow(const std::string& display, const std::string& caption) {
-  return XdoTool(display, "search --sync --onlyvisible --name '" + caption + "'");
+  return XdoTool(display, {"search", "--sync", "--onlyvisible", "--name", caption});
 }
 
 void Click(const std::string& display, const std::string& window, int x, int y) {
-  XdoTool(display, "mousemove --window " + window + " " + std::to_string(x) + " " +
-                       std::to_string(y) + " click 1");
+  XdoTool(display,
+          {"mousemove", "--window", window, std::to_string(x), std::to_string(y), "click", "1"});
 }
 
 // Stretches of sound separated by more than gap frames of silence.
@@ -151,7 +95,8 @@ TEST(EndToEnd, BXVirusWithTwoSkipsPlaysBothSquareTonesInAntiphaseThenSilence) {
     Click(display, step_window, 117, 68);  // Skip
     // The window may come back as a new X window: wait until this one has gone.
     for (int i = 0; i < 100; ++i) {
-      if (XdoTool(display, "search --onlyvisible --name 'Current frequency'") != step_window) {
+      if (XdoTool(display, {"search", "--onlyvisible", "--name", "Current frequency"}) !=
+          step_window) {
         break;
       }
       std::this_thread::sleep_for(10ms);
@@ -162,8 +107,8 @@ TEST(EndToEnd, BXVirusWithTwoSkipsPlaysBothSquareTonesInAntiphaseThenSilence) {
 
   // A logout's SIGTERM ends the program cleanly and at once.
   kill(program, SIGTERM);
-  const int status = WaitFor(program, 1000ms);
-  if (status < 0) Kill(program);
+  const int status = WaitForExit(program, 1000ms);
+  TerminateChild(program);
   EXPECT_EQ(status, 0);
 
   const std::vector<StereoFrame> frames = ReadRawStereo(recording);

@@ -67,6 +67,7 @@ pid_t SpawnChild(const std::vector<std::string>& argv, const std::vector<std::st
 }
 
 int WaitForExit(pid_t& pid, std::chrono::milliseconds limit) {
+  if (pid <= 0) return -1;  // waitpid would take any child for it
   const auto until = std::chrono::steady_clock::now() + limit;
   do {
     int status = 0;
@@ -106,13 +107,7 @@ ProgramRun RunProgram(const std::vector<std::string>& argv,
 void TerminateChild(pid_t& pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
-  for (int i = 0; i < 200; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) {
-      pid = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  if (WaitForExit(pid, std::chrono::seconds(2)) >= 0) return;
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   pid = -1;

@@ -1,5 +1,6 @@
-// Starting and ending the helper programs tests need (sound servers, recorders, X servers, the
-// program itself).
+// Starting and ending the helper programs tests need (sound servers, recorders, X servers, tools,
+// the program itself). Every helper goes through here, so each one is ended the same way: SIGTERM
+// first, which lets servers remove their sockets and lock files, SIGKILL only when that fails.
 #pragma once
 
 #include <sys/types.h>

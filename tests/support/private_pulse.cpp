@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,11 +50,7 @@ bool PrivatePulse::StartForSdl(std::string* why) {
 bool PrivatePulse::RunPactl(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {"pactl"};
   argv.insert(argv.end(), args.begin(), args.end());
-  pid_t pid = SpawnChild(argv, ClientEnvironment(), "");
-  if (pid <= 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return RunProgram(argv, ClientEnvironment(), home_dir_, std::chrono::seconds(10)).status == 0;
 }
 
 bool PrivatePulse::Start(std::string* why) {
@@ -102,8 +97,7 @@ bool PrivatePulse::Start(std::string* why) {
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (waitpid(daemon_pid_, nullptr, WNOHANG) == daemon_pid_) {
-      daemon_pid_ = -1;
+    if (WaitForExit(daemon_pid_, std::chrono::milliseconds(0)) >= 0) {
       *why = "pulseaudio exited at start-up";
       Stop();
       return false;
@@ -134,8 +128,7 @@ bool PrivatePulse::StartRecording(const std::string& path, std::string* why) {
   }
   // parec needs a moment to connect before what is played reaches the file.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  if (waitpid(recorder_pid_, nullptr, WNOHANG) == recorder_pid_) {
-    recorder_pid_ = -1;
+  if (WaitForExit(recorder_pid_, std::chrono::milliseconds(0)) >= 0) {
     *why = "parec exited at once";
     return false;
   }
@@ -144,15 +137,9 @@ bool PrivatePulse::StartRecording(const std::string& path, std::string* why) {
 
 void PrivatePulse::StopRecording() {
   if (recorder_pid_ > 0) {
+    // SIGINT lets parec write out what it still holds.
     kill(recorder_pid_, SIGINT);
-    for (int i = 0; i < 100; ++i) {
-      if (waitpid(recorder_pid_, nullptr, WNOHANG) == recorder_pid_) {
-        recorder_pid_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    TerminateChild(recorder_pid_);
+    if (WaitForExit(recorder_pid_, std::chrono::seconds(1)) < 0) TerminateChild(recorder_pid_);
   }
 }
 

@@ -340,12 +340,10 @@ TEST_F(WaveExportTest, FullOrReadOnlyFileSystemKeepsTheOldFile) {
 
 // Runs a shell command; its standard output and error go to output. False when it fails.
 bool RunCommand(const std::string& command, std::string* output) {
-  output->clear();
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return false;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) *output += buffer;
-  return pclose(pipe) == 0;
+  const ScratchDir folder("zelkgen-sox-");
+  const ProgramRun run = RunProgram({"sh", "-c", command}, {}, folder.Path().string());
+  *output = run.out + run.err;
+  return run.status == 0;
 }
 
 std::string Trim(std::string text) {
