@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "sdl_audio_api.h"
+#include "default_output.h"
 
 namespace {
 
@@ -21,8 +21,7 @@ struct UserStream {
 };
 
 struct Output {
-  const SdlAudioApi* sdl = nullptr;  // set together with device
-  SDL_AudioDeviceID device = 0;
+  DefaultOutput out;
   UserStream stream;
 };
 
@@ -69,32 +68,22 @@ void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
 // Runs a change to the stream while the callback cannot be running.
 template <typename Change>
 void WithCallbackHeld(Change change) {
-  output.sdl->LockAudioDevice(output.device);
+  output.out.sdl->LockAudioDevice(output.out.device);
   change();
-  output.sdl->UnlockAudioDevice(output.device);
+  output.out.sdl->UnlockAudioDevice(output.out.device);
 }
 
-void CloseOutput() {
-  output.sdl->CloseAudioDevice(output.device);  // joins SDL's audio thread
-  output.sdl->QuitSubSystem(SDL_INIT_AUDIO);
-  output = Output{};
+bool IsOpen() {
+  return output.out.device != 0;
 }
 
 }  // namespace
 
 int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const void* /*clsid*/) {
   if (TakeFailNext(AudioCall::Init)) return 0;
-  if (output.device != 0) return Fail(AUDIO_ERROR_ALREADY);
+  if (IsOpen()) return Fail(AUDIO_ERROR_ALREADY);
   if (device != -1 || freq != OutputRate || flags != 0) return Fail(AUDIO_ERROR_FORMAT);
 
-  // SDL is loaded here, at the first sound, never by a stop or release with nothing open.
-  const SdlAudioApi* sdl = SdlAudio();
-  if (sdl == nullptr) return Fail(AUDIO_ERROR_NO_DEVICE);  // no SDL2 audio on this system
-  // Reference-counted by SDL: the tone generator's sound service may hold it at the same time.
-  if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) {
-    // No driver could start: no sound server to connect to and no usable sound system.
-    return Fail(AUDIO_ERROR_NO_DEVICE);
-  }
   SDL_AudioSpec wanted{};
   wanted.freq = OutputRate;
   wanted.format = AUDIO_S16LSB;
@@ -102,23 +91,23 @@ int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const
   wanted.samples = DeviceBufferFrames;
   wanted.callback = FillDeviceBuffer;
   wanted.userdata = &output;
-  SDL_AudioSpec obtained{};
-  // No changes allowed: SDL converts if the device differs, so the stream always sees its format.
-  const SDL_AudioDeviceID opened = sdl->OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
-  if (opened == 0) {
-    const bool no_devices = sdl->GetNumAudioDevices(0) == 0;
-    sdl->QuitSubSystem(SDL_INIT_AUDIO);
-    return Fail(no_devices ? AUDIO_ERROR_NO_DEVICE : AUDIO_ERROR_DRIVER);
+  // SDL is loaded here, at the first sound, never by a stop or release with nothing open. Its
+  // audio is reference-counted: the tone generator's sound service may hold it at the same time.
+  switch (OpenDefaultOutput(wanted, &output.out)) {
+    case OpenResult::Opened:
+      break;  // opened paused
+    case OpenResult::NoDevice:
+      return Fail(AUDIO_ERROR_NO_DEVICE);
+    case OpenResult::DriverFailed:
+      return Fail(AUDIO_ERROR_DRIVER);
   }
-  output.sdl = sdl;
-  output.device = opened;  // opened paused
   return Succeed();
 }
 
 HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMPROC proc,
                           void* user) {
   if (TakeFailNext(AudioCall::StreamCreate)) return 0;
-  if (output.device == 0) return Fail(AUDIO_ERROR_NOT_INIT);
+  if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
   if (freq != OutputRate || chans != OutputChannels || flags != 0) {
     return Fail(AUDIO_ERROR_FORMAT);
   }
@@ -133,29 +122,30 @@ HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMP
 
 int BASS_ChannelPlay(uint32_t handle, int /*restart*/) {
   if (TakeFailNext(AudioCall::ChannelPlay)) return 0;
-  if (handle == 0 || output.device == 0 || handle != output.stream.handle) {
+  if (handle == 0 || !IsOpen() || handle != output.stream.handle) {
     return Fail(AUDIO_ERROR_HANDLE);
   }
   // A device that went away (server stopped, card unplugged) cannot be started again.
-  if (output.sdl->GetAudioDeviceStatus(output.device) == SDL_AUDIO_STOPPED) {
+  if (output.out.sdl->GetAudioDeviceStatus(output.out.device) == SDL_AUDIO_STOPPED) {
     return Fail(AUDIO_ERROR_DRIVER);
   }
   WithCallbackHeld([] { output.stream.playing = true; });
-  output.sdl->PauseAudioDevice(output.device, 0);
+  output.out.sdl->PauseAudioDevice(output.out.device, 0);
   return Succeed();
 }
 
 int BASS_Stop() {
-  if (output.device == 0) return Fail(AUDIO_ERROR_NOT_INIT);
-  output.sdl->PauseAudioDevice(output.device, 1);
+  if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
+  output.out.sdl->PauseAudioDevice(output.out.device, 1);
   // Taking the lock waits for a callback in progress to finish; after that the stream is off.
   WithCallbackHeld([] { output.stream.playing = false; });
   return Succeed();
 }
 
 int BASS_Free() {
-  if (output.device == 0) return Fail(AUDIO_ERROR_NOT_INIT);
-  CloseOutput();
+  if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
+  CloseDefaultOutput(&output.out);
+  output.stream = UserStream{};
   return Succeed();
 }
 

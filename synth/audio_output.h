@@ -1,7 +1,7 @@
 // The audio output layer: a small, flat set of calls that opens the default output device,
 // creates one user stream whose samples a stream procedure supplies, plays it and stops it.
 // Built over SDL2 audio, so it reaches PipeWire, PulseAudio or ALSA, whichever the system has;
-// SDL2 is loaded at the first BASS_Init (sdl_audio_api.h), never by a stop or release.
+// SDL2 is loaded at the first BASS_Init (platform/sdl_audio_api.h), never by a stop or release.
 //
 // A user stream is 44100 frames per second, two channels, signed 16-bit little-endian, left
 // first. The stream procedure runs on SDL's audio thread, is handed the buffer and its length

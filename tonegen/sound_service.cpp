@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "sdl_audio_api.h"
+#include "default_output.h"
 #include "wave_volume.h"
 
 namespace {
@@ -156,19 +156,14 @@ void FillAudio(void* userdata, Uint8* stream, int length) {
 // The service's state, touched only by callers (never by the audio thread), under the mutex.
 struct Service {
   std::mutex mutex;
-  const SdlAudioApi* sdl = nullptr;  // set together with device
-  SDL_AudioDeviceID device = 0;
+  DefaultOutput output;
   std::unique_ptr<Sound> sound;
   uint64_t generation = 0;
 
   // Closing the device waits for the audio thread, so no frame follows. With nothing open, SDL
   // is not touched (and so never loaded by a stop).
   void StopLocked() {
-    if (device != 0) {
-      sdl->CloseAudioDevice(device);
-      device = 0;
-      sdl->QuitSubSystem(SDL_INIT_AUDIO);
-    }
+    CloseDefaultOutput(&output);
     sound.reset();
     ++generation;
   }
@@ -198,9 +193,6 @@ bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
   if (format.frames == 0) return true;  // nothing to sound, and so already ended
   std::unique_ptr<Sound> sound = MakeSound(format, (flags & SND_LOOP) != 0);
 
-  const SdlAudioApi* sdl = SdlAudio();  // loads SDL at the first sound
-  if (sdl == nullptr) return false;
-  if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   SDL_AudioSpec wanted{};
   wanted.freq = format.frame_rate;
   wanted.format = AUDIO_S16SYS;
@@ -208,18 +200,13 @@ bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
   wanted.samples = kDeviceBufferFrames;
   wanted.callback = FillAudio;
   wanted.userdata = sound.get();
-  SDL_AudioSpec obtained{};
-  const SDL_AudioDeviceID device = sdl->OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
-  if (device == 0) {
-    sdl->QuitSubSystem(SDL_INIT_AUDIO);
-    return false;
-  }
-  service.sdl = sdl;
-  service.device = device;
+  // Loads SDL at the first sound.
+  if (OpenDefaultOutput(wanted, &service.output) != OpenResult::Opened) return false;
+  const SDL_AudioSpec obtained = service.output.obtained;
   service.sound = std::move(sound);
   const uint64_t generation = service.generation;
   Sound* playing = service.sound.get();
-  sdl->PauseAudioDevice(device, 0);
+  service.output.sdl->PauseAudioDevice(service.output.device, 0);
   if ((flags & SND_ASYNC) != 0) return true;
 
   // Synchronous: wait, without holding the service, until the last frame has been handed over

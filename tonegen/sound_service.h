@@ -9,7 +9,7 @@
 // Any new sound stops the one before. An image that cannot be parsed or played starts nothing
 // and the call returns false; no default sound is ever played.
 // The service copies the samples it plays, so a caller may free or replace its image at once.
-// SDL2 is loaded at the first sound (synth/sdl_audio_api.h); where it cannot be loaded, a sound
+// SDL2 is loaded at the first sound (platform/sdl_audio_api.h); where it cannot be loaded, a sound
 // returns false and starts nothing. Stopping never loads it.
 #pragma once
 
