@@ -1,10 +1,10 @@
 #include "ddfs.h"
 
-#include <bit>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <numbers>
+
+#include "little_endian.h"
 
 int16_t SineTable[TableLength];
 int16_t SquareTable[TableLength];
@@ -84,13 +84,17 @@ const int16_t* TableFor(uint8_t shape) {
   }
 }
 
-// One accumulator step: the value before it, as AdvancePhase returns it. A phase of exactly
-// 44099 stays; only a larger one is reduced. old + step is below 2 x 44099 for any phase in
-// 0..44099, so one subtraction is the modulo.
+// One accumulator step, for AdvancePhase and the stream alike: the phase moves on by step, and a
+// result greater than 44099 is reduced modulo 44099 (exactly 44099 stays). Returns the phase
+// before the step. From a phase in 0..44099 one subtraction is the modulo.
 inline uint32_t Step(uint32_t& phase, uint32_t step) {
   const uint32_t old = phase;
   uint32_t next = old + step;
-  if (next > PhaseModulus) next -= PhaseModulus;
+  if (next > PhaseModulus) {
+    next -= PhaseModulus;
+    // Only a phase that was already past the modulus (written from outside) needs more.
+    if (next >= PhaseModulus) next %= PhaseModulus;
+  }
   phase = next;
   return old;
 }
@@ -105,14 +109,9 @@ int16_t Scale(int16_t sample, long double amplitude) {
   return static_cast<int16_t>(product);
 }
 
-inline void StoreFrame(unsigned char* at, int16_t left, int16_t right) {
-  const uint32_t frame =
-      static_cast<uint16_t>(left) | (static_cast<uint32_t>(static_cast<uint16_t>(right)) << 16);
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(at, &frame, 4);
-  } else {
-    for (int b = 0; b < 4; ++b) at[b] = static_cast<unsigned char>(frame >> (8 * b));
-  }
+inline void StoreFrame(uint8_t* at, int16_t left, int16_t right) {
+  PutLE32(at, static_cast<uint16_t>(left) |
+                  (static_cast<uint32_t>(static_cast<uint16_t>(right)) << 16));
 }
 
 }  // namespace
@@ -149,13 +148,9 @@ int32_t SetPhaseOffset(uint8_t Channel, uint8_t PairedChannel, long double Degre
 
 uint32_t AdvancePhase(uint8_t Channel, long double Frequency) {
   if (!IsChannel(Channel)) return 0;
-  const uint32_t old = Phase[Channel];
   const uint32_t step = StepFor(Frequency);
-  if (step == 0) return old;
-  uint32_t next = old + step;
-  if (next > PhaseModulus) next %= PhaseModulus;
-  Phase[Channel] = next;
-  return old;
+  if (step == 0) return Phase[Channel];
+  return Step(Phase[Channel], step);
 }
 
 int16_t SineSample(int32_t Index) {
@@ -184,7 +179,7 @@ uint32_t ToneStreamProc(uint32_t /*Handle*/, void* Buffer, uint32_t Length, void
   // leaves the table.
   uint32_t left_phase = Phase[1] > PhaseModulus ? Phase[1] % PhaseModulus : Phase[1];
   uint32_t right_phase = Phase[9] > PhaseModulus ? Phase[9] % PhaseModulus : Phase[9];
-  auto* out = static_cast<unsigned char*>(Buffer);
+  auto* out = static_cast<uint8_t*>(Buffer);
 
   if (amplitude == 1.0L) {
     for (uint32_t k = 0; k < frames; ++k, out += 4) {

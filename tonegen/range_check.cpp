@@ -13,9 +13,9 @@ RangeMessageHook SetRangeMessageHook(RangeMessageHook hook) {
 int64_t ClampToRange(int64_t minimum, int64_t maximum, int64_t value, bool designing) {
   if (minimum <= value && value <= maximum) return value;
   if (designing && g_range_message_hook != nullptr) {
-    g_range_message_hook("Value must be between " + std::to_string(minimum) + " and " +
-                             std::to_string(maximum),
-                         "Error");
+    g_range_message_hook(
+        "Value must be between " + std::to_string(minimum) + " and " + std::to_string(maximum),
+        "Error");
   }
   return value < minimum ? minimum : maximum;
 }

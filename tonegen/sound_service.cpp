@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "default_output.h"
+#include "little_endian.h"
 #include "wave_volume.h"
 
 namespace {
@@ -18,14 +19,6 @@ namespace {
 // on what a corrupt size field can make it read.
 constexpr uint32_t kMaxRiffSize = 256u * 1024u * 1024u;
 constexpr int kDeviceBufferFrames = 512;
-
-uint32_t ReadU32(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) |
-         (uint32_t{bytes[3]} << 24);
-}
-uint16_t ReadU16(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-}
 
 struct WaveFormat {
   int channels = 0;
@@ -38,7 +31,7 @@ struct WaveFormat {
 // Reads the RIFF/WAVE image; false for anything the service cannot play.
 bool ParseWave(const uint8_t* image, WaveFormat* format) {
   if (std::memcmp(image, "RIFF", 4) != 0) return false;
-  const uint32_t riff_size = ReadU32(image + 4);
+  const uint32_t riff_size = GetLE32(image + 4);
   if (riff_size < 4 || riff_size > kMaxRiffSize) return false;
   if (std::memcmp(image + 8, "WAVE", 4) != 0) return false;
   const uint64_t end = uint64_t{riff_size} + 8;
@@ -49,16 +42,16 @@ bool ParseWave(const uint8_t* image, WaveFormat* format) {
   uint64_t offset = 12;
   while (offset + 8 <= end && !have_data) {
     const uint8_t* chunk = image + offset;
-    const uint32_t chunk_size = ReadU32(chunk + 4);
+    const uint32_t chunk_size = GetLE32(chunk + 4);
     const uint64_t body = offset + 8;
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
       if (chunk_size < 16 || body + chunk_size > end) return false;
-      const uint16_t tag = ReadU16(chunk + 8);
-      format->channels = ReadU16(chunk + 10);
-      format->frame_rate = static_cast<int>(ReadU32(chunk + 12));
-      const uint32_t bytes_per_second = ReadU32(chunk + 16);
-      const uint16_t block_align = ReadU16(chunk + 20);
-      format->bits = ReadU16(chunk + 22);
+      const uint16_t tag = GetLE16(chunk + 8);
+      format->channels = GetLE16(chunk + 10);
+      format->frame_rate = static_cast<int>(GetLE32(chunk + 12));
+      const uint32_t bytes_per_second = GetLE32(chunk + 16);
+      const uint16_t block_align = GetLE16(chunk + 20);
+      format->bits = GetLE16(chunk + 22);
       if (tag != 1) return false;
       if (format->channels != 1 && format->channels != 2) return false;
       if (format->frame_rate != 44100 && format->frame_rate != 96000) return false;
@@ -103,8 +96,8 @@ std::unique_ptr<Sound> MakeSound(const WaveFormat& format, bool loop) {
     int16_t left;
     int16_t right;
     if (format.bits == 16) {
-      left = static_cast<int16_t>(ReadU16(in));
-      right = format.channels == 2 ? static_cast<int16_t>(ReadU16(in + 2)) : left;
+      left = static_cast<int16_t>(GetLE16(in));
+      right = format.channels == 2 ? static_cast<int16_t>(GetLE16(in + 2)) : left;
     } else {
       left = static_cast<int16_t>((in[0] - 128) * 256);
       right = format.channels == 2 ? static_cast<int16_t>((in[1] - 128) * 256) : left;

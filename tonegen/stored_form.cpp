@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "little_endian.h"
+
 namespace {
 
 enum class Kind { Int16, Bool, Wave, Resolution, Quality, Level, Float };
@@ -355,10 +357,7 @@ bool ReadToneGenForm(TToneGen& gen, std::string_view text, std::string* error) {
       if (parsed.bytes.size() < 4) {
         return Fail(error, line, property + ": the value has no length field");
       }
-      const uint32_t length = static_cast<uint32_t>(parsed.bytes[0]) |
-                              static_cast<uint32_t>(parsed.bytes[1]) << 8 |
-                              static_cast<uint32_t>(parsed.bytes[2]) << 16 |
-                              static_cast<uint32_t>(parsed.bytes[3]) << 24;
+      const uint32_t length = GetLE32(parsed.bytes.data());
       if (length != parsed.bytes.size() - 4) {
         return Fail(error, line,
                     property + ": the length field reads " + std::to_string(length) + " but " +
@@ -421,11 +420,12 @@ std::string WriteToneGenForm(const TToneGen& gen) {
     TBinaryStream stream;
     binary.write(stream);
     const std::vector<uint8_t>& bytes = stream.Bytes();
-    const auto length = static_cast<uint32_t>(bytes.size());
+    uint8_t length[4];
+    PutLE32(length, static_cast<uint32_t>(bytes.size()));
     char hex[3];
     text += "  " + binary.name + " = {\n    ";
-    for (int shift = 0; shift < 32; shift += 8) {
-      std::snprintf(hex, sizeof hex, "%02X", (length >> shift) & 0xFFu);
+    for (uint8_t byte : length) {
+      std::snprintf(hex, sizeof hex, "%02X", byte);
       text += hex;
     }
     text += "\n";

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "little_endian.h"
 #include "note_names.h"
 #include "range_check.h"
 #include "sound_service.h"
@@ -22,14 +23,9 @@ constexpr int32_t kStoredLastLevel = kAMLevelCount - 1;
 constexpr size_t kStoredLevelSize = 12;
 
 void PutInt32(TBinaryStream& stream, uint32_t value) {
-  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  uint8_t bytes[4];
+  PutLE32(bytes, value);
   stream.WriteBuffer(bytes, sizeof bytes);
-}
-
-uint32_t GetInt32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 }  // namespace
 
@@ -222,7 +218,7 @@ void TToneGen::WriteAMData(TBinaryStream& Stream) const {
 bool TToneGen::ReadAMData(TBinaryStream& Stream) {
   uint8_t head[4];
   if (!Stream.ReadBuffer(head, sizeof head)) return false;
-  const int32_t last = static_cast<int32_t>(GetInt32(head));
+  const int32_t last = static_cast<int32_t>(GetLE32(head));
   if (last < 0) return true;
   // The whole block is checked before any entry changes, so a short block leaves the table
   // as it was. Records past the eighth are read and dropped.
@@ -232,9 +228,9 @@ bool TToneGen::ReadAMData(TBinaryStream& Stream) {
     uint8_t record[kStoredLevelSize];
     Stream.ReadBuffer(record, sizeof record);
     if (i >= static_cast<uint64_t>(kAMLevelCount)) continue;
-    FAMAmplitudes[i] = static_cast<int16_t>(GetInt32(record) & 0xFFFFu);
-    FAMWaveforms[i] = static_cast<TTGWave>(GetInt32(record + 4) & 0xFFu);
-    const uint32_t bits = GetInt32(record + 8);
+    FAMAmplitudes[i] = static_cast<int16_t>(GetLE32(record) & 0xFFFFu);
+    FAMWaveforms[i] = static_cast<TTGWave>(GetLE32(record + 4) & 0xFFu);
+    const uint32_t bits = GetLE32(record + 8);
     std::memcpy(&FAMFrequencies[i], &bits, sizeof bits);
   }
   return true;

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "little_endian.h"
 #include "range_check.h"
 
 namespace {
@@ -33,14 +34,6 @@ Format FormatOf(const ToneSettings& settings) {
   format.frames_per_10ms = settings.Quality == tgHiQ ? 960 : 441;
   format.silence = settings.Resolution == tg16Bit ? 0x00 : 0x80;
   return format;
-}
-
-void PutU32(uint8_t* bytes, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-void PutU16(uint8_t* bytes, uint16_t value) {
-  bytes[0] = static_cast<uint8_t>(value);
-  bytes[1] = static_cast<uint8_t>(value >> 8);
 }
 
 // Trunc of a real into 64 bits, saturating far outside; NaN gives the lowest value, as an
@@ -229,14 +222,14 @@ std::vector<ComponentSetting> SoundingComponents(const ToneSettings& settings) {
 
 // Reads frame sample value v (left sample; for 8 bits the byte minus 128).
 int32_t ReadFrameValue(const uint8_t* frame, bool sixteen_bit) {
-  if (sixteen_bit) return static_cast<int16_t>(static_cast<uint16_t>(frame[0] | (frame[1] << 8)));
+  if (sixteen_bit) return static_cast<int16_t>(GetLE16(frame));
   return static_cast<int32_t>(frame[0]) - 128;
 }
 
 void WriteFrameValue(uint8_t* frame, bool sixteen_bit, int channels, int64_t value) {
   if (sixteen_bit) {
     const uint16_t sample = static_cast<uint16_t>(Saturate16(value));
-    for (int c = 0; c < channels; ++c) PutU16(frame + 2 * c, sample);
+    for (int c = 0; c < channels; ++c) PutLE16(frame + 2 * c, sample);
   } else {
     const uint8_t byte = SaturateByte(value + 128);
     for (int c = 0; c < channels; ++c) frame[c] = byte;
@@ -265,18 +258,18 @@ std::array<uint8_t, kWaveHeaderSize> MakeWaveHeader(bool stereo, bool sixteen_bi
 
   std::array<uint8_t, kWaveHeaderSize> header{};
   std::memcpy(&header[0], "RIFF", 4);
-  PutU32(&header[4], static_cast<uint32_t>(data_size) + 36u);
+  PutLE32(&header[4], static_cast<uint32_t>(data_size) + 36u);
   std::memcpy(&header[8], "WAVE", 4);
   std::memcpy(&header[12], "fmt ", 4);
-  PutU32(&header[16], 16);
-  PutU16(&header[20], 1);
-  PutU16(&header[22], channels);
-  PutU32(&header[24], frame_rate);
-  PutU32(&header[28], channels * frame_rate * (bits / 8u));
-  PutU16(&header[32], block_align);
-  PutU16(&header[34], bits);
+  PutLE32(&header[16], 16);
+  PutLE16(&header[20], 1);
+  PutLE16(&header[22], channels);
+  PutLE32(&header[24], frame_rate);
+  PutLE32(&header[28], channels * frame_rate * (bits / 8u));
+  PutLE16(&header[32], block_align);
+  PutLE16(&header[34], bits);
   std::memcpy(&header[36], "data", 4);
-  PutU32(&header[40], static_cast<uint32_t>(data_size));
+  PutLE32(&header[40], static_cast<uint32_t>(data_size));
   return header;
 }
 
@@ -316,7 +309,7 @@ void RenderWaveImage(const ToneSettings& settings, bool enveloped, uint8_t* imag
     uint8_t* frame = data + first * format.frame_size;
     if (sixteen_bit && format.channels == 1) {
       for (int64_t k = 0; k < count; ++k, frame += 2) {
-        PutU16(frame, static_cast<uint16_t>(Saturate16(sums[k])));
+        PutLE16(frame, static_cast<uint16_t>(Saturate16(sums[k])));
       }
     } else {
       for (int64_t k = 0; k < count; ++k, frame += format.frame_size) {

@@ -33,7 +33,13 @@ uint32_t waveOutSetVolume(uint32_t device_id, uint32_t volume) {
   return MMSYSERR_NOERROR;
 }
 
-uint32_t CurrentWaveVolumeWord() { return g_volume_word.load(std::memory_order_relaxed); }
+uint32_t CurrentWaveVolumeWord() {
+  return g_volume_word.load(std::memory_order_relaxed);
+}
 
-void SetWaveVolumeReadFailsForTesting(bool fails) { g_read_fails = fails; }
-void SetWaveVolumeMonoForTesting(bool mono) { g_mono = mono; }
+void SetWaveVolumeReadFailsForTesting(bool fails) {
+  g_read_fails = fails;
+}
+void SetWaveVolumeMonoForTesting(bool mono) {
+  g_mono = mono;
+}

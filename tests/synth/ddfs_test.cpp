@@ -231,6 +231,28 @@ TEST_F(DdfsTest, AdvancePhaseReturnsTheOldPhaseAndWrapsPastTheModulus) {
   EXPECT_EQ(Phase[1], 901u);  // 45000 - 44099
 }
 
+// A phase written from outside may lie past the modulus; the step still reduces the sum modulo
+// 44099, whether the sum is just past one modulus or lands on a multiple of it.
+TEST_F(DdfsTest, AdvancePhaseReducesAPhaseWrittenPastTheModulus) {
+  struct Case {
+    uint32_t phase;
+    long double frequency;
+    uint32_t after;
+  };
+  const Case cases[] = {
+      {44100, 1.5L, 3},          // 44102 - 44099 (1.5 steps by 2, its even neighbour)
+      {88196, 2.0L, 0},          // 88198 is exactly twice the modulus
+      {88000, 98.0L, 43999},     // 88098 - 44099
+      {88203, 3.0L, 8},          // 88206 - 2 x 44099
+      {1000000, 22000.0L, 7723}  // 1022000 - 23 x 44099
+  };
+  for (const Case& c : cases) {
+    Phase[2] = c.phase;
+    EXPECT_EQ(AdvancePhase(2, c.frequency), c.phase);
+    EXPECT_EQ(Phase[2], c.after) << c.phase;
+  }
+}
+
 TEST_F(DdfsTest, APhaseLandingOnTheModulusStaysThereForOneFrame) {
   Phase[1] = 44000;
   EXPECT_EQ(AdvancePhase(1, 99.0L), 44000u);
