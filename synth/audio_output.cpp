@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "default_output.h"
+#include "testing/audio_output_testing.h"
 
 namespace {
 
@@ -151,6 +152,27 @@ int BASS_Free() {
 
 int BASS_ErrorGetCode() {
   return last_error;
+}
+
+const char* AudioErrorText(int code) {
+  switch (code) {
+    case AUDIO_OK:
+      return "no error";
+    case AUDIO_ERROR_NO_DEVICE:
+      return "no output device or sound server could be reached, or SDL2 could not be loaded";
+    case AUDIO_ERROR_DRIVER:
+      return "the audio driver failed to open or start the device, or the device went away";
+    case AUDIO_ERROR_ALREADY:
+      return "the output was still open from an earlier step";
+    case AUDIO_ERROR_NOT_INIT:
+      return "the output was not open";
+    case AUDIO_ERROR_HANDLE:
+      return "the stream handle is 0, unknown or already freed";
+    case AUDIO_ERROR_FORMAT:
+      return "only the default device at 44100 Hz, two channels and flags 0 are supported";
+    default:
+      return "unknown error";
+  }
 }
 
 void AudioOutputFailNextForTesting(AudioCall call, int code) {

@@ -49,6 +49,6 @@ int BASS_Stop();
 int BASS_Free();
 int BASS_ErrorGetCode();
 
-// Test seam, used only by tests: the next call of the given kind fails with the given code.
-enum class AudioCall { Init, StreamCreate, ChannelPlay };
-void AudioOutputFailNextForTesting(AudioCall call, int code);
+// A short text for a code of BASS_ErrorGetCode (an AudioError value), for logs and diagnostics;
+// "unknown error" for any other code. The program's message box shows only the number.
+const char* AudioErrorText(int code);

@@ -11,6 +11,7 @@
 
 #include "default_output.h"
 #include "little_endian.h"
+#include "testing/tonegen_testing.h"
 #include "wave_volume.h"
 
 namespace {

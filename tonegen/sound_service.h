@@ -21,6 +21,3 @@ inline constexpr uint32_t SND_MEMORY = 0x0004;
 inline constexpr uint32_t SND_LOOP = 0x0008;
 
 bool PlaySoundA(const void* sound, void* module, uint32_t flags);
-
-// True while a sound of the service is playing (for tests and diagnostics).
-bool SoundServiceIsPlaying();

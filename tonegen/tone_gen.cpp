@@ -7,6 +7,7 @@
 #include "note_names.h"
 #include "range_check.h"
 #include "sound_service.h"
+#include "testing/tonegen_testing.h"
 #include "wave_export.h"
 #include "wave_volume.h"
 

@@ -107,12 +107,7 @@ class TToneGen : public TComponent {
   // Adds the binary stored value "AMArrayData" (the 100-byte AM table) to the base's.
   void DefineProperties(TFiler& Filer) override;
 
-  // Number of images built since creation (for observing when rendering happens).
-  int RenderCount() const { return FRenderCount; }
-
  private:
-  friend class TToneGenTestPeer;
-
   int16_t CheckRange(int16_t minimum, int16_t maximum, int16_t value) const;
   int16_t CheckPercent(int16_t value) const { return CheckRange(0, 100, value); }
   void ApplyVolume() const;
@@ -124,6 +119,8 @@ class TToneGen : public TComponent {
   void WriteAMData(TBinaryStream& Stream) const;
   static bool IsLevel(TTGAMLevel level) { return level < kAMLevelCount; }
 
+ protected:
+  // The component's state, open to components derived from it.
   bool FToneDirty = true;
   bool FADSRDirty = true;
   bool FPlainDirty = true;
@@ -156,7 +153,7 @@ class TToneGen : public TComponent {
   std::array<TTGWave, kAMLevelCount> FAMWaveforms{};
   std::array<float, kAMLevelCount> FAMFrequencies{};
   std::array<int32_t, kAMLevelCount> FAMOctaves{};
-  int FRenderCount = 0;
+  int FRenderCount = 0;  // images built since creation
 };
 
 // Unit-wide: the number of live instances (designing ones included) and the volume word the
@@ -166,6 +163,3 @@ class TToneGen : public TComponent {
 extern int32_t ToneGenCount;
 extern uint32_t SavedVolume;
 extern bool SavedVolumeKnown;
-
-// Test seam: make the allocation of the next images fail, as when memory runs out.
-void SetImageAllocationFailsForTesting(bool fails);

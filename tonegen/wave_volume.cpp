@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "testing/tonegen_testing.h"
+
 namespace {
 // Read by the audio thread of the sound service, written on the window thread.
 std::atomic<uint32_t> g_volume_word{0xFFFFFFFFu};

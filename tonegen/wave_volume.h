@@ -14,7 +14,7 @@
 inline constexpr uint32_t MMSYSERR_NOERROR = 0;
 inline constexpr uint32_t MMSYSERR_BADDEVICEID = 2;  // only device 0 exists
 inline constexpr uint32_t MMSYSERR_INVALPARAM = 11;  // a null pointer was passed
-inline constexpr uint32_t MMSYSERR_ERROR = 1;        // the volume cannot be read (test seam)
+inline constexpr uint32_t MMSYSERR_ERROR = 1;        // the volume cannot be read
 
 // Support flags of the capabilities.
 inline constexpr uint32_t WAVECAPS_VOLUME = 0x0004;
@@ -30,7 +30,3 @@ uint32_t waveOutSetVolume(uint32_t device_id, uint32_t volume);
 
 // Left and right gains (0..65535) for the sound service's mixer; safe on the audio thread.
 uint32_t CurrentWaveVolumeWord();
-
-// Test seams: make volume reads fail, or report a device with one mono level only.
-void SetWaveVolumeReadFailsForTesting(bool fails);
-void SetWaveVolumeMonoForTesting(bool mono);

@@ -10,6 +10,7 @@
 
 #include "app_fixture.h"
 #include "audio_output.h"
+#include "audio_output_testing.h"
 #include "ddfs.h"
 #include "outer_geometry.h"
 #include "picture_box.h"

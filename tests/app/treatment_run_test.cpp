@@ -13,6 +13,7 @@
 
 #include "app_fixture.h"
 #include "audio_output.h"
+#include "audio_output_testing.h"
 #include "ddfs.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio_output.h"
+#include "audio_output_testing.h"
 
 namespace {
 

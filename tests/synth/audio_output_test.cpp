@@ -14,9 +14,11 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "audio_output_testing.h"
 #include "ddfs.h"
 #include "scratch_dir.h"
 
@@ -401,6 +403,31 @@ TEST_F(AudioOutputTest, TheTestSeamFailsTheNextCallOfItsKindOnly) {
   EXPECT_EQ(log.calls, 0u) << "a failed ChannelPlay started the stream";
   EXPECT_NE(BASS_ChannelPlay(handle, 0), 0);
   EXPECT_EQ(BASS_ErrorGetCode(), AUDIO_OK);
+}
+
+// Every code the layer reports has a text of its own, which names its cause; anything else is
+// unknown.
+TEST(AudioErrorText, EachCodeHasItsOwnTextAndOthersAreUnknown) {
+  const struct {
+    int code;
+    const char* word;  // a word of the cause the README gives for the code
+  } codes[] = {{AUDIO_OK, "no error"},
+               {AUDIO_ERROR_NO_DEVICE, "device"},
+               {AUDIO_ERROR_DRIVER, "driver"},
+               {AUDIO_ERROR_ALREADY, "still open"},
+               {AUDIO_ERROR_NOT_INIT, "not open"},
+               {AUDIO_ERROR_HANDLE, "handle"},
+               {AUDIO_ERROR_FORMAT, "44100"}};
+  std::set<std::string> texts;
+  for (const auto& c : codes) {
+    const std::string text = AudioErrorText(c.code);
+    EXPECT_NE(text.find(c.word), std::string::npos) << c.code << ": " << text;
+    EXPECT_NE(text, "unknown error") << c.code;
+    texts.insert(text);
+  }
+  EXPECT_EQ(texts.size(), std::size(codes));
+  for (int code : {int{AUDIO_ERROR_UNKNOWN}, 7, -2, 1000})
+    EXPECT_STREQ(AudioErrorText(code), "unknown error");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "sound_service.h"
 #include "tone_gen.h"
+#include "tonegen_testing.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "signal_analysis.h"
+#include "tonegen_testing.h"
 #include "wave_render.h"
 #include "wave_volume.h"
 

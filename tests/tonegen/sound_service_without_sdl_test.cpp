@@ -9,6 +9,7 @@
 
 #include "sound_service.h"
 #include "tone_gen.h"
+#include "tonegen_testing.h"
 #include "wave_render.h"
 
 namespace {

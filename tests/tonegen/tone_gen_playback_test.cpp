@@ -17,6 +17,7 @@
 #include "stored_form.h"
 #include "tone_gen.h"
 #include "tone_gen_test_peer.h"
+#include "tonegen_testing.h"
 #include "wave_volume.h"
 
 namespace {
@@ -76,7 +77,7 @@ TEST_F(PlaybackTest, PlayTwiceRendersOnceAndPlaysTwice) {
   for (int play = 1; play <= 2; ++play) {
     fs::remove(recording);
     gen.Play();
-    EXPECT_EQ(gen.RenderCount(), 1) << "play " << play;
+    EXPECT_EQ(TToneGenTestPeer(gen).FRenderCount(), 1) << "play " << play;
     // The disk driver wrote what was played: the 440 Hz full-scale sine of this image.
     const std::vector<StereoFrame> frames = ReadRawStereo(recording.string());
     const FrameRange audible = AudibleRange(frames);
@@ -85,16 +86,17 @@ TEST_F(PlaybackTest, PlayTwiceRendersOnceAndPlaysTwice) {
     EXPECT_NEAR(MeasureFrequency(frames, audible.begin, audible.end, 96000.0), 440.0, 2.0);
   }
   gen.PlayADSR();
-  EXPECT_EQ(gen.RenderCount(), 2);
+  EXPECT_EQ(TToneGenTestPeer(gen).FRenderCount(), 2);
   gen.PlayADSR();
-  EXPECT_EQ(gen.RenderCount(), 2);
+  EXPECT_EQ(TToneGenTestPeer(gen).FRenderCount(), 2);
   gen.SetAttack(20);
   gen.Play();
-  EXPECT_EQ(gen.RenderCount(), 3);  // after an enveloped image the plain one is stale
+  EXPECT_EQ(TToneGenTestPeer(gen).FRenderCount(),
+            3);  // after an enveloped image the plain one is stale
   gen.Play();
-  EXPECT_EQ(gen.RenderCount(), 3);
+  EXPECT_EQ(TToneGenTestPeer(gen).FRenderCount(), 3);
   gen.PlayADSR();
-  EXPECT_EQ(gen.RenderCount(), 4);
+  EXPECT_EQ(TToneGenTestPeer(gen).FRenderCount(), 4);
 }
 
 TEST_F(PlaybackTest, AsyncAndLoopNeverRenderAnew) {
@@ -107,7 +109,7 @@ TEST_F(PlaybackTest, AsyncAndLoopNeverRenderAnew) {
   gen.SetDuration(10);
   gen.Play();  // the duration made it stale
   gen.Stop();
-  EXPECT_EQ(gen.RenderCount(), 2);
+  EXPECT_EQ(TToneGenTestPeer(gen).FRenderCount(), 2);
 }
 
 TEST_F(PlaybackTest, SynchronousPlayReturnsAfterDurationAndLeavesStopped) {
@@ -238,7 +240,7 @@ TEST_F(PlaybackTest, ExportWritesTheImageAsItStands) {
   const fs::path again = dir_ / "again.wav";
   ASSERT_TRUE(gen.ExportFile(again.string()));
   EXPECT_EQ(ReadFile(again), bytes);
-  EXPECT_EQ(gen.RenderCount(), 1);
+  EXPECT_EQ(TToneGenTestPeer(gen).FRenderCount(), 1);
 }
 
 TEST_F(PlaybackTest, EightBitExportEndsInSilenceBytes) {

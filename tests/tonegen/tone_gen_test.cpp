@@ -12,6 +12,7 @@
 
 #include "range_check.h"
 #include "tone_gen_test_peer.h"
+#include "tonegen_testing.h"
 #include "wave_volume.h"
 
 namespace {
@@ -397,7 +398,7 @@ TEST_F(ToneGenTest, PrepareRendersWhateverTheFlagsSay) {
   ASSERT_TRUE(gen.Prepare());
   ASSERT_TRUE(gen.PrepareADSR());
   ASSERT_TRUE(gen.PrepareADSR());
-  EXPECT_EQ(gen.RenderCount(), 4);
+  EXPECT_EQ(TToneGenTestPeer(gen).FRenderCount(), 4);
 }
 
 TEST_F(ToneGenTest, PresetVolumeAndPrepareSendTheVolumes) {
