@@ -37,8 +37,8 @@ void BM_LargestImage(benchmark::State& state) {
   s.Resolution = tg16Bit;
   s.Quality = tgHiQ;
   s.Stereo = true;
-  s.AMAmplitudes = {10, 10, 10, 10, 10, 10, 10, 10};  // the main tone keeps 20
-  s.AMWaveforms = {tgSine, tgSine, tgSine, tgSine, tgSine, tgSine, tgSine, tgSine};
+  s.FAMAmplitudes = {10, 10, 10, 10, 10, 10, 10, 10};  // the main tone keeps 20
+  s.FAMWaveforms = {tgSine, tgSine, tgSine, tgSine, tgSine, tgSine, tgSine, tgSine};
   RenderInto(state, s, true);
 }
 BENCHMARK(BM_LargestImage)->Unit(benchmark::kMillisecond);
@@ -49,8 +49,8 @@ void BM_LargestImageMixedWaves(benchmark::State& state) {
   s.Duration = 32767;
   s.Stereo = true;
   s.Waveform = tgTriangle;
-  s.AMAmplitudes = {10, 10, 10, 10, 10, 10, 10, 10};
-  s.AMWaveforms = {tgSine, tgSquare, tgTriangle, tgSawtooth, tgNoise, tgSine, tgSquare, tgSine};
+  s.FAMAmplitudes = {10, 10, 10, 10, 10, 10, 10, 10};
+  s.FAMWaveforms = {tgSine, tgSquare, tgTriangle, tgSawtooth, tgNoise, tgSine, tgSquare, tgSine};
   RenderInto(state, s, true);
 }
 BENCHMARK(BM_LargestImageMixedWaves)->Unit(benchmark::kMillisecond);
@@ -61,7 +61,7 @@ void BM_LargestImageFreshBlock(benchmark::State& state) {
   ToneSettings s;
   s.Duration = 32767;
   s.Stereo = true;
-  s.AMAmplitudes = {10, 10, 10, 10, 10, 10, 10, 10};
+  s.FAMAmplitudes = {10, 10, 10, 10, 10, 10, 10, 10};
   const size_t size = static_cast<size_t>(WaveImageSize(s));
   for (auto _ : state) {
     std::unique_ptr<uint8_t[]> image(new uint8_t[size]);

@@ -12,10 +12,13 @@ RangeMessageHook SetRangeMessageHook(RangeMessageHook hook) {
 
 int64_t ClampToRange(int64_t minimum, int64_t maximum, int64_t value, bool designing) {
   if (minimum <= value && value <= maximum) return value;
-  if (designing && g_range_message_hook != nullptr) {
-    g_range_message_hook(
-        "Value must be between " + std::to_string(minimum) + " and " + std::to_string(maximum),
-        "Error");
-  }
+  if (designing) ShowRangeMessage(minimum, maximum);
   return value < minimum ? minimum : maximum;
+}
+
+void ShowRangeMessage(int64_t minimum, int64_t maximum) {
+  if (g_range_message_hook == nullptr) return;
+  g_range_message_hook(
+      "Value must be between " + std::to_string(minimum) + " and " + std::to_string(maximum),
+      "Error");
 }

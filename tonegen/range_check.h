@@ -16,3 +16,7 @@ RangeMessageHook SetRangeMessageHook(RangeMessageHook hook);
 // set and the value is out of range, the hook (if any) is shown "Value must be between <minimum>
 // and <maximum>" with the caption "Error" first.
 int64_t ClampToRange(int64_t minimum, int64_t maximum, int64_t value, bool designing);
+
+// Shows the hook (if any) "Value must be between <minimum> and <maximum>" with the caption
+// "Error": what ClampToRange shows, for a value that was clamped elsewhere.
+void ShowRangeMessage(int64_t minimum, int64_t maximum);

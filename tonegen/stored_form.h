@@ -13,13 +13,12 @@
 //     }
 //   end
 //
-// One property per line, in this order, each only when it differs from its stored default:
-// Frequency (440), Duration (100), Waveform (tgSine), Attack (10), Hold (5), Decay (20),
-// Sustain (50), Release (30), Async (True), Loop (False), Resolution (tg16Bit), Quality (tgHiQ),
-// LeftVolume (100), RightVolume (100), Stereo (False), AMLevel (tgAMLevel1), AMAmplitude,
-// AMWaveform, AMFrequency (these three have no default and are always written),
-// AMUseMultiplier (True). Then the binary values the component defines, AMArrayData (its AM
-// table, 100 bytes), every time.
+// One property per line, in this order, each only when it differs from its default (a
+// default-constructed ToneSettings, tone_settings.h): Frequency, Duration, Waveform, Attack, Hold,
+// Decay, Sustain, Release, Async, Loop, Resolution, Quality, LeftVolume, RightVolume, Stereo,
+// AMLevel, AMAmplitude, AMWaveform, AMFrequency (these three mirrors are always written),
+// AMUseMultiplier. Then the binary values the component defines, AMArrayData (its AM table, 100
+// bytes), every time.
 //
 // Values: whole numbers in decimal (16-bit signed); True or False; enumeration names (tgSquare,
 // tg8Bit, tgLoQ, tgAMLevel3 ...), or a plain ordinal for a waveform that has no name; floats in

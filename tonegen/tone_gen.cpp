@@ -9,6 +9,7 @@
 #include "sound_service.h"
 #include "testing/tonegen_testing.h"
 #include "wave_export.h"
+#include "wave_render.h"
 #include "wave_volume.h"
 
 int32_t ToneGenCount = 0;
@@ -36,9 +37,9 @@ void SetImageAllocationFailsForTesting(bool fails) {
 
 TToneGen::TToneGen(TComponent* AOwner) : TComponent(AOwner) {
   ResetAM();
-  FAMFrequency = FAMFrequencies[FAMLevel];
-  FAMWaveform = FAMWaveforms[FAMLevel];
-  FAMAmplitude = FAMAmplitudes[FAMLevel];
+  FSettings.AMFrequency = FSettings.FAMFrequencies[FSettings.AMLevel];
+  FSettings.AMWaveform = FSettings.FAMWaveforms[FSettings.AMLevel];
+  FSettings.AMAmplitude = FSettings.FAMAmplitudes[FSettings.AMLevel];
   FAMOctaves.fill(FOctave);
   FDeviceID = 0;
   if (ToneGenCount == 0 && !Designing()) {
@@ -68,8 +69,8 @@ int16_t TToneGen::CheckRange(int16_t minimum, int16_t maximum, int16_t value) co
 
 void TToneGen::ApplyVolume() const {
   // Unsigned arithmetic gives the bits of the signed 32-bit word without overflow.
-  const uint32_t left = static_cast<uint32_t>(FLeftVolume * 65535 / 100);
-  const uint32_t right = static_cast<uint32_t>(FRightVolume * 65535 / 100);
+  const uint32_t left = static_cast<uint32_t>(FSettings.LeftVolume * 65535 / 100);
+  const uint32_t right = static_cast<uint32_t>(FSettings.RightVolume * 65535 / 100);
   waveOutSetVolume(FDeviceID, left + right * 65536u);
 }
 
@@ -86,115 +87,113 @@ uint32_t TToneGen::GetDeviceVolume(bool* read_ok) const {
 
 void TToneGen::SetFrequency(int16_t value) {
   FToneDirty = true;
-  FFrequency = CheckRange(20, 20000, value);
+  FSettings.Frequency = CheckRange(kMinFrequency, kMaxFrequency, value);
 }
 
 void TToneGen::SetDuration(int16_t value) {
   FToneDirty = true;
-  FDuration = CheckRange(10, 32767, value);
+  FSettings.Duration = CheckRange(10, 32767, value);
 }
 
 void TToneGen::SetWaveform(TTGWave value) {
   FToneDirty = true;
-  FWaveform = value;
+  FSettings.Waveform = value;
 }
 
 void TToneGen::SetAttack(int16_t value) {
   FADSRDirty = true;
-  FAttack = CheckPercent(value);
+  FSettings.Attack = CheckPercent(value);
 }
 
 void TToneGen::SetHold(int16_t value) {
   FADSRDirty = true;
-  FHold = CheckPercent(value);
+  FSettings.Hold = CheckPercent(value);
 }
 
 void TToneGen::SetDecay(int16_t value) {
   FADSRDirty = true;
-  FDecay = CheckPercent(value);
+  FSettings.Decay = CheckPercent(value);
 }
 
 void TToneGen::SetSustain(int16_t value) {
   FADSRDirty = true;
-  FSustain = CheckPercent(value);
+  FSettings.Sustain = CheckPercent(value);
 }
 
 void TToneGen::SetRelease(int16_t value) {
   FADSRDirty = true;
-  FRelease = CheckPercent(value);
+  FSettings.Release = CheckPercent(value);
 }
 
 void TToneGen::SetResolution(TTGResolution value) {
   FToneDirty = true;
-  FResolution = value;
+  FSettings.Resolution = value;
 }
 
 void TToneGen::SetQuality(TTGQuality value) {
   FToneDirty = true;
-  FQuality = value;
+  FSettings.Quality = value;
 }
 
 void TToneGen::SetLeftVolume(int16_t value) {
-  FLeftVolume = CheckPercent(value);
+  FSettings.LeftVolume = CheckPercent(value);
   if (Loading() || FStopped) ApplyVolume();
 }
 
 void TToneGen::SetRightVolume(int16_t value) {
-  FRightVolume = CheckPercent(value);
+  FSettings.RightVolume = CheckPercent(value);
   if (Loading() || FStopped) ApplyVolume();
 }
 
 void TToneGen::SetStereo(bool value) {
   FToneDirty = true;
-  FStereo = value;
+  FSettings.Stereo = value;
 }
 
 void TToneGen::SetAMLevel(TTGAMLevel value) {
   if (!IsLevel(value)) return;
-  FAMLevel = value;
-  SetAMAmplitude(FAMAmplitudes[value]);
-  SetAMWaveform(FAMWaveforms[value]);
-  SetAMFrequency(FAMFrequencies[value]);
+  FSettings.AMLevel = value;
+  SetAMAmplitude(FSettings.FAMAmplitudes[value]);
+  SetAMWaveform(FSettings.FAMWaveforms[value]);
+  SetAMFrequency(FSettings.FAMFrequencies[value]);
 }
 
 void TToneGen::SetAMAmplitude(int16_t value) {
-  FAMAmplitude = CheckPercent(value);
-  FAMAmplitudes[FAMLevel] = FAMAmplitude;
+  FSettings.AMAmplitude = CheckPercent(value);
+  FSettings.FAMAmplitudes[FSettings.AMLevel] = FSettings.AMAmplitude;
   FToneDirty = true;
 }
 
 void TToneGen::SetAMWaveform(TTGWave value) {
-  FAMWaveform = value;
-  FAMWaveforms[FAMLevel] = value;
+  FSettings.AMWaveform = value;
+  FSettings.FAMWaveforms[FSettings.AMLevel] = value;
   FToneDirty = true;
 }
 
 void TToneGen::SetAMFrequency(float value) {
-  FAMFrequency = value;
-  FAMFrequencies[FAMLevel] = value;
+  FSettings.AMFrequency = value;
+  FSettings.FAMFrequencies[FSettings.AMLevel] = value;
   FToneDirty = true;
 }
 
 void TToneGen::SetAMUseMultiplier(bool value) {
-  FAMUseMultiplier = value;
+  FSettings.AMUseMultiplier = value;
   FToneDirty = true;
 }
 
 void TToneGen::ResetAM() {
-  for (int i = 0; i < kAMLevelCount; ++i) {
-    FAMAmplitudes[i] = 0;
-    FAMWaveforms[i] = tgSine;
-    FAMFrequencies[i] = static_cast<float>((i + 1) / 2.0);
-  }
+  FSettings.FAMAmplitudes.fill(0);
+  FSettings.FAMWaveforms.fill(tgSine);
+  FSettings.FAMFrequencies = ResetAMFrequencies();
   FToneDirty = true;
 }
 
 void TToneGen::SetAMParameter(TTGAMLevel level, int16_t amplitude, float frequency,
                               TTGWave waveform) {
   if (!IsLevel(level)) return;
-  FAMAmplitudes[level] = amplitude;
-  FAMFrequencies[level] = frequency;
-  FAMWaveforms[level] = waveform;
+  FSettings.FAMAmplitudes[level] = amplitude;
+  FSettings.FAMFrequencies[level] = frequency;
+  FSettings.FAMWaveforms[level] = waveform;
   FToneDirty = true;
 }
 
@@ -208,10 +207,10 @@ void TToneGen::DefineProperties(TFiler& Filer) {
 void TToneGen::WriteAMData(TBinaryStream& Stream) const {
   PutInt32(Stream, static_cast<uint32_t>(kStoredLastLevel));
   for (int i = 0; i < kAMLevelCount; ++i) {
-    PutInt32(Stream, static_cast<uint32_t>(static_cast<int32_t>(FAMAmplitudes[i])));
-    PutInt32(Stream, static_cast<uint32_t>(FAMWaveforms[i]));
+    PutInt32(Stream, static_cast<uint32_t>(static_cast<int32_t>(FSettings.FAMAmplitudes[i])));
+    PutInt32(Stream, static_cast<uint32_t>(FSettings.FAMWaveforms[i]));
     uint32_t bits;
-    std::memcpy(&bits, &FAMFrequencies[i], sizeof bits);
+    std::memcpy(&bits, &FSettings.FAMFrequencies[i], sizeof bits);
     PutInt32(Stream, bits);
   }
 }
@@ -229,45 +228,32 @@ bool TToneGen::ReadAMData(TBinaryStream& Stream) {
     uint8_t record[kStoredLevelSize];
     Stream.ReadBuffer(record, sizeof record);
     if (i >= static_cast<uint64_t>(kAMLevelCount)) continue;
-    FAMAmplitudes[i] = static_cast<int16_t>(GetLE32(record) & 0xFFFFu);
-    FAMWaveforms[i] = static_cast<TTGWave>(GetLE32(record + 4) & 0xFFu);
+    FSettings.FAMAmplitudes[i] = static_cast<int16_t>(GetLE32(record) & 0xFFFFu);
+    FSettings.FAMWaveforms[i] = static_cast<TTGWave>(GetLE32(record + 4) & 0xFFu);
     const uint32_t bits = GetLE32(record + 8);
-    std::memcpy(&FAMFrequencies[i], &bits, sizeof bits);
+    std::memcpy(&FSettings.FAMFrequencies[i], &bits, sizeof bits);
   }
   return true;
 }
 
 bool TToneGen::RenderImage(bool Enveloped) {
-  ToneSettings settings;
-  settings.Frequency = FFrequency;
-  settings.Duration = FDuration;
-  settings.Waveform = FWaveform;
-  settings.Attack = FAttack;
-  settings.Hold = FHold;
-  settings.Decay = FDecay;
-  settings.Sustain = FSustain;
-  settings.Release = FRelease;
-  settings.Resolution = FResolution;
-  settings.Quality = FQuality;
-  settings.Stereo = FStereo;
-  settings.AMUseMultiplier = FAMUseMultiplier;
-  settings.AMAmplitudes = FAMAmplitudes;
-  settings.AMWaveforms = FAMWaveforms;
-  settings.AMFrequencies = FAMFrequencies;
-  settings.Designing = Designing();
-
   // No sound may go on reading the image that is about to be freed.
   PlaySoundA(nullptr, nullptr, 0);
   FDataBuffer.reset();
   FDataSize = 0;
 
-  const int64_t size = WaveImageSize(settings);
+  const int64_t size = WaveImageSize(FSettings);
   if (g_image_allocation_fails) return false;
   FDataBuffer.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
   if (!FDataBuffer) return false;
   FDataSize = static_cast<int32_t>(size);
-  RenderWaveImage(settings, Enveloped, FDataBuffer.get());
+  const int clamped = RenderWaveImage(FSettings, Enveloped, FDataBuffer.get());
   ++FRenderCount;
+  // A multiplied AM frequency outside the range is clamped by the rule of CheckRange, message
+  // included.
+  if (Designing()) {
+    for (int i = 0; i < clamped; ++i) ShowRangeMessage(kMinFrequency, kMaxFrequency);
+  }
 
   FToneDirty = false;
   if (Enveloped) {
@@ -303,9 +289,9 @@ void TToneGen::StartPlayback() {
   Stop();
   ApplyVolume();
   uint32_t flags = SND_MEMORY;
-  if (FLoop) {
+  if (FSettings.Loop) {
     flags = SND_MEMORY | SND_ASYNC | SND_LOOP;
-  } else if (FAsync) {
+  } else if (FSettings.Async) {
     flags = SND_MEMORY | SND_ASYNC;
   }
   if (FDataBuffer) PlaySoundA(FDataBuffer.get(), nullptr, flags);
@@ -315,14 +301,14 @@ void TToneGen::Play() {
   if (FToneDirty || FPlainDirty) RenderImage(false);
   FStopped = false;
   StartPlayback();
-  FStopped = !FAsync && !FLoop;
+  FStopped = !FSettings.Async && !FSettings.Loop;
 }
 
 void TToneGen::PlayADSR() {
   if (FToneDirty || FADSRDirty) RenderImage(true);
   FStopped = false;
   StartPlayback();
-  FStopped = !FAsync && !FLoop;
+  FStopped = !FSettings.Async && !FSettings.Loop;
 }
 
 bool TToneGen::ExportFile(const std::string& fileName) {
@@ -346,10 +332,10 @@ float TToneGen::SetAMNote(TTGAMLevel level, std::string_view note) {
   const int32_t frequency = NoteToFrequency(note, octave);
   if (frequency == 0) return 0.0f;
   float value = static_cast<float>(frequency);
-  if (FAMUseMultiplier) {
-    value = static_cast<float>(static_cast<long double>(frequency) / FFrequency);
+  if (FSettings.AMUseMultiplier) {
+    value = static_cast<float>(static_cast<long double>(frequency) / FSettings.Frequency);
   }
-  FAMFrequencies[level] = value;
+  FSettings.FAMFrequencies[level] = value;
   FAMOctaves[level] = octave;
   FToneDirty = true;
   return value;

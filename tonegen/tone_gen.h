@@ -23,7 +23,7 @@
 
 #include "component.h"
 #include "tg_types.h"
-#include "wave_render.h"
+#include "tone_settings.h"
 
 class TToneGen : public TComponent {
  public:
@@ -59,50 +59,55 @@ class TToneGen : public TComponent {
   float SetAMNote(TTGAMLevel level, std::string_view note);
 
   // Properties.
-  int16_t Frequency() const { return FFrequency; }  // hertz, 20..20000
+  int16_t Frequency() const { return FSettings.Frequency; }  // hertz, 20..20000
   void SetFrequency(int16_t value);
-  int16_t Duration() const { return FDuration; }  // milliseconds, 10..32767
+  int16_t Duration() const { return FSettings.Duration; }  // milliseconds, 10..32767
   void SetDuration(int16_t value);
-  TTGWave Waveform() const { return FWaveform; }
+  TTGWave Waveform() const { return FSettings.Waveform; }
   void SetWaveform(TTGWave value);
-  int16_t Attack() const { return FAttack; }  // percent of Duration, as Hold, Decay, Release
+  int16_t Attack() const {
+    return FSettings.Attack;
+  }  // percent of Duration, as Hold, Decay, Release
   void SetAttack(int16_t value);
-  int16_t Hold() const { return FHold; }
+  int16_t Hold() const { return FSettings.Hold; }
   void SetHold(int16_t value);
-  int16_t Decay() const { return FDecay; }
+  int16_t Decay() const { return FSettings.Decay; }
   void SetDecay(int16_t value);
-  int16_t Sustain() const { return FSustain; }  // percent of full amplitude
+  int16_t Sustain() const { return FSettings.Sustain; }  // percent of full amplitude
   void SetSustain(int16_t value);
-  int16_t Release() const { return FRelease; }
+  int16_t Release() const { return FSettings.Release; }
   void SetRelease(int16_t value);
-  bool Async() const { return FAsync; }
-  void SetAsync(bool value) { FAsync = value; }
-  bool Loop() const { return FLoop; }  // a looping sound is always asynchronous
-  void SetLoop(bool value) { FLoop = value; }
-  TTGResolution Resolution() const { return FResolution; }
+  bool Async() const { return FSettings.Async; }
+  void SetAsync(bool value) { FSettings.Async = value; }
+  bool Loop() const { return FSettings.Loop; }  // a looping sound is always asynchronous
+  void SetLoop(bool value) { FSettings.Loop = value; }
+  TTGResolution Resolution() const { return FSettings.Resolution; }
   void SetResolution(TTGResolution value);
-  TTGQuality Quality() const { return FQuality; }
+  TTGQuality Quality() const { return FSettings.Quality; }
   void SetQuality(TTGQuality value);
   // Percent; reach the device at once while loading or stopped, else at the next playback.
-  int16_t LeftVolume() const { return FLeftVolume; }
+  int16_t LeftVolume() const { return FSettings.LeftVolume; }
   void SetLeftVolume(int16_t value);
-  int16_t RightVolume() const { return FRightVolume; }
+  int16_t RightVolume() const { return FSettings.RightVolume; }
   void SetRightVolume(int16_t value);
-  bool Stereo() const { return FStereo; }
+  bool Stereo() const { return FSettings.Stereo; }
   void SetStereo(bool value);
   // Selecting a level copies its entry into the mirror properties through their setters, so a
   // stored amplitude outside 0..100 is clamped in the entry too. Levels past tgAMLevel8 are
   // ignored here, in SetAMParameter and in SetAMNote.
-  TTGAMLevel AMLevel() const { return FAMLevel; }
+  TTGAMLevel AMLevel() const { return FSettings.AMLevel; }
   void SetAMLevel(TTGAMLevel value);
-  int16_t AMAmplitude() const { return FAMAmplitude; }  // percent, 0..100
+  int16_t AMAmplitude() const { return FSettings.AMAmplitude; }  // percent, 0..100
   void SetAMAmplitude(int16_t value);
-  TTGWave AMWaveform() const { return FAMWaveform; }
+  TTGWave AMWaveform() const { return FSettings.AMWaveform; }
   void SetAMWaveform(TTGWave value);
-  float AMFrequency() const { return FAMFrequency; }  // a factor of Frequency, or hertz
+  float AMFrequency() const { return FSettings.AMFrequency; }  // a factor of Frequency, or hertz
   void SetAMFrequency(float value);
-  bool AMUseMultiplier() const { return FAMUseMultiplier; }
+  bool AMUseMultiplier() const { return FSettings.AMUseMultiplier; }
   void SetAMUseMultiplier(bool value);
+
+  // The properties and the AM table as one value.
+  const ToneSettings& Settings() const { return FSettings; }
 
   // Adds the binary stored value "AMArrayData" (the 100-byte AM table) to the base's.
   void DefineProperties(TFiler& Filer) override;
@@ -127,31 +132,9 @@ class TToneGen : public TComponent {
   bool FStopped = true;
   std::unique_ptr<uint8_t[]> FDataBuffer;
   int32_t FDataSize = 0;
-  int16_t FFrequency = 440;
-  int16_t FDuration = 100;
-  TTGWave FWaveform = tgSine;
-  int16_t FAttack = 10;
-  int16_t FHold = 5;
-  int16_t FDecay = 20;
-  int16_t FSustain = 50;
-  int16_t FRelease = 30;
-  bool FAsync = true;
-  bool FLoop = false;
-  TTGResolution FResolution = tg16Bit;
-  TTGQuality FQuality = tgHiQ;
-  int16_t FLeftVolume = 100;
-  int16_t FRightVolume = 100;
+  ToneSettings FSettings;  // the properties and the AM table
   uint32_t FDeviceID = 0;
-  bool FStereo = false;
-  int16_t FAMAmplitude = 0;
-  TTGWave FAMWaveform = tgSine;
-  float FAMFrequency = 0.5f;
-  bool FAMUseMultiplier = true;
   int32_t FOctave = 4;
-  TTGAMLevel FAMLevel = tgAMLevel1;
-  std::array<int16_t, kAMLevelCount> FAMAmplitudes{};
-  std::array<TTGWave, kAMLevelCount> FAMWaveforms{};
-  std::array<float, kAMLevelCount> FAMFrequencies{};
   std::array<int32_t, kAMLevelCount> FAMOctaves{};
   int FRenderCount = 0;  // images built since creation
 };

@@ -194,26 +194,28 @@ struct ComponentSetting {
   TTGWave waveform;
 };
 
-// The main tone and the AM levels that sound, in mixing order.
-std::vector<ComponentSetting> SoundingComponents(const ToneSettings& settings) {
+// The main tone and the AM levels that sound, in mixing order; clamped counts the multiplied AM
+// frequencies that were clamped.
+std::vector<ComponentSetting> SoundingComponents(const ToneSettings& settings, int* clamped) {
   int amplitude_sum = 0;
-  for (int16_t amplitude : settings.AMAmplitudes) amplitude_sum += amplitude;
+  for (int16_t amplitude : settings.FAMAmplitudes) amplitude_sum += amplitude;
 
   std::vector<ComponentSetting> components;
   components.push_back({100 - amplitude_sum, settings.Frequency, settings.Waveform});
   for (int i = 0; i < kAMLevelCount; ++i) {
-    int level = settings.AMAmplitudes[i];
+    int level = settings.FAMAmplitudes[i];
     if (amplitude_sum > 100) level = level * 100 / amplitude_sum;
     int frequency;
     if (settings.AMUseMultiplier) {
-      const double product = static_cast<double>(settings.AMFrequencies[i]) * settings.Frequency;
-      frequency =
-          static_cast<int>(ClampToRange(20, 20000, SaturatingTrunc(product), settings.Designing));
+      const double product = static_cast<double>(settings.FAMFrequencies[i]) * settings.Frequency;
+      const int64_t whole = SaturatingTrunc(product);
+      frequency = static_cast<int>(ClampToRange(kMinFrequency, kMaxFrequency, whole, false));
+      if (frequency != whole) ++*clamped;
     } else {
       frequency = static_cast<int16_t>(
-          static_cast<uint16_t>(SaturatingTrunc(settings.AMFrequencies[i]) & 0xFFFF));
+          static_cast<uint16_t>(SaturatingTrunc(settings.FAMFrequencies[i]) & 0xFFFF));
     }
-    components.push_back({level, frequency, settings.AMWaveforms[i]});
+    components.push_back({level, frequency, settings.FAMWaveforms[i]});
   }
   std::erase_if(components,
                 [](const ComponentSetting& c) { return c.level <= 0 || c.frequency <= 0; });
@@ -273,7 +275,7 @@ std::array<uint8_t, kWaveHeaderSize> MakeWaveHeader(bool stereo, bool sixteen_bi
   return header;
 }
 
-void RenderWaveImage(const ToneSettings& settings, bool enveloped, uint8_t* image) {
+int RenderWaveImage(const ToneSettings& settings, bool enveloped, uint8_t* image) {
   const Format format = FormatOf(settings);
   const int32_t data_size = WaveDataSize(settings);
   std::memset(image, format.silence, static_cast<size_t>(WaveImageSize(settings)));
@@ -289,7 +291,8 @@ void RenderWaveImage(const ToneSettings& settings, bool enveloped, uint8_t* imag
   // image, from a generator that starts at 1 for every rendering.
   std::vector<Component> components;
   Noise noise;
-  for (const ComponentSetting& setting : SoundingComponents(settings)) {
+  int clamped = 0;
+  for (const ComponentSetting& setting : SoundingComponents(settings, &clamped)) {
     Component component(setting.level, setting.frequency, setting.waveform, format, noise.state);
     if (component.Silent()) continue;
     if (setting.waveform >= tgNoise) noise.Skip(static_cast<uint64_t>(frame_count));
@@ -297,7 +300,7 @@ void RenderWaveImage(const ToneSettings& settings, bool enveloped, uint8_t* imag
   }
   if (components.empty()) {
     if (enveloped) ApplyEnvelope(data, data_size, settings.Stereo, settings);
-    return;
+    return clamped;
   }
 
   const bool sixteen_bit = format.bytes_per_sample == 2;
@@ -319,6 +322,7 @@ void RenderWaveImage(const ToneSettings& settings, bool enveloped, uint8_t* imag
   }
 
   if (enveloped) ApplyEnvelope(data, data_size, settings.Stereo, settings);
+  return clamped;
 }
 
 void ApplyEnvelope(uint8_t* data, int32_t data_size, bool stereo, const ToneSettings& settings) {

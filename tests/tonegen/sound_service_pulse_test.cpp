@@ -36,9 +36,9 @@ class SoundServicePulseTest : public ::testing::Test {
     waveOutSetVolume(0, 0xFFFFFFFFu);
     // A fresh null sink may hold back its first stream: a short silent sound goes first.
     ToneSettings quiet;
-    quiet.AMAmplitudes[0] = 100;
+    quiet.FAMAmplitudes[0] = 100;
     quiet.AMUseMultiplier = false;
-    quiet.AMFrequencies[0] = 0.0f;
+    quiet.FAMFrequencies[0] = 0.0f;
     quiet.Quality = tgLoQ;
     std::vector<uint8_t> silence(static_cast<size_t>(WaveImageSize(quiet)));
     RenderWaveImage(quiet, false, silence.data());

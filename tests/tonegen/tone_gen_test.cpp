@@ -186,6 +186,28 @@ TEST_F(ToneGenTest, DesigningShowsTheRangeMessageOncePerClampedValue) {
   EXPECT_EQ(shown_[1].text, "Value must be between 0 and 100");
 }
 
+// A multiplied AM frequency past the range is clamped while rendering; a designing component
+// shows the message once for each such level, a running one shows nothing.
+TEST_F(ToneGenTest, RenderingShowsTheRangeMessageForEachClampedAMFrequencyWhenDesigning) {
+  TComponent running_form(nullptr);
+  TComponent designing_form(nullptr);
+  designing_form.SetDesigning(true);
+  for (TComponent* form : {&running_form, &designing_form}) {
+    // Levels 4 to 8 keep 2.0 to 4.0, which give 10000 to 20000 Hz: in range.
+    auto* gen = new TToneGen(form);
+    gen->SetFrequency(5000);
+    gen->SetAMParameter(tgAMLevel1, 10, 5.0f, tgSquare);   // 25000 Hz: clamped
+    gen->SetAMParameter(tgAMLevel2, 10, 1.0f, tgSquare);   // 5000 Hz: in range
+    gen->SetAMParameter(tgAMLevel3, 10, -1.0f, tgSquare);  // -5000 Hz: clamped
+    ASSERT_TRUE(gen->Prepare());
+    EXPECT_EQ(shown_.size(), form->Designing() ? 2u : 0u);
+  }
+  for (const Shown& shown : shown_) {
+    EXPECT_EQ(shown.text, "Value must be between 20 and 20000");
+    EXPECT_EQ(shown.caption, "Error");
+  }
+}
+
 TEST_F(ToneGenTest, VolumeWordHoldsLeftLowAndRightHigh) {
   TToneGen gen(nullptr);
   EXPECT_EQ(CurrentWaveVolumeWord(), 0xFFFFFFFFu);  // the first instance sets full volume

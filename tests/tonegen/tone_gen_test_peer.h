@@ -29,13 +29,13 @@ class TToneGenTestPeer {
   uint32_t FDeviceID() const { return gen_.*(&State::FDeviceID); }
   int32_t FOctave() const { return gen_.*(&State::FOctave); }
   const std::array<int16_t, kAMLevelCount>& FAMAmplitudes() const {
-    return gen_.*(&State::FAMAmplitudes);
+    return gen_.Settings().FAMAmplitudes;
   }
   const std::array<TTGWave, kAMLevelCount>& FAMWaveforms() const {
-    return gen_.*(&State::FAMWaveforms);
+    return gen_.Settings().FAMWaveforms;
   }
   const std::array<float, kAMLevelCount>& FAMFrequencies() const {
-    return gen_.*(&State::FAMFrequencies);
+    return gen_.Settings().FAMFrequencies;
   }
   const std::array<int32_t, kAMLevelCount>& FAMOctaves() const {
     return gen_.*(&State::FAMOctaves);
@@ -47,10 +47,7 @@ class TToneGenTestPeer {
   // Never created; it only names the protected members.
   struct State : TToneGen {
     using TToneGen::FADSRDirty;
-    using TToneGen::FAMAmplitudes;
-    using TToneGen::FAMFrequencies;
     using TToneGen::FAMOctaves;
-    using TToneGen::FAMWaveforms;
     using TToneGen::FDataBuffer;
     using TToneGen::FDataSize;
     using TToneGen::FDeviceID;

@@ -372,7 +372,7 @@ TEST_F(WaveExportTest, ExportedImagesOpenAndConvertInSox) {
     s.Quality = c.quality;
     s.Stereo = c.stereo;
     s.Duration = c.duration;
-    s.AMAmplitudes[2] = 25;
+    s.FAMAmplitudes[2] = 25;
     std::vector<uint8_t> image(static_cast<size_t>(WaveImageSize(s)));
     RenderWaveImage(s, true, image.data());
     const std::string path = dir_ + "/export.wav";

@@ -13,9 +13,11 @@
 
 namespace {
 
-std::vector<uint8_t> Render(const ToneSettings& settings, bool enveloped = false) {
+std::vector<uint8_t> Render(const ToneSettings& settings, bool enveloped = false,
+                            int* clamped = nullptr) {
   std::vector<uint8_t> image(static_cast<size_t>(WaveImageSize(settings)), 0xEE);
-  RenderWaveImage(settings, enveloped, image.data());
+  const int count = RenderWaveImage(settings, enveloped, image.data());
+  if (clamped != nullptr) *clamped = count;
   return image;
 }
 
@@ -58,19 +60,19 @@ std::vector<uint8_t> RenderReference(const ToneSettings& s) {
   uint32_t state = 1;
 
   int amplitude_sum = 0;
-  for (int16_t a : s.AMAmplitudes) amplitude_sum += a;
+  for (int16_t a : s.FAMAmplitudes) amplitude_sum += a;
   struct Part {
     int level, f;
     TTGWave wave;
   };
   std::vector<Part> parts{{100 - amplitude_sum, s.Frequency, s.Waveform}};
   for (int i = 0; i < kAMLevelCount; ++i) {
-    int level = amplitude_sum > 100 ? s.AMAmplitudes[i] * 100 / amplitude_sum : s.AMAmplitudes[i];
+    int level = amplitude_sum > 100 ? s.FAMAmplitudes[i] * 100 / amplitude_sum : s.FAMAmplitudes[i];
     int f = s.AMUseMultiplier
                 ? static_cast<int>(std::clamp<int64_t>(
-                      static_cast<int64_t>(double{s.AMFrequencies[i]} * s.Frequency), 20, 20000))
-                : static_cast<int16_t>(static_cast<int64_t>(s.AMFrequencies[i]) & 0xFFFF);
-    parts.push_back({level, f, s.AMWaveforms[i]});
+                      static_cast<int64_t>(double{s.FAMFrequencies[i]} * s.Frequency), 20, 20000))
+                : static_cast<int16_t>(static_cast<int64_t>(s.FAMFrequencies[i]) & 0xFFFF);
+    parts.push_back({level, f, s.FAMWaveforms[i]});
   }
   for (const Part& part : parts) {
     if (part.level <= 0 || part.f <= 0) continue;
@@ -227,9 +229,9 @@ TEST(WaveRenderTest, SawtoothAndTriangleAndSquarePeriodsAtOneKilohertz) {
   }
   // Level 50: an AM entry of 50 that sounds at no frequency leaves the main tone half.
   ToneSettings half = MainTone(1000, tgSquare);
-  half.AMAmplitudes[0] = 50;
+  half.FAMAmplitudes[0] = 50;
   half.AMUseMultiplier = false;
-  half.AMFrequencies[0] = 0.0f;
+  half.FAMFrequencies[0] = 0.0f;
   const auto square = Render(half);
   for (int64_t i = 0; i < 9600; ++i) {
     EXPECT_EQ(Sample16(square, i), i % 96 < 48 ? -16383 : 16383) << "frame " << i;
@@ -312,8 +314,8 @@ TEST(WaveRenderTest, StereoWritesEveryMonoValueTwice) {
   for (TTGResolution resolution : {tg16Bit, tg8Bit}) {
     for (TTGWave wave : {tgSine, tgSquare, tgTriangle, tgSawtooth, tgNoise}) {
       ToneSettings mono = MainTone(523, wave, resolution);
-      mono.AMAmplitudes = {20, 10, 0, 0, 0, 0, 0, 15};
-      mono.AMWaveforms = {tgNoise, tgTriangle, tgSine, tgSine, tgSine, tgSine, tgSine, tgSquare};
+      mono.FAMAmplitudes = {20, 10, 0, 0, 0, 0, 0, 15};
+      mono.FAMWaveforms = {tgNoise, tgTriangle, tgSine, tgSine, tgSine, tgSine, tgSine, tgSquare};
       ToneSettings stereo = mono;
       stereo.Stereo = true;
       const auto m = Render(mono);
@@ -350,24 +352,25 @@ TEST(WaveRenderTest, AmLevelsTakeTheirShareFromTheMainTone) {
   const auto floor16 = [](int level) { return static_cast<int>(-(level * 32767.0) / 100); };
   const auto top16 = [](int level) { return static_cast<int>(level * 65534.0 / 100 / 2); };
   ToneSettings s = MainTone(1000, tgSquare);
-  s.AMAmplitudes[0] = 30;
-  s.AMWaveforms[0] = tgSquare;
-  s.AMFrequencies[0] = 1.0f;
+  s.FAMAmplitudes[0] = 30;
+  s.FAMWaveforms[0] = tgSquare;
+  s.FAMFrequencies[0] = 1.0f;
   auto image = Render(s);
   EXPECT_EQ(Sample16(image, 0), floor16(70) + floor16(30));
   EXPECT_EQ(Sample16(image, 60), top16(70) + top16(30));
 
   // 100 + 50: scaled to 66 and 33, the main tone (level -50) silent.
-  s.AMAmplitudes[0] = 100;
-  s.AMAmplitudes[1] = 50;
-  s.AMWaveforms[1] = tgSquare;
-  s.AMFrequencies[1] = 1.0f;
+  s.FAMAmplitudes[0] = 100;
+  s.FAMAmplitudes[1] = 50;
+  s.FAMWaveforms[1] = tgSquare;
+  s.FAMFrequencies[1] = 1.0f;
   image = Render(s);
   EXPECT_EQ(Sample16(image, 0), floor16(66) + floor16(33));
   EXPECT_EQ(Sample16(image, 60), top16(66) + top16(33));
 }
 
-TEST(WaveRenderTest, MultipliedFrequencyIsClampedWithTheDesignMessage) {
+// The renderer only reports the clamping; the component shows the design-time message.
+TEST(WaveRenderTest, MultipliedFrequencyIsClampedAndReportedWithoutAMessage) {
   static std::vector<std::string> messages;
   messages.clear();
   const RangeMessageHook previous =
@@ -375,14 +378,14 @@ TEST(WaveRenderTest, MultipliedFrequencyIsClampedWithTheDesignMessage) {
         messages.push_back(caption + ": " + text);
       });
   ToneSettings s = MainTone(10000, tgSine);
-  s.AMAmplitudes[0] = 100;  // the main tone keeps nothing
-  s.AMWaveforms[0] = tgSquare;
-  s.AMFrequencies = {4.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};  // only level 1 clamps
-  s.Designing = true;
-  const auto image = Render(s);
+  s.FAMAmplitudes[0] = 100;  // the main tone keeps nothing
+  s.FAMWaveforms[0] = tgSquare;
+  s.FAMFrequencies = {4.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};  // only level 1 clamps
+  int clamped = 0;
+  const auto image = Render(s, false, &clamped);
   SetRangeMessageHook(previous);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], "Error: Value must be between 20 and 20000");
+  EXPECT_EQ(clamped, 1);
+  EXPECT_TRUE(messages.empty());
   // At 20000 Hz (not 40000) a period has 4.8 frames: the square's floor starts each period.
   const double sp = 96000.0 / 20000.0;
   for (int64_t k = 1; k < 200; ++k) {
@@ -392,12 +395,12 @@ TEST(WaveRenderTest, MultipliedFrequencyIsClampedWithTheDesignMessage) {
     EXPECT_EQ(Sample16(image, start + 2), 32767);
     EXPECT_EQ(Sample16(image, PeriodStart(sp, k) - 1), 32767);
   }
-  // Huge and negative products clamp too, without overflow; silently when running.
-  s.Designing = false;
-  s.AMFrequencies[0] = 3.0e38f;
-  EXPECT_EQ(Render(s), image);
-  s.AMFrequencies[0] = -1.0f;
-  s.AMWaveforms[0] = tgSawtooth;
+  // Huge and negative products clamp too, without overflow.
+  s.FAMFrequencies[0] = 3.0e38f;
+  EXPECT_EQ(Render(s, false, &clamped), image);
+  EXPECT_EQ(clamped, 1);
+  s.FAMFrequencies[0] = -1.0f;
+  s.FAMWaveforms[0] = tgSawtooth;
   const auto low = Render(s);
   EXPECT_EQ(Sample16(low, 0), -32767);
   EXPECT_EQ(Sample16(low, 4799), 32753);  // 20 Hz: one period of 4800 frames
@@ -405,24 +408,24 @@ TEST(WaveRenderTest, MultipliedFrequencyIsClampedWithTheDesignMessage) {
 
 TEST(WaveRenderTest, LevelsWithoutFrequencyAddNothing) {
   ToneSettings s = MainTone(440, tgSine);
-  s.AMAmplitudes[0] = 100;
+  s.FAMAmplitudes[0] = 100;
   s.AMUseMultiplier = false;
-  s.AMFrequencies[0] = 0.7f;  // Trunc gives 0 Hz
+  s.FAMFrequencies[0] = 0.7f;  // Trunc gives 0 Hz
   auto image = Render(s);
   EXPECT_TRUE(std::all_of(image.begin() + 44, image.end(), [](uint8_t b) { return b == 0; }));
   // 65536 + 440 keeps only its low 16 bits: 440 Hz.
-  s.AMFrequencies[0] = 65976.0f;
+  s.FAMFrequencies[0] = 65976.0f;
   EXPECT_EQ(Render(s), Render(MainTone(440, tgSine)));
 }
 
 TEST(WaveRenderTest, TriangleWithoutHalfPeriodRendersAsSilence) {
   ToneSettings s = MainTone(440, tgSawtooth, tg16Bit, tgLoQ);
   s.AMUseMultiplier = false;
-  s.AMAmplitudes[0] = 40;
-  s.AMWaveforms[0] = tgTriangle;
-  s.AMFrequencies[0] = 30000.0f;  // 1.47 frames per period: HP = 0
+  s.FAMAmplitudes[0] = 40;
+  s.FAMWaveforms[0] = tgTriangle;
+  s.FAMFrequencies[0] = 30000.0f;  // 1.47 frames per period: HP = 0
   ToneSettings without = s;
-  without.AMFrequencies[0] = 0.0f;
+  without.FAMFrequencies[0] = 0.0f;
   EXPECT_EQ(Render(s), Render(without));
 }
 
@@ -430,8 +433,8 @@ TEST(WaveRenderTest, SumsOutsideTheRangeSaturateInsteadOfWrapping) {
   // A negative AM entry lifts the main tone to level 200.
   ToneSettings s = MainTone(440, tgSine);
   s.AMUseMultiplier = false;
-  s.AMAmplitudes[0] = -100;
-  s.AMFrequencies[0] = 0.0f;
+  s.FAMAmplitudes[0] = -100;
+  s.FAMFrequencies[0] = 0.0f;
   auto image = Render(s);
   const double w = 2 * M_PI / 218;
   for (int64_t j = 0; j < 218; ++j) {
@@ -464,10 +467,10 @@ TEST(WaveRenderTest, FastPathMatchesPerFrameEvaluation) {
       s.Stereo = c.stereo;
       s.Duration = 137;
       // Several levels, two of them noise, so their draws interleave as in a plain rendering.
-      s.AMAmplitudes = {9, 8, 7, 6, 12, 11, 10, 5};
-      s.AMWaveforms = {tgSine,   tgNoise, tgTriangle, tgSawtooth,
-                       tgSquare, tgNoise, tgSine,     tgTriangle};
-      s.AMFrequencies = {0.37f, 1.0f, 2.71f, 0.5f, 3.3f, 1.5f, 7.77f, 0.013f};
+      s.FAMAmplitudes = {9, 8, 7, 6, 12, 11, 10, 5};
+      s.FAMWaveforms = {tgSine,   tgNoise, tgTriangle, tgSawtooth,
+                        tgSquare, tgNoise, tgSine,     tgTriangle};
+      s.FAMFrequencies = {0.37f, 1.0f, 2.71f, 0.5f, 3.3f, 1.5f, 7.77f, 0.013f};
       const auto fast = Render(s);
       const auto reference = RenderReference(s);
       ASSERT_EQ(fast.size(), reference.size());
@@ -580,9 +583,9 @@ TEST(WaveRenderTest, EveryFormatKeepsItsSizeHeaderAndGuardBytes) {
               ToneSettings s = MainTone(2000, static_cast<TTGWave>(wave), resolution, quality);
               s.Stereo = stereo;
               s.Duration = duration;
-              s.AMAmplitudes = {15, 15, 15, 15, 15, 15, 15, 15};
+              s.FAMAmplitudes = {15, 15, 15, 15, 15, 15, 15, 15};
               for (int i = 0; i < kAMLevelCount; ++i) {
-                s.AMWaveforms[i] = static_cast<TTGWave>((wave + i) % 5);
+                s.FAMWaveforms[i] = static_cast<TTGWave>((wave + i) % 5);
               }
               const int bytes = resolution == tg16Bit ? 2 : 1;
               const int z = bytes * (stereo ? 2 : 1);
