@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "audio_output.h"
 #include "command_line.h"
 #include "current_frequency_window.h"
 #include "ddfs.h"
@@ -18,6 +17,7 @@
 #include "info_window.h"
 #include "main_window.h"
 #include "quit_signals.h"
+#include "treatment_run.h"
 
 namespace {
 
@@ -47,8 +47,7 @@ void SubstituteWindowFont() {
 // Qt ends the process with exit() when the X server goes away (a logout without a session
 // manager): the tone must not outlive the window thread even then. Harmless when nothing is open.
 void ReleaseAudioOutputAtExit() {
-  BASS_Stop();
-  BASS_Free();
+  TreatmentRun::ReleaseOutput();
 }
 
 // Naming the format and turning detection off keeps Qt from loading every image format plugin
@@ -73,6 +72,9 @@ void CreateWindows() {
   Form1 = new TForm1;
   Form2 = new TForm2;
   Form3 = new TForm3;
+  TreatmentRun* run = Form1->Treatment();
+  QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
+  QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
 }
 
 void InstallEndHandlers() {

@@ -4,9 +4,7 @@
 #include <QKeyEvent>
 #include <QWindow>
 
-#include "audio_output.h"
 #include "auto_size_label.h"
-#include "main_window.h"
 #include "outer_geometry.h"
 #include "readable_blue.h"
 
@@ -29,11 +27,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
 }
 
 void TForm3::Button1Click(QObject*) {
-  Form1->ToneGen1->Stop();
-  Form1->ToneGen1->SetLoop(false);
-  BASS_Stop();
-  BASS_Free();
-  CloseStepDisplay();
+  emit SkipClicked();
 }
 
 void TForm3::keyPressEvent(QKeyEvent* event) {
@@ -45,12 +39,12 @@ void TForm3::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-bool TForm3::ShowStep(const QString& DisplayText) {
+bool TForm3::ShowStep(const QString& DisplayText, QWidget* Owner) {
   SetCaption(Label1, DisplayText);
   // A dialog of the main window, not of the whole program: window managers then keep it above
   // that window and minimise and restore the two together.
   create();
-  windowHandle()->setTransientParent(Form1 ? Form1->windowHandle() : nullptr);
+  windowHandle()->setTransientParent(Owner != nullptr ? Owner->windowHandle() : nullptr);
   const int result = exec();
   // When the whole program ends, exit() may leave the loop with the window still up.
   if (isVisible()) hide();

@@ -9,10 +9,8 @@
 #include <cstdio>
 #include <string>
 
-#include "audio_output.h"
 #include "auto_size_label.h"
 #include "current_frequency_window.h"
-#include "ddfs.h"
 #include "info_window.h"
 #include "jpeg_picture.h"
 #include "outer_geometry.h"
@@ -32,8 +30,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   KeepBlueReadable(Label1);
   LoadPicture();
 
-  Components = std::make_unique<TComponent>(nullptr);
-  Components->SetName("Form1");
+  components_ = std::make_unique<TComponent>(nullptr);
+  components_->SetName("Form1");
   CreateToneGen1();
 
   Timer1 = new QTimer(this);
@@ -43,6 +41,18 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Timer1->setInterval(kStepMilliseconds);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
   Timer1->start();
+
+  treatment_ = new TreatmentRun(ToneGen1, Timer1, &StreamHandle, this);
+  connect(treatment_, &TreatmentRun::RunStarted, this, [this] {
+    SetCaption(Label8, "");
+    SetCaption(Label1, "");
+  });
+  connect(treatment_, &TreatmentRun::StepOpened, this, [this](int, int, const TreatmentStep& step) {
+    SetCaption(Label8, step.StatusText);
+    ProgressBar1->setValue(step.Position);
+  });
+  connect(treatment_, &TreatmentRun::AudioFailed, this, &TForm1::ShowAudioError);
+  connect(treatment_, &TreatmentRun::RunEnded, this, &TForm1::ShowRunEnd);
 
   OutputWaveShape.store(GetWaveShape());
   connect(RadioGroup1, &TRadioGroup::ItemIndexChanged, this,
@@ -66,7 +76,7 @@ void TForm1::LoadPicture() {
 }
 
 void TForm1::CreateToneGen1() {
-  ToneGen1 = new TToneGen(Components.get());
+  ToneGen1 = new TToneGen(components_.get());
   ToneGen1->SetName("ToneGen1");
   QFile file(":/tone_gen1_form.txt");
   std::string error = "the stored settings are missing";
@@ -80,15 +90,12 @@ void TForm1::CreateToneGen1() {
   std::fprintf(stderr, "zelkgen: ToneGen1 keeps its defaults: %s\n", error.c_str());
 }
 
-uint8_t TForm1::GetWaveShape() const {
-  return RadioGroup1->ItemIndex() == 1 ? 0 : 1;
+WaveShape TForm1::GetWaveShape() const {
+  return RadioGroup1->ItemIndex() == 1 ? wsSine : wsSquare;
 }
 
-void TForm1::ShowAudioError(const QString& Message) {
-  const int code = BASS_ErrorGetCode();
-  // Release whatever the failed step opened, so that the next run starts from a closed output.
-  BASS_Free();
-  const QString text = Message + "\r\n(error code: " + QString::number(code) + ")";
+void TForm1::ShowAudioError(const QString& Message, int Code) {
+  const QString text = Message + "\r\n(error code: " + QString::number(Code) + ")";
   QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
                   QMessageBox::Ok, this);
   box.exec();
@@ -113,71 +120,38 @@ void TForm1::Button6Click(QObject*) {
 }
 
 void TForm1::Timer1Timer(QObject*) {
-  ToneGen1->SetLoop(false);
-  Form3->CloseStepDisplay();
-  ToneGen1->Stop();
-  BASS_Stop();
-  BASS_Free();
+  treatment_->EndStepByTimer();
 }
 
 void TForm1::RunTreatment(const TreatmentProgram& program) {
-  if (step_running_ || ending_) return;
-  SetCaption(Label8, "");
-  SetCaption(Label1, "");
-  Timer1->stop();
-  for (const TreatmentStep& step : program.Steps) {
-    if (!BASS_Init(-1, 44100, 0, reinterpret_cast<void*>(winId()), nullptr)) {
-      ShowAudioError("BASS.dll error!");
-      return;
-    }
-    SetCaption(Label8, step.StatusText);
-    ProgressBar1->setValue(step.Position);
-    StreamFrequency = step.Frequency;
-    StreamAmplitude = 1.0L;
-    StreamHandle = BASS_StreamCreate(44100, 2, 0, ToneStreamProc, nullptr);
-    if (StreamHandle == 0) {
-      ShowAudioError("User-Stream kann nicht angelegt werden!");
-      return;
-    }
-    if (!BASS_ChannelPlay(StreamHandle, 0)) {
-      ShowAudioError("Wiedergabe kann nicht gestartet werden.");
-      return;
-    }
-    step_running_ = true;
-    Timer1->start();
-    const bool ended_by_step_end = Form3->ShowStep(step.DisplayText);
-    step_running_ = false;
-    Timer1->stop();
-    if (ending_) return;  // the program is ending: no further step
-    if (!ended_by_step_end) {
-      EndRunByClosedWindow();
-      return;
-    }
-  }
-  if (program.FreeOutputAtEnd) BASS_Free();
-  SetCaption(Label8, "");
-  SetCaption(Label1, "End");
-  ProgressBar1->setValue(0);
+  treatment_->Run(
+      program,
+      [this](const TreatmentStep& step) { return Form3->ShowStep(step.DisplayText, this); },
+      reinterpret_cast<void*>(winId()));
 }
 
-// The user closed the Current frequency window: the run ends there, in silence.
-void TForm1::EndRunByClosedWindow() {
-  ToneGen1->Stop();
-  BASS_Stop();
-  BASS_Free();
-  SetCaption(Label8, "");
-  SetCaption(Label1, "");
-  ProgressBar1->setValue(0);
+void TForm1::ShowRunEnd(const TreatmentRun::RunResult& result) {
+  switch (result.how) {
+    case TreatmentRun::RunEnd::Completed:
+    case TreatmentRun::RunEnd::SkippedThrough:
+      SetCaption(Label8, "");
+      SetCaption(Label1, "End");
+      ProgressBar1->setValue(0);
+      break;
+    case TreatmentRun::RunEnd::Closed:
+      SetCaption(Label8, "");
+      SetCaption(Label1, "");
+      ProgressBar1->setValue(0);
+      break;
+    case TreatmentRun::RunEnd::Failed:
+    case TreatmentRun::RunEnd::ProgramEnded:
+      break;  // the texts stay as the failed or last step left them
+  }
 }
 
 void TForm1::EndApplication() {
-  if (ending_) return;
-  ending_ = true;
-  Timer1->stop();
-  ToneGen1->Stop();
-  BASS_Stop();
-  BASS_Free();
-  if (Form3) Form3->CloseStepDisplay();
+  if (treatment_->Ending()) return;
+  treatment_->EndProgram();
   // exit() leaves the nested modal loops as well as the main one.
   QCoreApplication::exit(0);
 }

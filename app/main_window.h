@@ -1,8 +1,8 @@
 // main_window.cpp holds TForm1, the main window: the two program buttons, the "Output signal"
 // choice, the progress display, the picture, Information and Exit, with the step timer Timer1
-// and the tone generator ToneGen1. The treatment run behind the program buttons lives here too:
-// it runs inside the button's click handler and waits for each step in the Current frequency
-// window's modal display.
+// and the tone generator ToneGen1. The program buttons' click handlers run a treatment run
+// (treatment_run.h), which owns each step's sound; this window shows its steps and waits for each
+// in the Current frequency window's modal display.
 #pragma once
 
 #include <QString>
@@ -12,8 +12,9 @@
 #include <memory>
 
 #include "component.h"
+#include "ddfs.h"
 #include "tone_gen.h"
-#include "treatment_programs.h"
+#include "treatment_run.h"
 #include "ui_main_window.h"
 
 class TForm1 : public QWidget, public Ui::TForm1 {
@@ -30,11 +31,11 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   // Handle of the latest user stream (0 after a failed creation).
   uint32_t StreamHandle = 0;
 
-  // The DDFS table index the "Output signal" choice selects: 1 for "Square", 0 for "Sinus".
-  uint8_t GetWaveShape() const;
+  // The DDFS table the "Output signal" choice selects: wsSquare for "Square", wsSine for "Sinus".
+  WaveShape GetWaveShape() const;
 
-  // Shows the audio output's failure with the library's error code in a message box.
-  void ShowAudioError(const QString& Message);
+  // Shows the audio output's failure, with the error code read right after it, in a message box.
+  void ShowAudioError(const QString& Message, int Code);
 
   void Button3Click(QObject* Sender);  // Information
   void Button4Click(QObject* Sender);  // Exit
@@ -47,21 +48,22 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   // starts. Exit, the close box, logging out and the quit signals all come here.
   void EndApplication();
 
+  // The run behind the program buttons; the Current frequency window's Skip is wired to it.
+  TreatmentRun* Treatment() const { return treatment_; }
   // True from a step's start of sound until its modal display has returned.
-  bool StepRunning() const { return step_running_; }
+  bool StepRunning() const { return treatment_->StepRunning(); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void RunTreatment(const TreatmentProgram& program);
-  void EndRunByClosedWindow();
+  void ShowRunEnd(const TreatmentRun::RunResult& result);
   void LoadPicture();
   void CreateToneGen1();
 
-  std::unique_ptr<TComponent> Components;  // owner of the window's components
-  bool step_running_ = false;
-  bool ending_ = false;
+  std::unique_ptr<TComponent> components_;  // owner of the window's components
+  TreatmentRun* treatment_ = nullptr;
 };
 
 extern TForm1* Form1;

@@ -1,0 +1,108 @@
+// TreatmentRun: a treatment program played one step after another, and the owner of each step's
+// sound from BASS_Init to BASS_Free. It needs QtCore, the synthesiser and the tone generator only,
+// no windows: the main window is one face of it, which waits for each step in the Current
+// frequency window's modal display; a face without windows would wait in an event loop of its own.
+//
+// A run, all on the thread that owns the object: RunStarted, the step timer off; then per step:
+// BASS_Init, StepOpened (the face shows the step), StreamFrequency and StreamAmplitude, the stream
+// created and played, the step timer on (a fresh period), StepStarted, the face's wait until the
+// step ends, the step timer off. After the last step RunEnded.
+//
+// A step ends in one of these ways, each with its own order of actions:
+//   EndStepByTimer   ToneGen1.Loop false, StepEnded, ToneGen1 stopped, output stopped and freed
+//   EndStepBySkip    ToneGen1 stopped, ToneGen1.Loop false, output stopped and freed, StepEnded
+//   window closed    (the wait returns false) ToneGen1 stopped, output stopped and freed; the run
+//                    ends (RunEnd::Closed)
+//   EndProgram       step timer off, ToneGen1 stopped, output stopped and freed, StepEnded; no
+//                    further step starts (RunEnd::ProgramEnded)
+//   a failed call    its error code read at once, the output freed, AudioFailed, the run ends
+//                    (RunEnd::Failed)
+// StepEnded is emitted only while a step runs; it is where the face ends its wait.
+//
+// State: whether a step's sound is on (StepRunning), whether the program is ending, how the
+// current step ended. The tone generator, the step timer and the stream handle belong to the face.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+
+#include "tone_gen.h"
+#include "treatment_programs.h"
+
+class TreatmentRun : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class StepEnd { Timer, Skip, ProgramEnd };
+  Q_ENUM(StepEnd)
+  enum class RunEnd {
+    Completed,       // every step ran to its timer
+    SkippedThrough,  // the last step ended, one step or more by Skip
+    Failed,          // an audio call failed (message and code in RunResult)
+    Closed,          // the face gave up a step: the user closed the Current frequency window
+    ProgramEnded,    // EndProgram during a step
+  };
+  Q_ENUM(RunEnd)
+
+  struct RunResult {
+    RunEnd how = RunEnd::Completed;
+    const TreatmentProgram* program = nullptr;
+    int step = 0;     // the step, 1..steps, the run stood at when it ended
+    int steps = 0;    // the program's number of steps
+    QString message;  // Failed: the failed call's message ("BASS.dll error!" ...)
+    int code = 0;     // Failed: BASS_ErrorGetCode right after the failure
+  };
+
+  // Waits until the step has ended. True when it ended by one of the end methods above (the
+  // face returns on StepEnded); false when the face gave the step up (the user closed the
+  // window), which ends the run in silence.
+  using StepWait = std::function<bool(const TreatmentStep& step)>;
+
+  // tone_gen: stopped and its Loop cleared at step ends. step_timer: turned on and off here; the
+  // face connects its timeout to EndStepByTimer. stream_handle: where the latest stream handle is
+  // kept. None of them is owned; all must outlive the object.
+  TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* stream_handle,
+               QObject* parent = nullptr);
+
+  // Plays program from its first step until the run ends (RunEnded has been emitted then).
+  // window goes to BASS_Init. False, and nothing done, while a step runs or the program ends.
+  bool Run(const TreatmentProgram& program, const StepWait& wait, void* window = nullptr);
+
+  void EndStepByTimer();
+  void EndStepBySkip();
+  // Ends the program's sound for good: no further step starts. Idempotent.
+  void EndProgram();
+
+  // Stops and frees the audio output; harmless when nothing is open (the process's exit hook).
+  static void ReleaseOutput();
+
+  // True from a step's start of sound until its wait has returned.
+  bool StepRunning() const { return step_running_; }
+  bool Ending() const { return ending_; }
+
+ signals:
+  void RunStarted(const TreatmentProgram& program);
+  // The output is open; the stream is not created yet. step counts from 1.
+  void StepOpened(int step, int steps, const TreatmentStep& what);
+  // The tone sounds and the step timer has started its period.
+  void StepStarted(int step, int steps, const TreatmentStep& what);
+  void StepEnded(TreatmentRun::StepEnd how);
+  // A call failed; the face shows the message (it may wait for the user). RunEnded follows.
+  void AudioFailed(const QString& message, int code);
+  void RunEnded(const TreatmentRun::RunResult& result);
+
+ private:
+  bool Fail(RunResult& result, const QString& message);
+  void EndRunByClosedWindow();
+  bool Finish(RunResult& result, RunEnd how);
+
+  TToneGen* tone_gen_;
+  QTimer* step_timer_;
+  uint32_t* stream_handle_;
+  bool step_running_ = false;
+  bool ending_ = false;
+  bool skipped_ = false;
+};

@@ -1,0 +1,149 @@
+// The treatment run without any window, driven as a face without windows would drive it: each
+// step waits in an event loop of its own until StepEnded. This program links QtCore, never Qt
+// Widgets. Audio goes to SDL's dummy driver.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "audio_output.h"
+#include "audio_output_testing.h"
+#include "ddfs.h"
+#include "tone_gen.h"
+#include "treatment_run.h"
+
+namespace {
+
+using RunEnd = TreatmentRun::RunEnd;
+
+// What happens in step k (counted from 1) once its tone sounds.
+enum class Act { Timer, Skip, Close, EndProgram, FailNextPlay };
+
+struct Case {
+  const char* name;
+  std::vector<Act> acts;  // one per step reached
+  RunEnd how;
+  int step;          // where the run ended
+  std::string seen;  // the signals in order: S started, T/K/P step ended, F failed, E run ended
+  int code = 0;
+};
+
+class Headless : public testing::Test {
+ protected:
+  Headless() : tone_gen_(nullptr), run_(&tone_gen_, &timer_, &handle_) {
+    timer_.setInterval(180000);
+    QObject::connect(&timer_, &QTimer::timeout, &run_, &TreatmentRun::EndStepByTimer);
+    QObject::connect(&run_, &TreatmentRun::StepStarted, [this](int, int, const TreatmentStep&) {
+      seen_ += 'S';
+      EXPECT_TRUE(timer_.isActive());
+    });
+    QObject::connect(&run_, &TreatmentRun::StepEnded, [this](TreatmentRun::StepEnd how) {
+      seen_ += how == TreatmentRun::StepEnd::Timer  ? 'T'
+               : how == TreatmentRun::StepEnd::Skip ? 'K'
+                                                    : 'P';
+      // The timer's end releases the output after this signal, Skip before it.
+      output_open_at_step_end_.push_back(BASS_Stop() != 0);
+    });
+    QObject::connect(&run_, &TreatmentRun::AudioFailed, [this] { seen_ += 'F'; });
+    QObject::connect(&run_, &TreatmentRun::RunEnded, [this](const TreatmentRun::RunResult& r) {
+      seen_ += 'E';
+      result_ = r;
+    });
+    tone_gen_.SetLoop(true);
+  }
+
+  // Runs BX virus, doing acts[k - 1] in step k from an event loop, as a headless face would.
+  void RunWith(const std::vector<Act>& acts) {
+    int step = 0;
+    run_.Run(BXVirusProgram, [&](const TreatmentStep&) {
+      const Act act = acts.at(static_cast<size_t>(step++));
+      if (act == Act::Close) return false;
+      QEventLoop loop;
+      QObject::connect(&run_, &TreatmentRun::StepEnded, &loop, &QEventLoop::quit);
+      QTimer::singleShot(0, [&] {
+        switch (act) {
+          case Act::Timer:
+            run_.EndStepByTimer();
+            break;
+          case Act::Skip:
+            run_.EndStepBySkip();
+            break;
+          case Act::EndProgram:
+            run_.EndProgram();
+            break;
+          case Act::FailNextPlay:
+            AudioOutputFailNextForTesting(AudioCall::ChannelPlay, 2);
+            run_.EndStepByTimer();
+            break;
+          case Act::Close:
+            break;
+        }
+      });
+      loop.exec();
+      return true;
+    });
+  }
+
+  TToneGen tone_gen_;
+  QTimer timer_;
+  uint32_t handle_ = 0;
+  TreatmentRun run_;
+  std::string seen_;
+  std::vector<bool> output_open_at_step_end_;
+  TreatmentRun::RunResult result_;
+};
+
+TEST_F(Headless, EachWayOfEndingLeavesTheRunEndedAndTheOutputReleased) {
+  const Case cases[] = {
+      {"timer twice", {Act::Timer, Act::Timer}, RunEnd::Completed, 2, "STSTE"},
+      {"skip, then timer", {Act::Skip, Act::Timer}, RunEnd::SkippedThrough, 2, "SKSTE"},
+      {"closed in step 1", {Act::Close}, RunEnd::Closed, 1, "SE"},
+      {"play fails in step 2", {Act::FailNextPlay}, RunEnd::Failed, 2, "STFE", 2},
+      // Last: once the program ends, no run starts again.
+      {"program ends in step 2", {Act::Timer, Act::EndProgram}, RunEnd::ProgramEnded, 2, "STSPE"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    seen_.clear();
+    RunWith(c.acts);
+    EXPECT_EQ(seen_, c.seen);
+    EXPECT_EQ(result_.how, c.how);
+    EXPECT_EQ(result_.program, &BXVirusProgram);
+    EXPECT_EQ(result_.step, c.step);
+    EXPECT_EQ(result_.steps, 2);
+    EXPECT_EQ(result_.code, c.code);
+    EXPECT_EQ(result_.message.isEmpty(), c.how != RunEnd::Failed) << result_.message.toStdString();
+    EXPECT_FALSE(timer_.isActive());
+    EXPECT_FALSE(run_.StepRunning());
+    // A fresh initialisation succeeds: nothing was left open.
+    EXPECT_NE(BASS_Init(-1, 44100, 0, nullptr, nullptr), 0) << BASS_ErrorGetCode();
+    BASS_Free();
+  }
+}
+
+TEST_F(Headless, TheTimerReleasesTheOutputAfterTheStepEndsAndSkipBefore) {
+  RunWith({Act::Timer, Act::Skip});
+  EXPECT_EQ(output_open_at_step_end_, (std::vector<bool>{true, false}));
+  EXPECT_FALSE(tone_gen_.Loop());
+}
+
+TEST_F(Headless, NoRunStartsOnceTheProgramEnds) {
+  run_.EndProgram();
+  EXPECT_FALSE(run_.Run(BXVirusProgram, [](const TreatmentStep&) { return true; }));
+  EXPECT_TRUE(seen_.empty());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  InitDDFS();
+  QCoreApplication application(argc, argv);
+  return RUN_ALL_TESTS();
+}
