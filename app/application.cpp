@@ -37,6 +37,11 @@ class QuitEventFilter : public QObject {
 std::unique_ptr<QuitSignalWatcher> signal_watcher;
 std::unique_ptr<QuitEventFilter> quit_filter;
 
+// The windows' owners; Form1, Form2 and Form3 only point at them.
+std::unique_ptr<TForm1> main_window;
+std::unique_ptr<TForm2> info_window;
+std::unique_ptr<TForm3> step_window;
+
 // The windows ask for "MS Sans Serif"; prefer fonts of similar width over the platform's
 // general fallback, which is much wider.
 void SubstituteWindowFont() {
@@ -69,9 +74,12 @@ void CreateWindows() {
   InitResources();
   SubstituteWindowFont();
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(ReadIcon())));
-  Form1 = new TForm1;
-  Form2 = new TForm2;
-  Form3 = new TForm3;
+  main_window = std::make_unique<TForm1>();
+  Form1 = main_window.get();
+  info_window = std::make_unique<TForm2>();
+  Form2 = info_window.get();
+  step_window = std::make_unique<TForm3>();
+  Form3 = step_window.get();
   TreatmentRun* run = Form1->Treatment();
   QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
@@ -89,11 +97,12 @@ void InstallEndHandlers() {
 void DestroyWindows() {
   quit_filter.reset();
   signal_watcher.reset();
-  delete Form3;
+  // Last created, first destroyed.
+  step_window.reset();
   Form3 = nullptr;
-  delete Form2;
+  info_window.reset();
   Form2 = nullptr;
-  delete Form1;
+  main_window.reset();
   Form1 = nullptr;
 }
 

@@ -7,10 +7,10 @@
 
 namespace {
 
-constexpr int OutputRate = 44100;
-constexpr int OutputChannels = 2;
+constexpr int kOutputRate = 44100;
+constexpr int kOutputChannels = 2;
 // 1024 frames (23 ms) keeps Skip prompt while leaving a busy machine room to refill in time.
-constexpr Uint16 DeviceBufferFrames = 1024;
+constexpr Uint16 kDeviceBufferFrames = 1024;
 
 // The one user stream of the open output. Written on the window thread only while SDL's device
 // lock is held; read by the SDL callback, which SDL runs under the same lock.
@@ -83,13 +83,13 @@ bool IsOpen() {
 int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const void* /*clsid*/) {
   if (TakeFailNext(AudioCall::Init)) return 0;
   if (IsOpen()) return Fail(AUDIO_ERROR_ALREADY);
-  if (device != -1 || freq != OutputRate || flags != 0) return Fail(AUDIO_ERROR_FORMAT);
+  if (device != -1 || freq != kOutputRate || flags != 0) return Fail(AUDIO_ERROR_FORMAT);
 
   SDL_AudioSpec wanted{};
-  wanted.freq = OutputRate;
+  wanted.freq = kOutputRate;
   wanted.format = AUDIO_S16LSB;
-  wanted.channels = OutputChannels;
-  wanted.samples = DeviceBufferFrames;
+  wanted.channels = kOutputChannels;
+  wanted.samples = kDeviceBufferFrames;
   wanted.callback = FillDeviceBuffer;
   wanted.userdata = &output;
   // SDL is loaded here, at the first sound, never by a stop or release with nothing open. Its
@@ -109,7 +109,7 @@ HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMP
                           void* user) {
   if (TakeFailNext(AudioCall::StreamCreate)) return 0;
   if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
-  if (freq != OutputRate || chans != OutputChannels || flags != 0) {
+  if (freq != kOutputRate || chans != kOutputChannels || flags != 0) {
     return Fail(AUDIO_ERROR_FORMAT);
   }
   if (proc == nullptr) return Fail(AUDIO_ERROR_UNKNOWN);

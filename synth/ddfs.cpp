@@ -20,8 +20,8 @@ std::atomic<uint8_t> OutputWaveShape{wsSquare};
 
 namespace {
 
-constexpr int QuarterCycle = 11025;  // indices 0..11024 of the mirrored tables
-constexpr int HalfTable = 22050;
+constexpr int kQuarterCycle = 11025;  // indices 0..11024 of the mirrored tables
+constexpr int kHalfTable = 22050;
 
 // Halves go to the even neighbour. Written out rather than left to the FPU rounding mode, which
 // the audio thread may not share with the thread that set it.
@@ -47,19 +47,19 @@ bool IsChannel(uint8_t Channel) {
 // the whole table.
 void MirrorQuarter(int16_t* table, int i, int16_t a) {
   table[i] = a;
-  table[HalfTable - 1 - i] = a;
-  table[HalfTable + i] = static_cast<int16_t>(-a);
+  table[kHalfTable - 1 - i] = a;
+  table[kHalfTable + i] = static_cast<int16_t>(-a);
   table[TableLength - 1 - i] = static_cast<int16_t>(-a);
 }
 
 void BuildTables() {
   const long double pi = std::numbers::pi_v<long double>;
-  for (int i = 0; i < QuarterCycle; ++i) {
+  for (int i = 0; i < kQuarterCycle; ++i) {
     const long double angle = i * 2.0L * pi / PhaseModulus;
     MirrorQuarter(SineTable, i, static_cast<int16_t>(Nearest(std::sin(angle) * 32767.0L)));
   }
-  for (int i = 0; i < TableLength; ++i) SquareTable[i] = i < HalfTable ? 26000 : -26000;
-  for (int i = 0; i < QuarterCycle; ++i) {
+  for (int i = 0; i < TableLength; ++i) SquareTable[i] = i < kHalfTable ? 26000 : -26000;
+  for (int i = 0; i < kQuarterCycle; ++i) {
     MirrorQuarter(TriangleTable, i, static_cast<int16_t>(Nearest(i * 26000.0L / 11024.0L)));
   }
   for (int i = 0; i < TableLength; ++i) {

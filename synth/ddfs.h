@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
+// The design names these three; the system's own constants are written kName.
 inline constexpr int TableLength = 44100;
 inline constexpr uint32_t PhaseModulus = 44099;
 inline constexpr long double MaxFrequency = 22000.0L;

@@ -12,8 +12,8 @@
 #include "audio_output.h"
 #include "audio_output_testing.h"
 #include "ddfs.h"
+#include "image.h"
 #include "outer_geometry.h"
-#include "picture_box.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "picture_box.h"
+#include "image.h"
 
 #include <QPainter>
 
