@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ddfs.h"
+#include "little_endian.h"
 #include "wave_export.h"
 
 namespace {
@@ -90,8 +91,9 @@ const FileType* FileTypeOf(const std::string& path) {
 void ToHostOrder(std::vector<int16_t>& samples) {
   if constexpr (std::endian::native == std::endian::big) {
     for (int16_t& sample : samples) {
-      const auto bits = static_cast<uint16_t>(sample);
-      sample = static_cast<int16_t>(static_cast<uint16_t>((bits >> 8) | (bits << 8)));
+      uint8_t bytes[2];
+      std::memcpy(bytes, &sample, sizeof bytes);
+      sample = static_cast<int16_t>(GetLE16(bytes));
     }
   }
 }
