@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "private_dbus.h"
 #include "private_pulse.h"
 #include "private_xvfb.h"
 #include "scratch_dir.h"
@@ -22,25 +23,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs an xdotool command on the display; its first output line.
-std::string XdoTool(const std::string& display, const std::vector<std::string>& arguments) {
-  std::vector<std::string> argv = {"xdotool"};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  const ScratchDir folder("zelkgen-xdotool-");
-  const std::string output =
-      RunProgram(argv, {"DISPLAY=" + display}, folder.Path().string(), 10s).out;
-  return output.substr(0, output.find_first_of("\r\n"));
-}
-
-std::string FindWindow(const std::string& display, const std::string& caption) {
-  return XdoTool(display, {"search", "--sync", "--onlyvisible", "--name", caption});
-}
-
-void Click(const std::string& display, const std::string& window, int x, int y) {
-  XdoTool(display,
-          {"mousemove", "--window", window, std::to_string(x), std::to_string(y), "click", "1"});
-}
 
 // Stretches of sound separated by more than gap frames of silence.
 std::vector<FrameRange> Segments(const std::vector<StereoFrame>& frames, size_t gap) {
@@ -70,6 +52,7 @@ TEST(EndToEnd, BXVirusWithTwoSkipsPlaysBothSquareTonesInAntiphaseThenSilence) {
   PrivateXvfb xvfb;
   if (!xvfb.Start(&why)) GTEST_SKIP() << why;
   const std::string& display = xvfb.Display();
+  const ScratchDir runtime_dir("zelkgen-runtime-");
 
   const std::string recording = (std::filesystem::temp_directory_path() /
                                  ("zelkgen-e2e-" + std::to_string(getpid()) + ".raw"))
@@ -80,23 +63,25 @@ TEST(EndToEnd, BXVirusWithTwoSkipsPlaysBothSquareTonesInAntiphaseThenSilence) {
   environment.push_back("DISPLAY=" + display);
   environment.push_back("QT_QPA_PLATFORM=xcb");
   environment.push_back("SDL_AUDIODRIVER=pulseaudio");
+  // A copy of its own, whatever the user runs, and no desktop services of the user's.
+  environment.push_back("XDG_RUNTIME_DIR=" + runtime_dir.Path().string());
+  for (const std::string& entry : NoBusEnvironment()) environment.push_back(entry);
   // In a sanitizer build, what the system's sound and desktop libraries keep until exit is theirs.
   environment.push_back("LSAN_OPTIONS=suppressions=" ZELKGEN_LSAN_SUPPRESSIONS);
   pid_t program = SpawnChild({ZELKGEN_PROGRAM}, environment);
   ASSERT_GT(program, 0);
 
-  const std::string main_window = FindWindow(display, "Dr. Zelk frequency ganarator");
+  const std::string main_window = xvfb.FindWindow("Dr. Zelk frequency ganarator");
   ASSERT_FALSE(main_window.empty()) << "the main window did not appear";
-  Click(display, main_window, 340, 76);  // "BX virus (cancer prevention)"
+  xvfb.Click(main_window, 340, 76);  // "BX virus (cancer prevention)"
   for (int skip = 0; skip < 2; ++skip) {
-    const std::string step_window = FindWindow(display, "Current frequency");
+    const std::string step_window = xvfb.FindWindow("Current frequency");
     ASSERT_FALSE(step_window.empty()) << "no Current frequency window for step " << skip + 1;
     std::this_thread::sleep_for(1500ms);
-    Click(display, step_window, 117, 68);  // Skip
+    xvfb.Click(step_window, 117, 68);  // Skip
     // The window may come back as a new X window: wait until this one has gone.
     for (int i = 0; i < 100; ++i) {
-      if (XdoTool(display, {"search", "--onlyvisible", "--name", "Current frequency"}) !=
-          step_window) {
+      if (xvfb.XdoTool({"search", "--onlyvisible", "--name", "Current frequency"}) != step_window) {
         break;
       }
       std::this_thread::sleep_for(10ms);

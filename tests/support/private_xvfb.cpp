@@ -1,5 +1,7 @@
 #include "private_xvfb.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -35,7 +37,45 @@ bool PrivateXvfb::Start(std::string* why) {
   return false;
 }
 
+bool PrivateXvfb::StartWindowManager(std::string* why) {
+  if (!OnPath("openbox")) {
+    *why = "openbox is not installed";
+    return false;
+  }
+  // openbox runs its start-up command once it manages the screen; a window mapped before that
+  // may be lost.
+  const std::string ready = (dir_.Path() / "openbox-ready").string();
+  manager_pid_ = SpawnChild({"openbox", "--startup", "touch " + ready}, {"DISPLAY=" + display_});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (manager_pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (access(ready.c_str(), F_OK) == 0) return true;
+    if (WaitForExit(manager_pid_, std::chrono::milliseconds(20)) >= 0) break;
+  }
+  TerminateChild(manager_pid_);
+  *why = "openbox did not start";
+  return false;
+}
+
+std::string PrivateXvfb::XdoTool(const std::vector<std::string>& arguments) const {
+  std::vector<std::string> argv = {"xdotool"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const ScratchDir folder("zelkgen-xdotool-");
+  const std::string output =
+      RunProgram(argv, {"DISPLAY=" + display_}, folder.Path().string(), std::chrono::seconds(10))
+          .out;
+  return output.substr(0, output.find_first_of("\r\n"));
+}
+
+std::string PrivateXvfb::FindWindow(const std::string& caption) const {
+  return XdoTool({"search", "--sync", "--onlyvisible", "--name", caption});
+}
+
+void PrivateXvfb::Click(const std::string& window, int x, int y) const {
+  XdoTool({"mousemove", "--window", window, std::to_string(x), std::to_string(y), "click", "1"});
+}
+
 void PrivateXvfb::Stop() {
+  TerminateChild(manager_pid_);
   TerminateChild(pid_);
   display_.clear();
 }
