@@ -18,5 +18,5 @@ constexpr TreatmentStep kBXVirusSteps[] = {
 
 }  // namespace
 
-const TreatmentProgram ZelkGeneralProgram{kZelkGeneralSteps, true};
-const TreatmentProgram BXVirusProgram{kBXVirusSteps, false};
+const TreatmentProgram ZelkGeneralProgram{"Zelk general", kZelkGeneralSteps, true};
+const TreatmentProgram BXVirusProgram{"BX virus", kBXVirusSteps, false};

@@ -12,6 +12,8 @@ struct TreatmentStep {
 };
 
 struct TreatmentProgram {
+  // How the desktop's notifications and messages name the program ("Zelk general").
+  const char* Name;
   std::span<const TreatmentStep> Steps;
   // The Zelk general run releases the audio output once more after its last step; the output is
   // already free by then, so it changes nothing, but the two programs have always differed so.

@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+  // Runs must never reach the user's desktop services (inhibitor, notifications): no bus at all.
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zelkgen-no-session-bus", 1);
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/zelkgen-no-system-bus", 1);
   InitDDFS();
   QApplication application(argc, argv);
   return RUN_ALL_TESTS();

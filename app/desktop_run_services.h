@@ -1,0 +1,39 @@
+// What the desktop sees of a treatment run, driven by the run's owner through two slots: from
+// the first step to the end the computer is kept awake (RunInhibitor), the task bar entry shows
+// the progress as ProgressBar1 does, step / step_count (LauncherProgress), and the end sends one
+// notification (RunNotifier). Nothing reaches D-Bus before the first step of the first run.
+//
+// Window thread only.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "launcher_progress.h"
+#include "run_inhibitor.h"
+#include "run_notifier.h"
+
+class DesktopRunServices : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit DesktopRunServices(QObject* parent = nullptr);
+  // Program end while a run holds them: the inhibitor is released and the progress hidden.
+  ~DesktopRunServices() override;
+
+ public slots:
+  // Step step (from 1) of step_count of the program named program_name ("Zelk general") begins,
+  // before its sound output is opened, so that a failing step has been announced. The first step
+  // of a run takes the inhibitor ("Playing <program_name>"); each one shows its progress.
+  void StepStarted(const QString& program_name, int step, int step_count);
+  // The run ended at step step of step_count, how says in what way; detail (e.g. the audio error
+  // message) goes into the notification's body. Releases the inhibitor, hides the progress and
+  // sends one notification. Called once per run, whatever the way it ends.
+  void RunEnded(const QString& program_name, RunOutcome how, int step, int step_count,
+                const QString& detail = {});
+
+ private:
+  RunInhibitor inhibitor_;
+  LauncherProgress progress_;
+  RunNotifier notifier_;
+};
