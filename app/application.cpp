@@ -1,15 +1,19 @@
 #include "application.h"
 
 #include <QApplication>
+#include <QByteArray>
 #include <QEvent>
 #include <QFont>
 #include <QIcon>
 #include <QImage>
 #include <QImageReader>
 #include <QPixmap>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
+#include "app_identity.h"
 #include "command_line.h"
 #include "current_frequency_window.h"
 #include "ddfs.h"
@@ -17,6 +21,7 @@
 #include "info_window.h"
 #include "main_window.h"
 #include "quit_signals.h"
+#include "single_instance.h"
 #include "treatment_run.h"
 
 namespace {
@@ -61,6 +66,45 @@ QImage ReadIcon() {
   QImageReader reader(":/zelkgen.png", "png");
   reader.setAutoDetectImageFormat(false);
   return reader.read();
+}
+
+// A later copy asked for the running one: the window the user can act on comes to the front,
+// the Current frequency window during a step (it is modal), else the main window.
+void BringToFront(const QString& activation_token) {
+  if (!Form1) return;
+  // Where the platform supports it, the launcher's token lets the window take the focus.
+  if (!activation_token.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", activation_token.toUtf8());
+  QWidget* front = Form3 && Form3->isVisible() ? static_cast<QWidget*>(Form3) : Form1;
+  for (QWidget* window : {static_cast<QWidget*>(Form1), front}) {
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->raise();
+  }
+  front->activateWindow();
+}
+
+// Before anything else: a second copy hands over to the first and ends. False when this process
+// must end (result in *exit_code); true when it goes on, as the only copy or unguarded.
+bool TakeSingleInstance(SingleInstance& instance, int* exit_code) {
+  std::string why;
+  switch (instance.Acquire(true, &why)) {
+    case SingleInstance::Lock::Owned:
+      return true;
+    case SingleInstance::Lock::Unavailable:
+      std::fprintf(stderr, "%s: cannot make sure that only one copy runs (%s)\n", kAppName,
+                   why.c_str());
+      return true;
+    case SingleInstance::Lock::HeldElsewhere:
+      break;
+  }
+  if (SingleInstance::RequestRaise()) {
+    *exit_code = 0;
+    return false;
+  }
+  // Nothing listened: the holder may have ended meanwhile, or it plays without a window.
+  if (instance.Acquire(true, &why) == SingleInstance::Lock::Owned) return true;
+  std::fprintf(stderr, "%s: another copy is already playing\n", kAppName);
+  *exit_code = 1;
+  return false;
 }
 
 }  // namespace
@@ -109,17 +153,25 @@ void DestroyWindows() {
 int RunZelkgen(int argc, char** argv) {
   const CommandLine command = ParseCommandLine(argc, argv);
   if (command.mode != CommandLine::Mode::Window) return RunWithoutWindow(command);
+  auto single_instance = std::make_unique<SingleInstance>();
+  int exit_code = 0;
+  if (!TakeSingleInstance(*single_instance, &exit_code)) return exit_code;
   InitDDFS();
   // Qt takes its own options (-platform, -style) out of the arguments.
   HoldStartMessages();
   QApplication application(argc, argv);
   PassStartMessages();
   std::atexit(ReleaseAudioOutputAtExit);
-  QApplication::setApplicationName("zelkgen");
+  QApplication::setApplicationName(kAppName);
+  QGuiApplication::setDesktopFileName(kAppId);
   CreateWindows();
   InstallEndHandlers();
+  QObject::connect(single_instance.get(), &SingleInstance::RaiseRequested, BringToFront);
+  single_instance->WatchForRaise();
   Form1->show();
   const int result = QApplication::exec();
   DestroyWindows();
+  // Its socket notifier must go before the application object.
+  single_instance.reset();
   return result;
 }

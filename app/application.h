@@ -15,6 +15,7 @@ void InstallEndHandlers();
 // removes the end handlers.
 void DestroyWindows();
 
-// The whole program: the command line (command_line.h); for the window DDFS, the application
-// object, the windows, the event loop, the end.
+// The whole program: the command line (command_line.h); for the window one copy per user (a
+// later copy brings the running one's window to the front and ends with 0), DDFS, the
+// application object, the windows, the event loop, the end.
 int RunZelkgen(int argc, char** argv);

@@ -15,9 +15,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A runtime folder of the tests' own: the window's one-copy lock never meets a copy the user
+// runs.
+const ScratchDir kRuntimeDir("zelkgen-runtime-");
+
 // No display of any kind and no sound: what a login over SSH without X forwarding gives.
 const std::vector<std::string> kNoDisplay = {
-    "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "SDL_AUDIODRIVER=dummy"};
+    "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "SDL_AUDIODRIVER=dummy",
+    "XDG_RUNTIME_DIR=" + kRuntimeDir.Path().string()};
 
 size_t Lines(const std::string& text) {
   size_t lines = 0;
@@ -63,7 +68,7 @@ TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
       {"no display", {}, kNoDisplay, 1, "", "", no_display_line, 1},
       {"display that does not answer",
        {},
-       {"DISPLAY=:9999", "WAYLAND_DISPLAY="},
+       {"DISPLAY=:9999", "WAYLAND_DISPLAY=", "XDG_RUNTIME_DIR=" + kRuntimeDir.Path().string()},
        1,
        "",
        "",

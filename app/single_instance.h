@@ -1,0 +1,59 @@
+// One copy of the program per user at a time. The first copy takes an flock()ed lock file,
+// zelkgen.lock in $XDG_RUNTIME_DIR (else in a zelkgen-<uid> directory of the temporary directory
+// that only this user can reach). The kernel drops the lock when the process ends in any way, a
+// crash or SIGKILL included, so a stale lock file can never keep the program from starting.
+//
+// The windowed program also opens a Unix datagram socket, zelkgen.socket beside the lock: a
+// later windowed copy sends it "raise" (with the launcher's activation token) and exits, and the
+// first copy brings its window to the front. A headless player takes the lock without the socket,
+// so a second sounding copy of either kind refuses instead of mixing its tone in; a job that only
+// writes files needs no lock at all.
+//
+// Cheap at start-up: a few system calls, nothing of Qt before WatchForRaise. Window thread only.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <string>
+
+class QSocketNotifier;
+
+class SingleInstance : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class Lock {
+    Owned,          // this process is the only copy until the object goes or the process ends
+    HeldElsewhere,  // another copy holds the lock
+    Unavailable,    // no private directory or no lock to be had: run unguarded
+  };
+
+  explicit SingleInstance(QObject* parent = nullptr);
+  // Closes the socket (removing its file) and gives the lock back.
+  ~SingleInstance() override;
+
+  // Takes the lock without waiting. With accept_raise, the owner also opens the raise socket.
+  // Unavailable says why in *why.
+  Lock Acquire(bool accept_raise, std::string* why);
+
+  // Once the application object exists: emits RaiseRequested for each request from a later copy.
+  void WatchForRaise();
+
+  // For a later windowed copy: asks the copy that holds the lock to bring its window to the
+  // front, passing on this process's activation token (XDG_ACTIVATION_TOKEN, else
+  // DESKTOP_STARTUP_ID). Waits up to a second for the socket of a copy that is just starting;
+  // false when nothing listens (the holder is a headless player, or has just ended).
+  static bool RequestRaise();
+
+ signals:
+  // activation_token: the requesting launch's token, or empty.
+  void RaiseRequested(const QString& activation_token);
+
+ private:
+  void ReadRequests();
+
+  int lock_fd_ = -1;
+  int socket_fd_ = -1;
+  std::string socket_path_;
+  QSocketNotifier* notifier_ = nullptr;
+};
