@@ -101,12 +101,14 @@ inline uint32_t Step(uint32_t& phase, uint32_t step) {
 
 // toward-zero(sample x amplitude) as a 16-bit sample. The system always plays at 1.0; a larger
 // factor saturates rather than wrapping into the opposite sign.
+// The conversion to an integer truncates by itself, so the bounds are tested on the product:
+// trunc(p) > 32767 exactly when p >= 32768, and trunc(p) < -32768 exactly when p <= -32769.
 int16_t Scale(int16_t sample, long double amplitude) {
-  const long double product = std::trunc(sample * amplitude);
+  const long double product = sample * amplitude;
   if (!(product == product)) return 0;
-  if (product > 32767.0L) return 32767;
-  if (product < -32768.0L) return -32768;
-  return static_cast<int16_t>(product);
+  if (product >= 32768.0L) return 32767;
+  if (product <= -32769.0L) return -32768;
+  return static_cast<int16_t>(static_cast<int32_t>(product));
 }
 
 inline void StoreFrame(uint8_t* at, int16_t left, int16_t right) {

@@ -369,13 +369,27 @@ TEST_F(DdfsTest, AmplitudeScalesTowardZero) {
   EXPECT_EQ(ReadLe16(frame + 2), 2);
 }
 
-TEST_F(DdfsTest, AmplitudeAboveOneSaturatesInsteadOfWrapping) {
-  StreamFrequency = 1.0L;
-  StreamAmplitude = 2.0L;
-  unsigned char frame[4];
-  ToneStreamProc(0, frame, 4, nullptr);
-  EXPECT_EQ(ReadLe16(frame), 32767);
-  EXPECT_EQ(ReadLe16(frame + 2), -32768);
+TEST_F(DdfsTest, AmplitudeBeyondOneSaturatesInsteadOfWrapping) {
+  // The first square frame is +26000 left, -26000 right.
+  const struct {
+    long double amplitude;
+    int16_t left, right;
+  } cases[] = {
+      {2.0L, 32767, -32768},
+      {-2.0L, -32768, 32767},
+      {32767.999L / 26000.0L, 32767, -32767},  // -32767.999 truncates toward zero
+      {std::numeric_limits<long double>::quiet_NaN(), 0, 0},
+  };
+  for (const auto& c : cases) {
+    InitDDFS();
+    OutputWaveShape = wsSquare;
+    StreamFrequency = 1.0L;
+    StreamAmplitude = c.amplitude;
+    unsigned char frame[4];
+    ToneStreamProc(0, frame, 4, nullptr);
+    EXPECT_EQ(ReadLe16(frame), c.left) << static_cast<double>(c.amplitude);
+    EXPECT_EQ(ReadLe16(frame + 2), c.right) << static_cast<double>(c.amplitude);
+  }
 }
 
 TEST_F(DdfsTest, FirstSineStreamAfterStartUpBeginsAtZeroThenHalfACycleApart) {
