@@ -17,11 +17,14 @@
 #include "command_line.h"
 #include "current_frequency_window.h"
 #include "ddfs.h"
+#include "desktop_run_services.h"
 #include "display_start.h"
 #include "info_window.h"
 #include "main_window.h"
 #include "quit_signals.h"
 #include "single_instance.h"
+#include "step_countdown.h"
+#include "time_left_hint.h"
 #include "treatment_run.h"
 
 namespace {
@@ -46,6 +49,8 @@ std::unique_ptr<QuitEventFilter> quit_filter;
 std::unique_ptr<TForm1> main_window;
 std::unique_ptr<TForm2> info_window;
 std::unique_ptr<TForm3> step_window;
+// What the desktop sees of the windows' runs; it reaches D-Bus only at the first step.
+std::unique_ptr<DesktopRunServices> desktop_services;
 
 // The windows ask for "MS Sans Serif"; prefer fonts of similar width over the platform's
 // general fallback, which is much wider.
@@ -127,6 +132,13 @@ void CreateWindows() {
   TreatmentRun* run = Form1->Treatment();
   QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
+  StepCountdown* countdown = Form1->Countdown();
+  QObject::connect(countdown, &StepCountdown::TimeLeft, Form3, [](const StepProgress& progress) {
+    ShowTimeLeftHint(Form3, StepTimeLeftText(progress));
+  });
+  QObject::connect(countdown, &StepCountdown::Cleared, Form3, [] { ShowTimeLeftHint(Form3, {}); });
+  desktop_services = std::make_unique<DesktopRunServices>();
+  desktop_services->Follow(run);
 }
 
 void InstallEndHandlers() {
@@ -142,6 +154,7 @@ void DestroyWindows() {
   quit_filter.reset();
   signal_watcher.reset();
   // Last created, first destroyed.
+  desktop_services.reset();
   step_window.reset();
   Form3 = nullptr;
   info_window.reset();

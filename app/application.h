@@ -4,15 +4,16 @@
 // Form1->EndApplication, so the sound stops and no further step starts whatever is running.
 #pragma once
 
-// Creates Form1 (with ToneGen1 and Timer1), then Form2 and Form3 hidden, and sets the window
-// icon. Needs the QApplication.
+// Creates Form1 (with ToneGen1 and Timer1), then Form2 and Form3 hidden, sets the window icon,
+// and lets the desktop services (desktop_run_services.h) follow the windows' runs. Needs the
+// QApplication.
 void CreateWindows();
 
 // Routes the quit signals and the session's quit request to Form1->EndApplication.
 void InstallEndHandlers();
 
-// Destroys the windows and their components (ToneGen1 restores the process's volume) and
-// removes the end handlers.
+// Destroys the desktop services, the windows and their components (ToneGen1 restores the
+// process's volume) and removes the end handlers.
 void DestroyWindows();
 
 // The whole program: the command line (command_line.h); for the window one copy per user (a

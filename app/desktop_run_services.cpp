@@ -4,6 +4,35 @@ DesktopRunServices::DesktopRunServices(QObject* parent) : QObject(parent) {}
 
 DesktopRunServices::~DesktopRunServices() = default;
 
+RunOutcome RunOutcomeOf(TreatmentRun::RunEnd how) {
+  switch (how) {
+    case TreatmentRun::RunEnd::Completed:
+    case TreatmentRun::RunEnd::SkippedThrough:
+      return RunOutcome::Finished;
+    case TreatmentRun::RunEnd::Closed:
+    case TreatmentRun::RunEnd::ProgramEnded:
+      return RunOutcome::Stopped;
+    case TreatmentRun::RunEnd::Failed:
+      return RunOutcome::Failed;
+  }
+  return RunOutcome::Stopped;
+}
+
+void DesktopRunServices::Follow(const TreatmentRun* run) {
+  connect(run, &TreatmentRun::RunStarted, this,
+          [this](const TreatmentProgram& program) { program_name_ = program.Name; });
+  connect(run, &TreatmentRun::StepOpened, this,
+          [this](int step, int steps) { StepStarted(program_name_, step, steps); });
+  connect(run, &TreatmentRun::RunEnded, this, [this](const TreatmentRun::RunResult& result) {
+    const RunOutcome how = RunOutcomeOf(result.how);
+    const QString detail =
+        how == RunOutcome::Failed
+            ? result.message + " (error code: " + QString::number(result.code) + ")"
+            : QString();
+    RunEnded(program_name_, how, result.step, result.steps, detail);
+  });
+}
+
 void DesktopRunServices::StepStarted(const QString& program_name, int step, int step_count) {
   inhibitor_.Hold("Playing " + program_name);
   progress_.Show(step_count > 0 ? double(step) / step_count : 0.0);

@@ -1,4 +1,4 @@
-// What the desktop sees of a treatment run, driven by the run's owner through two slots: from
+// What the desktop sees of a treatment run, driven by the run (Follow) or through two slots: from
 // the first step to the end the computer is kept awake (RunInhibitor), the task bar entry shows
 // the progress as ProgressBar1 does, step / step_count (LauncherProgress), and the end sends one
 // notification (RunNotifier). Nothing reaches D-Bus before the first step of the first run.
@@ -12,6 +12,11 @@
 #include "launcher_progress.h"
 #include "run_inhibitor.h"
 #include "run_notifier.h"
+#include "treatment_run.h"
+
+// How the desktop names the way a run ended: completed or skipped through are Finished, a run
+// broken off (its window closed, the program ended) Stopped, an audio failure Failed.
+RunOutcome RunOutcomeOf(TreatmentRun::RunEnd how);
 
 class DesktopRunServices : public QObject {
   Q_OBJECT
@@ -20,6 +25,12 @@ class DesktopRunServices : public QObject {
   explicit DesktopRunServices(QObject* parent = nullptr);
   // Program end while a run holds them: the inhibitor is released and the progress hidden.
   ~DesktopRunServices() override;
+
+  // Drives the services from run's signals: each step whose output has opened (StepOpened) is a
+  // StepStarted, the run's end a RunEnded with the program's name, how it ended (RunOutcomeOf)
+  // and, for a failure, the message and "(error code: N)" as the detail. run must outlive the
+  // object.
+  void Follow(const TreatmentRun* run);
 
  public slots:
   // Step step (from 1) of step_count of the program named program_name ("Zelk general") begins,
@@ -33,6 +44,7 @@ class DesktopRunServices : public QObject {
                 const QString& detail = {});
 
  private:
+  QString program_name_;  // of the run followed
   RunInhibitor inhibitor_;
   LauncherProgress progress_;
   RunNotifier notifier_;

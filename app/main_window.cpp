@@ -15,13 +15,11 @@
 #include "jpeg_picture.h"
 #include "outer_geometry.h"
 #include "readable_blue.h"
+#include "step_timer.h"
 #include "stored_form.h"
+#include "time_left_hint.h"
 
 TForm1* Form1 = nullptr;
-
-namespace {
-constexpr int kStepMilliseconds = 180000;
-}
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setupUi(this);
@@ -34,11 +32,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   components_->SetName("Form1");
   CreateToneGen1();
 
-  Timer1 = new QTimer(this);
+  Timer1 = CreateStepTimer(this);
   Timer1->setObjectName("Timer1");
-  // A coarse timer may fire 5 % early: 9 seconds off a three-minute step.
-  Timer1->setTimerType(Qt::PreciseTimer);
-  Timer1->setInterval(kStepMilliseconds);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
   Timer1->start();
 
@@ -53,6 +48,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   });
   connect(treatment_, &TreatmentRun::AudioFailed, this, &TForm1::ShowAudioError);
   connect(treatment_, &TreatmentRun::RunEnded, this, &TForm1::ShowRunEnd);
+
+  countdown_ = new StepCountdown(treatment_, Timer1, this);
+  connect(countdown_, &StepCountdown::TimeLeft, this, [this](const StepProgress& progress) {
+    ShowTimeLeftHint(ProgressBar1, StepTimeLeftText(progress));
+  });
+  connect(countdown_, &StepCountdown::Cleared, this,
+          [this] { ShowTimeLeftHint(ProgressBar1, {}); });
 
   OutputWaveShape.store(GetWaveShape());
   connect(RadioGroup1, &TRadioGroup::ItemIndexChanged, this,

@@ -13,6 +13,7 @@
 
 #include "component.h"
 #include "ddfs.h"
+#include "step_countdown.h"
 #include "tone_gen.h"
 #include "treatment_run.h"
 #include "ui_main_window.h"
@@ -50,6 +51,9 @@ class TForm1 : public QWidget, public Ui::TForm1 {
 
   // The run behind the program buttons; the Current frequency window's Skip is wired to it.
   TreatmentRun* Treatment() const { return treatment_; }
+  // The step and time left while a step plays, shown as ProgressBar1's tooltip and accessible
+  // description.
+  StepCountdown* Countdown() const { return countdown_; }
   // True from a step's start of sound until its modal display has returned.
   bool StepRunning() const { return treatment_->StepRunning(); }
 
@@ -64,6 +68,7 @@ class TForm1 : public QWidget, public Ui::TForm1 {
 
   std::unique_ptr<TComponent> components_;  // owner of the window's components
   TreatmentRun* treatment_ = nullptr;
+  StepCountdown* countdown_ = nullptr;
 };
 
 extern TForm1* Form1;

@@ -27,6 +27,7 @@ struct StepSeen {
   long double frequency = 0;
   bool timer_on = false;
   int timer_remaining = -1;
+  QString bar_hint;  // ProgressBar1's tooltip
 };
 
 // Records every showing of the Current frequency window and, from inside its modal loop, runs
@@ -51,6 +52,7 @@ class StepDriver : public QObject {
       step.frequency = StreamFrequency;
       step.timer_on = Form1->Timer1->isActive();
       step.timer_remaining = Form1->Timer1->remainingTime();
+      step.bar_hint = Form1->ProgressBar1->toolTip();
       seen.push_back(step);
       const int index = static_cast<int>(seen.size()) - 1;
       QTimer::singleShot(delay_ms_, Form3, [this, index] { action_(index); });

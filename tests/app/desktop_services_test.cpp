@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "app_fixture.h"
+#include "audio_output_testing.h"
 #include "child_process.h"
 #include "desktop_fixture.h"
 #include "desktop_run_services.h"
@@ -376,6 +378,80 @@ TEST(DesktopServicesProcess, NothingStaysHeldAfterTheProcessIsEndedBySignal) {
       EXPECT_EQ(notifications.LogLines("\"BX virus: stopped at step 1 of 2\"").size(),
                 signal_number == SIGTERM ? 1u : 0u);
     }
+  }
+}
+
+// The windows' runs, ended in each way a run can end: the inhibitor is taken in the first step,
+// given back at the end, and one notification says how the run ended.
+TEST(WindowRuns, EveryWayARunEndsReleasesTheInhibitorAndNotifiesOnce) {
+  SKIP_WITHOUT_BUSES();
+  enum class Act { Timer, Skip, FailNextPlay, Close, EndProgram };
+  struct Case {
+    const char* name;
+    std::vector<Act> acts;  // in each step of a BX virus run
+    const char* summary;
+    const char* detail;
+  };
+  const Case cases[] = {
+      {"completed", {Act::Timer, Act::Timer}, "BX virus: finished", ""},
+      {"skipped through", {Act::Skip, Act::Skip}, "BX virus: finished", ""},
+      {"failed",
+       {Act::FailNextPlay},
+       "BX virus: failed at step 2 of 2",
+       "Wiedergabe kann nicht gestartet werden. (error code: 2)"},
+      {"closed", {Act::Close}, "BX virus: stopped at step 1 of 2", ""},
+      {"program ended", {Act::Timer, Act::EndProgram}, "BX virus: stopped at step 2 of 2", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    InhibitServices services("", true, true);
+    DBusMock notifications(TestBuses(), TestBus::kSession, "notification_daemon",
+                           "org.freedesktop.Notifications");
+    std::string why;
+    ASSERT_TRUE(services.Start(&why) && notifications.Start(&why)) << why;
+    CreateWindows();
+    Form1->show();
+    MessageBoxCatcher box;
+    bool held_in_first_step = false;
+    const auto held = [] {
+      return LogindInhibitors() == QStringList{kLogindHeld} && ScreenSaverCookies().size() == 1;
+    };
+    StepDriver driver([&](int k) {
+      if (k == 0) held_in_first_step = WaitUntil(held);
+      switch (c.acts.at(size_t(k))) {
+        case Act::Timer:
+          FireTimer1();
+          break;
+        case Act::Skip:
+          ClickSkip();
+          break;
+        case Act::FailNextPlay:
+          AudioOutputFailNextForTesting(AudioCall::ChannelPlay, 2);
+          FireTimer1();
+          break;
+        case Act::Close:
+          Form3->close();
+          break;
+        case Act::EndProgram:
+          Form1->EndApplication();
+          break;
+      }
+    });
+    Form1->Button5->click();
+    EXPECT_EQ(driver.seen.size(), c.acts.size());
+    EXPECT_TRUE(held_in_first_step);
+    EXPECT_TRUE(WaitUntil([&] {
+      return LogindInhibitors().isEmpty() && ScreenSaverCookies().isEmpty() &&
+             !notifications.LogLines("Notify").empty();
+    }));
+    Settle(300);
+    EXPECT_EQ(services.logind_mock.LogLines("Inhibit \"sleep:idle\"").size(), 1u);
+    const std::vector<std::string> notified = notifications.LogLines("Notify");
+    ASSERT_EQ(notified.size(), 1u);
+    EXPECT_NE(notified[0].find(std::string("\"") + c.summary + "\" \"" + c.detail + "\""),
+              std::string::npos)
+        << notified[0];
+    DestroyWindows();
   }
 }
 

@@ -1,12 +1,14 @@
 // The desktop-service tests: one pair of private buses for the whole test program, made this
 // process's session and system bus before anything reaches D-Bus (Qt keeps its first connection
-// to each bus for the life of the process); the mocked services are started per test.
+// to each bus for the life of the process); the mocked services are started per test. The windows
+// run on Qt's offscreen platform, their sound goes to SDL's dummy driver.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <cstdlib>
 #include <string>
 
+#include "ddfs.h"
 #include "desktop_fixture.h"
 
 namespace {
@@ -41,7 +43,10 @@ int main(int argc, char** argv) {
       setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
     }
   }
-  QCoreApplication application(argc, argv);
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  InitDDFS();
+  QApplication application(argc, argv);
   const int result = RUN_ALL_TESTS();
   return result;
 }

@@ -14,6 +14,7 @@
 #include "audio_output.h"
 #include "audio_output_testing.h"
 #include "ddfs.h"
+#include "step_countdown.h"
 #include "tone_gen.h"
 #include "treatment_run.h"
 
@@ -136,6 +137,17 @@ TEST_F(Headless, NoRunStartsOnceTheProgramEnds) {
   run_.EndProgram();
   EXPECT_FALSE(run_.Run(BXVirusProgram, [](const TreatmentStep&) { return true; }));
   EXPECT_TRUE(seen_.empty());
+}
+
+// A countdown shows the seconds rounded up: 0:00 only once the time is over.
+TEST(ClockText, ShowsMinutesAndSecondsRoundedUp) {
+  const struct {
+    qint64 ms;
+    const char* text;
+  } cases[] = {{-5, "0:00"},     {0, "0:00"},       {1, "0:01"},      {1000, "0:01"},
+               {1001, "0:02"},   {59001, "1:00"},   {161000, "2:41"}, {179001, "3:00"},
+               {180000, "3:00"}, {1800000, "30:00"}};
+  for (const auto& c : cases) EXPECT_EQ(ClockText(c.ms).toStdString(), c.text) << c.ms;
 }
 
 }  // namespace

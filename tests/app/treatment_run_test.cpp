@@ -1,6 +1,7 @@
 // The treatment run behind the program buttons: steps, Skip, the step timer, the audio error
 // message and what each way of ending a step leaves behind. Steps are ended from inside the
 // modal display instead of waiting three minutes.
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QRadioButton>
 #include <QThread>
@@ -130,6 +131,42 @@ TEST_F(TreatmentRun, LabelsGrowToTheRightFromTheirStoredLeftEdge) {
   EXPECT_EQ(driver.seen.size(), 2u);
   EXPECT_EQ(Form1->Label1->x(), 320);
   EXPECT_GE(Form1->Label1->width(), Form1->Label1->fontMetrics().horizontalAdvance("End"));
+}
+
+// The tooltip and accessible description of the bar and of the step window, which must agree.
+QString TimeLeftHint() {
+  const QString hint = Form1->ProgressBar1->toolTip();
+  EXPECT_EQ(Form1->ProgressBar1->accessibleDescription(), hint);
+  EXPECT_EQ(Form3->toolTip(), hint);
+  EXPECT_EQ(Form3->accessibleDescription(), hint);
+  return hint;
+}
+
+TEST_F(TreatmentRun, TheBarAndTheStepWindowTellTheStepAndItsTimeLeftSecondBySecond) {
+  EXPECT_TRUE(TimeLeftHint().isEmpty());
+  std::vector<std::string> a_second_later;
+  StepDriver driver([&](int) {
+    // Whenever the hint changes next, a three-minute step has 2:59 left.
+    const QString shown = TimeLeftHint();
+    QElapsedTimer waited;
+    waited.start();
+    while (TimeLeftHint() == shown && waited.elapsed() < 10000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      QThread::msleep(5);
+    }
+    a_second_later.push_back(TimeLeftHint().toStdString());
+    FireTimer1();
+  });
+  const QRect bar = Form1->ProgressBar1->geometry();
+  Form1->Button5->click();
+  ASSERT_EQ(driver.seen.size(), 2u);
+  EXPECT_EQ(driver.seen[0].bar_hint, "Step 1 of 2, 3:00 left");
+  EXPECT_EQ(driver.seen[1].bar_hint, "Step 2 of 2, 3:00 left");
+  EXPECT_EQ(a_second_later,
+            (std::vector<std::string>{"Step 1 of 2, 2:59 left", "Step 2 of 2, 2:59 left"}));
+  // No step plays: no hint, and the bar stands where it stood.
+  EXPECT_TRUE(TimeLeftHint().isEmpty());
+  EXPECT_EQ(Form1->ProgressBar1->geometry(), bar);
 }
 
 // --- Failures of the audio output -------------------------------------------------------------

@@ -1,0 +1,8 @@
+#include "step_timer.h"
+
+QTimer* CreateStepTimer(QObject* parent, int interval_ms) {
+  auto* timer = new QTimer(parent);
+  timer->setTimerType(Qt::PreciseTimer);
+  timer->setInterval(interval_ms);
+  return timer;
+}

@@ -1,0 +1,11 @@
+// The run's step and time left on a window or control ("Step 3 of 10, 2:41 left"): its tooltip
+// and its accessible description, so that both a pointer and a screen reader find it, without
+// moving or resizing anything. A tooltip on screen for it follows the text at once.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Empty text takes the hint away again.
+void ShowTimeLeftHint(QWidget* widget, const QString& text);
