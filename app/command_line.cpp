@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "headless_play.h"
+
 namespace {
 
 // The options that choose what runs instead of the window.
@@ -18,13 +20,18 @@ struct ModeOption {
   const char* value_name;
   const char* description;
   CommandLine::Mode mode;
+  bool names_program;  // the value is the program (zelk|bx), not a file
 };
 
 const ModeOption kModes[] = {
     {"export", "file",
      "Write the whole --program to an audio file (.wav or .flac) instead of opening the window; "
      "needs no display.",
-     CommandLine::Mode::Export},
+     CommandLine::Mode::Export, false},
+    {"play", "zelk|bx",
+     "Play the program through the default sound output without a window; needs no display. "
+     "Ctrl+C ends it.",
+     CommandLine::Mode::Play, true},
 };
 
 // The names a run option takes on the command line.
@@ -116,16 +123,39 @@ QString AddQtOptions(QCommandLineParser& parser) {
   return listed;
 }
 
-// The options every mode shares; an error text, or empty when they are good.
-QString ReadRunOptions(const QCommandLineParser& parser, const QCommandLineOption& program,
-                       const QCommandLineOption& shape, const QCommandLineOption& step_frames,
-                       CommandLine* command) {
-  if (!parser.isSet(program)) return "--program " + ProgramNames() + " is needed";
+// The hidden options that shorten a step for tests, each for its own mode.
+struct TestStepOptions {
+  QCommandLineOption frames{"test-step-frames", "Frames per step, for tests.", "frames"};
+  QCommandLineOption ms{"test-step-ms", "Milliseconds per step, for tests.", "ms"};
+};
+
+// The number an option of the parser gives, 1 to most; false when it is not one.
+bool ReadCount(const QCommandLineParser& parser, const QCommandLineOption& option, uint most,
+               uint* count) {
+  bool number = false;
+  const uint value = parser.value(option).toUInt(&number);
+  if (!number || value == 0 || value > most) return false;
+  *count = value;
+  return true;
+}
+
+// The options the modes share; an error text, or empty when they are good. program_name: the
+// mode's own value when it names the program, else empty.
+QString ReadRunOptions(const QCommandLineParser& parser, const QString& program_name,
+                       const QCommandLineOption& program, const QCommandLineOption& shape,
+                       const TestStepOptions& step, CommandLine* command) {
+  QString name = program_name;
+  if (name.isEmpty()) {
+    if (!parser.isSet(program)) return "--program " + ProgramNames() + " is needed";
+    name = parser.value(program);
+  } else if (parser.isSet(program)) {
+    return "--play takes the program itself, not --program";
+  }
   for (const ProgramName& entry : kPrograms) {
-    if (parser.value(program) == entry.name) command->program = entry.program;
+    if (name == entry.name) command->program = entry.program;
   }
   if (command->program == nullptr) {
-    return "unknown program '" + parser.value(program) + "' (" + ProgramNames() + ")";
+    return "unknown program '" + name + "' (" + ProgramNames() + ")";
   }
   if (parser.isSet(shape)) {
     const auto known =
@@ -135,13 +165,20 @@ QString ReadRunOptions(const QCommandLineParser& parser, const QCommandLineOptio
       return "unknown shape '" + parser.value(shape) + "' (square|sine)";
     command->shape = known->shape;
   }
-  if (parser.isSet(step_frames)) {
-    bool number = false;
-    const uint frames = parser.value(step_frames).toUInt(&number);
-    if (!number || frames == 0 || frames > kStepFrames) {
-      return "--test-step-frames takes 1 to " + QString::number(kStepFrames);
+  const bool play = command->mode == CommandLine::Mode::Play;
+  if (parser.isSet(play ? step.frames : step.ms)) {
+    return play ? "--test-step-frames goes with --export" : "--test-step-ms goes with --play";
+  }
+  if (parser.isSet(step.frames) &&
+      !ReadCount(parser, step.frames, kStepFrames, &command->step_frames)) {
+    return "--test-step-frames takes 1 to " + QString::number(kStepFrames);
+  }
+  uint step_ms = 0;
+  if (parser.isSet(step.ms)) {
+    if (!ReadCount(parser, step.ms, kStepMilliseconds, &step_ms)) {
+      return "--test-step-ms takes 1 to " + QString::number(kStepMilliseconds);
     }
-    command->step_frames = frames;
+    command->step_ms = int(step_ms);
   }
   return {};
 }
@@ -166,9 +203,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   const QCommandLineOption program(
       "program", "The treatment program: zelk (Zelk general) or bx (BX virus).", ProgramNames());
   const QCommandLineOption shape("shape", "The output signal (default: square).", "square|sine");
-  QCommandLineOption step_frames("test-step-frames", "Frames per step, for tests.", "frames");
-  step_frames.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOptions({program, shape, step_frames});
+  TestStepOptions step;
+  step.frames.setFlags(QCommandLineOption::HiddenFromHelp);
+  step.ms.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOptions({program, shape, step.frames, step.ms});
   const QString qt_options = AddQtOptions(parser);
 
   QStringList arguments;
@@ -188,21 +226,26 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 
   CommandLine command;
   int modes = 0;
+  QString program_name;
   for (const ModeOption& mode : kModes) {
     if (!parser.isSet(mode.name)) continue;
     command.mode = mode.mode;
-    if (mode.value_name != nullptr)
+    if (mode.names_program) {
+      program_name = parser.value(mode.name);
+    } else {
       command.file = parser.value(mode.name).toLocal8Bit().toStdString();
+    }
     ++modes;
   }
   if (modes > 1) return UsageError("only one of the modes can run at a time");
   if (command.mode == CommandLine::Mode::Window) {
-    if (parser.isSet(program) || parser.isSet(shape) || parser.isSet(step_frames)) {
-      return UsageError("--program and --shape go with --export");
+    if (parser.isSet(program) || parser.isSet(shape) || parser.isSet(step.frames) ||
+        parser.isSet(step.ms)) {
+      return UsageError("--program goes with --export, --shape with --export or --play");
     }
     return command;
   }
-  const QString error = ReadRunOptions(parser, program, shape, step_frames, &command);
+  const QString error = ReadRunOptions(parser, program_name, program, shape, step, &command);
   return error.isEmpty() ? command : UsageError(error);
 }
 
@@ -239,6 +282,8 @@ int RunWithoutWindow(const CommandLine& command) {
   switch (command.mode) {
     case CommandLine::Mode::Export:
       return RunExport(command);
+    case CommandLine::Mode::Play:
+      return PlayWithoutWindow(*command.program, command.shape, command.step_ms);
     case CommandLine::Mode::Done:
     case CommandLine::Mode::Window:
       break;

@@ -1,9 +1,10 @@
-// The command line. No options open the main window; a mode option (--export) runs a program
-// without any window or display instead; --help and --version print and end. Qt's own window
-// options (-platform, -style, ...) are accepted and left to the window's QApplication.
+// The command line. No options open the main window; a mode option (--export, --play) runs a
+// program without any window or display instead; --help and --version print and end. Qt's own
+// window options (-platform, -style, ...) are accepted and left to the window's QApplication.
 //
 // A new mode is one more row in the mode table of command_line.cpp, a value of Mode and a
-// runner; the run options (--program, --shape) are shared by every mode.
+// runner; the run options (--program, --shape) are shared by the modes, and a mode's own value
+// may name the program instead (--play zelk).
 #pragma once
 
 #include <cstdint>
@@ -11,21 +12,24 @@
 
 #include "ddfs.h"
 #include "program_export.h"
+#include "step_timer.h"
 #include "treatment_programs.h"
 
 struct CommandLine {
   enum class Mode {
     Window,  // no mode option: the main window
     Export,  // --export FILE: the program written to FILE
+    Play,    // --play PROGRAM: the program played without a window (headless_play.h)
     Done,    // nothing left to run: help or version printed, or a usage error
   };
   Mode mode = Mode::Window;
   int exit_status = 0;  // for Done: 0 after help or version, 2 after a usage error
 
-  const TreatmentProgram* program = nullptr;  // --program zelk|bx
+  const TreatmentProgram* program = nullptr;  // --program zelk|bx, or --play's value
   uint8_t shape = wsSquare;                   // --shape square|sine
   std::string file;                           // --export
   uint32_t step_frames = kStepFrames;         // --test-step-frames, hidden: tests' short steps
+  int step_ms = kStepMilliseconds;            // --test-step-ms, hidden: the same for --play
 };
 
 // Reads the arguments without any application object. Prints the help and the version on
@@ -35,5 +39,5 @@ CommandLine ParseCommandLine(int argc, char** argv);
 // Runs a command line whose mode is not the window; returns the exit status. The export: DDFS as
 // start-up leaves it, then the whole program into the file, with a progress line when standard
 // error is a terminal; 0 when written, 1 (after one line on standard error) when not, the old
-// file then untouched.
+// file then untouched. The player: PlayWithoutWindow (headless_play.h).
 int RunWithoutWindow(const CommandLine& command);

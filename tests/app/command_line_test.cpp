@@ -45,6 +45,14 @@ TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
   const std::string no_display_line = "zelkgen: cannot open a display (";
   const std::vector<CommandCase> cases = {
       {"help", {"--help"}, kNoDisplay, 0, "Usage: zelkgen", "--export <file>", "", 0},
+      {"help on the player",
+       {"--help"},
+       kNoDisplay,
+       0,
+       "Usage: zelkgen",
+       "--play <zelk|bx>",
+       "",
+       0},
       {"version",
        {"--version"},
        kNoDisplay,
@@ -65,6 +73,30 @@ TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
        "zelkgen: unknown program 'cx'",
        2},
       {"program without a mode", {"--program", "bx"}, {}, 2, "", "", "zelkgen: --program", 2},
+      {"unknown program to play",
+       {"--play", "cx"},
+       {},
+       2,
+       "",
+       "",
+       "zelkgen: unknown program 'cx'",
+       2},
+      {"two programs to play",
+       {"--play", "bx", "--program", "zelk"},
+       {},
+       2,
+       "",
+       "",
+       "zelkgen: --play takes the program itself",
+       2},
+      {"two modes",
+       {"--play", "bx", "--export", "x.flac"},
+       {},
+       2,
+       "",
+       "",
+       "zelkgen: only one of the modes",
+       2},
       {"no display", {}, kNoDisplay, 1, "", "", no_display_line, 1},
       {"display that does not answer",
        {},
@@ -90,24 +122,13 @@ TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
   }
 }
 
-// True once the process handles SIGTERM: the window's end handlers are installed after the
-// windows exist.
-bool HandlesTerm(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("SigCgt:", 0) == 0) {
-      return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
-    }
-  }
-  return false;
-}
-
 TEST(CommandLine, QtPlatformOptionOpensTheWindowWithoutADisplay) {
   pid_t pid =
       SpawnChild({ZELKGEN_PROGRAM, "-platform", "offscreen", "-style", "Fusion"}, kNoDisplay);
   ASSERT_GT(pid, 0);
   const auto until = std::chrono::steady_clock::now() + 60s;
-  while (!HandlesTerm(pid) && std::chrono::steady_clock::now() < until) {
+  // The window's end handlers are installed after the windows exist.
+  while (!CatchesSignal(pid, SIGTERM) && std::chrono::steady_clock::now() < until) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) FAIL() << "ended before its window opened";
     std::this_thread::sleep_for(10ms);

@@ -3,6 +3,7 @@
 // bar progress, the notification at the end, and what stays held when the process ends.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -310,9 +311,12 @@ std::vector<uint> ConnectionProcesses(TestBus bus) {
   return pids;
 }
 
-struct ChildRun {
+// The real program, with a runtime folder of its own (its one-copy lock never meets the user's)
+// and SDL's dummy driver (nothing heard).
+struct ProgramProcess {
   pid_t pid = -1;
   ScratchDir dir;
+  ScratchDir runtime{"zelkgen-runtime-"};
   std::string Output(const char* name) const {
     std::ifstream in(dir.Path() / name);
     std::stringstream text;
@@ -320,36 +324,45 @@ struct ChildRun {
     return text.str();
   }
   int Wait(int limit_ms) { return WaitForExit(pid, std::chrono::milliseconds(limit_ms)); }
-  ~ChildRun() { TerminateChild(pid); }
+  ~ProgramProcess() { TerminateChild(pid); }
 };
 
-void StartChild(ChildRun& child, const char* mode, const std::vector<std::string>& environment) {
-  child.pid =
-      SpawnChild({ZELKGEN_DESKTOP_CHILD, mode}, environment, (child.dir.Path() / "stdout").string(),
-                 (child.dir.Path() / "stderr").string());
-  ASSERT_GT(child.pid, 0);
+void StartProgram(ProgramProcess& program, const std::vector<std::string>& arguments,
+                  std::vector<std::string> environment) {
+  chmod(program.runtime.Path().c_str(), 0700);
+  environment.insert(environment.end(), {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_AUDIODRIVER=dummy",
+                                         "XDG_RUNTIME_DIR=" + program.runtime.Path().string(),
+                                         "LSAN_OPTIONS=suppressions=" ZELKGEN_LSAN_SUPPRESSIONS});
+  std::vector<std::string> argv = {ZELKGEN_PROGRAM};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  program.pid = SpawnChild(argv, environment, (program.dir.Path() / "stdout").string(),
+                           (program.dir.Path() / "stderr").string());
+  ASSERT_GT(program.pid, 0);
 }
 
-TEST(DesktopServicesProcess, CreatingTheServicesReachesNoBus) {
+TEST(DesktopServicesProcess, TheWindowReachesNoBusBeforeItsFirstRun) {
   SKIP_WITHOUT_BUSES();
-  ChildRun child;
-  StartChild(child, "idle", TestBuses().ClientEnvironment());
-  ASSERT_TRUE(WaitUntil([&] { return child.Output("stdout") == "ready\n"; }));
+  ProgramProcess program;
+  StartProgram(program, {"-platform", "offscreen"}, TestBuses().ClientEnvironment());
+  // Its end handlers are installed once the windows exist.
+  ASSERT_TRUE(WaitUntil([&] { return CatchesSignal(program.pid, SIGTERM); }));
+  Settle(300);
   for (TestBus bus : {TestBus::kSession, TestBus::kSystem}) {
-    for (uint pid : ConnectionProcesses(bus)) EXPECT_NE(pid, uint(child.pid));
+    for (uint pid : ConnectionProcesses(bus)) EXPECT_NE(pid, uint(program.pid));
   }
 }
 
-TEST(DesktopServicesProcess, WithoutAnyBusTheRunEndsNormallyWithOneLine) {
-  ChildRun child;
-  StartChild(child, "run", NoBusEnvironment());
-  EXPECT_EQ(child.Wait(kWaitMs), 0);
-  EXPECT_EQ(child.Output("stderr"),
+TEST(DesktopServicesProcess, WithoutAnyBusThePlayersRunEndsNormallyWithOneLine) {
+  ProgramProcess program;
+  StartProgram(program, {"--play", "bx", "--test-step-ms", "100"}, NoBusEnvironment());
+  EXPECT_EQ(program.Wait(kWaitMs), 0);
+  EXPECT_EQ(program.Output("stderr"),
             "zelkgen: cannot keep the computer from suspending or blanking the screen during the "
             "run (no D-Bus system bus; no D-Bus session bus)\n");
+  EXPECT_NE(program.Output("stdout").find("BX virus: finished\n"), std::string::npos);
 }
 
-TEST(DesktopServicesProcess, NothingStaysHeldAfterTheProcessIsEndedBySignal) {
+TEST(DesktopServicesProcess, NothingStaysHeldAfterThePlayerIsEndedBySignal) {
   SKIP_WITHOUT_BUSES();
   for (const int signal_number : {SIGTERM, SIGKILL}) {
     for (const std::string portal : {"ok", ""}) {
@@ -360,23 +373,25 @@ TEST(DesktopServicesProcess, NothingStaysHeldAfterTheProcessIsEndedBySignal) {
                              "org.freedesktop.Notifications");
       std::string why;
       ASSERT_TRUE(services.Start(&why) && notifications.Start(&why)) << why;
-      ChildRun child;
-      StartChild(child, "hold", TestBuses().ClientEnvironment());
+      ProgramProcess program;
+      StartProgram(program, {"--play", "bx"}, TestBuses().ClientEnvironment());
       ASSERT_TRUE(WaitUntil([&] {
         return portal.empty() ? LogindInhibitors() == QStringList{kLogindHeld} &&
                                     ScreenSaverCookies().size() == 1
                               : PortalInhibitions().size() == 1;
       }));
-      kill(child.pid, signal_number);
-      // SIGTERM ends the program as Exit does; SIGKILL leaves its clean-up to the system.
-      EXPECT_EQ(child.Wait(kWaitMs), signal_number == SIGTERM ? 0 : 128 + SIGKILL);
+      kill(program.pid, signal_number);
+      // SIGTERM ends the run as the user would; SIGKILL leaves its clean-up to the system.
+      EXPECT_EQ(program.Wait(kWaitMs), signal_number == SIGTERM ? 0 : 128 + SIGKILL);
       EXPECT_TRUE(WaitUntil([&] {
         return (portal.empty() || PortalInhibitions().isEmpty()) && LogindInhibitors().isEmpty() &&
                ScreenSaverCookies().isEmpty();
       }));
       // The notification sent on the way out still gets there.
+      Settle(300);
       EXPECT_EQ(notifications.LogLines("\"BX virus: stopped at step 1 of 2\"").size(),
                 signal_number == SIGTERM ? 1u : 0u);
+      EXPECT_EQ(notifications.LogLines("Notify").size(), signal_number == SIGTERM ? 1u : 0u);
     }
   }
 }

@@ -104,6 +104,16 @@ ProgramRun RunProgram(const std::vector<std::string>& argv,
   return run;
 }
 
+bool CatchesSignal(pid_t pid, int signal_number) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigCgt:", 0) == 0) {
+      return (std::stoull(line.substr(7), nullptr, 16) >> (signal_number - 1)) & 1;
+    }
+  }
+  return false;
+}
+
 void TerminateChild(pid_t& pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);

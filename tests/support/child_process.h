@@ -37,6 +37,10 @@ ProgramRun RunProgram(const std::vector<std::string>& argv,
                       const std::vector<std::string>& extra_env, const std::string& folder,
                       std::chrono::milliseconds limit = std::chrono::seconds(60));
 
+// True once the process has a handler of its own for signal_number (read from /proc): a sign
+// that its start-up has got that far.
+bool CatchesSignal(pid_t pid, int signal_number);
+
 // Ends the child (SIGTERM, then SIGKILL after two seconds) and reaps it; pid becomes -1.
 void TerminateChild(pid_t& pid);
 

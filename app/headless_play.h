@@ -1,0 +1,22 @@
+// The player without a window, zelkgen --play: the treatment run's second face beside the main
+// window. The same TreatmentRun, step timer, desktop services (inhibitor, task bar progress,
+// notification) and one-copy lock as the window, with a QCoreApplication only, so no display is
+// needed. Each step waits in an event loop of its own until the step ends; SIGINT, SIGTERM and
+// SIGHUP end the run at once, as Exit ends the window's.
+//
+// Standard output: while a step plays, "BX virus: step 1 of 2, 2128HZ, 2:41 left in the step,
+// 5:41 left in the run"; on a terminal one line rewritten every second, otherwise one line per
+// step as it starts. At the end, how the run ended ("BX virus: finished", "BX virus: stopped at
+// step 1 of 2", "BX virus: failed at step 1 of 2").
+// Standard error: an audio failure's message and its "(error code: N)" line, as the window's
+// message box shows them; a refusal when another copy runs.
+#pragma once
+
+#include <cstdint>
+
+#include "treatment_programs.h"
+
+// Plays program with the DDFS table shape (wsSquare, wsSine) through the default output; step_ms
+// is the step timer's period (shorter only for tests). Returns the exit status: 0 for a completed
+// run and for one ended by a signal, 1 for an audio failure or when another copy runs.
+int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_ms);
