@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots, doc/main-window.png and doc/step.png, from the program on a
 # private Xvfb display with openbox drawing the frames. SDL's dummy driver takes the sound, so
-# nothing is heard. Needs xvfb, openbox, xdotool and imagemagick.
+# nothing is heard, and no D-Bus bus is reached. Needs xvfb, openbox, xdotool and imagemagick.
 #   doc/screenshots.sh [program]     (default: build/zelkgen)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,10 +28,19 @@ done
 export DISPLAY=:$(head -1 "$scratch/display")
 mkdir -m 700 "$scratch/runtime"
 export HOME=$scratch XDG_RUNTIME_DIR=$scratch/runtime SDL_AUDIODRIVER=dummy
+# No D-Bus at all: nothing reaches the desktop services of the session the script runs in.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$scratch/no-session-bus
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$scratch/no-system-bus
 
-openbox >/dev/null 2>&1 &
+# openbox runs its start-up command once it manages the screen; a window mapped before that
+# may come out without its frame.
+openbox --startup "touch $scratch/openbox-ready" >/dev/null 2>&1 &
 pids+=($!)
-sleep 1
+for _ in $(seq 150); do
+  [ -e "$scratch/openbox-ready" ] && break
+  sleep 0.1
+done
+[ -e "$scratch/openbox-ready" ] || { echo "openbox did not start" >&2; exit 1; }
 "$program" >/dev/null 2>&1 &
 pids+=($!)
 main=$(xdotool search --sync --onlyvisible --name "^$main_caption\$" | head -1)
