@@ -34,7 +34,7 @@ class DesktopRunServices : public QObject {
 
  public slots:
   // Step step (from 1) of step_count of the program named program_name ("Zelk general") begins,
-  // before its sound output is opened, so that a failing step has been announced. The first step
+  // before its tone starts, so that a step that then fails has been announced. The first step
   // of a run takes the inhibitor ("Playing <program_name>"); each one shows its progress.
   void StepStarted(const QString& program_name, int step, int step_count);
   // The run ended at step step of step_count, how says in what way; detail (e.g. the audio error
