@@ -1,20 +1,37 @@
 #include "time_left_hint.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QToolTip>
 #include <QWidget>
+
+namespace {
+
+// True while a modal window other than the widget's own takes the input: the widget's window
+// then gets no pointer events, so Qt never shows its tooltip on its own.
+bool BehindAModalWindow(const QWidget* widget) {
+  const QWidget* modal = QApplication::activeModalWidget();
+  return modal != nullptr && modal->window() != widget->window();
+}
+
+}  // namespace
 
 void ShowTimeLeftHint(QWidget* widget, const QString& text) {
   const QString before = widget->toolTip();
   if (before == text) return;
   widget->setToolTip(text);
   widget->setAccessibleDescription(text);
-  // A tooltip keeps the text it was shown with; the one showing this widget's hint is replaced.
-  if (!before.isEmpty() && QToolTip::isVisible() && QToolTip::text() == before) {
-    if (text.isEmpty()) {
-      QToolTip::hideText();
-    } else {
-      QToolTip::showText(QCursor::pos(), text, widget);
-    }
+  const bool showing_before =
+      !before.isEmpty() && QToolTip::isVisible() && QToolTip::text() == before;
+  // On the widget or on a child of it that has no tooltip of its own (a window's controls).
+  const QWidget* at = QApplication::widgetAt(QCursor::pos());
+  const bool pointed_at = widget->isVisible() && at != nullptr &&
+                          (at == widget || (widget->isAncestorOf(at) && at->toolTip().isEmpty()));
+  if (!text.isEmpty() && pointed_at && (showing_before || BehindAModalWindow(widget))) {
+    // A tooltip keeps the text it was shown with; behind a modal window it is shown from here,
+    // while the pointer rests on the widget, at each update.
+    QToolTip::showText(QCursor::pos(), text, widget, widget->rect());
+  } else if (showing_before) {
+    QToolTip::hideText();
   }
 }

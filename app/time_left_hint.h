@@ -1,6 +1,8 @@
 // The run's step and time left on a window or control ("Step 3 of 10, 2:41 left"): its tooltip
 // and its accessible description, so that both a pointer and a screen reader find it, without
-// moving or resizing anything. A tooltip on screen for it follows the text at once.
+// moving or resizing anything. A tooltip on screen for it follows the text at once. Behind a
+// modal window (the main window during a step) Qt shows no tooltips at all, so there the hint is
+// shown at the update after the pointer comes to rest on the widget, within a second.
 #pragma once
 
 #include <QString>

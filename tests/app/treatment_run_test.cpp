@@ -1,10 +1,12 @@
 // The treatment run behind the program buttons: steps, Skip, the step timer, the audio error
 // message and what each way of ending a step leaves behind. Steps are ended from inside the
 // modal display instead of waiting three minutes.
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QRadioButton>
 #include <QThread>
+#include <QToolTip>
 #include <QWindow>
 #include <cmath>
 #include <cstdio>
@@ -144,7 +146,9 @@ QString TimeLeftHint() {
 
 TEST_F(TreatmentRun, TheBarAndTheStepWindowTellTheStepAndItsTimeLeftSecondBySecond) {
   EXPECT_TRUE(TimeLeftHint().isEmpty());
-  std::vector<std::string> a_second_later;
+  std::vector<std::string> a_second_later, tooltip_shown;
+  // The pointer rests on the bar, which the step's modal window keeps from any pointer event.
+  QCursor::setPos(Form1->ProgressBar1->mapToGlobal(Form1->ProgressBar1->rect().center()));
   StepDriver driver([&](int) {
     // Whenever the hint changes next, a three-minute step has 2:59 left.
     const QString shown = TimeLeftHint();
@@ -155,6 +159,7 @@ TEST_F(TreatmentRun, TheBarAndTheStepWindowTellTheStepAndItsTimeLeftSecondBySeco
       QThread::msleep(5);
     }
     a_second_later.push_back(TimeLeftHint().toStdString());
+    tooltip_shown.push_back(QToolTip::isVisible() ? QToolTip::text().toStdString() : "");
     FireTimer1();
   });
   const QRect bar = Form1->ProgressBar1->geometry();
@@ -162,11 +167,13 @@ TEST_F(TreatmentRun, TheBarAndTheStepWindowTellTheStepAndItsTimeLeftSecondBySeco
   ASSERT_EQ(driver.seen.size(), 2u);
   EXPECT_EQ(driver.seen[0].bar_hint, "Step 1 of 2, 3:00 left");
   EXPECT_EQ(driver.seen[1].bar_hint, "Step 2 of 2, 3:00 left");
+  EXPECT_EQ(tooltip_shown, a_second_later);
   EXPECT_EQ(a_second_later,
             (std::vector<std::string>{"Step 1 of 2, 2:59 left", "Step 2 of 2, 2:59 left"}));
   // No step plays: no hint, and the bar stands where it stood.
   EXPECT_TRUE(TimeLeftHint().isEmpty());
   EXPECT_EQ(Form1->ProgressBar1->geometry(), bar);
+  QCursor::setPos(0, 0);
 }
 
 // --- Failures of the audio output -------------------------------------------------------------
