@@ -31,12 +31,10 @@ constexpr size_t kRate = 44100;
 std::vector<std::string> PlayerEnvironment(const PrivatePulse& pulse, const ScratchDir& runtime) {
   chmod(runtime.Path().c_str(), 0700);
   std::vector<std::string> environment = pulse.ClientEnvironment();
-  for (const std::string& entry :
-       {std::string("DISPLAY="), std::string("WAYLAND_DISPLAY="), std::string("QT_QPA_PLATFORM="),
-        std::string("SDL_AUDIODRIVER=pulseaudio"), "XDG_RUNTIME_DIR=" + runtime.Path().string(),
-        std::string("LSAN_OPTIONS=suppressions=" ZELKGEN_LSAN_SUPPRESSIONS)}) {
-    environment.push_back(entry);
-  }
+  environment.insert(environment.end(),
+                     {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=",
+                      "SDL_AUDIODRIVER=pulseaudio", "XDG_RUNTIME_DIR=" + runtime.Path().string(),
+                      "LSAN_OPTIONS=suppressions=" ZELKGEN_LSAN_SUPPRESSIONS});
   for (const std::string& entry : NoBusEnvironment()) environment.push_back(entry);
   return environment;
 }
