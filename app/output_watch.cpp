@@ -6,8 +6,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr milliseconds kLookEvery{250};
-constexpr milliseconds kStalledAfter{500};
+constexpr milliseconds kLookEvery{200};
+constexpr milliseconds kStalledAfter{400};
 constexpr milliseconds kFirstBufferWithin{3000};
 constexpr milliseconds kGiveUpAfter{10000};
 // The device takes its first buffers when it opens, before it really plays: a stream counts as
@@ -71,9 +71,9 @@ void OutputWatch::Look() {
     emit GaveUp(code_);
     return;
   }
-  const bool lost = !open_ || AudioOutputLost() ||
-                    (taken_ ? now - progress_at_ >= kStalledAfter
-                            : now - opened_at_ >= kFirstBufferWithin);
+  const bool lost =
+      !open_ || AudioOutputLost() ||
+      (taken_ ? now - progress_at_ >= kStalledAfter : now - opened_at_ >= kFirstBufferWithin);
   if (!lost) return;
   if (!recovering_) {
     recovering_ = true;

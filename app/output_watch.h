@@ -1,11 +1,11 @@
 // OutputWatch: keeps a treatment step's sound going when the sound output goes away under it (a
 // sound server restarted or killed, a device unplugged, the stream killed from a mixer). While on,
-// from the start of a step's sound to the step's end, it looks at the audio output every 250 ms:
+// from the start of a step's sound to the step's end, it looks at the audio output every 200 ms:
 //
 //   lost     the device went away (AudioOutputLost), or the stream stopped being taken: no device
-//            buffer asked for in 500 ms once it had been playing, or none within 3 s of opening
+//            buffer asked for in 400 ms once it had been playing, or none within 3 s of opening
 //            (a sound server may take up to 2 s to start a new stream). So a loss is noticed
-//            within 250 ms, or within 750 ms when only the buffers tell.
+//            within 200 ms, or within 600 ms when only the buffers tell.
 //   reopen   at once, and again at every look until the stream is taken again (Resumed); the
 //            tone simply continues, since the stream procedure keeps its phases across devices.
 //   give up  when it is not back 10 s after the loss: GaveUp with the code of the last failed

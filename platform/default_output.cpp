@@ -166,6 +166,5 @@ void CloseDefaultOutput(DefaultOutput* output) {
 }
 
 bool DefaultOutputLost(const DefaultOutput& output) {
-  return output.device != 0 &&
-         output.sdl->GetAudioDeviceStatus(output.device) == SDL_AUDIO_STOPPED;
+  return output.device != 0 && output.sdl->GetAudioDeviceStatus(output.device) == SDL_AUDIO_STOPPED;
 }
