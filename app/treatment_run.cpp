@@ -22,6 +22,8 @@ TreatmentRun::TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* str
       step_timer_(step_timer),
       stream_handle_(stream_handle),
       output_watch_(new OutputWatch(this)) {
+  // A coarse timer may fire 5 % early or late: 9 s either way on a three-minute step.
+  step_timer_->setTimerType(Qt::PreciseTimer);
   deadline_approach_.setSingleShot(true);
   deadline_approach_.setTimerType(Qt::PreciseTimer);
   connect(&deadline_approach_, &QTimer::timeout, this, &TreatmentRun::ApproachDeadline);
