@@ -75,8 +75,8 @@ class TreatmentRun : public QObject {
   using StepWait = std::function<bool(const TreatmentStep& step)>;
 
   // tone_gen: stopped and its Loop cleared at step ends. step_timer: turned on and off here, and
-  // made precise; the face connects its timeout to EndStepByTimer. stream_handle: where the latest stream handle is
-  // kept. None of them is owned; all must outlive the object.
+  // made precise; the face connects its timeout to EndStepByTimer. stream_handle: where the latest
+  // stream handle is kept. None of them is owned; all must outlive the object.
   TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* stream_handle,
                QObject* parent = nullptr);
 
