@@ -17,18 +17,31 @@
 //                    further step starts (RunEnd::ProgramEnded)
 //   a failed call    its error code read at once, the output freed, AudioFailed, the run ends
 //                    (RunEnd::Failed)
+//   output lost      the sound output went away during the step and could not be had again
+//                    within 10 s (output_watch.h): step timer off, output stopped and freed,
+//                    StepEnded; then, as for a failed BASS_ChannelPlay, AudioFailed with
+//                    "Wiedergabe kann nicht gestartet werden." and the run ends (RunEnd::Failed)
 // StepEnded is emitted only while a step runs; it is where the face ends its wait.
 //
+// While a step sounds, the output is watched: when it goes away, OutputLost, and the default
+// output is opened again and again until the tone sounds on (OutputResumed) or 10 s have passed.
+// The step's period runs on meanwhile. The step timer fires on time: a 180 s wait of the event
+// loop may end up to 100 ms late (the kernel's timer slack grows with the wait), so the run wakes
+// the loop shortly before the step's deadline, and the timer's own last wait is a short one.
+//
 // State: whether a step's sound is on (StepRunning), whether the program is ending, how the
-// current step ended. The tone generator, the step timer and the stream handle belong to the face.
+// current step ended, the step's deadline. The tone generator, the step timer and the stream
+// handle belong to the face.
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
 
+#include "output_watch.h"
 #include "tone_gen.h"
 #include "treatment_programs.h"
 
@@ -36,7 +49,7 @@ class TreatmentRun : public QObject {
   Q_OBJECT
 
  public:
-  enum class StepEnd { Timer, Skip, ProgramEnd };
+  enum class StepEnd { Timer, Skip, ProgramEnd, OutputLost };
   Q_ENUM(StepEnd)
   enum class RunEnd {
     Completed,       // every step ran to its timer
@@ -61,9 +74,9 @@ class TreatmentRun : public QObject {
   // window), which ends the run in silence.
   using StepWait = std::function<bool(const TreatmentStep& step)>;
 
-  // tone_gen: stopped and its Loop cleared at step ends. step_timer: turned on and off here; the
-  // face connects its timeout to EndStepByTimer. stream_handle: where the latest stream handle is
-  // kept. None of them is owned; all must outlive the object.
+  // tone_gen: stopped and its Loop cleared at step ends. step_timer: turned on and off here, and
+  // made precise; the face connects its timeout to EndStepByTimer. stream_handle: where the latest
+  // stream handle is kept. None of them is owned; all must outlive the object.
   TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* stream_handle,
                QObject* parent = nullptr);
 
@@ -90,19 +103,33 @@ class TreatmentRun : public QObject {
   // The tone sounds and the step timer has started its period.
   void StepStarted(int step, int steps, const TreatmentStep& what);
   void StepEnded(TreatmentRun::StepEnd how);
+  // The output went away during the step; the run is trying to open it again.
+  void OutputLost();
+  // The tone sounds again, in the same step.
+  void OutputResumed();
   // A call failed; the face shows the message (it may wait for the user). RunEnded follows.
   void AudioFailed(const QString& message, int code);
   void RunEnded(const TreatmentRun::RunResult& result);
 
  private:
-  bool Fail(RunResult& result, const QString& message);
+  bool Fail(RunResult& result, const QString& message, int code);
   void EndRunByClosedWindow();
+  void EndStepByLostOutput(int code);
   bool Finish(RunResult& result, RunEnd how);
+  void StartStepTimer();
+  void ApproachDeadline();
+  // Stops watching the step's output and releases it.
+  void ReleaseStepOutput();
 
   TToneGen* tone_gen_;
   QTimer* step_timer_;
   uint32_t* stream_handle_;
+  OutputWatch* output_watch_;
+  QTimer deadline_approach_;
+  QDeadlineTimer step_deadline_;
   bool step_running_ = false;
   bool ending_ = false;
   bool skipped_ = false;
+  bool output_failed_ = false;
+  int output_failed_code_ = 0;
 };

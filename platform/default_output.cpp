@@ -1,24 +1,172 @@
 #include "default_output.h"
 
-OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, DefaultOutput* output) {
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+// SDL's PulseAudio driver waits for the server in a poll that closing the device does not
+// interrupt: with a suspended or frozen server a close would wait as long as the server does. A
+// signal whose handler does nothing makes that poll return, and the audio thread then sees the
+// close. SIGURG is otherwise ignored by default and unused here.
+constexpr int kWakeSignal = SIGURG;
+// A close normally takes up to a device buffer and a round trip to the server.
+constexpr auto kWakeAfter = std::chrono::milliseconds(100);
+
+void DoNothing(int) {}
+
+void InstallWakeHandler() {
+  static const bool installed = [] {
+    struct sigaction current {};
+    if (sigaction(kWakeSignal, nullptr, &current) != 0) return false;
+    const bool handled = (current.sa_flags & SA_SIGINFO) != 0 ||
+                         (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN);
+    if (handled) return true;  // someone's handler interrupts the wait just as well
+    struct sigaction wake {};
+    wake.sa_handler = DoNothing;
+    sigemptyset(&wake.sa_mask);
+    return sigaction(kWakeSignal, &wake, nullptr) == 0;
+  }();
+  (void)installed;
+}
+
+// SDL names its playback threads "SDLAudioP" and the device's number; used when the callback has
+// not run yet and so has not told its thread.
+pid_t FindAudioThread(SDL_AudioDeviceID device) {
+  const std::string wanted = "SDLAudioP" + std::to_string(device) + "\n";
+  DIR* tasks = opendir("/proc/self/task");
+  if (tasks == nullptr) return 0;
+  pid_t found = 0;
+  while (const dirent* entry = readdir(tasks)) {
+    if (entry->d_name[0] == '.') continue;
+    const std::string path = std::string("/proc/self/task/") + entry->d_name + "/comm";
+    char name[32] = {};
+    if (FILE* comm = std::fopen(path.c_str(), "r")) {
+      const size_t read = std::fread(name, 1, sizeof name - 1, comm);
+      std::fclose(comm);
+      if (wanted.compare(0, std::string::npos, name, read) == 0) {
+        found = static_cast<pid_t>(std::atoi(entry->d_name));
+        break;
+      }
+    }
+  }
+  closedir(tasks);
+  return found;
+}
+
+// While alive, wakes the output's audio thread every kWakeAfter, starting kWakeAfter from now.
+class CloseWaker {
+ public:
+  explicit CloseWaker(const DefaultOutput& output)
+      : thread_([this, &output] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          while (!cv_.wait_for(lock, kWakeAfter, [this] { return done_; })) {
+            pid_t audio = output.audio_thread.load(std::memory_order_relaxed);
+            if (audio == 0) audio = FindAudioThread(output.device);
+            if (audio != 0) tgkill(getpid(), audio, kWakeSignal);
+          }
+        }) {}
+  ~CloseWaker() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;  // last: it uses the members above
+};
+
+// SDL's audio thread: no allocation, no lock, no logging.
+void CountingCallback(void* userdata, Uint8* buffer, int length) {
+  auto* output = static_cast<DefaultOutput*>(userdata);
+  if (output->audio_thread.load(std::memory_order_relaxed) == 0) {
+    output->audio_thread.store(gettid(), std::memory_order_relaxed);
+  }
+  output->buffers.fetch_add(1, std::memory_order_relaxed);
+  output->callback(output->userdata, buffer, length);
+}
+
+// The application's name and icon for the mixer. libpulse adds every PULSE_PROP_* variable to a
+// client's properties; SDL has no hint for the icon. A value the user set is kept, as SDL keeps
+// hints given in the environment.
+void NameTheProgram(const SdlAudioApi& sdl) {
+  static const bool icon_named = [] {
+    return setenv("PULSE_PROP_application.icon_name", kAudioIconName, 0) == 0;
+  }();
+  (void)icon_named;
+  sdl.SetHint(SDL_HINT_APP_NAME, kAudioAppName);
+  sdl.SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, kAudioAppName);
+}
+
+}  // namespace
+
+OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_name,
+                             DefaultOutput* output) {
   const SdlAudioApi* sdl = SdlAudio();
   if (sdl == nullptr) return OpenResult::NoDevice;
+  InstallWakeHandler();
+  NameTheProgram(*sdl);
   // No driver could start: no sound server to connect to and no usable sound system.
   if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return OpenResult::NoDevice;
+  sdl->SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, stream_name);
+  output->callback = wanted.callback;
+  output->userdata = wanted.userdata;
+  output->buffers.store(0, std::memory_order_relaxed);
+  output->audio_thread.store(0, std::memory_order_relaxed);
+  SDL_AudioSpec counted = wanted;
+  counted.callback = CountingCallback;
+  counted.userdata = output;
   SDL_AudioSpec obtained{};
-  const SDL_AudioDeviceID device = sdl->OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  const SDL_AudioDeviceID device = sdl->OpenAudioDevice(nullptr, 0, &counted, &obtained, 0);
   if (device == 0) {
     const bool no_devices = sdl->GetNumAudioDevices(0) == 0;
     sdl->QuitSubSystem(SDL_INIT_AUDIO);
+    output->callback = nullptr;
+    output->userdata = nullptr;
     return no_devices ? OpenResult::NoDevice : OpenResult::DriverFailed;
   }
-  *output = DefaultOutput{sdl, device, obtained};
+  output->sdl = sdl;
+  output->device = device;
+  output->obtained = obtained;
+  output->obtained.callback = wanted.callback;
+  output->obtained.userdata = wanted.userdata;
   return OpenResult::Opened;
 }
 
-void CloseDefaultOutput(DefaultOutput* output) {
+void CloseDefaultOutput(DefaultOutput* output, bool wake_stuck_thread) {
   if (output->device == 0) return;
-  output->sdl->CloseAudioDevice(output->device);  // joins SDL's audio thread
+  if (wake_stuck_thread) {
+    const CloseWaker waker(*output);
+    output->sdl->CloseAudioDevice(output->device);  // joins SDL's audio thread
+  } else {
+    output->sdl->CloseAudioDevice(output->device);
+  }
   output->sdl->QuitSubSystem(SDL_INIT_AUDIO);
-  *output = DefaultOutput{};
+  output->sdl = nullptr;
+  output->device = 0;
+  output->obtained = SDL_AudioSpec{};
+  output->callback = nullptr;
+  output->userdata = nullptr;
+  output->buffers.store(0, std::memory_order_relaxed);
+  output->audio_thread.store(0, std::memory_order_relaxed);
+}
+
+bool DefaultOutputLost(const DefaultOutput& output) {
+  return output.device != 0 && output.sdl->GetAudioDeviceStatus(output.device) == SDL_AUDIO_STOPPED;
 }

@@ -4,16 +4,40 @@
 // the default device opened with exactly the format asked for, paused. SDL converts when the
 // device differs, so the callback always sees that format.
 //
+// The output names itself to the sound server as this program, so that a mixer shows "zelkgen"
+// with its icon and the stream's own name instead of SDL's "Audio Stream".
+//
+// The caller's callback is called through the output's own, which counts the buffers the device
+// takes: a count that stops growing while the device claims to play means the sound server has
+// stopped taking sound (a suspended or frozen server).
+//
 // Called from the thread that owns the output; the callback runs on SDL's audio thread.
 #pragma once
 
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+
 #include "sdl_audio_api.h"
 
-// An open default output; device 0 when nothing is open.
+// What the mixer shows for every stream of this program.
+inline constexpr char kAudioAppName[] = "zelkgen";
+inline constexpr char kAudioIconName[] = "org.zelkgen.Zelkgen";
+
+// An open default output; device 0 when nothing is open. It stays at one address while open: the
+// audio thread reads it.
 struct DefaultOutput {
   const SdlAudioApi* sdl = nullptr;
   SDL_AudioDeviceID device = 0;
   SDL_AudioSpec obtained{};  // what the device was opened with (the buffer size may differ)
+  // The caller's callback and its data.
+  SDL_AudioCallback callback = nullptr;
+  void* userdata = nullptr;
+  // Bumped by the audio thread for every buffer it asks the callback for.
+  std::atomic<uint64_t> buffers{0};
+  // The audio thread's kernel id, once the callback has run.
+  std::atomic<pid_t> audio_thread{0};
 };
 
 enum class OpenResult {
@@ -25,9 +49,17 @@ enum class OpenResult {
 };
 
 // Opens the default output with wanted (rate, format, channels, buffer frames, callback and its
-// data). On failure nothing stays open and output is left as it was.
-OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, DefaultOutput* output);
+// data) as a stream called stream_name. output must be closed. On failure nothing stays open.
+OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_name,
+                             DefaultOutput* output);
 
 // Closes the device, which waits for a callback in progress (none follows), and stops the audio
-// subsystem; output becomes empty. Harmless, and SDL is not touched, when nothing is open.
-void CloseDefaultOutput(DefaultOutput* output);
+// subsystem; output becomes empty. Harmless, and SDL is not touched, when nothing is open. Also
+// returns when the sound server has stopped taking sound and SDL's audio thread waits for it, if
+// wake_stuck_thread is true: the audio thread is then woken by a signal every 100 ms of the close.
+// Outputs that never wait on a server for long (short sounds) leave their thread alone.
+void CloseDefaultOutput(DefaultOutput* output, bool wake_stuck_thread);
+
+// True when the device has gone away (server stopped, device unplugged, stream killed): SDL has
+// stopped it for good. False while it plays or is paused, and when nothing is open.
+bool DefaultOutputLost(const DefaultOutput& output);

@@ -25,6 +25,7 @@ struct SdlAudioApi {
   decltype(&SDL_UnlockAudioDevice) UnlockAudioDevice;
   decltype(&SDL_GetAudioDeviceStatus) GetAudioDeviceStatus;
   decltype(&SDL_GetNumAudioDevices) GetNumAudioDevices;
+  decltype(&SDL_SetHint) SetHint;
 };
 
 // The loaded table, or nullptr when SDL2 audio is not available on this system.

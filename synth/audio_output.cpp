@@ -11,6 +11,8 @@ constexpr int kOutputRate = 44100;
 constexpr int kOutputChannels = 2;
 // 1024 frames (23 ms) keeps Skip prompt while leaving a busy machine room to refill in time.
 constexpr Uint16 kDeviceBufferFrames = 1024;
+// The name a mixer shows for the stream.
+constexpr char kStreamName[] = "Treatment tone";
 
 // The one user stream of the open output. Written on the window thread only while SDL's device
 // lock is held; read by the SDL callback, which SDL runs under the same lock.
@@ -27,6 +29,7 @@ struct Output {
 };
 
 Output output;
+Uint16 device_buffer_frames = kDeviceBufferFrames;
 HSTREAM last_handle = 0;  // handles are never reused, so a freed stream's handle stays invalid
 int last_error = AUDIO_OK;
 
@@ -78,31 +81,40 @@ bool IsOpen() {
   return output.out.device != 0;
 }
 
+// Opens the default device, paused, for the stream of the output (if any).
+int OpenDevice() {
+  SDL_AudioSpec wanted{};
+  wanted.freq = kOutputRate;
+  wanted.format = AUDIO_S16LSB;
+  wanted.channels = kOutputChannels;
+  wanted.samples = device_buffer_frames;
+  wanted.callback = FillDeviceBuffer;
+  wanted.userdata = &output;
+  // SDL is loaded here, at the first sound, never by a stop or release with nothing open. Its
+  // audio is reference-counted: the tone generator's sound service may hold it at the same time.
+  switch (OpenDefaultOutput(wanted, kStreamName, &output.out)) {
+    case OpenResult::Opened:
+      return Succeed();  // opened paused
+    case OpenResult::NoDevice:
+      return Fail(AUDIO_ERROR_NO_DEVICE);
+    case OpenResult::DriverFailed:
+      return Fail(AUDIO_ERROR_DRIVER);
+  }
+  return Fail(AUDIO_ERROR_UNKNOWN);
+}
+
+void Unpause() {
+  output.out.sdl->PauseAudioDevice(output.out.device, 0);
+}
+
 }  // namespace
 
 int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const void* /*clsid*/) {
   if (TakeFailNext(AudioCall::Init)) return 0;
   if (IsOpen()) return Fail(AUDIO_ERROR_ALREADY);
   if (device != -1 || freq != kOutputRate || flags != 0) return Fail(AUDIO_ERROR_FORMAT);
-
-  SDL_AudioSpec wanted{};
-  wanted.freq = kOutputRate;
-  wanted.format = AUDIO_S16LSB;
-  wanted.channels = kOutputChannels;
-  wanted.samples = kDeviceBufferFrames;
-  wanted.callback = FillDeviceBuffer;
-  wanted.userdata = &output;
-  // SDL is loaded here, at the first sound, never by a stop or release with nothing open. Its
-  // audio is reference-counted: the tone generator's sound service may hold it at the same time.
-  switch (OpenDefaultOutput(wanted, &output.out)) {
-    case OpenResult::Opened:
-      break;  // opened paused
-    case OpenResult::NoDevice:
-      return Fail(AUDIO_ERROR_NO_DEVICE);
-    case OpenResult::DriverFailed:
-      return Fail(AUDIO_ERROR_DRIVER);
-  }
-  return Succeed();
+  output.stream = UserStream{};
+  return OpenDevice();
 }
 
 HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMPROC proc,
@@ -131,7 +143,7 @@ int BASS_ChannelPlay(uint32_t handle, int /*restart*/) {
     return Fail(AUDIO_ERROR_DRIVER);
   }
   WithCallbackHeld([] { output.stream.playing = true; });
-  output.out.sdl->PauseAudioDevice(output.out.device, 0);
+  Unpause();
   return Succeed();
 }
 
@@ -144,14 +156,32 @@ int BASS_Stop() {
 }
 
 int BASS_Free() {
-  if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
-  CloseDefaultOutput(&output.out);
+  // A stream kept by a failed reopen goes too.
+  const bool open = IsOpen();
+  CloseDefaultOutput(&output.out, true);
   output.stream = UserStream{};
-  return Succeed();
+  return open ? Succeed() : Fail(AUDIO_ERROR_NOT_INIT);
 }
 
 int BASS_ErrorGetCode() {
   return last_error;
+}
+
+uint64_t AudioOutputBuffersTaken() {
+  return output.out.buffers.load(std::memory_order_relaxed);
+}
+
+bool AudioOutputLost() {
+  return DefaultOutputLost(output.out);
+}
+
+int AudioOutputReopen() {
+  if (output.stream.handle == 0) return Fail(IsOpen() ? AUDIO_ERROR_HANDLE : AUDIO_ERROR_NOT_INIT);
+  CloseDefaultOutput(&output.out, true);
+  if (!OpenDevice()) return 0;
+  // The stream procedure carries on from where the last device left it.
+  if (output.stream.playing) Unpause();
+  return 1;
 }
 
 const char* AudioErrorText(int code) {
@@ -177,4 +207,8 @@ const char* AudioErrorText(int code) {
 
 void AudioOutputFailNextForTesting(AudioCall call, int code) {
   fail_next[static_cast<int>(call)] = FailNext{true, code};
+}
+
+void AudioOutputUseBufferFrames(uint16_t frames) {
+  device_buffer_frames = frames != 0 ? frames : kDeviceBufferFrames;
 }

@@ -49,6 +49,22 @@ int BASS_Stop();
 int BASS_Free();
 int BASS_ErrorGetCode();
 
+// Watching a playing output, and bringing it back when its device went away. The stream is
+// called "Treatment tone" in the sound server's mixer.
+//
+// How many device buffers the stream has been asked for since the output was (re)opened. While
+// the device plays it grows every buffer (23 ms); it stands still when the sound server stops
+// taking sound although the device still seems to play.
+uint64_t AudioOutputBuffersTaken();
+// True when the device under the open output has gone away (server stopped, device unplugged,
+// stream killed): it will not play again.
+bool AudioOutputLost();
+// Closes the output's device and opens the default device again for the same stream, which plays
+// on from where it stood if it was playing (the stream procedure is simply called again). 0 on
+// failure, with the code in BASS_ErrorGetCode; the output is then closed but keeps its stream, so
+// a later call may still succeed, and BASS_Free gives up both.
+int AudioOutputReopen();
+
 // A short text for a code of BASS_ErrorGetCode (an AudioError value), for logs and diagnostics;
 // "unknown error" for any other code. The program's message box shows only the number.
 const char* AudioErrorText(int code);

@@ -20,6 +20,8 @@ namespace {
 // on what a corrupt size field can make it read.
 constexpr uint32_t kMaxRiffSize = 256u * 1024u * 1024u;
 constexpr int kDeviceBufferFrames = 512;
+// The name a mixer shows for the service's stream.
+constexpr char kStreamName[] = "Tone generator";
 
 struct WaveFormat {
   int channels = 0;
@@ -157,7 +159,7 @@ struct Service {
   // Closing the device waits for the audio thread, so no frame follows. With nothing open, SDL
   // is not touched (and so never loaded by a stop).
   void StopLocked() {
-    CloseDefaultOutput(&output);
+    CloseDefaultOutput(&output, false);
     sound.reset();
     ++generation;
   }
@@ -195,7 +197,7 @@ bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
   wanted.callback = FillAudio;
   wanted.userdata = sound.get();
   // Loads SDL at the first sound.
-  if (OpenDefaultOutput(wanted, &service.output) != OpenResult::Opened) return false;
+  if (OpenDefaultOutput(wanted, kStreamName, &service.output) != OpenResult::Opened) return false;
   const SDL_AudioSpec obtained = service.output.obtained;
   service.sound = std::move(sound);
   const uint64_t generation = service.generation;

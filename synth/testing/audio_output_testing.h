@@ -2,6 +2,12 @@
 // on a test's include path; the program's own code never includes it.
 #pragma once
 
+#include <cstdint>
+
 // The next call of the given kind fails with the given code, as the device would.
 enum class AudioCall { Init, StreamCreate, ChannelPlay };
 void AudioOutputFailNextForTesting(AudioCall call, int code);
+
+// The device buffer later opens ask for, in frames, instead of the layer's own (0 restores it);
+// for measuring other sizes.
+void AudioOutputUseBufferFrames(uint16_t frames);

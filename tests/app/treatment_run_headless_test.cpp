@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -23,7 +24,7 @@ namespace {
 using RunEnd = TreatmentRun::RunEnd;
 
 // What happens in step k (counted from 1) once its tone sounds.
-enum class Act { Timer, Skip, Close, EndProgram, FailNextPlay };
+enum class Act { Timer, Skip, Close, EndProgram, FailNextPlay, TimerRunsOut };
 
 struct Case {
   const char* name;
@@ -82,6 +83,7 @@ class Headless : public testing::Test {
             run_.EndStepByTimer();
             break;
           case Act::Close:
+          case Act::TimerRunsOut:
             break;
         }
       });
@@ -131,6 +133,26 @@ TEST_F(Headless, TheTimerReleasesTheOutputAfterTheStepEndsAndSkipBefore) {
   RunWith({Act::Timer, Act::Skip});
   EXPECT_EQ(output_open_at_step_end_, (std::vector<bool>{true, false}));
   EXPECT_FALSE(tone_gen_.Loop());
+}
+
+TEST_F(Headless, AStepEndsOnItsDeadlineNeverEarly) {
+  // A 10 s wait of the event loop may end up to 10 ms late (the kernel's slack is a thousandth
+  // of the wait); the step must end within 5 ms of its deadline all the same.
+  using Clock = std::chrono::steady_clock;
+  timer_.setInterval(10000);
+  Clock::time_point opened, started, ended;  // of step 1
+  const auto first = [](Clock::time_point& at) {
+    if (at == Clock::time_point{}) at = Clock::now();
+  };
+  QObject::connect(&run_, &TreatmentRun::StepOpened, [&] { first(opened); });
+  QObject::connect(&run_, &TreatmentRun::StepStarted, [&] { first(started); });
+  QObject::connect(&run_, &TreatmentRun::StepEnded, [&] { first(ended); });
+  RunWith({Act::TimerRunsOut, Act::Skip});
+  ASSERT_EQ(seen_, "STSKE");
+  // The step timer starts after StepOpened and before StepStarted.
+  const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d); };
+  EXPECT_GE(ms(ended - opened).count(), 10000.0);
+  EXPECT_LE(ms(ended - started).count(), 10005.0);
 }
 
 TEST_F(Headless, NoRunStartsOnceTheProgramEnds) {

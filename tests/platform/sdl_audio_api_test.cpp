@@ -86,6 +86,7 @@ TEST(SdlAudioApi, EveryThreadGetsTheSameCompleteTable) {
       {"SDL_UnlockAudioDevice", reinterpret_cast<void*>(api->UnlockAudioDevice)},
       {"SDL_GetAudioDeviceStatus", reinterpret_cast<void*>(api->GetAudioDeviceStatus)},
       {"SDL_GetNumAudioDevices", reinterpret_cast<void*>(api->GetNumAudioDevices)},
+      {"SDL_SetHint", reinterpret_cast<void*>(api->SetHint)},
   };
   EXPECT_EQ(sizeof(SdlAudioApi), std::size(entries) * sizeof(void*))
       << "the table has an entry this test does not check";

@@ -40,8 +40,8 @@ void PrivatePulse::ExportEnvironment() const {
   }
 }
 
-bool PrivatePulse::StartForSdl(std::string* why) {
-  if (!Start(why)) return false;
+bool PrivatePulse::StartForSdl(std::string* why, PulseSink sink) {
+  if (!Start(why, sink)) return false;
   ExportEnvironment();
   setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
   return true;
@@ -53,7 +53,7 @@ bool PrivatePulse::RunPactl(const std::vector<std::string>& args) const {
   return RunProgram(argv, ClientEnvironment(), home_dir_, std::chrono::seconds(10)).status == 0;
 }
 
-bool PrivatePulse::Start(std::string* why) {
+bool PrivatePulse::Start(std::string* why, PulseSink sink) {
   Stop();
   for (const char* program : {"pulseaudio", "pactl", "parec"}) {
     if (!OnPath(program)) {
@@ -74,7 +74,42 @@ bool PrivatePulse::Start(std::string* why) {
   client_config_ = home_dir_ + "/client.conf";
   std::ofstream(client_config_) << "autospawn = no\n";
   server_ = "unix:" + runtime_dir_ + "/native";
+  sink_ = sink;
+  return Launch(why);
+}
 
+bool PrivatePulse::Restart(std::string* why) {
+  if (runtime_dir_.empty()) {
+    *why = "no daemon was started";
+    return false;
+  }
+  return Launch(why);
+}
+
+void PrivatePulse::Kill() {
+  StopRecording();
+  if (daemon_pid_ > 0) {
+    kill(daemon_pid_, SIGKILL);
+    WaitForExit(daemon_pid_, std::chrono::seconds(5));
+  }
+}
+
+bool PrivatePulse::SuspendSink(bool suspended) const {
+  return RunPactl({"suspend-sink", "cap", suspended ? "1" : "0"});
+}
+
+std::string PrivatePulse::SinkInputs() const {
+  return RunProgram({"pactl", "list", "sink-inputs"}, ClientEnvironment(), home_dir_,
+                    std::chrono::seconds(10))
+      .out;
+}
+
+bool PrivatePulse::Launch(std::string* why) {
+  const std::string sink =
+      sink_ == PulseSink::Null
+          ? "module-null-sink sink_name=cap"
+          : "module-pipe-sink sink_name=cap use_system_clock_for_timing=yes file=" + home_dir_ +
+                "/cap.fifo";
   const std::vector<std::string> argv = {
       "pulseaudio",
       "-n",
@@ -83,7 +118,7 @@ bool PrivatePulse::Start(std::string* why) {
       "--disable-shm=yes",
       "--use-pid-file=no",
       "--system=no",
-      "--load=module-null-sink sink_name=cap rate=44100 format=s16le channels=2",
+      "--load=" + sink + " rate=44100 format=s16le channels=2",
       "--load=module-native-protocol-unix socket=" + runtime_dir_ + "/native auth-anonymous=1"};
   daemon_pid_ = SpawnChild(
       argv,
@@ -104,7 +139,7 @@ bool PrivatePulse::Start(std::string* why) {
     }
     if (access((runtime_dir_ + "/native").c_str(), F_OK) == 0 && RunPactl({"info"})) {
       if (!RunPactl({"set-default-sink", "cap"})) {
-        *why = "pactl could not select the null sink";
+        *why = "pactl could not select the sink";
         Stop();
         return false;
       }

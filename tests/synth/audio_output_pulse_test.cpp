@@ -205,4 +205,14 @@ TEST_F(PulseOutputTest, AServerThatGoesAwayFailsPlayWithTheDriverCodeAndInitWith
   EXPECT_EQ(BASS_ErrorGetCode(), AUDIO_ERROR_NO_DEVICE);
 }
 
+TEST_F(PulseOutputTest, TheMixerShowsTheProgramItsIconAndTheStreamByName) {
+  ASSERT_NE(BASS_Init(-1, 44100, 0, nullptr, nullptr), 0) << BASS_ErrorGetCode();
+  ASSERT_NE(BASS_ChannelPlay(BASS_StreamCreate(44100, 2, 0, ToneStreamProc, nullptr), 0), 0);
+  const std::string inputs = pulse_.SinkInputs();
+  for (const char* property : {"media.name = \"Treatment tone\"", "application.name = \"zelkgen\"",
+                               "application.icon_name = \"org.zelkgen.Zelkgen\""}) {
+    EXPECT_NE(inputs.find(property), std::string::npos) << property << " in\n" << inputs;
+  }
+}
+
 }  // namespace

@@ -104,4 +104,11 @@ TEST_F(SoundServicePulseTest, VolumeWordReachesTheServerPerChannel) {
   EXPECT_NEAR(right, 32767 / 4, 200);
 }
 
+TEST_F(SoundServicePulseTest, TheMixerShowsTheToneGeneratorByName) {
+  const std::vector<uint8_t> image = OneKilohertz(100);
+  ASSERT_TRUE(PlaySoundA(image.data(), nullptr, SND_MEMORY | SND_ASYNC | SND_LOOP));
+  const std::string inputs = pulse_.SinkInputs();
+  EXPECT_NE(inputs.find("media.name = \"Tone generator\""), std::string::npos) << inputs;
+}
+
 }  // namespace

@@ -1,0 +1,220 @@
+// The treatment run against a sound server that goes away in the middle of a step: a private
+// PulseAudio daemon, killed as a crash kills it. Started again on the same socket, it gets the
+// tone back within the same step; gone for good, the step fails as a failed play does, and the
+// next run plays. Skipped, with the reason, where the daemon cannot run.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio_output.h"
+#include "ddfs.h"
+#include "private_pulse.h"
+#include "scratch_dir.h"
+#include "signal_analysis.h"
+#include "tone_gen.h"
+#include "treatment_run.h"
+
+// SDL's PulseAudio driver leaves a few libpulse records unreleased on every device open.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libpulse.so\n";
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Runs the event loop (the step's wait) for the time given or until done says so.
+void Wait(
+    std::chrono::milliseconds limit, const std::function<bool()>& done = [] { return false; }) {
+  const auto deadline = Clock::now() + limit;
+  while (!done() && Clock::now() < deadline) {
+    QEventLoop loop;
+    QTimer::singleShot(10ms, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+}
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+class RunAgainstPulse : public testing::Test {
+ protected:
+  RunAgainstPulse() : tone_gen_(nullptr), run_(&tone_gen_, &timer_, &handle_) {
+    timer_.setInterval(180000);
+    QObject::connect(&timer_, &QTimer::timeout, &run_, &TreatmentRun::EndStepByTimer);
+    QObject::connect(&run_, &TreatmentRun::OutputLost, [this] { lost_at_ = Clock::now(); });
+    QObject::connect(&run_, &TreatmentRun::OutputResumed, [this] { resumed_at_ = Clock::now(); });
+    QObject::connect(&run_, &TreatmentRun::StepEnded, [this](TreatmentRun::StepEnd how) {
+      ends_.push_back(how);
+      ended_at_ = Clock::now();
+    });
+    QObject::connect(&run_, &TreatmentRun::AudioFailed, [this](const QString& message, int code) {
+      failure_ = message.toStdString();
+      code_ = code;
+    });
+    QObject::connect(&run_, &TreatmentRun::RunEnded,
+                     [this](const TreatmentRun::RunResult& result) { result_ = result; });
+  }
+
+  void SetUp() override {
+    std::string why;
+    if (!pulse_.StartForSdl(&why, PulseSink::ClockedPipe)) {
+      GTEST_SKIP() << "no private PulseAudio: " << why;
+    }
+    ASSERT_TRUE(scratch_.Created());
+  }
+
+  // Runs BX virus; step 1 does what the test asks, then every step still running is skipped.
+  void RunBXVirus(const std::function<void()>& in_step_one) {
+    int step = 0;
+    ends_.clear();
+    ended_at_.reset();
+    run_.Run(BXVirusProgram, [&](const TreatmentStep&) {
+      if (++step == 1) in_step_one();
+      if (run_.StepRunning() && ends_.size() < static_cast<size_t>(step)) run_.EndStepBySkip();
+      return true;
+    });
+  }
+
+  PrivatePulse pulse_;
+  ScratchDir scratch_{"zelkgen-run-pulse-"};
+  TToneGen tone_gen_;
+  QTimer timer_;
+  uint32_t handle_ = 0;
+  TreatmentRun run_;
+  std::optional<Clock::time_point> lost_at_, resumed_at_, ended_at_;
+  std::vector<TreatmentRun::StepEnd> ends_;
+  std::string failure_;
+  int code_ = 0;
+  TreatmentRun::RunResult result_;
+};
+
+TEST_F(RunAgainstPulse, AServerStartedAgainMidStepGetsTheToneBackInTheSameStep) {
+  const std::string capture = (scratch_.Path() / "after.raw").string();
+  Clock::time_point killed_at, restarted_at, recording_from;
+  RunBXVirus([&] {
+    Wait(1000ms);
+    killed_at = Clock::now();
+    pulse_.Kill();
+    Wait(1000ms);
+    restarted_at = Clock::now();
+    std::string why;
+    ASSERT_TRUE(pulse_.Restart(&why)) << why;
+    recording_from = Clock::now();
+    ASSERT_TRUE(pulse_.StartRecording(capture, &why)) << why;
+    Wait(5000ms, [this] { return resumed_at_.has_value(); });
+    Wait(1000ms);
+    pulse_.StopRecording();
+    EXPECT_TRUE(ends_.empty()) << "the lost output ended the step";
+    EXPECT_TRUE(timer_.isActive());
+  });
+  ASSERT_TRUE(lost_at_) << "the lost output went unnoticed";
+  EXPECT_LT(Seconds(*lost_at_ - killed_at), 1.0);
+  ASSERT_TRUE(resumed_at_) << "the tone did not come back";
+  std::cout << "noticed " << Seconds(*lost_at_ - killed_at) << " s after the kill, resumed "
+            << Seconds(*resumed_at_ - restarted_at) << " s after the new server's start\n";
+  EXPECT_LT(Seconds(*resumed_at_ - restarted_at), 2.0);
+  EXPECT_EQ(result_.how, TreatmentRun::RunEnd::SkippedThrough);
+
+  // In the new server's recording: the square of step 1 (2128 Hz, played as 2128 x 44100 / 44099
+  // Hz), from at most 2 s after that server started.
+  const std::vector<StereoFrame> frames = ReadRawStereo(capture);
+  const FrameRange tone = AudibleRange(frames);
+  ASSERT_GT(tone.end - tone.begin, 44100u / 2) << "less than half a second of tone recorded";
+  const double back = Seconds(recording_from - restarted_at) + tone.begin / 44100.0;
+  std::cout << "recorded tone back at most " << back << " s after the new server's start\n";
+  EXPECT_LT(back, 2.0);
+  EXPECT_NEAR(MeasureFrequency(frames, tone.begin, tone.end), 2128.0 * 44100.0 / 44099.0, 0.05);
+  EXPECT_EQ(PeakLevel(frames, tone.begin, tone.end), 26000);
+}
+
+TEST_F(RunAgainstPulse, AServerGoneForGoodFailsTheStepAsAFailedPlayAndTheNextRunPlays) {
+  Clock::time_point killed_at;
+  RunBXVirus([&] {
+    Wait(1000ms);
+    killed_at = Clock::now();
+    pulse_.Kill();
+    Wait(15000ms, [this] { return !ends_.empty(); });
+  });
+  ASSERT_TRUE(ended_at_) << "the step never ended";
+  EXPECT_EQ(ends_, std::vector<TreatmentRun::StepEnd>{TreatmentRun::StepEnd::OutputLost});
+  ASSERT_TRUE(lost_at_);
+  // Ten seconds of trying, counted from the loss, noticed within a second of the kill.
+  EXPECT_GE(Seconds(*ended_at_ - *lost_at_), 10.0);
+  EXPECT_LT(Seconds(*ended_at_ - killed_at), 11.0);
+  std::cout << "noticed " << Seconds(*lost_at_ - killed_at) << " s after the kill, failed "
+            << Seconds(*ended_at_ - killed_at) << " s after it\n";
+  EXPECT_EQ(failure_, "Wiedergabe kann nicht gestartet werden.");
+  EXPECT_EQ(code_, AUDIO_ERROR_NO_DEVICE);  // no server to reach
+  EXPECT_EQ(result_.how, TreatmentRun::RunEnd::Failed);
+  EXPECT_EQ(result_.step, 1);
+  EXPECT_EQ(result_.code, AUDIO_ERROR_NO_DEVICE);
+  EXPECT_FALSE(timer_.isActive());
+  EXPECT_EQ(BASS_Free(), 0) << "the output was left open";
+
+  // With a server again, the next run plays at once.
+  std::string why;
+  ASSERT_TRUE(pulse_.StartForSdl(&why, PulseSink::ClockedPipe)) << why;
+  lost_at_.reset();
+  uint64_t taken = 0;
+  RunBXVirus([&] {
+    Wait(1000ms);
+    taken = AudioOutputBuffersTaken();
+  });
+  EXPECT_GT(taken, 20u) << "the next run's step did not play";
+  EXPECT_FALSE(lost_at_);
+  EXPECT_EQ(result_.how, TreatmentRun::RunEnd::SkippedThrough);
+}
+
+TEST_F(RunAgainstPulse, ASinkThatStopsTakingSoundFailsTheStepAfterTenSecondsOfTrying) {
+  // The sink is resumed after 20 s whatever happens, so that a device close waiting for it
+  // cannot keep this test from ending.
+  std::thread safety_net;
+  std::atomic<bool> done{false};
+  Clock::time_point suspended_at;
+  RunBXVirus([&] {
+    Wait(1000ms);
+    suspended_at = Clock::now();
+    ASSERT_TRUE(pulse_.SuspendSink(true));
+    safety_net = std::thread([this, &done] {
+      const auto until = Clock::now() + 20s;
+      while (!done && Clock::now() < until) std::this_thread::sleep_for(50ms);
+      pulse_.SuspendSink(false);
+    });
+    Wait(15000ms, [this] { return !ends_.empty(); });
+  });
+  done = true;
+  if (safety_net.joinable()) safety_net.join();
+  ASSERT_TRUE(lost_at_) << "the stalled output went unnoticed";
+  EXPECT_LT(Seconds(*lost_at_ - suspended_at), 1.0);
+  ASSERT_TRUE(ended_at_) << "the step never ended";
+  EXPECT_LT(Seconds(*ended_at_ - suspended_at), 11.5);
+  std::cout << "noticed " << Seconds(*lost_at_ - suspended_at) << " s after the suspension, failed "
+            << Seconds(*ended_at_ - suspended_at) << " s after it\n";
+  EXPECT_EQ(ends_, std::vector<TreatmentRun::StepEnd>{TreatmentRun::StepEnd::OutputLost});
+  EXPECT_FALSE(resumed_at_);
+  EXPECT_EQ(code_, AUDIO_ERROR_DRIVER);  // the server is there, its sink takes nothing
+  EXPECT_EQ(result_.how, TreatmentRun::RunEnd::Failed);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  InitDDFS();
+  QCoreApplication application(argc, argv);
+  return RUN_ALL_TESTS();
+}
