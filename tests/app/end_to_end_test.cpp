@@ -100,7 +100,9 @@ TEST(EndToEnd, BXVirusWithTwoSkipsPlaysBothSquareTonesInAntiphaseThenSilence) {
   std::filesystem::remove(recording);
   ASSERT_GT(frames.size(), 44100u);
 
-  const std::vector<FrameRange> segments = Segments(frames, 441);
+  // A square tone never rests near zero for more than a frame: a longer silence is a gap in the
+  // recording (a loaded machine), and the tone on each side of it is measured on its own.
+  const std::vector<FrameRange> segments = Segments(frames, 8);
   std::vector<double> seen;
   size_t frames_2128 = 0, frames_3713 = 0;
   size_t matching_antiphase = 0, audible = 0;
