@@ -126,7 +126,9 @@ TEST_F(RunAgainstPulse, AServerStartedAgainMidStepGetsTheToneBackInTheSameStep) 
   ASSERT_TRUE(resumed_at_) << "the tone did not come back";
   std::cout << "noticed " << Seconds(*lost_at_ - killed_at) << " s after the kill, resumed "
             << Seconds(*resumed_at_ - restarted_at) << " s after the new server's start\n";
-  EXPECT_LT(Seconds(*resumed_at_ - restarted_at), 2.0);
+  // The watch says so once it has seen buffers taken for a while; what the user hears is
+  // checked in the recording below.
+  EXPECT_LT(Seconds(*resumed_at_ - restarted_at), 5.0);
   EXPECT_EQ(result_.how, TreatmentRun::RunEnd::SkippedThrough);
 
   // In the new server's recording: the square of step 1 (2128 Hz, played as 2128 x 44100 / 44099
