@@ -6,6 +6,15 @@
 # Build first: cmake --build build --target step_player gap_count
 # Takes twice the minutes given plus 10 to 20 seconds.
 #
+# Levers to weigh, from the environment:
+#   DROPOUTS_FRAMES=N   the player's device buffer in frames instead of the program's 1024 (pacat's
+#                       latency follows it)
+#   DROPOUTS_RT=P       (as root) SDL's audio thread of the player gets SCHED_RR priority P once it
+#                       plays, as rtkit grants it on a desktop when the program asks through SDL's
+#                       hint (SDL_THREAD_FORCE_REALTIME_TIME_CRITICAL); pacat is left as it is
+#   SDL_* hints         reach the player as they are (e.g. SDL_THREAD_FORCE_REALTIME_TIME_CRITICAL=1)
+# The player prints how its audio thread was scheduled and how many page faults it took.
+#
 # A private PulseAudio daemon with two null sinks runs as an ordinary user (nobody when this is
 # started as root: root's raised priorities would hide the very gaps looked for), and so does
 # everything that plays, records and loads the machine. DROPOUTS_SERVER=root (when started as
@@ -35,7 +44,9 @@ minutes=${1:-10}
 build=${2:-build}
 frequency=209
 period=211
-latency_bytes=4096
+frames=${DROPOUTS_FRAMES:-1024}
+latency_bytes=$((frames * 4))
+rt_priority=${DROPOUTS_RT:-}
 # Recording latency: small, but not below the players' own 23 ms, so that the recorder does not
 # make the sink wake more often than a device would for these players.
 record_msec=20
@@ -50,7 +61,11 @@ for tool in step_player gap_count; do
     exit 2
   fi
 done
-for program in pulseaudio pactl parec pacat stress-ng setpriv; do
+if [[ -n $rt_priority ]] && ((EUID != 0)); then
+  echo "DROPOUTS_RT needs root (it stands in for rtkit)" >&2
+  exit 2
+fi
+for program in pulseaudio pactl parec pacat stress-ng setpriv chrt; do
   command -v "$program" >/dev/null || { echo "$program is not installed" >&2; exit 2; }
 done
 
@@ -92,7 +107,11 @@ sink() { echo "module-null-sink sink_name=$1 rate=44100 format=s16le channels=2"
 server=(env HOME="$work/server" XDG_CONFIG_HOME="$work/server" PULSE_STATE_PATH="$work/server"
   XDG_RUNTIME_DIR="$work/server" PULSE_RUNTIME_PATH="$work/server")
 if [[ $server_user == "$user" ]]; then server=("${as_user[@]}" "${server[@]}"); fi
+# At debug level the server logs each underrun of a playback stream by the stream's name: the gaps
+# a player caused ("Implicit underrun of 'NAME'"), apart from any a starved recorder adds to the
+# recordings.
 "${server[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no \
+  --log-level=debug --log-meta=no --log-time=no \
   --load="$(sink zelkgen)" --load="$(sink pacat)" \
   --load="module-native-protocol-unix socket=$work/run/native auth-anonymous=1" \
   >"$work/pulse.log" 2>&1 &
@@ -120,10 +139,33 @@ stream_latencies() {
     done | sort | paste -sd ' '
 }
 
+# Gives the player's SDL audio thread SCHED_RR at the priority asked for, as rtkit would.
+grant_realtime() {
+  local pid=$1 task
+  for _ in $(seq 50); do
+    for task in /proc/"$pid"/task/*; do
+      if [[ $(cat "$task/comm" 2>/dev/null) == SDLAudioP* ]]; then
+        chrt -r -p "$rt_priority" "${task##*/}" && return 0
+      fi
+    done
+    sleep 0.1
+  done
+  echo "no audio thread to give SCHED_RR" >&2
+  return 1
+}
+
+# underruns FROM STREAM: how often the server found the stream's buffer empty, from log line FROM
+# to log_to.
+underruns() {
+  sed -n "$(($1 + 1)),${log_to}p" "$work/pulse.log" | grep -c "underrun of '$2'\$" || true
+}
+
 # half NAME LOADED: plays both players for the time given and prints one line per player.
 half() {
-  local name=$1 loaded=$2 load zelkgen pacat player recorders=() latencies status=0
+  local name=$1 loaded=$2 load zelkgen pacat player recorders=() latencies status=0 log_to
   load=$(cut -d' ' -f1-3 /proc/loadavg)
+  local log_from
+  log_from=$(wc -l <"$work/pulse.log")
   if ((loaded)); then
     "${as_user[@]}" stress-ng --cpu 2 --timeout "$((seconds + 60))s" --quiet &
     local stress=$!
@@ -141,13 +183,19 @@ half() {
     sleep 0.1
   done
   # zelkgen's step
-  PULSE_SINK=zelkgen "${as_user[@]}" "$work/step_player" play "$seconds" "$frequency" &
+  PULSE_SINK=zelkgen "${as_user[@]}" "$work/step_player" play "$seconds" "$frequency" "$frames" \
+    2>"$work/$name-player.log" &
   zelkgen=$!
-  "${as_user[@]}" pacat -d pacat --format=s16le --rate=44100 --channels=2 --raw \
+  if [[ -n $rt_priority ]]; then grant_realtime "$zelkgen"; fi
+  "${as_user[@]}" pacat -d pacat --stream-name=pacat --format=s16le --rate=44100 --channels=2 --raw \
     --latency="$latency_bytes" <"$work/frames.raw" &
   pacat=$!
   sleep 3
   latencies=$(stream_latencies)
+  # The server's log up to half a second before the players stop: a stream that ends may underrun
+  # once as it goes.
+  sleep "$(awk -v s="$seconds" 'BEGIN { print (s > 4 ? s - 3.5 : 0) }')"
+  log_to=$(wc -l <"$work/pulse.log")
   wait "$zelkgen" || status=$?
   wait "$pacat" || status=$?
   sleep 1
@@ -177,10 +225,14 @@ half() {
         }'
   done
   echo "        buffer latency: $latencies"
+  echo "        server-side underruns: zelkgen $(underruns "$log_from" 'Treatment tone')," \
+    "pacat $(underruns "$log_from" pacat)"
+  echo "        zelkgen's $(grep '^audio thread' "$work/$name-player.log" || echo 'audio thread: not seen')"
 }
 
 echo "A ${frequency} Hz square step, ${minutes} min per half, as user $user (the server as" \
-  "$server_user), SDL2 PulseAudio driver beside pacat --latency=$latency_bytes"
+  "$server_user), SDL2 PulseAudio driver with a $frames-frame buffer${rt_priority:+, audio thread SCHED_RR $rt_priority}," \
+  "beside pacat --latency=$latency_bytes"
 echo "A gap's length: ms of silence or wrong samples (0: frames skipped without a pause)."
 printf '%-7s %-15s %-8s %7s %5s %8s %11s   %s\n' half "load avg" player "tone s" gaps "per min" \
   "median/max" "each (up to 10)"

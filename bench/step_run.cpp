@@ -1,0 +1,52 @@
+// Plays the first step of the BX virus program through the treatment run, as the program does,
+// with a step timer of the given interval (180000 ms unless given), and prints how long the step
+// lasted by the run's own clock. bench/step_length.sh measures the same step in a recording.
+//
+//   step_run [INTERVAL MS]
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ddfs.h"
+#include "tone_gen.h"
+#include "treatment_run.h"
+
+int main(int argc, char** argv) {
+  const long interval = argc == 2 ? std::strtol(argv[1], nullptr, 10) : 180000;
+  if (argc > 2 || interval <= 0) {
+    std::fprintf(stderr, "usage: %s [INTERVAL MS]\n", argv[0]);
+    return 2;
+  }
+  InitDDFS();
+  QCoreApplication application(argc, argv);
+  TToneGen tone_gen(nullptr);
+  QTimer step_timer;
+  step_timer.setInterval(static_cast<int>(interval));
+  uint32_t stream = 0;
+  TreatmentRun run(&tone_gen, &step_timer, &stream);
+  QObject::connect(&step_timer, &QTimer::timeout, &run, &TreatmentRun::EndStepByTimer);
+
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point started, ended;
+  QObject::connect(&run, &TreatmentRun::StepStarted, [&] { started = Clock::now(); });
+  int failed = 0;
+  QObject::connect(&run, &TreatmentRun::AudioFailed, [&](const QString& message, int code) {
+    std::fprintf(stderr, "step_run: %s (error code: %d)\n", message.toUtf8().constData(), code);
+    failed = 1;
+  });
+  run.Run(BXVirusProgram, [&](const TreatmentStep&) {
+    QEventLoop loop;
+    QObject::connect(&run, &TreatmentRun::StepEnded, &loop, &QEventLoop::quit);
+    loop.exec();
+    ended = Clock::now();
+    run.EndProgram();  // one step only
+    return true;
+  });
+  if (failed) return 1;
+  std::printf("step by the run's clock: %.3f ms (interval %ld ms)\n",
+              std::chrono::duration<double, std::milli>(ended - started).count(), interval);
+  return 0;
+}
