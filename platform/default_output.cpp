@@ -105,13 +105,18 @@ void CountingCallback(void* userdata, Uint8* buffer, int length) {
 // The application's name and icon for the mixer. libpulse adds every PULSE_PROP_* variable to a
 // client's properties; SDL has no hint for the icon. A value the user set is kept, as SDL keeps
 // hints given in the environment.
-void NameTheProgram(const SdlAudioApi& sdl) {
+//
+// And real-time scheduling for the audio thread where the desktop grants it: with this hint SDL
+// asks rtkit (or the desktop portal's Realtime interface) for SCHED_RR instead of a nice level,
+// so that a busy machine does not make the thread late. Without rtkit nothing changes.
+void PrepareSdl(const SdlAudioApi& sdl) {
   static const bool icon_named = [] {
     return setenv("PULSE_PROP_application.icon_name", kAudioIconName, 0) == 0;
   }();
   (void)icon_named;
   sdl.SetHint(SDL_HINT_APP_NAME, kAudioAppName);
   sdl.SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, kAudioAppName);
+  sdl.SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
 }
 
 }  // namespace
@@ -121,7 +126,7 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
   const SdlAudioApi* sdl = SdlAudio();
   if (sdl == nullptr) return OpenResult::NoDevice;
   InstallWakeHandler();
-  NameTheProgram(*sdl);
+  PrepareSdl(*sdl);
   // No driver could start: no sound server to connect to and no usable sound system.
   if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return OpenResult::NoDevice;
   sdl->SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, stream_name);

@@ -5,7 +5,8 @@
 // device differs, so the callback always sees that format.
 //
 // The output names itself to the sound server as this program, so that a mixer shows "zelkgen"
-// with its icon and the stream's own name instead of SDL's "Audio Stream".
+// with its icon and the stream's own name instead of SDL's "Audio Stream", and asks for real-time
+// scheduling of SDL's audio thread where the desktop grants it (rtkit).
 //
 // The caller's callback is called through the output's own, which counts the buffers the device
 // takes: a count that stops growing while the device claims to play means the sound server has

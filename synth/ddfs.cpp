@@ -1,5 +1,7 @@
 #include "ddfs.h"
 
+#include <sys/mman.h>
+
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -69,6 +71,15 @@ void BuildTables() {
   }
 }
 
+// The stream procedure reads the tables on the audio thread, where waiting for a page to come
+// back from swap would be a gap in the tone: they stay in memory. Where the system refuses (a
+// locked-memory limit below 352 KB), they are merely likely to.
+void KeepTablesInMemory() {
+  for (const int16_t* table : {SineTable, SquareTable, TriangleTable, SawtoothTable}) {
+    mlock(table, TableLength * sizeof(int16_t));
+  }
+}
+
 const int16_t* TableFor(uint8_t shape) {
   switch (shape) {
     case wsSine:
@@ -121,6 +132,7 @@ inline void StoreFrame(uint8_t* at, int16_t left, int16_t right) {
 void InitDDFS() {
   for (uint32_t& phase : Phase) phase = 0;
   BuildTables();
+  KeepTablesInMemory();
   for (uint8_t channel = 1; channel <= 16; ++channel) ResetPhase(channel);
   for (uint8_t channel = 1; channel <= 8; ++channel) {
     SetPhaseOffset(channel, static_cast<uint8_t>(channel + 8), 180.0L);

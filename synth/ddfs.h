@@ -34,7 +34,8 @@ extern long double StreamAmplitude;
 // once per ToneStreamProc call. Square (1) at start-up.
 extern std::atomic<uint8_t> OutputWaveShape;
 
-// Builds the tables and sets the accumulators; called once before any window exists.
+// Builds the tables, keeps them in memory (mlock) and sets the accumulators; called once before
+// any window exists.
 void InitDDFS();
 
 uint32_t ResetPhase(uint8_t Channel);
