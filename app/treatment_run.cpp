@@ -57,6 +57,8 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
     if (*stream_handle_ == 0) {
       return Fail(result, "User-Stream kann nicht angelegt werden!", BASS_ErrorGetCode());
     }
+    // The tone lasts the step's period to the frame, 44.1 frames per millisecond.
+    AudioOutputLimitStream(static_cast<uint64_t>(step_timer_->interval()) * 441 / 10);
     if (!BASS_ChannelPlay(*stream_handle_, 0)) {
       return Fail(result, kPlayFailed, BASS_ErrorGetCode());
     }

@@ -27,7 +27,10 @@
 // output is opened again and again until the tone sounds on (OutputResumed) or 10 s have passed.
 // The step's period runs on meanwhile. The step timer fires on time: a 180 s wait of the event
 // loop may end up to 100 ms late (the kernel's timer slack grows with the wait), so the run wakes
-// the loop shortly before the step's deadline, and the timer's own last wait is a short one.
+// the loop shortly before the step's deadline, and the timer's own last wait is a short one. And
+// the tone lasts the step's period to the frame: the output plays that many frames of the stream
+// procedure and silence after them, so the 20 to 40 ms of sound its buffers hold ahead when the
+// step ends do not lengthen the tone.
 //
 // State: whether a step's sound is on (StepRunning), whether the program is ending, how the
 // current step ended, the step's deadline. The tone generator, the step timer and the stream

@@ -32,6 +32,10 @@ int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;
   Clock::time_point started, ended;
   QObject::connect(&run, &TreatmentRun::StepStarted, [&] { started = Clock::now(); });
+  // The moment the step ends, before its output is released (which takes a while).
+  QObject::connect(&run, &TreatmentRun::StepEnded, [&] {
+    if (ended == Clock::time_point{}) ended = Clock::now();
+  });
   int failed = 0;
   QObject::connect(&run, &TreatmentRun::AudioFailed, [&](const QString& message, int code) {
     std::fprintf(stderr, "step_run: %s (error code: %d)\n", message.toUtf8().constData(), code);
@@ -41,7 +45,6 @@ int main(int argc, char** argv) {
     QEventLoop loop;
     QObject::connect(&run, &TreatmentRun::StepEnded, &loop, &QEventLoop::quit);
     loop.exec();
-    ended = Clock::now();
     run.EndProgram();  // one step only
     return true;
   });

@@ -1,5 +1,6 @@
 #include "audio_output.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "default_output.h"
@@ -21,6 +22,8 @@ struct UserStream {
   STREAMPROC proc = nullptr;
   void* user = nullptr;
   bool playing = false;
+  uint64_t frame_limit = 0;  // frames of the procedure the stream plays at most; 0: no limit
+  uint64_t frames = 0;       // frames the procedure delivered (the callback's own count)
 };
 
 struct Output {
@@ -59,11 +62,19 @@ bool TakeFailNext(AudioCall call) {
 
 // SDL's audio thread: no allocation, no lock of our own, no logging.
 void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
-  const UserStream& stream = static_cast<Output*>(userdata)->stream;
+  UserStream& stream = static_cast<Output*>(userdata)->stream;
   uint32_t delivered = 0;
   if (stream.playing && stream.proc != nullptr) {
-    delivered = stream.proc(stream.handle, buffer, static_cast<uint32_t>(length), stream.user);
-    if (delivered > static_cast<uint32_t>(length)) delivered = static_cast<uint32_t>(length);
+    uint32_t wanted = static_cast<uint32_t>(length);
+    if (stream.frame_limit != 0) {
+      const uint64_t left = stream.frame_limit - std::min(stream.frames, stream.frame_limit);
+      if (left < wanted / 4) wanted = static_cast<uint32_t>(left * 4);
+    }
+    if (wanted > 0) {
+      delivered = stream.proc(stream.handle, buffer, wanted, stream.user);
+      if (delivered > wanted) delivered = wanted;
+      stream.frames += delivered / 4;
+    }
   }
   // Signed 16-bit silence is all zero bytes.
   std::memset(buffer + delivered, 0, static_cast<size_t>(length) - delivered);
@@ -144,6 +155,13 @@ int BASS_ChannelPlay(uint32_t handle, int /*restart*/) {
   }
   WithCallbackHeld([] { output.stream.playing = true; });
   Unpause();
+  return Succeed();
+}
+
+int AudioOutputLimitStream(uint64_t frames) {
+  if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
+  if (output.stream.handle == 0) return Fail(AUDIO_ERROR_HANDLE);
+  WithCallbackHeld([frames] { output.stream.frame_limit = frames; });
   return Succeed();
 }
 

@@ -49,6 +49,13 @@ int BASS_Stop();
 int BASS_Free();
 int BASS_ErrorGetCode();
 
+// Lets the stream of the open output play at most frames frames of its stream procedure, counted
+// from BASS_ChannelPlay, and silence after them (0, as for a new stream: no limit). The count goes
+// on across AudioOutputReopen. So a tone lasts exactly as many frames as asked, however far the
+// device's buffers run ahead of the moment the caller stops it. 0 on failure (nothing open, no
+// stream).
+int AudioOutputLimitStream(uint64_t frames);
+
 // Watching a playing output, and bringing it back when its device went away. The stream is
 // called "Treatment tone" in the sound server's mixer.
 //

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -15,6 +16,8 @@
 #include "audio_output.h"
 #include "audio_output_testing.h"
 #include "ddfs.h"
+#include "scratch_dir.h"
+#include "signal_analysis.h"
 #include "step_countdown.h"
 #include "tone_gen.h"
 #include "treatment_run.h"
@@ -135,9 +138,17 @@ TEST_F(Headless, TheTimerReleasesTheOutputAfterTheStepEndsAndSkipBefore) {
   EXPECT_FALSE(tone_gen_.Loop());
 }
 
-TEST_F(Headless, AStepEndsOnItsDeadlineNeverEarly) {
+TEST_F(Headless, AStepEndsOnItsDeadlineNeverEarlyAndItsToneLastsItsPeriodToTheFrame) {
   // A 10 s wait of the event loop may end up to 10 ms late (the kernel's slack is a thousandth
-  // of the wait); the step must end within 5 ms of its deadline all the same.
+  // of the wait); the step must end within 5 ms of its deadline all the same. SDL's disk driver
+  // keeps what the output played of step 1, at the pace of a device: 10 s of tone are 441000
+  // frames, whatever the device buffers held when the step ended.
+  const ScratchDir scratch("zelkgen-deadline-");
+  ASSERT_TRUE(scratch.Created());
+  const std::string step_one = (scratch.Path() / "step1.raw").string();
+  const std::string step_two = (scratch.Path() / "step2.raw").string();
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", step_one.c_str(), 1);
   using Clock = std::chrono::steady_clock;
   timer_.setInterval(10000);
   Clock::time_point opened, started, ended;  // of step 1
@@ -146,13 +157,22 @@ TEST_F(Headless, AStepEndsOnItsDeadlineNeverEarly) {
   };
   QObject::connect(&run_, &TreatmentRun::StepOpened, [&] { first(opened); });
   QObject::connect(&run_, &TreatmentRun::StepStarted, [&] { first(started); });
-  QObject::connect(&run_, &TreatmentRun::StepEnded, [&] { first(ended); });
+  QObject::connect(&run_, &TreatmentRun::StepEnded, [&] {
+    first(ended);
+    setenv("SDL_DISKAUDIOFILE", step_two.c_str(), 1);
+  });
   RunWith({Act::TimerRunsOut, Act::Skip});
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
   ASSERT_EQ(seen_, "STSKE");
   // The step timer starts after StepOpened and before StepStarted.
   const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d); };
   EXPECT_GE(ms(ended - opened).count(), 10000.0);
   EXPECT_LE(ms(ended - started).count(), 10005.0);
+  const std::vector<StereoFrame> frames = ReadRawStereo(step_one);
+  const auto tone = std::count_if(frames.begin(), frames.end(), [](const StereoFrame& f) {
+    return f.left != 0 || f.right != 0;  // a square is never 0
+  });
+  EXPECT_EQ(tone, 441000);
 }
 
 TEST_F(Headless, NoRunStartsOnceTheProgramEnds) {
