@@ -122,13 +122,16 @@ void PrepareSdl(const SdlAudioApi& sdl) {
 }  // namespace
 
 OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_name,
-                             DefaultOutput* output) {
+                             DefaultOutput* output, const char* driver) {
   const SdlAudioApi* sdl = SdlAudio();
   if (sdl == nullptr) return OpenResult::NoDevice;
   InstallWakeHandler();
   PrepareSdl(*sdl);
+  if (driver != nullptr) sdl->SetHint(SDL_HINT_AUDIODRIVER, driver);
+  const int started = sdl->InitSubSystem(SDL_INIT_AUDIO);
+  if (driver != nullptr) sdl->SetHint(SDL_HINT_AUDIODRIVER, nullptr);
   // No driver could start: no sound server to connect to and no usable sound system.
-  if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return OpenResult::NoDevice;
+  if (started != 0) return OpenResult::NoDevice;
   sdl->SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, stream_name);
   output->callback = wanted.callback;
   output->userdata = wanted.userdata;
@@ -148,6 +151,7 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
   }
   output->sdl = sdl;
   output->device = device;
+  output->driver = sdl->GetCurrentAudioDriver();
   output->obtained = obtained;
   output->obtained.callback = wanted.callback;
   output->obtained.userdata = wanted.userdata;
@@ -166,6 +170,7 @@ void CloseDefaultOutput(DefaultOutput* output, bool wake_stuck_thread) {
   output->sdl = nullptr;
   output->device = 0;
   output->obtained = SDL_AudioSpec{};
+  output->driver = nullptr;
   output->callback = nullptr;
   output->userdata = nullptr;
   output->buffers.store(0, std::memory_order_relaxed);

@@ -31,7 +31,8 @@ inline constexpr char kAudioIconName[] = "org.zelkgen.Zelkgen";
 struct DefaultOutput {
   const SdlAudioApi* sdl = nullptr;
   SDL_AudioDeviceID device = 0;
-  SDL_AudioSpec obtained{};  // what the device was opened with (the buffer size may differ)
+  SDL_AudioSpec obtained{};      // what the device was opened with (the buffer size may differ)
+  const char* driver = nullptr;  // SDL's name of the driver that opened it ("pulseaudio")
   // The caller's callback and its data.
   SDL_AudioCallback callback = nullptr;
   void* userdata = nullptr;
@@ -50,9 +51,11 @@ enum class OpenResult {
 };
 
 // Opens the default output with wanted (rate, format, channels, buffer frames, callback and its
-// data) as a stream called stream_name. output must be closed. On failure nothing stays open.
+// data) as a stream called stream_name, through the driver SDL picks, or only through driver when
+// one is named (SDL_AUDIODRIVER in the environment still wins). output must be closed. On failure
+// nothing stays open.
 OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_name,
-                             DefaultOutput* output);
+                             DefaultOutput* output, const char* driver = nullptr);
 
 // Closes the device, which waits for a callback in progress (none follows), and stops the audio
 // subsystem; output becomes empty. Harmless, and SDL is not touched, when nothing is open. Also

@@ -46,7 +46,8 @@ LoadedApi Load() {
       Resolve(library, "SDL_UnlockAudioDevice", &api.UnlockAudioDevice, error) &&
       Resolve(library, "SDL_GetAudioDeviceStatus", &api.GetAudioDeviceStatus, error) &&
       Resolve(library, "SDL_GetNumAudioDevices", &api.GetNumAudioDevices, error) &&
-      Resolve(library, "SDL_SetHint", &api.SetHint, error);
+      Resolve(library, "SDL_SetHint", &api.SetHint, error) &&
+      Resolve(library, "SDL_GetCurrentAudioDriver", &api.GetCurrentAudioDriver, error);
   if (!loaded.complete) {
     // A half table is never handed out, so nothing can reach the library any more.
     loaded.api = SdlAudioApi{};

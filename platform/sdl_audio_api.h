@@ -26,6 +26,7 @@ struct SdlAudioApi {
   decltype(&SDL_GetAudioDeviceStatus) GetAudioDeviceStatus;
   decltype(&SDL_GetNumAudioDevices) GetNumAudioDevices;
   decltype(&SDL_SetHint) SetHint;
+  decltype(&SDL_GetCurrentAudioDriver) GetCurrentAudioDriver;
 };
 
 // The loaded table, or nullptr when SDL2 audio is not available on this system.

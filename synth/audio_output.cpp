@@ -29,6 +29,7 @@ struct UserStream {
 struct Output {
   DefaultOutput out;
   UserStream stream;
+  const char* driver = nullptr;  // the SDL driver the output last opened through
 };
 
 Output output;
@@ -92,8 +93,9 @@ bool IsOpen() {
   return output.out.device != 0;
 }
 
-// Opens the default device, paused, for the stream of the output (if any).
-int OpenDevice() {
+// Opens the default device, paused, for the stream of the output (if any), through the driver
+// named, or the one SDL picks.
+int OpenDevice(const char* driver = nullptr) {
   SDL_AudioSpec wanted{};
   wanted.freq = kOutputRate;
   wanted.format = AUDIO_S16LSB;
@@ -103,8 +105,9 @@ int OpenDevice() {
   wanted.userdata = &output;
   // SDL is loaded here, at the first sound, never by a stop or release with nothing open. Its
   // audio is reference-counted: the tone generator's sound service may hold it at the same time.
-  switch (OpenDefaultOutput(wanted, kStreamName, &output.out)) {
+  switch (OpenDefaultOutput(wanted, kStreamName, &output.out, driver)) {
     case OpenResult::Opened:
+      output.driver = output.out.driver;
       return Succeed();  // opened paused
     case OpenResult::NoDevice:
       return Fail(AUDIO_ERROR_NO_DEVICE);
@@ -196,7 +199,9 @@ bool AudioOutputLost() {
 int AudioOutputReopen() {
   if (output.stream.handle == 0) return Fail(IsOpen() ? AUDIO_ERROR_HANDLE : AUDIO_ERROR_NOT_INIT);
   CloseDefaultOutput(&output.out, true);
-  if (!OpenDevice()) return 0;
+  // The driver that played, so that a sound server restarting is waited for rather than replaced
+  // by whatever else answers meanwhile (plain ALSA, which could take the card from the server).
+  if (!OpenDevice(output.driver)) return 0;
   // The stream procedure carries on from where the last device left it.
   if (output.stream.playing) Unpause();
   return 1;

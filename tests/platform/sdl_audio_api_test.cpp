@@ -87,6 +87,7 @@ TEST(SdlAudioApi, EveryThreadGetsTheSameCompleteTable) {
       {"SDL_GetAudioDeviceStatus", reinterpret_cast<void*>(api->GetAudioDeviceStatus)},
       {"SDL_GetNumAudioDevices", reinterpret_cast<void*>(api->GetNumAudioDevices)},
       {"SDL_SetHint", reinterpret_cast<void*>(api->SetHint)},
+      {"SDL_GetCurrentAudioDriver", reinterpret_cast<void*>(api->GetCurrentAudioDriver)},
   };
   EXPECT_EQ(sizeof(SdlAudioApi), std::size(entries) * sizeof(void*))
       << "the table has an entry this test does not check";
