@@ -141,14 +141,16 @@ TEST_F(Headless, TheTimerReleasesTheOutputAfterTheStepEndsAndSkipBefore) {
 TEST_F(Headless, AStepEndsOnItsDeadlineNeverEarlyAndItsToneLastsItsPeriodToTheFrame) {
   // A 10 s wait of the event loop may end up to 10 ms late (the kernel's slack is a thousandth
   // of the wait); the step must end within 5 ms of its deadline all the same. SDL's disk driver
-  // keeps what the output played of step 1, at the pace of a device: 10 s of tone are 441000
-  // frames, whatever the device buffers held when the step ended.
+  // keeps what the output played of step 1, taking a buffer every 5 ms, about four times a
+  // device's pace (its own pace lags on a busy machine): 10 s of tone are 441000 frames all the
+  // same, silence follows them.
   const ScratchDir scratch("zelkgen-deadline-");
   ASSERT_TRUE(scratch.Created());
   const std::string step_one = (scratch.Path() / "step1.raw").string();
   const std::string step_two = (scratch.Path() / "step2.raw").string();
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", step_one.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "5", 1);
   using Clock = std::chrono::steady_clock;
   timer_.setInterval(10000);
   Clock::time_point opened, started, ended;  // of step 1
@@ -163,6 +165,7 @@ TEST_F(Headless, AStepEndsOnItsDeadlineNeverEarlyAndItsToneLastsItsPeriodToTheFr
   });
   RunWith({Act::TimerRunsOut, Act::Skip});
   setenv("SDL_AUDIODRIVER", "dummy", 1);
+  unsetenv("SDL_DISKAUDIODELAY");
   ASSERT_EQ(seen_, "STSKE");
   // The step timer starts after StepOpened and before StepStarted.
   const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d); };
