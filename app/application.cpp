@@ -90,22 +90,13 @@ void BringToFront(const QString& activation_token) {
 // Before anything else: a second copy hands over to the first and ends. False when this process
 // must end (result in *exit_code); true when it goes on, as the only copy or unguarded.
 bool TakeSingleInstance(SingleInstance& instance, int* exit_code) {
-  std::string why;
-  switch (instance.Acquire(true, &why)) {
-    case SingleInstance::Lock::Owned:
-      return true;
-    case SingleInstance::Lock::Unavailable:
-      std::fprintf(stderr, "%s: cannot make sure that only one copy runs (%s)\n", kAppName,
-                   why.c_str());
-      return true;
-    case SingleInstance::Lock::HeldElsewhere:
-      break;
-  }
+  if (instance.AcquireOrWarn(true)) return true;
   if (SingleInstance::RequestRaise()) {
     *exit_code = 0;
     return false;
   }
   // Nothing listened: the holder may have ended meanwhile, or it plays without a window.
+  std::string why;
   if (instance.Acquire(true, &why) == SingleInstance::Lock::Owned) return true;
   std::fprintf(stderr, "%s: another copy is already playing\n", kAppName);
   *exit_code = 1;

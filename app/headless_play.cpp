@@ -61,28 +61,14 @@ class StatusLine {
   int shown_step_ = 0;
 };
 
-// False when this process must not play: another copy runs.
-bool TakeLock(SingleInstance& instance) {
-  std::string why;
-  switch (instance.Acquire(false, &why)) {
-    case SingleInstance::Lock::Owned:
-      return true;
-    case SingleInstance::Lock::Unavailable:
-      std::fprintf(stderr, "%s: cannot make sure that only one copy runs (%s)\n", kAppName,
-                   why.c_str());
-      return true;
-    case SingleInstance::Lock::HeldElsewhere:
-      break;
-  }
-  std::fprintf(stderr, "%s: another copy is already running\n", kAppName);
-  return false;
-}
-
 }  // namespace
 
 int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_ms) {
   SingleInstance instance;
-  if (!TakeLock(instance)) return 1;
+  if (!instance.AcquireOrWarn(false)) {
+    std::fprintf(stderr, "%s: another copy is already running\n", kAppName);
+    return 1;
+  }
   InitDDFS();
   OutputWaveShape.store(shape);
   int argc = 1;

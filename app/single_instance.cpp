@@ -10,9 +10,12 @@
 
 #include <QSocketNotifier>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#include "app_identity.h"
 
 namespace {
 
@@ -77,6 +80,21 @@ SingleInstance::~SingleInstance() {
     unlink(socket_path_.c_str());
   }
   if (lock_fd_ >= 0) close(lock_fd_);
+}
+
+bool SingleInstance::AcquireOrWarn(bool accept_raise) {
+  std::string why;
+  switch (Acquire(accept_raise, &why)) {
+    case Lock::Owned:
+      return true;
+    case Lock::Unavailable:
+      std::fprintf(stderr, "%s: cannot make sure that only one copy runs (%s)\n", kAppName,
+                   why.c_str());
+      return true;
+    case Lock::HeldElsewhere:
+      break;
+  }
+  return false;
 }
 
 SingleInstance::Lock SingleInstance::Acquire(bool accept_raise, std::string* why) {

@@ -35,6 +35,9 @@ class SingleInstance : public QObject {
   // Takes the lock without waiting. With accept_raise, the owner also opens the raise socket.
   // Unavailable says why in *why.
   Lock Acquire(bool accept_raise, std::string* why);
+  // Acquire for a copy that may go on unguarded: where no lock can be had at all, one line on
+  // stderr says why. False only when another copy holds the lock.
+  bool AcquireOrWarn(bool accept_raise);
 
   // Once the application object exists: emits RaiseRequested for each request from a later copy.
   void WatchForRaise();
