@@ -55,30 +55,14 @@ if ! seconds=$(awk -v m="$minutes" 'BEGIN { s = m * 60; if (!(s >= 10)) exit 1; 
   echo "usage: $0 [minutes per half, at least 0.17] [build dir]" >&2
   exit 2
 fi
-for tool in step_player gap_count; do
-  if [[ ! -x $build/bench/$tool ]]; then
-    echo "$build/bench/$tool is missing: cmake --build $build --target step_player gap_count" >&2
-    exit 2
-  fi
-done
+source "$(dirname "$0")/common.sh"
+need_built "$build" step_player gap_count
 if [[ -n $rt_priority ]] && ((EUID != 0)); then
   echo "DROPOUTS_RT needs root (it stands in for rtkit)" >&2
   exit 2
 fi
-for program in pulseaudio pactl parec pacat stress-ng setpriv chrt; do
-  command -v "$program" >/dev/null || { echo "$program is not installed" >&2; exit 2; }
-done
-
-work=$(mktemp -d /tmp/dropouts.XXXXXX)
-# Only this script's own background jobs are stopped.
-cleanup() {
-  local pid
-  for pid in $(jobs -p); do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+need_programs pulseaudio pactl parec pacat stress-ng setpriv chrt
+make_scratch dropouts
 
 cp "$build/bench/step_player" "$build/bench/gap_count" "$work/"
 cd "$work"

@@ -20,40 +20,11 @@ shift $(($# < 2 ? $# : 2))
 sizes=("$@")
 ((${#sizes[@]})) || sizes=(512 1024 2048)
 
-[[ -x $build/bench/step_player ]] || {
-  echo "$build/bench/step_player is missing: cmake --build $build --target step_player" >&2
-  exit 2
-}
-for program in pulseaudio pactl python3; do
-  command -v "$program" >/dev/null || { echo "$program is not installed" >&2; exit 2; }
-done
-
-work=$(mktemp -d /tmp/skip_silence.XXXXXX)
-cleanup() {
-  local pid
-  for pid in $(jobs -p); do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-mkdir -m 700 "$work/run" "$work/home"
-echo "autospawn = no" >"$work/home/client.conf"
-export HOME=$work/home XDG_CONFIG_HOME=$work/home PULSE_STATE_PATH=$work/home \
-  XDG_RUNTIME_DIR=$work/run PULSE_RUNTIME_PATH=$work/run \
-  PULSE_CLIENTCONFIG=$work/home/client.conf PULSE_SERVER=unix:$work/run/native \
-  SDL_AUDIODRIVER=pulseaudio
-unset PULSE_SINK
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no \
-  --load="module-pipe-sink sink_name=out file=$work/out.fifo use_system_clock_for_timing=yes rate=44100 format=s16le channels=2" \
-  --load="module-native-protocol-unix socket=$work/run/native auth-anonymous=1" \
-  >"$work/pulse.log" 2>&1 &
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && [[ -p $work/out.fifo ]] && break
-  sleep 0.1
-done
-pactl set-default-sink out
+source "$(dirname "$0")/common.sh"
+need_built "$build" step_player
+need_programs pulseaudio pactl python3
+make_scratch skip_silence
+start_fifo_sink_server
 
 # One line per block of the sink: its stamp, and the frame index of its last frame of tone (-1).
 python3 -c '

@@ -13,40 +13,11 @@ set -euo pipefail
 
 interval=${1:-180000}
 build=${2:-build}
-[[ -x $build/bench/step_run ]] || {
-  echo "$build/bench/step_run is missing: cmake --build $build --target step_run" >&2
-  exit 2
-}
-for program in pulseaudio pactl python3; do
-  command -v "$program" >/dev/null || { echo "$program is not installed" >&2; exit 2; }
-done
-
-work=$(mktemp -d /tmp/step_length.XXXXXX)
-cleanup() {
-  local pid
-  for pid in $(jobs -p); do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-mkdir -m 700 "$work/run" "$work/home"
-echo "autospawn = no" >"$work/home/client.conf"
-export HOME=$work/home XDG_CONFIG_HOME=$work/home PULSE_STATE_PATH=$work/home \
-  XDG_RUNTIME_DIR=$work/run PULSE_RUNTIME_PATH=$work/run \
-  PULSE_CLIENTCONFIG=$work/home/client.conf PULSE_SERVER=unix:$work/run/native \
-  SDL_AUDIODRIVER=pulseaudio
-unset PULSE_SINK
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no \
-  --load="module-pipe-sink sink_name=out file=$work/out.fifo use_system_clock_for_timing=yes rate=44100 format=s16le channels=2" \
-  --load="module-native-protocol-unix socket=$work/run/native auth-anonymous=1" \
-  >"$work/pulse.log" 2>&1 &
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && [[ -p $work/out.fifo ]] && break
-  sleep 0.1
-done
-pactl set-default-sink out
+source "$(dirname "$0")/common.sh"
+need_built "$build" step_run
+need_programs pulseaudio pactl python3
+make_scratch step_length
+start_fifo_sink_server
 
 # Prints the frame count from the first frame of tone to the last once the FIFO closes or the
 # reader is told to stop (SIGTERM).
