@@ -123,11 +123,7 @@ void CreateWindows() {
   TreatmentRun* run = Form1->Treatment();
   QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
-  StepCountdown* countdown = Form1->Countdown();
-  QObject::connect(countdown, &StepCountdown::TimeLeft, Form3, [](const StepProgress& progress) {
-    ShowTimeLeftHint(Form3, StepTimeLeftText(progress));
-  });
-  QObject::connect(countdown, &StepCountdown::Cleared, Form3, [] { ShowTimeLeftHint(Form3, {}); });
+  FollowCountdown(Form1->Countdown(), Form3);
   desktop_services = std::make_unique<DesktopRunServices>();
   desktop_services->Follow(run);
 }

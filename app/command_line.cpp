@@ -12,6 +12,9 @@
 
 #include "headless_play.h"
 
+// An exported step holds as many frames as a played step's timer lets the output play.
+static_assert(kStepFrames == uint64_t{kStepMilliseconds} * 441 / 10);
+
 namespace {
 
 // The options that choose what runs instead of the window.

@@ -17,8 +17,6 @@ class LauncherProgress : public QObject {
   explicit LauncherProgress(QObject* parent = nullptr);
   ~LauncherProgress() override;  // hides
 
-  bool Shown() const { return shown_; }
-
  public slots:
   // Shows the progress bar on the entry at fraction (clamped to 0..1).
   void Show(double fraction);

@@ -50,11 +50,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(treatment_, &TreatmentRun::RunEnded, this, &TForm1::ShowRunEnd);
 
   countdown_ = new StepCountdown(treatment_, Timer1, this);
-  connect(countdown_, &StepCountdown::TimeLeft, this, [this](const StepProgress& progress) {
-    ShowTimeLeftHint(ProgressBar1, StepTimeLeftText(progress));
-  });
-  connect(countdown_, &StepCountdown::Cleared, this,
-          [this] { ShowTimeLeftHint(ProgressBar1, {}); });
+  FollowCountdown(countdown_, ProgressBar1);
 
   OutputWaveShape.store(GetWaveShape());
   connect(RadioGroup1, &TRadioGroup::ItemIndexChanged, this,

@@ -26,9 +26,6 @@ class RunInhibitor : public QObject {
   explicit RunInhibitor(QObject* parent = nullptr);
   ~RunInhibitor() override;  // releases
 
-  // True from Hold to Release, whatever the services answered.
-  bool Holding() const { return attempt_ != nullptr; }
-
  public slots:
   // Asks for the inhibition; reason is what the desktop shows ("Playing BX virus"). Does nothing
   // while already holding.

@@ -5,6 +5,8 @@
 #include <QToolTip>
 #include <QWidget>
 
+#include "step_countdown.h"
+
 namespace {
 
 // True while a modal window other than the widget's own takes the input: the widget's window
@@ -34,4 +36,12 @@ void ShowTimeLeftHint(QWidget* widget, const QString& text) {
   } else if (showing_before) {
     QToolTip::hideText();
   }
+}
+
+void FollowCountdown(const StepCountdown* countdown, QWidget* widget) {
+  QObject::connect(countdown, &StepCountdown::TimeLeft, widget, [widget](const StepProgress& p) {
+    ShowTimeLeftHint(widget, StepTimeLeftText(p));
+  });
+  QObject::connect(countdown, &StepCountdown::Cleared, widget,
+                   [widget] { ShowTimeLeftHint(widget, {}); });
 }

@@ -8,6 +8,10 @@
 #include <QString>
 
 class QWidget;
+class StepCountdown;
 
 // Empty text takes the hint away again.
 void ShowTimeLeftHint(QWidget* widget, const QString& text);
+
+// Keeps widget's hint on the countdown's step and time left, and takes it away between steps.
+void FollowCountdown(const StepCountdown* countdown, QWidget* widget);

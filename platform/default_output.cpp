@@ -153,8 +153,6 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
   output->device = device;
   output->driver = sdl->GetCurrentAudioDriver();
   output->obtained = obtained;
-  output->obtained.callback = wanted.callback;
-  output->obtained.userdata = wanted.userdata;
   return OpenResult::Opened;
 }
 

@@ -153,9 +153,7 @@ int BASS_ChannelPlay(uint32_t handle, int /*restart*/) {
     return Fail(AUDIO_ERROR_HANDLE);
   }
   // A device that went away (server stopped, card unplugged) cannot be started again.
-  if (output.out.sdl->GetAudioDeviceStatus(output.out.device) == SDL_AUDIO_STOPPED) {
-    return Fail(AUDIO_ERROR_DRIVER);
-  }
+  if (DefaultOutputLost(output.out)) return Fail(AUDIO_ERROR_DRIVER);
   WithCallbackHeld([] { output.stream.playing = true; });
   Unpause();
   return Succeed();

@@ -50,7 +50,7 @@ int BASS_Free();
 int BASS_ErrorGetCode();
 
 // Lets the stream of the open output play at most frames frames of its stream procedure, counted
-// from BASS_ChannelPlay, and silence after them (0, as for a new stream: no limit). The count goes
+// from its creation, and silence after them (0, as for a new stream: no limit). The count goes
 // on across AudioOutputReopen. So a tone lasts exactly as many frames as asked, however far the
 // device's buffers run ahead of the moment the caller stops it. 0 on failure (nothing open, no
 // stream).

@@ -1,5 +1,5 @@
 // Test seams of the audio output layer, for tests only: the synth_testing target puts this folder
-// on a test's include path; the program's own code never includes it.
+// on a test's include path; of the program's code only the files that define the seams include it.
 #pragma once
 
 #include <cstdint>

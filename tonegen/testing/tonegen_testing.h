@@ -1,5 +1,5 @@
 // Test seams of the tone generator, for tests only: the tonegen_testing target puts this folder
-// on a test's include path; the program's own code never includes it.
+// on a test's include path; of the program's code only the files that define the seams include it.
 #pragma once
 
 // Makes the allocation of the next images fail, as when memory runs out (tone_gen.cpp).
