@@ -317,12 +317,7 @@ struct ProgramProcess {
   pid_t pid = -1;
   ScratchDir dir;
   ScratchDir runtime{"zelkgen-runtime-"};
-  std::string Output(const char* name) const {
-    std::ifstream in(dir.Path() / name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Output(const char* name) const { return ReadFile(dir.Path() / name); }
   int Wait(int limit_ms) { return WaitForExit(pid, std::chrono::milliseconds(limit_ms)); }
   ~ProgramProcess() { TerminateChild(pid); }
 };

@@ -133,9 +133,7 @@ TEST(Player, ASignalMidStepEndsItAtOnceInSilenceWithStatusZero) {
                 Played(2128), 0.5);
     // Silence after the end: the recording's last half second is quiet.
     EXPECT_LE(PeakLevel(frames, frames.size() - kRate / 2, frames.size()), 100);
-    std::ifstream printed(out);
-    const std::string text((std::istreambuf_iterator<char>(printed)), {});
-    EXPECT_EQ(text,
+    EXPECT_EQ(ReadFile(out),
               "BX virus: step 1 of 2, 2128HZ, 3:00 left in the step, 6:00 left in the run\n"
               "BX virus: stopped at step 1 of 2\n");
   }

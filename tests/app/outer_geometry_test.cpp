@@ -3,7 +3,6 @@
 // lie inside it. Screens are fixed for a process, so each case runs this program again as a
 // probe on Qt's offscreen platform, configured with the case's screen and scale factor.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <QApplication>
 #include <QPushButton>
@@ -17,7 +16,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "application.h"
 #include "child_process.h"
@@ -75,18 +73,6 @@ std::map<std::string, QRect> ReadProbe(const std::string& path) {
   return rects;
 }
 
-// Exit status of the child, or -1 when it did not end within the limit.
-int WaitForExit(pid_t pid, std::chrono::seconds limit) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < until) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  TerminateChild(pid);
-  return -1;
-}
-
 TEST(WindowPlacement, StoredPositionsWhereTheyFitOtherwiseMovedJustInsideTheScreen) {
   const QRect main_stored(278, 285, 468, 268), info_stored(337, 185, 475, 448),
       step_stored(392, 271, 240, 127);
@@ -125,13 +111,15 @@ TEST(WindowPlacement, StoredPositionsWhereTheyFitOtherwiseMovedJustInsideTheScre
                           << ", \"y\": " << c.screen.y() << ", \"width\": " << c.screen.width()
                           << ", \"height\": " << c.screen.height() << "}]}";
     const std::string output = (scratch.Path() / "probe.txt").string();
-    const pid_t probe = SpawnChild(
+    pid_t probe = SpawnChild(
         {"/proc/self/exe"},
         {std::string(kProbeVariable) + "=1", "QT_QPA_PLATFORM=offscreen:configfile=" + config,
          std::string("QT_SCALE_FACTOR=") + c.scale},
         output);
     ASSERT_GT(probe, 0);
-    ASSERT_EQ(WaitForExit(probe, std::chrono::seconds(60)), 0);
+    const int status = WaitForExit(probe, std::chrono::seconds(60));
+    TerminateChild(probe);  // one that did not end in time
+    ASSERT_EQ(status, 0);
     auto rects = ReadProbe(output);
     const QRect available = rects["available"];
     ASSERT_FALSE(available.isEmpty());

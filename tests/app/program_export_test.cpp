@@ -52,11 +52,6 @@ std::vector<int16_t> RunFrames(const std::vector<long double>& steps, uint8_t sh
   return run;
 }
 
-std::string Read(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
 void Write(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -91,7 +86,7 @@ class ProgramExport : public testing::Test {
     if (count > 0)
       argv.insert(argv.end(), {"trim", std::to_string(first) + "s", std::to_string(count) + "s"});
     EXPECT_EQ(RunProgram(argv, {}, Folder()).status, 0);
-    const std::string bytes = Read(raw);
+    const std::string bytes = ReadFile(raw);
     std::vector<int16_t> samples(bytes.size() / 2);
     for (size_t i = 0; i < samples.size(); ++i) {
       samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) |
@@ -184,7 +179,7 @@ TEST_F(ProgramExport, AFailedExportLeavesTheOldFile) {
     EXPECT_EQ(run.err.rfind("zelkgen: cannot write '" + c.target + "': ", 0), 0u) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     if (folder_exists) {
-      EXPECT_EQ(Read(c.target), "old");
+      EXPECT_EQ(ReadFile(c.target), "old");
     }
   }
   EXPECT_FALSE(TemporaryLeft(scratch_.Path()));
@@ -203,7 +198,7 @@ TEST_F(ProgramExport, AnExportStoppedBySignalLeavesTheOldFile) {
   kill(pid, SIGTERM);
   EXPECT_EQ(WaitForExit(pid, 30s), 1);
   TerminateChild(pid);
-  EXPECT_EQ(Read(target), "old");
+  EXPECT_EQ(ReadFile(target), "old");
   EXPECT_FALSE(TemporaryLeft(scratch_.Path()));
 }
 

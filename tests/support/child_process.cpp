@@ -19,6 +19,11 @@
 
 extern char** environ;
 
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
 bool OnPath(const std::string& program) {
   const char* path = std::getenv("PATH");
   if (path == nullptr) return false;
@@ -93,12 +98,8 @@ ProgramRun RunProgram(const std::vector<std::string>& argv,
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
   }
-  const auto slurp = [](const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-  };
-  run.out = slurp(out_path);
-  run.err = slurp(err_path);
+  run.out = ReadFile(out_path);
+  run.err = ReadFile(err_path);
   std::remove(out_path.c_str());
   std::remove(err_path.c_str());
   return run;

@@ -6,10 +6,14 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+// The whole of a file's bytes; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
 
 // True when program is an executable somewhere on PATH.
 bool OnPath(const std::string& program);

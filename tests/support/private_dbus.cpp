@@ -15,12 +15,8 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+// Python with Debian's modules (dbusmock), whatever python3 comes first on PATH.
+constexpr const char* kSystemPython = "/usr/bin/python3";
 
 // An empty file of its own in the temporary directory; its path, or empty.
 std::string TempFile(const char* prefix) {
@@ -200,13 +196,4 @@ std::vector<std::string> DBusMock::LogLines(const std::string& text) const {
     if (line.find(text) != std::string::npos) lines.push_back(line);
   }
   return lines;
-}
-
-bool DBusMock::WaitForLog(const std::string& text, size_t count, int limit_ms) const {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-  for (;;) {
-    if (LogLines(text).size() >= count) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
 }

@@ -72,8 +72,6 @@ class DBusMock {
   std::string Log() const;
   // The logged lines that contain text.
   std::vector<std::string> LogLines(const std::string& text) const;
-  // Waits up to limit_ms until at least count logged lines contain text.
-  bool WaitForLog(const std::string& text, size_t count, int limit_ms) const;
 
  private:
   const PrivateBuses& buses_;
@@ -84,6 +82,3 @@ class DBusMock {
   std::string log_path_;
   pid_t pid_ = -1;
 };
-
-// Python with Debian's modules (dbusmock), whatever python3 comes first on PATH.
-inline constexpr const char* kSystemPython = "/usr/bin/python3";
