@@ -34,10 +34,9 @@ remove_scratch() {
   rm -rf "$work"
 }
 
-# start_fifo_sink_server: a private PulseAudio in $work, reached only through this script's
-# environment, whose default sink "out" hands what it plays to the FIFO $work/out.fifo, paced by
-# the system clock as a sound card paces its sink. SDL is sent to it.
-start_fifo_sink_server() {
+# pulse_client_env: folders in $work and an environment whose PulseAudio clients, SDL's included,
+# reach only a private server at $work/run/native and never start one of their own.
+pulse_client_env() {
   mkdir -m 700 "$work/run" "$work/home"
   echo "autospawn = no" >"$work/home/client.conf"
   export HOME=$work/home XDG_CONFIG_HOME=$work/home PULSE_STATE_PATH=$work/home \
@@ -45,6 +44,13 @@ start_fifo_sink_server() {
     PULSE_CLIENTCONFIG=$work/home/client.conf PULSE_SERVER=unix:$work/run/native \
     SDL_AUDIODRIVER=pulseaudio
   unset PULSE_SINK
+}
+
+# start_fifo_sink_server: a private PulseAudio in $work, reached only through this script's
+# environment, whose default sink "out" hands what it plays to the FIFO $work/out.fifo, paced by
+# the system clock as a sound card paces its sink. SDL is sent to it.
+start_fifo_sink_server() {
+  pulse_client_env
   pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no \
     --load="module-pipe-sink sink_name=out file=$work/out.fifo use_system_clock_for_timing=yes rate=44100 format=s16le channels=2" \
     --load="module-native-protocol-unix socket=$work/run/native auth-anonymous=1" \

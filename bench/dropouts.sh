@@ -35,9 +35,8 @@
 # every 100 frames: 100 x 441 = 44100 is one more than the cycle, and the square's edges would
 # creep by one frame a second.)
 #
-# To measure the program itself once it can play a step without its windows, replace the
-# step_player line under "zelkgen's step" with, e.g., "$work/zelkgen" --play ... (copy the binary
-# into $work beside step_player, and keep PULSE_SINK=zelkgen in front of it).
+# step_player stands in for the program rather than `zelkgen --play`: it opens the output as a step
+# does, but plays a tone whose frames repeat exactly, which the programs' own frequencies do not.
 set -euo pipefail
 
 minutes=${1:-10}
@@ -66,8 +65,8 @@ make_scratch dropouts
 
 cp "$build/bench/step_player" "$build/bench/gap_count" "$work/"
 cd "$work"
-mkdir -m 700 "$work/run" "$work/home" "$work/server"
-echo "autospawn = no" >"$work/home/client.conf"
+pulse_client_env
+mkdir -m 700 "$work/server"
 if ((EUID == 0)); then
   user=nobody
   chown -R "$user:$(id -gn "$user")" "$work"
@@ -80,12 +79,6 @@ else
   server_user=$user
   as_user=()
 fi
-export HOME=$work/home XDG_CONFIG_HOME=$work/home PULSE_STATE_PATH=$work/home \
-  XDG_RUNTIME_DIR=$work/run PULSE_RUNTIME_PATH=$work/run \
-  PULSE_CLIENTCONFIG=$work/home/client.conf PULSE_SERVER=unix:$work/run/native \
-  SDL_AUDIODRIVER=pulseaudio
-unset PULSE_SINK
-
 sink() { echo "module-null-sink sink_name=$1 rate=44100 format=s16le channels=2"; }
 # The server keeps its own runtime directory and home, away from the players'.
 server=(env HOME="$work/server" XDG_CONFIG_HOME="$work/server" PULSE_STATE_PATH="$work/server"

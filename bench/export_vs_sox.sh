@@ -5,8 +5,8 @@
 set -euo pipefail
 build=${1:-build}
 runs=${2:-3}
-folder=$(mktemp -d)
-trap 'rm -rf "$folder"' EXIT
+source "$(dirname "$0")/common.sh"
+make_scratch export_vs_sox
 
 # The same waves as the export: amplitude 26000 of 32767, the right channel half a cycle apart,
 # 16-bit without dither.
@@ -29,8 +29,8 @@ best() { sort -n -k"$1" | head -1 | cut -d' ' -f"$1"; }
 export_times=()
 sox_times=()
 for _ in $(seq "$runs"); do
-  export_times+=("$(seconds "$build/zelkgen" --export "$folder/zelkgen.flac" --program zelk)")
-  sox_times+=("$(seconds sox -r 44100 -c 2 -n -D -b 16 "$folder/sox.flac" "${chain[@]}")")
+  export_times+=("$(seconds "$build/zelkgen" --export "$work/zelkgen.flac" --program zelk)")
+  sox_times+=("$(seconds sox -r 44100 -c 2 -n -D -b 16 "$work/sox.flac" "${chain[@]}")")
 done
 export_wall=$(printf '%s\n' "${export_times[@]}" | best 1)
 export_cpu=$(printf '%s\n' "${export_times[@]}" | best 2)
@@ -39,9 +39,9 @@ sox_cpu=$(printf '%s\n' "${sox_times[@]}" | best 2)
 
 size() { stat -c %s "$1"; }
 echo "zelkgen --export: ${export_wall} s wall, ${export_cpu} s processor," \
-  "$(size "$folder/zelkgen.flac") bytes (best of $runs)"
+  "$(size "$work/zelkgen.flac") bytes (best of $runs)"
 echo "sox synth:        ${sox_wall} s wall, ${sox_cpu} s processor," \
-  "$(size "$folder/sox.flac") bytes (best of $runs)"
+  "$(size "$work/sox.flac") bytes (best of $runs)"
 awk -v ew="$export_wall" -v sw="$sox_wall" -v ec="$export_cpu" -v sc="$sox_cpu" 'BEGIN {
   printf "ratio: export %.1f times as fast as sox in wall time, %.1f in processor time" \
          " (target: 10 or more)\n", sw / ew, sc / ec }'

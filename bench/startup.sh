@@ -4,17 +4,16 @@
 set -euo pipefail
 build=${1:-build}
 runs=${2:-11}
+source "$(dirname "$0")/common.sh"
+make_scratch startup
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true; rm -rf "${runtime_dir:-}"' EXIT
 for _ in $(seq 50); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 export DISPLAY=$display
 # The program must not reach a real sound server while it is measured, nor hand over to a copy
 # the user runs.
 export SDL_AUDIODRIVER=dummy
-runtime_dir=$(mktemp -d)
-export XDG_RUNTIME_DIR=$runtime_dir
+export XDG_RUNTIME_DIR=$work
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 

@@ -9,13 +9,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "ddfs.h"
+#include "step_timer.h"
 #include "tone_gen.h"
 #include "treatment_run.h"
 
 int main(int argc, char** argv) {
-  const long interval = argc == 2 ? std::strtol(argv[1], nullptr, 10) : 180000;
+  const long interval = argc == 2 ? std::strtol(argv[1], nullptr, 10) : kStepMilliseconds;
   if (argc > 2 || interval <= 0) {
     std::fprintf(stderr, "usage: %s [INTERVAL MS]\n", argv[0]);
     return 2;
@@ -23,11 +25,10 @@ int main(int argc, char** argv) {
   InitDDFS();
   QCoreApplication application(argc, argv);
   TToneGen tone_gen(nullptr);
-  QTimer step_timer;
-  step_timer.setInterval(static_cast<int>(interval));
+  const std::unique_ptr<QTimer> step_timer(CreateStepTimer(nullptr, static_cast<int>(interval)));
   uint32_t stream = 0;
-  TreatmentRun run(&tone_gen, &step_timer, &stream);
-  QObject::connect(&step_timer, &QTimer::timeout, &run, &TreatmentRun::EndStepByTimer);
+  TreatmentRun run(&tone_gen, step_timer.get(), &stream);
+  QObject::connect(step_timer.get(), &QTimer::timeout, &run, &TreatmentRun::EndStepByTimer);
 
   using Clock = std::chrono::steady_clock;
   Clock::time_point started, ended;
