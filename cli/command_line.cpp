@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "app_identity.h"
 #include "headless_play.h"
 
 // An exported step holds as many frames as a played step's timer lets the output play.
@@ -78,8 +79,8 @@ QString ProgramNames() {
 }
 
 CommandLine UsageError(const QString& message) {
-  std::fprintf(stderr, "zelkgen: %s\nTry 'zelkgen --help' for more information.\n",
-               qPrintable(message));
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kAppName,
+               qPrintable(message), kAppName);
   CommandLine done;
   done.mode = CommandLine::Mode::Done;
   done.exit_status = 2;
@@ -214,15 +215,15 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-  if (arguments.isEmpty()) arguments << "zelkgen";
+  if (arguments.isEmpty()) arguments << kAppName;
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
   if (parser.isSet(help) || parser.isSet("help-all")) {
     // Parsed before any application object exists, which is where Qt looks for the name.
-    QString text = parser.helpText().replace("<executable_name>", "zelkgen");
+    QString text = parser.helpText().replace("<executable_name>", kAppName);
     if (parser.isSet("help-all")) text += "\nQt's options for the window:\n" + qt_options + "\n";
     return Printed(text);
   }
-  if (parser.isSet(version)) return Printed("zelkgen " ZELKGEN_VERSION "\n");
+  if (parser.isSet(version)) return Printed(QString(kAppName) + " " ZELKGEN_VERSION "\n");
   if (!parser.positionalArguments().isEmpty()) {
     return UsageError("unexpected argument '" + parser.positionalArguments().first() + "'");
   }
@@ -275,7 +276,7 @@ int RunExport(const CommandLine& command) {
                                      command.step_frames, report, &error);
   if (terminal && shown_step != 0) std::fputc('\n', stderr);
   if (written) return 0;
-  std::fprintf(stderr, "zelkgen: %s\n", error.c_str());
+  std::fprintf(stderr, "%s: %s\n", kAppName, error.c_str());
   return 1;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app_identity.h"
+#include "audio_output.h"
 #include "ddfs.h"
 #include "desktop_run_services.h"
 #include "quit_signals.h"
@@ -66,14 +67,14 @@ class StatusLine {
 int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_ms) {
   SingleInstance instance;
   if (!instance.AcquireOrWarn(false)) {
-    std::fprintf(stderr, "%s: another copy is already running\n", kAppName);
+    std::fprintf(stderr, "%s: %s\n", kAppName, kAnotherCopyMessage);
     return 1;
   }
   InitDDFS();
   OutputWaveShape.store(shape);
   int argc = 1;
-  char name[] = "zelkgen";
-  char* argv[] = {name, nullptr};
+  std::string name = kAppName;
+  char* argv[] = {name.data(), nullptr};
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName(kAppName);
 
@@ -93,7 +94,8 @@ int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_m
                    [&](const StepProgress& progress) { status.Show(progress, program.Name); });
   QObject::connect(&run, &TreatmentRun::AudioFailed, [&](const QString& message, int code) {
     status.End();
-    std::fprintf(stderr, "%s\n(error code: %d)\n", message.toLocal8Bit().constData(), code);
+    std::fprintf(stderr, "%s\n%s\n", message.toLocal8Bit().constData(),
+                 AudioErrorCodeLine(code).c_str());
   });
   TreatmentRun::RunResult result;
   QObject::connect(&run, &TreatmentRun::RunEnded, [&](const TreatmentRun::RunResult& ended) {

@@ -1,6 +1,5 @@
 #include "program_export.h"
 
-#include <dlfcn.h>
 #include <sndfile.h>  // types and signatures only; the library is loaded at the first export
 
 #include <algorithm>
@@ -8,10 +7,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <type_traits>
 #include <vector>
 
 #include "ddfs.h"
+#include "library_at_first_use.h"
 #include "little_endian.h"
 #include "wave_export.h"
 
@@ -45,34 +44,17 @@ struct SndfileApi {
   decltype(&sf_error_number) error_number;
 };
 
-// The table, or nullptr with *error set when the library or a function is missing. The library
-// is never unloaded.
+// The table, or nullptr with *error set when the library or a function is missing.
 const SndfileApi* Sndfile(std::string* error) {
-  static std::string load_error;
-  static const SndfileApi* const api = []() -> const SndfileApi* {
-    void* library = dlopen("libsndfile.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-      load_error = dlerror();
-      return nullptr;
-    }
-    dlerror();
-    static SndfileApi table;
-    const auto find = [&](auto& function, const char* name) {
-      function =
-          reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
-      return function != nullptr;
-    };
-    if (!find(table.open_fd, "sf_open_fd") || !find(table.command, "sf_command") ||
-        !find(table.writef_short, "sf_writef_short") || !find(table.close, "sf_close") ||
-        !find(table.strerror, "sf_strerror") || !find(table.error_number, "sf_error_number")) {
-      const char* why = dlerror();
-      load_error = why != nullptr ? why : "a function is missing";
-      return nullptr;
-    }
-    return &table;
-  }();
-  if (api == nullptr) *error = load_error;
-  return api;
+  const LoadedLibrary<SndfileApi>& loaded = LibraryAtFirstUse<SndfileApi>(
+      "libsndfile.so.1", [](SymbolResolver& resolve, SndfileApi& api) {
+        return resolve("sf_open_fd", &api.open_fd) && resolve("sf_command", &api.command) &&
+               resolve("sf_writef_short", &api.writef_short) && resolve("sf_close", &api.close) &&
+               resolve("sf_strerror", &api.strerror) &&
+               resolve("sf_error_number", &api.error_number);
+      });
+  if (!loaded.complete) *error = loaded.error;
+  return loaded.Get();
 }
 
 const FileType* FileTypeOf(const std::string& path) {

@@ -1,5 +1,7 @@
 #include "desktop_run_services.h"
 
+#include "audio_output.h"
+
 DesktopRunServices::DesktopRunServices(QObject* parent) : QObject(parent) {}
 
 DesktopRunServices::~DesktopRunServices() = default;
@@ -27,7 +29,7 @@ void DesktopRunServices::Follow(const TreatmentRun* run) {
     const RunOutcome how = RunOutcomeOf(result.how);
     const QString detail =
         how == RunOutcome::Failed
-            ? result.message + " (error code: " + QString::number(result.code) + ")"
+            ? result.message + " " + QString::fromStdString(AudioErrorCodeLine(result.code))
             : QString();
     RunEnded(program_name_, how, result.step, result.steps, detail);
   });

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "app_identity.h"
+
 namespace {
 
 // SDL's PulseAudio driver waits for the server in a poll that closing the device does not
@@ -111,11 +113,11 @@ void CountingCallback(void* userdata, Uint8* buffer, int length) {
 // so that a busy machine does not make the thread late. Without rtkit nothing changes.
 void PrepareSdl(const SdlAudioApi& sdl) {
   static const bool icon_named = [] {
-    return setenv("PULSE_PROP_application.icon_name", kAudioIconName, 0) == 0;
+    return setenv("PULSE_PROP_application.icon_name", kAppIconName, 0) == 0;
   }();
   (void)icon_named;
-  sdl.SetHint(SDL_HINT_APP_NAME, kAudioAppName);
-  sdl.SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, kAudioAppName);
+  sdl.SetHint(SDL_HINT_APP_NAME, kAppName);
+  sdl.SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, kAppName);
   sdl.SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
 }
 

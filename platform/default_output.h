@@ -22,10 +22,6 @@
 
 #include "sdl_audio_api.h"
 
-// What the mixer shows for every stream of this program.
-inline constexpr char kAudioAppName[] = "zelkgen";
-inline constexpr char kAudioIconName[] = "org.zelkgen.Zelkgen";
-
 // An open default output; device 0 when nothing is open. It stays at one address while open: the
 // audio thread reads it.
 struct DefaultOutput {

@@ -205,6 +205,10 @@ int AudioOutputReopen() {
   return 1;
 }
 
+std::string AudioErrorCodeLine(int code) {
+  return "(error code: " + std::to_string(code) + ")";
+}
+
 const char* AudioErrorText(int code) {
   switch (code) {
     case AUDIO_OK:

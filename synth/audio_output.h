@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 using HSTREAM = uint32_t;
 using STREAMPROC = uint32_t (*)(HSTREAM handle, void* buffer, uint32_t length, void* user);
@@ -75,3 +76,5 @@ int AudioOutputReopen();
 // A short text for a code of BASS_ErrorGetCode (an AudioError value), for logs and diagnostics;
 // "unknown error" for any other code. The program's message box shows only the number.
 const char* AudioErrorText(int code);
+// The line that follows a failure's message wherever the user reads it: "(error code: N)".
+std::string AudioErrorCodeLine(int code);

@@ -98,7 +98,7 @@ bool TakeSingleInstance(SingleInstance& instance, int* exit_code) {
   // Nothing listened: the holder may have ended meanwhile, or it plays without a window.
   std::string why;
   if (instance.Acquire(true, &why) == SingleInstance::Lock::Owned) return true;
-  std::fprintf(stderr, "%s: another copy is already playing\n", kAppName);
+  std::fprintf(stderr, "%s: %s\n", kAppName, kAnotherCopyMessage);
   *exit_code = 1;
   return false;
 }

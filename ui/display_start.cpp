@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "app_identity.h"
+
 namespace {
 
 QtMessageHandler qt_handler = nullptr;
@@ -25,9 +27,9 @@ void HoldStartMessage(QtMsgType type, const QMessageLogContext& context, const Q
     held_messages.emplace_back(type, qFormatLogMessage(type, context, message));
     return;
   }
-  std::fprintf(stderr,
-               "zelkgen: cannot open a display (%s, %s); the window needs one, --export does not\n",
-               EnvironmentValue("DISPLAY").c_str(), EnvironmentValue("WAYLAND_DISPLAY").c_str());
+  std::fprintf(
+      stderr, "%s: cannot open a display (%s, %s); the window needs one, --export does not\n",
+      kAppName, EnvironmentValue("DISPLAY").c_str(), EnvironmentValue("WAYLAND_DISPLAY").c_str());
   std::_Exit(1);
 }
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app_identity.h"
+#include "audio_output.h"
 #include "auto_size_label.h"
 #include "current_frequency_window.h"
 #include "info_window.h"
@@ -85,7 +87,7 @@ void TForm1::CreateToneGen1() {
     }
   }
   // The settings are compiled in, so this is a build fault; the defaults still work.
-  std::fprintf(stderr, "zelkgen: ToneGen1 keeps its defaults: %s\n", error.c_str());
+  std::fprintf(stderr, "%s: ToneGen1 keeps its defaults: %s\n", kAppName, error.c_str());
 }
 
 WaveShape TForm1::GetWaveShape() const {
@@ -93,7 +95,7 @@ WaveShape TForm1::GetWaveShape() const {
 }
 
 void TForm1::ShowAudioError(const QString& Message, int Code) {
-  const QString text = Message + "\r\n(error code: " + QString::number(Code) + ")";
+  const QString text = Message + "\r\n" + QString::fromStdString(AudioErrorCodeLine(Code));
   QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
                   QMessageBox::Ok, this);
   box.exec();
