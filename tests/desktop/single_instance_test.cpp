@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -99,6 +100,21 @@ TEST(SingleInstance, ARaiseRequestReachesTheHolderWithTheLaunchersToken) {
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].toStdString(), c.passed_on);
   }
+
+  // A flood of requests makes a raise or two, not one each.
+  received.clear();
+  const int flood = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  (runtime.Path() / "zelkgen.socket").string().copy(address.sun_path, sizeof address.sun_path - 1);
+  for (int i = 0; i < 5000; ++i) {
+    sendto(flood, "raise", 5, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (i % 50 == 0) QCoreApplication::processEvents();
+  }
+  close(flood);
+  Settle(600);
+  EXPECT_GE(received.size(), 1u);
+  EXPECT_LE(received.size(), 4u);
 }
 
 TEST(SingleInstance, APlayerListensToNoRaiseAndClearsAStaleSocket) {
@@ -121,67 +137,98 @@ TEST(SingleInstance, APlayerListensToNoRaiseAndClearsAStaleSocket) {
   EXPECT_FALSE(SingleInstance::RequestRaise());
 }
 
-TEST(SingleInstance, WithoutAPrivateRuntimeDirectoryAPrivateTemporaryOneServes) {
+// As an ordinary user, for whom permissions count; "another user" is root.
+TEST(SingleInstance, WithoutAUsableRuntimeFolderTheStateFolderServesAndNobodyElseCanSwitchItOff) {
+  const auto user = UnprivilegedUser();
+  if (!user) GTEST_SKIP() << "no unprivileged user";
   struct Case {
     const char* name;
-    const char* runtime_dir;  // "private", "open" (0777), "relative", or nullptr for unset
-    const char* made_first;   // the fallback as found: nullptr (missing), "private", "open",
-                              // "foreign" (another user's), "link" (a symbolic link)
-    bool guarded;
-    const char* why;  // for an unguarded start
+    const char* runtime;  // "private", "open" (0777), "unwritable" (0500), "relative", or unset
+    const char*
+        made_first;   // what another user (or the user) made first: "tmp" (the old
+                      // /tmp/zelkgen-<uid>), "state", "state open", "state link", "home open"
+    bool state_home;  // $XDG_STATE_HOME names the state folder's parent
+    const char* why;  // nullptr: guarded, two copies never run at once
   };
   const Case cases[] = {
-      {"runtime dir", "private", nullptr, true, nullptr},
-      {"no runtime dir", nullptr, nullptr, true, nullptr},
-      {"relative runtime dir", "relative", "private", true, nullptr},
-      {"runtime dir open to all", "open", nullptr, true, nullptr},
-      {"fallback open to all", nullptr, "open", false, "is open to other users"},
-      {"fallback of another user", nullptr, "foreign", false, "belongs to another user"},
-      {"fallback a link", nullptr, "link", false, "is not a directory"},
+      {"private runtime folder", "private", nullptr, false, nullptr},
+      {"no runtime folder", nullptr, nullptr, false, nullptr},
+      {"relative runtime folder", "relative", nullptr, false, nullptr},
+      {"runtime folder open to all", "open", nullptr, false, nullptr},
+      {"unwritable runtime folder", "unwritable", nullptr, false, nullptr},
+      {"the old shared fallback taken by another user", nullptr, "tmp", false, nullptr},
+      {"$XDG_STATE_HOME", nullptr, nullptr, true, nullptr},
+      {"state folder of another user", nullptr, "state", false, "belongs to another user"},
+      {"state folder open to all", nullptr, "state open", false, "is open to other users"},
+      {"state folder a link", nullptr, "state link", false, "is not a directory"},
+      {"home open to all", nullptr, "home open", false, "is open to other users"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScratchDir runtime, temp, elsewhere;
-    chmod(runtime.Path().c_str(), 0700);
-    std::optional<std::string> runtime_value;
-    if (c.runtime_dir != nullptr) {
-      runtime_value =
-          std::string(c.runtime_dir) == "relative" ? "run/user" : runtime.Path().string();
-      if (std::string(c.runtime_dir) == "open") chmod(runtime.Path().c_str(), 0777);
+    ScratchDir runtime, home, temp;
+    const std::string made = c.made_first ? c.made_first : "";
+    for (const fs::path& dir : {runtime.Path(), home.Path(), temp.Path()}) {
+      ASSERT_EQ(chown(dir.c_str(), user->uid, user->gid), 0) << "not root";
     }
-    const fs::path fallback = temp.Path() / ("zelkgen-" + std::to_string(geteuid()));
-    if (c.made_first != nullptr) {
-      const std::string made = c.made_first;
-      if (made == "link") {
-        fs::create_symlink(elsewhere.Path(), fallback);
+    chmod(runtime.Path().c_str(), std::string(c.runtime ? c.runtime : "") == "open"         ? 0777
+                                  : std::string(c.runtime ? c.runtime : "") == "unwritable" ? 0500
+                                                                                            : 0700);
+    chmod(home.Path().c_str(), made == "home open" ? 0777 : 0700);
+    const fs::path state = home.Path() / ".local/state/zelkgen";
+    if (made == "tmp") fs::create_directory(temp.Path() / ("zelkgen-" + std::to_string(user->uid)));
+    if (made.rfind("state", 0) == 0) {
+      fs::create_directories(state.parent_path());
+      chown(state.parent_path().c_str(), user->uid, user->gid);
+      chown(state.parent_path().parent_path().c_str(), user->uid, user->gid);
+      if (made == "state link") {
+        fs::create_directory_symlink(temp.Path(), state);
       } else {
-        fs::create_directory(fallback);
-        chmod(fallback.c_str(), made == "open" ? 0777 : 0700);
-        if (made == "foreign" && chown(fallback.c_str(), 65534, 65534) != 0) {
-          GTEST_SKIP() << "cannot give a directory to another user (not root)";
-        }
+        fs::create_directory(state);
+        chmod(state.c_str(), made == "state open" ? 0777 : 0700);
+        if (made == "state open") chown(state.c_str(), user->uid, user->gid);
       }
     }
-    EnvironmentOverride xdg("XDG_RUNTIME_DIR", runtime_value);
-    EnvironmentOverride tmp("TMPDIR", temp.Path().string());
-
-    std::string why;
-    SingleInstance instance;
-    const SingleInstance::Lock lock = instance.Acquire(true, &why);
-    if (!c.guarded) {
-      EXPECT_EQ(lock, SingleInstance::Lock::Unavailable);
-      EXPECT_NE(why.find(c.why), std::string::npos) << why;
-      EXPECT_TRUE(fs::is_empty(elsewhere.Path()));
-      continue;
-    }
-    ASSERT_EQ(lock, SingleInstance::Lock::Owned) << why;
-    const bool in_runtime = c.runtime_dir != nullptr && std::string(c.runtime_dir) == "private";
-    const fs::path dir = in_runtime ? runtime.Path() : fallback;
-    EXPECT_TRUE(fs::exists(dir / "zelkgen.lock"));
-    EXPECT_TRUE(fs::exists(dir / "zelkgen.socket"));
-    struct stat info {};
-    ASSERT_EQ(stat(dir.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    const bool in_runtime = std::string(c.runtime ? c.runtime : "") == "private";
+    const fs::path expected = in_runtime     ? runtime.Path()
+                              : c.state_home ? home.Path() / "zelkgen"
+                                             : state;
+    const int result = RunInChild(
+        [&] {
+          if (c.runtime == nullptr) {
+            unsetenv("XDG_RUNTIME_DIR");
+          } else {
+            setenv("XDG_RUNTIME_DIR",
+                   std::string(c.runtime) == "relative" ? "run/user" : runtime.Path().c_str(), 1);
+          }
+          setenv("HOME", home.Path().c_str(), 1);
+          setenv("TMPDIR", temp.Path().c_str(), 1);
+          if (c.state_home) {
+            setenv("XDG_STATE_HOME", home.Path().c_str(), 1);
+          } else {
+            unsetenv("XDG_STATE_HOME");
+          }
+          std::string why;
+          SingleInstance first, second;
+          const SingleInstance::Lock lock = first.Acquire(true, &why);
+          if (c.why != nullptr) {
+            if (lock == SingleInstance::Lock::Unavailable && why.find(c.why) != std::string::npos)
+              return 0;
+            std::fprintf(stderr, "lock %d (%s)\n", int(lock), why.c_str());
+            return 1;
+          }
+          struct stat info {};
+          if (lock != SingleInstance::Lock::Owned ||
+              second.Acquire(true, &why) != SingleInstance::Lock::HeldElsewhere ||
+              !fs::exists(expected / "zelkgen.lock") || stat(expected.c_str(), &info) != 0 ||
+              (info.st_mode & 0777) != 0700) {
+            std::fprintf(stderr, "lock %d (%s), not guarded in %s\n", int(lock), why.c_str(),
+                         expected.c_str());
+            return 1;
+          }
+          return 0;
+        },
+        user);
+    EXPECT_EQ(result, 0);
   }
 }
 
@@ -199,8 +246,8 @@ class RealProgram {
   }
   void Add(const std::string& entry) { environment_.push_back(entry); }
   // Every copy started is ended with the test, whatever it asserted.
-  pid_t Start() {
-    started_.push_back(SpawnChild({ZELKGEN_PROGRAM}, environment_));
+  pid_t Start(const std::string& stderr_path = "") {
+    started_.push_back(SpawnChild({ZELKGEN_PROGRAM}, environment_, "", stderr_path));
     return started_.back();
   }
   // WaitForExit, forgetting a copy once it has been reaped.
@@ -229,6 +276,19 @@ TEST(OneCopyAtATime, ASecondCopyHandsOverAndEndsAndAKilledCopyBlocksNothing) {
   pid_t second = program.Start();
   EXPECT_EQ(program.Wait(second, kWaitMs), 0);
   EXPECT_TRUE(program.Running(first));
+
+  // A copy that holds the lock but does not answer (stopped, hung) is named, not obeyed.
+  kill(first, SIGSTOP);
+  const ScratchDir out;
+  const std::string err = (out.Path() / "stderr").string();
+  pid_t unanswered = program.Start(err);
+  EXPECT_EQ(program.Wait(unanswered, 3000), 1);
+  EXPECT_NE(ReadFile(err).find("(process " + std::to_string(first) +
+                               ") holds the lock but does "
+                               "not answer"),
+            std::string::npos)
+      << ReadFile(err);
+  kill(first, SIGCONT);
 
   kill(first, SIGKILL);
   EXPECT_EQ(program.Wait(first, kWaitMs), 128 + SIGKILL);
