@@ -10,11 +10,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -26,6 +29,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 // Sets an environment variable (or removes it, for nullopt) and puts it back afterwards.
 class EnvironmentOverride {
@@ -302,6 +306,66 @@ TEST(OneCopyAtATime, ASecondCopyHandsOverAndEndsAndAKilledCopyBlocksNothing) {
   pid_t fourth = program.Start();
   EXPECT_EQ(program.Wait(fourth, kWaitMs), 0);
   EXPECT_TRUE(program.Running(third)) << "the copy after the killed one did not stay";
+}
+
+// A signal as soon as the lock is taken, long before the windows exist, ends the program as
+// orderly as a later one.
+TEST(OneCopyAtATime, ASignalAtTheStartEndsItWithStatusZeroAndLeavesNoSocket) {
+  ScratchDir runtime;
+  chmod(runtime.Path().c_str(), 0700);
+  RealProgram program(runtime.Path());
+  const pid_t pid = program.Start();
+  ASSERT_GT(pid, 0);
+  const fs::path socket_file = runtime.Path() / "zelkgen.socket";
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!fs::exists(socket_file) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(200us);
+  }
+  kill(pid, SIGTERM);
+  EXPECT_EQ(program.Wait(pid, kWaitMs), 0);
+  EXPECT_FALSE(fs::exists(socket_file));
+}
+
+// The X server goes away (a crash, a logout that leaves the program behind), with no run and in
+// the middle of a step: the program ends within a second with one line, its socket gone and its
+// lock given back, so the next start works.
+TEST(OneCopyAtATime, LosingTheDisplayEndsTheCopyAtOnceAndTheNextOneStarts) {
+  for (const bool step_running : {false, true}) {
+    SCOPED_TRACE(step_running ? "during a step" : "without a run");
+    PrivateXvfb xvfb;
+    std::string why;
+    if (!xvfb.Start(&why)) GTEST_SKIP() << why;
+    ScratchDir runtime, out;
+    chmod(runtime.Path().c_str(), 0700);
+    RealProgram program(runtime.Path());
+    program.Add("QT_QPA_PLATFORM=xcb");
+    program.Add("DISPLAY=" + xvfb.Display());
+    const std::string err = (out.Path() / "stderr").string();
+    const pid_t first = program.Start(err);
+    const std::string window = xvfb.FindWindow("Dr. Zelk frequency ganarator");
+    ASSERT_FALSE(window.empty()) << "the main window did not appear";
+    if (step_running) {
+      xvfb.Click(window, 340, 76);  // "BX virus (cancer prevention)"
+      ASSERT_FALSE(xvfb.FindWindow("Current frequency").empty()) << "no step started";
+    }
+    xvfb.Kill();
+    EXPECT_EQ(program.Wait(first, 1000), 1);
+    // Its own line, and none of Qt's (a run adds the inhibitor's, without buses here).
+    std::istringstream said(ReadFile(err));
+    int display_lines = 0;
+    for (std::string line; std::getline(said, line);) {
+      EXPECT_EQ(line.rfind("zelkgen: ", 0), 0u) << line;
+      display_lines += line.rfind("zelkgen: the display went away (", 0) == 0;
+    }
+    EXPECT_EQ(display_lines, 1);
+    EXPECT_FALSE(fs::exists(runtime.Path() / "zelkgen.socket"));
+
+    ASSERT_TRUE(xvfb.Start(&why)) << why;
+    program.Add("DISPLAY=" + xvfb.Display());
+    const pid_t next = program.Start();
+    EXPECT_FALSE(xvfb.FindWindow("Dr. Zelk frequency ganarator").empty());
+    EXPECT_TRUE(program.Running(next));
+  }
 }
 
 TEST(OneCopyAtATime, TheSecondCopyBringsTheMinimisedMainWindowBack) {
