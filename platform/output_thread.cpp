@@ -1,5 +1,6 @@
 #include "output_thread.h"
 
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <thread>
@@ -7,15 +8,23 @@
 
 namespace {
 
+constexpr auto kExitWait = std::chrono::milliseconds(500);
+
+class OutputThread;
+OutputThread& TheOutputThread();
+
 class OutputThread {
  public:
   void Post(std::function<void()> job) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!started_) {
-        // Detached: nothing ever waits for a thread that may be stuck in SDL.
+        // Detached: nothing ever waits without limit for a thread that may be stuck in SDL.
         std::thread([this] { Serve(); }).detach();
         started_ = true;
+        // A close still under way when the process ends is let finish before the libraries'
+        // own clean-up runs beside it.
+        std::atexit([] { TheOutputThread().WaitIdle(kExitWait); });
       }
       jobs_.push_back(std::move(job));
     }

@@ -10,6 +10,7 @@
 // are never destroyed, so that a call stuck in SDL may outlast everything else of the process:
 // OutputThreadIdle() says whether anything is under way, and a process that must end while it is
 // not ends with _exit (an exit handler could otherwise run beside, or wait for, the stuck call).
+// A process that ends through exit() waits up to half a second for a close still under way.
 #pragma once
 
 #include <chrono>
