@@ -97,7 +97,7 @@ class TreatmentRun : public QObject {
   // Ends the program's sound for good: no further step starts. Idempotent.
   void EndProgram();
 
-  // Stops and frees the audio output; harmless when nothing is open (the process's exit hook).
+  // Stops and frees the audio output; harmless when nothing is open.
   static void ReleaseOutput();
 
   // True from a step's start of sound until its wait has returned.

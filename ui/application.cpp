@@ -127,11 +127,10 @@ bool TakeSingleInstance(SingleInstance& instance, int* exit_code) {
     }
     // A copy holds the lock but does not answer: hung, or stopped (Ctrl+Z, SIGSTOP).
     const int holder = SingleInstance::HolderProcess();
-    std::fprintf(
-        stderr,
-        "%s: another copy (process %s) holds the lock but does not answer; end it with 'kill %s'\n",
-        kAppName, holder > 0 ? std::to_string(holder).c_str() : "unknown",
-        holder > 0 ? std::to_string(holder).c_str() : "<process>");
+    const std::string who = holder > 0 ? " (process " + std::to_string(holder) + ")" : "";
+    const std::string how = holder > 0 ? "; end it with 'kill " + std::to_string(holder) + "'" : "";
+    std::fprintf(stderr, "%s: another copy%s holds the lock but does not answer%s\n", kAppName,
+                 who.c_str(), how.c_str());
     *exit_code = 1;
     return false;
   }
