@@ -146,90 +146,77 @@ TEST(SingleInstance, WithoutAUsableRuntimeFolderTheStateFolderServesAndNobodyEls
   const auto user = UnprivilegedUser();
   if (!user) GTEST_SKIP() << "no unprivileged user";
   struct Case {
-    const char* name;
-    const char* runtime;  // "private", "open" (0777), "unwritable" (0500), "relative", or unset
-    const char*
-        made_first;   // what another user (or the user) made first: "tmp" (the old
-                      // /tmp/zelkgen-<uid>), "state", "state open", "state link", "home open"
-    bool state_home;  // $XDG_STATE_HOME names the state folder's parent
-    const char* why;  // nullptr: guarded, two copies never run at once
+    std::string runtime;     // "private", "open" (0777), "unwritable" (0500), "relative", "": unset
+    std::string made_first;  // "tmp" (the old shared fallback, /tmp/zelkgen-<uid>, by another
+                             // user), "state" (another user's), "state open", "state link",
+                             // "home open"
+    bool state_home;         // $XDG_STATE_HOME names the state folder's parent
+    const char* why;         // nullptr: guarded, two copies never run at once
   };
   const Case cases[] = {
-      {"private runtime folder", "private", nullptr, false, nullptr},
-      {"no runtime folder", nullptr, nullptr, false, nullptr},
-      {"relative runtime folder", "relative", nullptr, false, nullptr},
-      {"runtime folder open to all", "open", nullptr, false, nullptr},
-      {"unwritable runtime folder", "unwritable", nullptr, false, nullptr},
-      {"the old shared fallback taken by another user", nullptr, "tmp", false, nullptr},
-      {"$XDG_STATE_HOME", nullptr, nullptr, true, nullptr},
-      {"state folder of another user", nullptr, "state", false, "belongs to another user"},
-      {"state folder open to all", nullptr, "state open", false, "is open to other users"},
-      {"state folder a link", nullptr, "state link", false, "is not a directory"},
-      {"home open to all", nullptr, "home open", false, "is open to other users"},
+      {"private", "", false, nullptr},
+      {"", "", false, nullptr},
+      {"relative", "", false, nullptr},
+      {"open", "", false, nullptr},
+      {"unwritable", "", false, nullptr},
+      {"", "tmp", false, nullptr},
+      {"", "", true, nullptr},
+      {"", "state", false, "belongs to another user"},
+      {"", "state open", false, "is open to other users"},
+      {"", "state link", false, "is not a directory"},
+      {"", "home open", false, "is open to other users"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.runtime + "/" + c.made_first + (c.state_home ? "/XDG_STATE_HOME" : ""));
     ScratchDir runtime, home, temp;
-    const std::string made = c.made_first ? c.made_first : "";
     for (const fs::path& dir : {runtime.Path(), home.Path(), temp.Path()}) {
       ASSERT_EQ(chown(dir.c_str(), user->uid, user->gid), 0) << "not root";
     }
-    chmod(runtime.Path().c_str(), std::string(c.runtime ? c.runtime : "") == "open"         ? 0777
-                                  : std::string(c.runtime ? c.runtime : "") == "unwritable" ? 0500
-                                                                                            : 0700);
-    chmod(home.Path().c_str(), made == "home open" ? 0777 : 0700);
+    chmod(runtime.Path().c_str(), c.runtime == "open"         ? 0777
+                                  : c.runtime == "unwritable" ? 0500
+                                                              : 0700);
+    chmod(home.Path().c_str(), c.made_first == "home open" ? 0777 : 0700);
     const fs::path state = home.Path() / ".local/state/zelkgen";
-    if (made == "tmp") fs::create_directory(temp.Path() / ("zelkgen-" + std::to_string(user->uid)));
-    if (made.rfind("state", 0) == 0) {
+    if (c.made_first == "tmp")
+      fs::create_directory(temp.Path() / ("zelkgen-" + std::to_string(user->uid)));
+    if (c.made_first.rfind("state", 0) == 0) {
       fs::create_directories(state.parent_path());
       chown(state.parent_path().c_str(), user->uid, user->gid);
       chown(state.parent_path().parent_path().c_str(), user->uid, user->gid);
-      if (made == "state link") {
+      if (c.made_first == "state link") {
         fs::create_directory_symlink(temp.Path(), state);
       } else {
         fs::create_directory(state);
-        chmod(state.c_str(), made == "state open" ? 0777 : 0700);
-        if (made == "state open") chown(state.c_str(), user->uid, user->gid);
+        if (c.made_first == "state open") chown(state.c_str(), user->uid, user->gid);
+        chmod(state.c_str(), c.made_first == "state open" ? 0777 : 0700);
       }
     }
-    const bool in_runtime = std::string(c.runtime ? c.runtime : "") == "private";
-    const fs::path expected = in_runtime     ? runtime.Path()
-                              : c.state_home ? home.Path() / "zelkgen"
-                                             : state;
+    const fs::path expected = c.runtime == "private" ? runtime.Path()
+                              : c.state_home         ? home.Path() / "zelkgen"
+                                                     : state;
     const int result = RunInChild(
         [&] {
-          if (c.runtime == nullptr) {
-            unsetenv("XDG_RUNTIME_DIR");
-          } else {
-            setenv("XDG_RUNTIME_DIR",
-                   std::string(c.runtime) == "relative" ? "run/user" : runtime.Path().c_str(), 1);
-          }
+          setenv("XDG_RUNTIME_DIR", c.runtime == "relative" ? "run/user" : runtime.Path().c_str(),
+                 1);
+          if (c.runtime.empty()) unsetenv("XDG_RUNTIME_DIR");
           setenv("HOME", home.Path().c_str(), 1);
           setenv("TMPDIR", temp.Path().c_str(), 1);
-          if (c.state_home) {
-            setenv("XDG_STATE_HOME", home.Path().c_str(), 1);
-          } else {
-            unsetenv("XDG_STATE_HOME");
-          }
+          setenv("XDG_STATE_HOME", home.Path().c_str(), 1);
+          if (!c.state_home) unsetenv("XDG_STATE_HOME");
           std::string why;
           SingleInstance first, second;
           const SingleInstance::Lock lock = first.Acquire(true, &why);
-          if (c.why != nullptr) {
-            if (lock == SingleInstance::Lock::Unavailable && why.find(c.why) != std::string::npos)
-              return 0;
-            std::fprintf(stderr, "lock %d (%s)\n", int(lock), why.c_str());
-            return 1;
-          }
           struct stat info {};
-          if (lock != SingleInstance::Lock::Owned ||
-              second.Acquire(true, &why) != SingleInstance::Lock::HeldElsewhere ||
-              !fs::exists(expected / "zelkgen.lock") || stat(expected.c_str(), &info) != 0 ||
-              (info.st_mode & 0777) != 0700) {
-            std::fprintf(stderr, "lock %d (%s), not guarded in %s\n", int(lock), why.c_str(),
-                         expected.c_str());
-            return 1;
-          }
-          return 0;
+          const bool as_expected =
+              c.why != nullptr
+                  ? lock == SingleInstance::Lock::Unavailable &&
+                        why.find(c.why) != std::string::npos
+                  : lock == SingleInstance::Lock::Owned &&
+                        second.Acquire(true, &why) == SingleInstance::Lock::HeldElsewhere &&
+                        fs::exists(expected / "zelkgen.lock") &&
+                        stat(expected.c_str(), &info) == 0 && (info.st_mode & 0777) == 0700;
+          if (!as_expected) std::fprintf(stderr, "lock %d (%s)\n", int(lock), why.c_str());
+          return as_expected ? 0 : 1;
         },
         user);
     EXPECT_EQ(result, 0);
