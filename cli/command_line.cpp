@@ -12,6 +12,7 @@
 
 #include "app_identity.h"
 #include "headless_play.h"
+#include "quit_signals.h"
 
 // An exported step holds as many frames as a played step's timer lets the output play.
 static_assert(kStepFrames == uint64_t{kStepMilliseconds} * 441 / 10);
@@ -94,20 +95,9 @@ CommandLine Printed(const QString& text) {
   return done;
 }
 
-// Set by SIGINT, SIGTERM and SIGHUP while an export runs: the export stops and cleans up.
-volatile std::sig_atomic_t stop_requested = 0;
-
-void RequestStop(int) {
-  stop_requested = 1;
-}
-
-void InstallStopHandlers() {
-  struct sigaction action {};
-  action.sa_handler = RequestStop;
-  sigemptyset(&action.sa_mask);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
-  // A file size limit then fails the write, like a full disk, instead of killing the process
-  // with its temporary file left behind.
+// A file size limit fails the write, like a full disk, instead of killing the process with its
+// temporary file left behind.
+void IgnoreFileSizeLimitSignal() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
@@ -257,7 +247,9 @@ namespace {
 
 int RunExport(const CommandLine& command) {
   InitDDFS();
-  InstallStopHandlers();
+  // SIGINT, SIGTERM and SIGHUP stop the export, which then cleans up.
+  CatchQuitSignals();
+  IgnoreFileSizeLimitSignal();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   const size_t steps = command.program->Steps.size();
   int shown_percent = -1;
@@ -269,7 +261,7 @@ int RunExport(const CommandLine& command) {
       shown_percent = percent;
       shown_step = step;
     }
-    return stop_requested == 0;
+    return QuitSignalArrived() == 0;
   };
   std::string error;
   const bool written = ExportProgram(*command.program, command.shape, command.file,

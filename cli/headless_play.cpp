@@ -13,8 +13,10 @@
 
 #include "app_identity.h"
 #include "audio_output.h"
+#include "console_output.h"
 #include "ddfs.h"
 #include "desktop_run_services.h"
+#include "process_end.h"
 #include "quit_signals.h"
 #include "run_notifier.h"
 #include "single_instance.h"
@@ -26,10 +28,10 @@
 namespace {
 
 // The run's progress on standard output: on a terminal one line rewritten in place, otherwise
-// one line per step.
+// one line per step. Never waits for the reader (console_output.h).
 class StatusLine {
  public:
-  explicit StatusLine(bool terminal) : terminal_(terminal) {}
+  explicit StatusLine(ConsoleOutput* out) : out_(out), terminal_(out->IsTerminal()) {}
 
   void Show(const StepProgress& progress, const QString& program_name) {
     if (!terminal_ && progress.step == shown_step_) return;
@@ -44,19 +46,18 @@ class StatusLine {
                                      ClockText(progress.run_left_ms))
                                 .toLocal8Bit();
     // On a terminal the line is cleared to its end, for a shorter text after a longer one.
-    std::fprintf(stdout, terminal_ ? "\r%s\033[K" : "%s\n", text.constData());
-    std::fflush(stdout);
+    out_->Write(terminal_ ? "\r" + text.toStdString() + "\033[K" : text.toStdString() + "\n");
     open_ = terminal_;
   }
 
   // Leaves the terminal at the start of an empty line.
   void End() {
-    if (open_) std::fputs("\r\033[K", stdout);
-    std::fflush(stdout);
+    if (open_) out_->Write("\r\033[K");
     open_ = false;
   }
 
  private:
+  ConsoleOutput* out_;
   bool terminal_;
   bool open_ = false;
   int shown_step_ = 0;
@@ -85,17 +86,19 @@ int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_m
   TreatmentRun run(&tone_gen, step_timer.get(), &stream_handle);
   QObject::connect(step_timer.get(), &QTimer::timeout, &run, &TreatmentRun::EndStepByTimer);
 
-  DesktopRunServices desktop;
-  desktop.Follow(&run);
+  auto desktop = std::make_unique<DesktopRunServices>();
+  desktop->Follow(&run);
 
-  StatusLine status(::isatty(STDOUT_FILENO) == 1);
+  ConsoleOutput out(STDOUT_FILENO), err(STDERR_FILENO);
+  StatusLine status(&out);
   StepCountdown countdown(&run, step_timer.get());
   QObject::connect(&countdown, &StepCountdown::TimeLeft,
                    [&](const StepProgress& progress) { status.Show(progress, program.Name); });
   QObject::connect(&run, &TreatmentRun::AudioFailed, [&](const QString& message, int code) {
     status.End();
-    std::fprintf(stderr, "%s\n%s\n", message.toLocal8Bit().constData(),
-                 AudioErrorCodeLine(code).c_str());
+    err.Write((message + "\n" + QString::fromStdString(AudioErrorCodeLine(code)) + "\n")
+                  .toLocal8Bit()
+                  .toStdString());
   });
   TreatmentRun::RunResult result;
   QObject::connect(&run, &TreatmentRun::RunEnded, [&](const TreatmentRun::RunResult& ended) {
@@ -103,7 +106,7 @@ int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_m
     status.End();
     const QString summary =
         RunEndSummary(program.Name, RunOutcomeOf(ended.how), ended.step, ended.steps);
-    std::printf("%s\n", summary.toLocal8Bit().constData());
+    out.Write((summary + "\n").toLocal8Bit().toStdString());
   });
 
   QuitSignalWatcher quit_signals;
@@ -116,5 +119,7 @@ int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_m
     step.exec();
     return true;
   });
-  return result.how == TreatmentRun::RunEnd::Failed ? 1 : 0;
+  // What the desktop holds is given back, on its own thread, while the application still exists.
+  desktop.reset();
+  return EndProcess(result.how == TreatmentRun::RunEnd::Failed ? 1 : 0);
 }

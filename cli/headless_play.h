@@ -10,6 +10,9 @@
 // step 1 of 2", "BX virus: failed at step 1 of 2").
 // Standard error: an audio failure's message and its "(error code: N)" line, as the window's
 // message box shows them; a refusal when another copy runs.
+// Neither output ever holds the run up: a reader that has gone or a stopped terminal only loses
+// lines (console_output.h). The process ends within moments of the run's end even when a sound
+// server or a bus hangs (process_end.h).
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,59 @@
 #include "desktop_run_services.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
+#include <atomic>
+
 #include "audio_output.h"
 
-DesktopRunServices::DesktopRunServices(QObject* parent) : QObject(parent) {}
+namespace {
 
-DesktopRunServices::~DesktopRunServices() = default;
+constexpr int kEndWaitMs = 300;
+std::atomic<bool> any_stuck{false};
+
+}  // namespace
+
+DesktopRunServices::DesktopRunServices(QObject* parent)
+    : QObject(parent), services_(std::make_shared<std::unique_ptr<Services>>()) {}
+
+DesktopRunServices::~DesktopRunServices() {
+  if (thread_ == nullptr) return;
+  // The services go where they live, which gives back what they hold; then the thread ends.
+  OnServicesThread([](std::unique_ptr<Services>& services) {
+    services.reset();
+    QThread::currentThread()->quit();
+  });
+  if (thread_->wait(QDeadlineTimer(kEndWaitMs))) {
+    delete context_;
+    delete thread_;
+    return;
+  }
+  // Still waiting on a bus: neither the thread nor what it holds can be destroyed; the process
+  // ends without waiting for them.
+  any_stuck = true;
+}
+
+bool DesktopRunServices::AnyStuck() {
+  return any_stuck;
+}
+
+template <typename Work>
+void DesktopRunServices::OnServicesThread(Work work) {
+  if (thread_ == nullptr) {
+    thread_ = new QThread;
+    thread_->setObjectName("desktop services");
+    context_ = new QObject;
+    context_->moveToThread(thread_);
+    thread_->start();
+  }
+  QMetaObject::invokeMethod(
+      context_,
+      [services = services_, work = std::move(work)] {
+        if (!*services) *services = std::make_unique<Services>();
+        work(*services);
+      },
+      Qt::QueuedConnection);
+}
 
 RunOutcome RunOutcomeOf(TreatmentRun::RunEnd how) {
   switch (how) {
@@ -36,13 +85,18 @@ void DesktopRunServices::Follow(const TreatmentRun* run) {
 }
 
 void DesktopRunServices::StepStarted(const QString& program_name, int step, int step_count) {
-  inhibitor_.Hold("Playing " + program_name);
-  progress_.Show(step_count > 0 ? double(step) / step_count : 0.0);
+  OnServicesThread([program_name, step, step_count](std::unique_ptr<Services>& services) {
+    services->inhibitor.Hold("Playing " + program_name);
+    services->progress.Show(step_count > 0 ? double(step) / step_count : 0.0);
+  });
 }
 
 void DesktopRunServices::RunEnded(const QString& program_name, RunOutcome how, int step,
                                   int step_count, const QString& detail) {
-  inhibitor_.Release();
-  progress_.Hide();
-  notifier_.RunEnded(program_name, how, step, step_count, detail);
+  OnServicesThread(
+      [program_name, how, step, step_count, detail](std::unique_ptr<Services>& services) {
+        services->inhibitor.Release();
+        services->progress.Hide();
+        services->notifier.RunEnded(program_name, how, step, step_count, detail);
+      });
 }

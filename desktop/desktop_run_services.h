@@ -3,16 +3,26 @@
 // the progress as ProgressBar1 does, step / step_count (LauncherProgress), and the end sends one
 // notification (RunNotifier). Nothing reaches D-Bus before the first step of the first run.
 //
+// The services run on a thread of their own, made at the first step: connecting to a bus, and
+// some of Qt's D-Bus calls (a signal subscription asks the bus who owns a name), wait for the bus
+// without a limit of their own, and a bus that stops answering must never hold the window thread
+// or the quit signals. The slots only pass the work on, in order. At destruction the services
+// give back what they hold on their thread, which is waited for up to 300 ms; a thread still
+// stuck on a bus then is left to the end of the process (AnyStuck, cli/process_end.h).
+//
 // Window thread only.
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <memory>
 
 #include "launcher_progress.h"
 #include "run_inhibitor.h"
 #include "run_notifier.h"
 #include "treatment_run.h"
+
+class QThread;
 
 // How the desktop names the way a run ended: completed or skipped through are Finished, a run
 // broken off (its window closed, the program ended) Stopped, an audio failure Failed.
@@ -32,6 +42,9 @@ class DesktopRunServices : public QObject {
   // object.
   void Follow(const TreatmentRun* run);
 
+  // True when the thread of some destroyed object was still waiting on a bus.
+  static bool AnyStuck();
+
  public slots:
   // Step step (from 1) of step_count of the program named program_name ("Zelk general") begins,
   // before its tone starts, so that a step that then fails has been announced. The first step
@@ -44,8 +57,21 @@ class DesktopRunServices : public QObject {
                 const QString& detail = {});
 
  private:
+  // The services themselves, living on the thread.
+  struct Services {
+    RunInhibitor inhibitor;
+    LauncherProgress progress;
+    RunNotifier notifier;
+  };
+  // Runs work(services) on the services' thread, after everything passed on before; the
+  // services are made there at the first work.
+  template <typename Work>
+  void OnServicesThread(Work work);
+
   QString program_name_;  // of the run followed
-  RunInhibitor inhibitor_;
-  LauncherProgress progress_;
-  RunNotifier notifier_;
+  QThread* thread_ = nullptr;
+  QObject* context_ = nullptr;  // on the thread: where the work runs
+  // Touched on the thread only; shared with the work passed on, which may outlive the object
+  // when the thread is stuck.
+  std::shared_ptr<std::unique_ptr<Services>> services_;
 };

@@ -2,6 +2,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -9,6 +11,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +25,13 @@ namespace {
 constexpr char kLockName[] = "/zelkgen.lock";
 constexpr char kSocketName[] = "/zelkgen.socket";
 constexpr char kRaiseRequest[] = "raise";
+constexpr char kRaiseAnswer[] = "raised";
 constexpr size_t kLongestRequest = 1024;
+// At most four raises a second, whatever arrives: a flood of requests would otherwise keep the
+// window manager busy. And at most this many requests are read at a time, so that a flood never
+// holds the event loop.
+constexpr auto kRaiseEvery = std::chrono::milliseconds(250);
+constexpr int kRequestsPerRead = 64;
 
 // A directory only this user can reach, so that no one else can hold or fake the lock.
 bool IsPrivateDirectory(const std::string& path, std::string* why) {
@@ -37,28 +46,74 @@ bool IsPrivateDirectory(const std::string& path, std::string* why) {
     *why = path + " belongs to another user";
   } else if ((info.st_mode & 077) != 0) {
     *why = path + " is open to other users";
+  } else if (access(path.c_str(), W_OK | X_OK) != 0) {
+    *why = path + " cannot be written";
   } else {
     return true;
   }
   return false;
 }
 
-// $XDG_RUNTIME_DIR, else <temporary directory>/zelkgen-<uid>, made when missing; empty (with
-// the reason) when neither is private.
+// True when nobody else can have made or replaced the folders above path: each one, up to /,
+// belongs to this user or to root and nobody else may write in it, unless it is sticky (/tmp),
+// where only an entry's owner may replace it.
+bool OnlyThisUserMadeTheWay(const std::string& path, std::string* why) {
+  for (std::string folder = path; folder.size() > 1;) {
+    folder = folder.substr(0, std::max<size_t>(folder.find_last_of('/'), 1));
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0) {
+      *why = folder + ": " + std::strerror(errno);
+      return false;
+    }
+    if ((info.st_uid != geteuid() && info.st_uid != 0) ||
+        ((info.st_mode & 022) != 0 && (info.st_mode & S_ISVTX) == 0)) {
+      *why = folder + " is open to other users";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Makes path and the folders above it that are missing, each for this user only.
+void MakeFolders(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0700);
+  }
+  mkdir(path.c_str(), 0700);
+}
+
+// The user's state folder for the program: $XDG_STATE_HOME/zelkgen, else
+// ~/.local/state/zelkgen. Empty when there is no home to put it in.
+std::string StateFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/zelkgen";
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') {
+    const passwd* entry = getpwuid(geteuid());
+    home = entry != nullptr ? entry->pw_dir : nullptr;
+  }
+  if (home == nullptr || home[0] != '/') return {};
+  return std::string(home) + "/.local/state/zelkgen";
+}
+
+// $XDG_RUNTIME_DIR when it is private and writable, else the user's state folder (made when
+// missing). Never a folder that everybody shares, such as /tmp: another user could make the
+// folder there first and so switch the lock off. Empty (with the reason) when neither serves.
 std::string LockDirectory(std::string* why) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::string ignored;
   if (runtime != nullptr && runtime[0] == '/' && IsPrivateDirectory(runtime, &ignored)) {
     return runtime;
   }
-  const char* temp = std::getenv("TMPDIR");
-  const std::string base = temp != nullptr && temp[0] == '/' ? temp : "/tmp";
-  const std::string dir = base + "/zelkgen-" + std::to_string(geteuid());
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    *why = dir + ": " + std::strerror(errno);
+  const std::string dir = StateFolder();
+  if (dir.empty()) {
+    *why = "no private runtime folder and no home folder";
     return {};
   }
-  return IsPrivateDirectory(dir, why) ? dir : std::string();
+  MakeFolders(dir);
+  if (!IsPrivateDirectory(dir, why) || !OnlyThisUserMadeTheWay(dir, why)) return {};
+  return dir;
 }
 
 bool SocketAddress(const std::string& path, sockaddr_un* address) {
@@ -71,15 +126,25 @@ bool SocketAddress(const std::string& path, sockaddr_un* address) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
+SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {
+  raise_later_.setSingleShot(true);
+  connect(&raise_later_, &QTimer::timeout, this, &SingleInstance::Raise);
+}
 
 SingleInstance::~SingleInstance() {
+  Release();
+}
+
+void SingleInstance::Release() {
   delete notifier_;
+  notifier_ = nullptr;
   if (socket_fd_ >= 0) {
     close(socket_fd_);
     unlink(socket_path_.c_str());
+    socket_fd_ = -1;
   }
   if (lock_fd_ >= 0) close(lock_fd_);
+  lock_fd_ = -1;
 }
 
 bool SingleInstance::AcquireOrWarn(bool accept_raise) {
@@ -116,6 +181,11 @@ SingleInstance::Lock SingleInstance::Acquire(bool accept_raise, std::string* why
     return Lock::Unavailable;
   }
   lock_fd_ = fd;
+  // Who holds it, for a later copy to name (HolderProcess).
+  const std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(fd, 0) != 0 || pwrite(fd, pid.data(), pid.size(), 0) < 0) {
+    // The lock holds all the same; only the name of its holder is missing.
+  }
 
   // Whatever socket file is there was left by an earlier owner.
   socket_path_ = dir + kSocketName;
@@ -141,19 +211,44 @@ void SingleInstance::WatchForRaise() {
 
 void SingleInstance::ReadRequests() {
   char buffer[kLongestRequest];
-  for (;;) {
-    const ssize_t size = recv(socket_fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (size < 0) return;
+  for (int read = 0; read < kRequestsPerRead; ++read) {
+    sockaddr_un sender{};
+    socklen_t sender_size = sizeof sender;
+    const ssize_t size = recvfrom(socket_fd_, buffer, sizeof buffer, MSG_DONTWAIT,
+                                  reinterpret_cast<sockaddr*>(&sender), &sender_size);
+    if (size < 0) break;
     const std::string request(buffer, static_cast<size_t>(size));
     const size_t line_end = request.find('\n');
     if (request.substr(0, line_end) != kRaiseRequest) continue;
-    const QString token =
+    // The requesting copy waits for this to know that a live copy got its request.
+    if (sender_size > sizeof(sa_family_t)) {
+      sendto(socket_fd_, kRaiseAnswer, sizeof kRaiseAnswer - 1, MSG_DONTWAIT,
+             reinterpret_cast<const sockaddr*>(&sender), sender_size);
+    }
+    raise_token_ =
         line_end == std::string::npos ? QString() : QString::fromUtf8(request.substr(line_end + 1));
-    emit RaiseRequested(token);
+    raise_asked_ = true;
   }
+  Raise();
 }
 
-bool SingleInstance::RequestRaise() {
+void SingleInstance::Raise() {
+  if (!raise_asked_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < last_raise_ + kRaiseEvery) {
+    if (!raise_later_.isActive()) {
+      raise_later_.start(
+          std::chrono::ceil<std::chrono::milliseconds>(last_raise_ + kRaiseEvery - now));
+    }
+    return;
+  }
+  raise_asked_ = false;
+  last_raise_ = now;
+  emit RaiseRequested(raise_token_);
+}
+
+bool SingleInstance::RequestRaise(int answer_wait_ms, bool* answered) {
+  if (answered != nullptr) *answered = false;
   std::string why;
   const std::string dir = LockDirectory(&why);
   sockaddr_un address;
@@ -166,6 +261,9 @@ bool SingleInstance::RequestRaise() {
 
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
+  // A name of the kernel's choosing (Linux's abstract names), for the holder to answer to.
+  const sa_family_t family = AF_UNIX;
+  if (answer_wait_ms > 0) bind(fd, reinterpret_cast<const sockaddr*>(&family), sizeof family);
   bool sent = false;
   // A copy that has just taken the lock binds its socket a moment later.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -174,6 +272,23 @@ bool SingleInstance::RequestRaise() {
                   reinterpret_cast<const sockaddr*>(&address), sizeof address) >= 0;
     if (!sent) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  if (sent && answer_wait_ms > 0 && answered != nullptr) {
+    pollfd answer{fd, POLLIN, 0};
+    char text[sizeof kRaiseAnswer];
+    *answered = poll(&answer, 1, answer_wait_ms) == 1 && recv(fd, text, sizeof text, 0) > 0;
+  }
   close(fd);
   return sent;
+}
+
+int SingleInstance::HolderProcess() {
+  std::string why;
+  const std::string dir = LockDirectory(&why);
+  if (dir.empty()) return 0;
+  const int fd = open((dir + kLockName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return 0;
+  char text[24] = {};
+  const ssize_t size = read(fd, text, sizeof text - 1);
+  close(fd);
+  return size > 0 ? std::atoi(text) : 0;
 }

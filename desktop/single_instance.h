@@ -1,11 +1,15 @@
 // One copy of the program per user at a time. The first copy takes an flock()ed lock file,
-// zelkgen.lock in $XDG_RUNTIME_DIR (else in a zelkgen-<uid> directory of the temporary directory
-// that only this user can reach). The kernel drops the lock when the process ends in any way, a
-// crash or SIGKILL included, so a stale lock file can never keep the program from starting.
+// zelkgen.lock in $XDG_RUNTIME_DIR when that is private and writable, else in the user's state
+// folder, $XDG_STATE_HOME/zelkgen or ~/.local/state/zelkgen, made for this user only. Never in a
+// folder that everybody shares (/tmp): another user could make the folder there first and so
+// switch the lock off. The kernel drops the lock when the process ends in any way, a crash or
+// SIGKILL included, so a stale lock file can never keep the program from starting. The holder
+// writes its process id into the file, for a later copy to name.
 //
 // The windowed program also opens a Unix datagram socket, zelkgen.socket beside the lock: a
 // later windowed copy sends it "raise" (with the launcher's activation token) and exits, and the
-// first copy brings its window to the front. A headless player takes the lock without the socket,
+// first copy answers "raised" and brings its window to the front, at most four times a second
+// however many requests arrive. A headless player takes the lock without the socket,
 // so a second sounding copy of either kind refuses instead of mixing its tone in; a job that only
 // writes files needs no lock at all.
 //
@@ -14,6 +18,8 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
+#include <chrono>
 #include <string>
 
 class QSocketNotifier;
@@ -39,14 +45,21 @@ class SingleInstance : public QObject {
   // stderr says why. False only when another copy holds the lock.
   bool AcquireOrWarn(bool accept_raise);
 
-  // Once the application object exists: emits RaiseRequested for each request from a later copy.
+  // Closes the socket (removing its file) and gives the lock back; the object is then empty.
+  void Release();
+
+  // Once the application object exists: emits RaiseRequested for requests from later copies,
+  // one for several that arrive within a quarter of a second (with the latest's token).
   void WatchForRaise();
 
   // For a later windowed copy: asks the copy that holds the lock to bring its window to the
   // front, passing on this process's activation token (XDG_ACTIVATION_TOKEN, else
   // DESKTOP_STARTUP_ID). Waits up to a second for the socket of a copy that is just starting;
-  // false when nothing listens (the holder is a headless player, or has just ended).
-  static bool RequestRaise();
+  // false when nothing listens (the holder is a headless player, or has just ended). With
+  // answered, waits up to answer_wait_ms more for the holder's answer and says whether it came.
+  static bool RequestRaise(int answer_wait_ms = 0, bool* answered = nullptr);
+  // The process id the lock's holder wrote, 0 when unknown.
+  static int HolderProcess();
 
  signals:
   // activation_token: the requesting launch's token, or empty.
@@ -54,9 +67,16 @@ class SingleInstance : public QObject {
 
  private:
   void ReadRequests();
+  // Emits RaiseRequested for the requests read, now or once a quarter second has passed since
+  // the last.
+  void Raise();
 
   int lock_fd_ = -1;
   int socket_fd_ = -1;
   std::string socket_path_;
   QSocketNotifier* notifier_ = nullptr;
+  bool raise_asked_ = false;
+  QString raise_token_;
+  std::chrono::steady_clock::time_point last_raise_;
+  QTimer raise_later_;
 };

@@ -27,6 +27,13 @@ constexpr auto kWakeAfter = std::chrono::milliseconds(100);
 
 void DoNothing(int) {}
 
+// SDL's starts and stops of its audio, and its device opens and closes, come from two threads (the
+// output thread and the tone generator's callers) and are not safe beside each other.
+std::mutex& SdlAudioMutex() {
+  static std::mutex* const mutex = new std::mutex;  // never destroyed: see output_thread.h
+  return *mutex;
+}
+
 void InstallWakeHandler() {
   static const bool installed = [] {
     struct sigaction current {};
@@ -127,6 +134,7 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
                              DefaultOutput* output, const char* driver) {
   const SdlAudioApi* sdl = SdlAudio();
   if (sdl == nullptr) return OpenResult::NoDevice;
+  const std::lock_guard<std::mutex> lock(SdlAudioMutex());
   InstallWakeHandler();
   PrepareSdl(*sdl);
   if (driver != nullptr) sdl->SetHint(SDL_HINT_AUDIODRIVER, driver);
@@ -160,6 +168,7 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
 
 void CloseDefaultOutput(DefaultOutput* output, bool wake_stuck_thread) {
   if (output->device == 0) return;
+  const std::lock_guard<std::mutex> lock(SdlAudioMutex());
   if (wake_stuck_thread) {
     const CloseWaker waker(*output);
     output->sdl->CloseAudioDevice(output->device);  // joins SDL's audio thread

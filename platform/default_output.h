@@ -12,7 +12,9 @@
 // takes: a count that stops growing while the device claims to play means the sound server has
 // stopped taking sound (a suspended or frozen server).
 //
-// Called from the thread that owns the output; the callback runs on SDL's audio thread.
+// Called from the thread that owns the output; the callback runs on SDL's audio thread. Opens and
+// closes may come from several threads (output_thread.h): they take turns. Either may wait on a
+// sound server or a bus for as long as it does not answer.
 #pragma once
 
 #include <sys/types.h>

@@ -1,9 +1,12 @@
 #include "audio_output.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <memory>
 
 #include "default_output.h"
+#include "output_thread.h"
 #include "testing/audio_output_testing.h"
 
 namespace {
@@ -14,6 +17,11 @@ constexpr int kOutputChannels = 2;
 constexpr Uint16 kDeviceBufferFrames = 1024;
 // The name a mixer shows for the stream.
 constexpr char kStreamName[] = "Treatment tone";
+// An open normally takes a few tens of milliseconds, and a sound server may take up to 2 s to
+// answer one while it starts.
+constexpr auto kOpenLimit = std::chrono::seconds(5);
+
+using Clock = std::chrono::steady_clock;
 
 // The one user stream of the open output. Written on the window thread only while SDL's device
 // lock is held; read by the SDL callback, which SDL runs under the same lock.
@@ -27,12 +35,17 @@ struct UserStream {
 };
 
 struct Output {
-  DefaultOutput out;
+  std::unique_ptr<DefaultOutput> out;  // the open device, or none
   UserStream stream;
   const char* driver = nullptr;  // the SDL driver the output last opened through
+  // An open under way on the output thread (ahead of BASS_Init, or bringing a lost device back),
+  // and when BASS_Init stops waiting for it.
+  std::shared_ptr<PendingOpen> opening;
+  Clock::time_point opening_deadline;
 };
 
-Output output;
+// Never destroyed: an audio thread may still read it while the process ends.
+Output& output = *new Output;
 Uint16 device_buffer_frames = kDeviceBufferFrames;
 HSTREAM last_handle = 0;  // handles are never reused, so a freed stream's handle stays invalid
 int last_error = AUDIO_OK;
@@ -84,18 +97,18 @@ void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
 // Runs a change to the stream while the callback cannot be running.
 template <typename Change>
 void WithCallbackHeld(Change change) {
-  output.out.sdl->LockAudioDevice(output.out.device);
+  output.out->sdl->LockAudioDevice(output.out->device);
   change();
-  output.out.sdl->UnlockAudioDevice(output.out.device);
+  output.out->sdl->UnlockAudioDevice(output.out->device);
 }
 
 bool IsOpen() {
-  return output.out.device != 0;
+  return output.out != nullptr;
 }
 
-// Opens the default device, paused, for the stream of the output (if any), through the driver
-// named, or the one SDL picks.
-int OpenDevice(const char* driver = nullptr) {
+// Starts opening the default device on the output thread, paused, for the stream of the output
+// (if any), through the driver named, or the one SDL picks.
+void StartOpen(const char* driver) {
   SDL_AudioSpec wanted{};
   wanted.freq = kOutputRate;
   wanted.format = AUDIO_S16LSB;
@@ -103,12 +116,20 @@ int OpenDevice(const char* driver = nullptr) {
   wanted.samples = device_buffer_frames;
   wanted.callback = FillDeviceBuffer;
   wanted.userdata = &output;
-  // SDL is loaded here, at the first sound, never by a stop or release with nothing open. Its
+  // SDL is loaded there, at the first sound, never by a stop or release with nothing open. Its
   // audio is reference-counted: the tone generator's sound service may hold it at the same time.
-  switch (OpenDefaultOutput(wanted, kStreamName, &output.out, driver)) {
+  output.opening = PendingOpen::Start(wanted, kStreamName, driver);
+  output.opening_deadline = Clock::now() + kOpenLimit;
+}
+
+// Takes over the finished open: 1 with its device (opened paused), or 0 with its code.
+int AdoptOpen() {
+  const std::shared_ptr<PendingOpen> opening = std::move(output.opening);
+  switch (opening->Result()) {
     case OpenResult::Opened:
-      output.driver = output.out.driver;
-      return Succeed();  // opened paused
+      output.out = opening->TakeOutput();
+      output.driver = output.out->driver;
+      return Succeed();
     case OpenResult::NoDevice:
       return Fail(AUDIO_ERROR_NO_DEVICE);
     case OpenResult::DriverFailed:
@@ -117,18 +138,50 @@ int OpenDevice(const char* driver = nullptr) {
   return Fail(AUDIO_ERROR_UNKNOWN);
 }
 
+void AbandonOpen() {
+  if (!output.opening) return;
+  output.opening->Abandon();
+  output.opening.reset();
+}
+
+// Silences the device at once and closes it on the output thread.
+void CloseDevice() {
+  if (!IsOpen()) return;
+  output.out->sdl->PauseAudioDevice(output.out->device, 1);
+  CloseOnOutputThread(std::move(output.out));
+}
+
 void Unpause() {
-  output.out.sdl->PauseAudioDevice(output.out.device, 0);
+  output.out->sdl->PauseAudioDevice(output.out->device, 0);
 }
 
 }  // namespace
 
 int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const void* /*clsid*/) {
-  if (TakeFailNext(AudioCall::Init)) return 0;
+  if (TakeFailNext(AudioCall::Init)) {
+    AbandonOpen();
+    return 0;
+  }
   if (IsOpen()) return Fail(AUDIO_ERROR_ALREADY);
-  if (device != -1 || freq != kOutputRate || flags != 0) return Fail(AUDIO_ERROR_FORMAT);
+  if (device != -1 || freq != kOutputRate || flags != 0) {
+    AbandonOpen();
+    return Fail(AUDIO_ERROR_FORMAT);
+  }
   output.stream = UserStream{};
-  return OpenDevice();
+  if (!output.opening) StartOpen(nullptr);
+  if (!output.opening->WaitUntil(output.opening_deadline)) {
+    AbandonOpen();
+    return Fail(AUDIO_ERROR_TIMEOUT);
+  }
+  return AdoptOpen();
+}
+
+void AudioOutputOpenAhead() {
+  if (!IsOpen() && !output.opening) StartOpen(nullptr);
+}
+
+bool AudioOutputOpenSettled() {
+  return !output.opening || Clock::now() >= output.opening_deadline || output.opening->Finished();
 }
 
 HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMPROC proc,
@@ -153,7 +206,7 @@ int BASS_ChannelPlay(uint32_t handle, int /*restart*/) {
     return Fail(AUDIO_ERROR_HANDLE);
   }
   // A device that went away (server stopped, card unplugged) cannot be started again.
-  if (DefaultOutputLost(output.out)) return Fail(AUDIO_ERROR_DRIVER);
+  if (DefaultOutputLost(*output.out)) return Fail(AUDIO_ERROR_DRIVER);
   WithCallbackHeld([] { output.stream.playing = true; });
   Unpause();
   return Succeed();
@@ -168,16 +221,17 @@ int AudioOutputLimitStream(uint64_t frames) {
 
 int BASS_Stop() {
   if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
-  output.out.sdl->PauseAudioDevice(output.out.device, 1);
+  output.out->sdl->PauseAudioDevice(output.out->device, 1);
   // Taking the lock waits for a callback in progress to finish; after that the stream is off.
   WithCallbackHeld([] { output.stream.playing = false; });
   return Succeed();
 }
 
 int BASS_Free() {
-  // A stream kept by a failed reopen goes too.
+  // A stream kept by a failed reopen goes too, and so does an open under way.
   const bool open = IsOpen();
-  CloseDefaultOutput(&output.out, true);
+  AbandonOpen();
+  CloseDevice();
   output.stream = UserStream{};
   return open ? Succeed() : Fail(AUDIO_ERROR_NOT_INIT);
 }
@@ -187,22 +241,33 @@ int BASS_ErrorGetCode() {
 }
 
 uint64_t AudioOutputBuffersTaken() {
-  return output.out.buffers.load(std::memory_order_relaxed);
+  return IsOpen() ? output.out->buffers.load(std::memory_order_relaxed) : 0;
 }
 
 bool AudioOutputLost() {
-  return DefaultOutputLost(output.out);
+  return IsOpen() && DefaultOutputLost(*output.out);
 }
 
-int AudioOutputReopen() {
-  if (output.stream.handle == 0) return Fail(IsOpen() ? AUDIO_ERROR_HANDLE : AUDIO_ERROR_NOT_INIT);
-  CloseDefaultOutput(&output.out, true);
-  // The driver that played, so that a sound server restarting is waited for rather than replaced
-  // by whatever else answers meanwhile (plain ALSA, which could take the card from the server).
-  if (!OpenDevice(output.driver)) return 0;
+AudioReopen AudioOutputReopen() {
+  if (output.stream.handle == 0) {
+    Fail(IsOpen() ? AUDIO_ERROR_HANDLE : AUDIO_ERROR_NOT_INIT);
+    return AudioReopen::Failed;
+  }
+  if (!output.opening) {
+    CloseDevice();
+    // The driver that played, so that a sound server restarting is waited for rather than
+    // replaced by whatever else answers meanwhile (plain ALSA, which could take the card from the
+    // server).
+    StartOpen(output.driver);
+  }
+  if (!output.opening->Finished()) {
+    last_error = AUDIO_ERROR_TIMEOUT;  // should the caller stop waiting now
+    return AudioReopen::Opening;
+  }
+  if (!AdoptOpen()) return AudioReopen::Failed;
   // The stream procedure carries on from where the last device left it.
   if (output.stream.playing) Unpause();
-  return 1;
+  return AudioReopen::Reopened;
 }
 
 std::string AudioErrorCodeLine(int code) {
@@ -225,6 +290,8 @@ const char* AudioErrorText(int code) {
       return "the stream handle is 0, unknown or already freed";
     case AUDIO_ERROR_FORMAT:
       return "only the default device at 44100 Hz, two channels and flags 0 are supported";
+    case AUDIO_ERROR_TIMEOUT:
+      return "the sound server or the desktop's message bus did not answer in time";
     default:
       return "unknown error";
   }

@@ -9,6 +9,13 @@
 //
 // Every call is made from one thread (the window thread). BASS_ErrorGetCode returns the code
 // of the latest call: 0 after a success, an AudioError value after a failure.
+//
+// No call waits on the sound server or the desktop's buses for long: devices are opened and
+// closed on the output thread (platform/output_thread.h). BASS_Init waits for its open at most
+// 5 s, counted from when the open began, and a caller that must keep its event loop turning
+// meanwhile starts the open ahead (AudioOutputOpenAhead) and calls BASS_Init once
+// AudioOutputOpenSettled. BASS_Stop silences the device at once; BASS_Free silences it and closes
+// it on the output thread without waiting (a later open waits behind that close).
 #pragma once
 
 #include <cstdint>
@@ -33,12 +40,23 @@ enum AudioError : int {
   AUDIO_ERROR_HANDLE = 5,
   // The requested rate, channel count, flags or device are not supported.
   AUDIO_ERROR_FORMAT = 6,
+  // Opening the device did not finish in time: the sound server, or the desktop's message bus
+  // that SDL connects to at its first start, does not answer (stopped, frozen, overloaded).
+  AUDIO_ERROR_TIMEOUT = 7,
   // Anything else.
   AUDIO_ERROR_UNKNOWN = -1,
 };
 
 // device -1 is the system's default output; freq the output rate; window and clsid are ignored.
+// Takes over the open started ahead, if any; fails with AUDIO_ERROR_TIMEOUT when the open has not
+// finished 5 s after it began (it is then given up and closed whenever it does finish).
 int BASS_Init(int device, uint32_t freq, uint32_t flags, void* window, const void* clsid);
+// Starts opening the default output for the next BASS_Init, and returns at once. Does nothing
+// while the output is open or an open is under way.
+void AudioOutputOpenAhead();
+// True when BASS_Init would return at once: no open under way, or it has finished, or its time
+// is up.
+bool AudioOutputOpenSettled();
 // Returns the stream handle, 0 on failure. Only freq 44100, chans 2 and flags 0 are supported.
 HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMPROC proc,
                           void* user);
@@ -68,10 +86,14 @@ uint64_t AudioOutputBuffersTaken();
 // stream killed): it will not play again.
 bool AudioOutputLost();
 // Closes the output's device and opens the default device again for the same stream, which plays
-// on from where it stood if it was playing (the stream procedure is simply called again). 0 on
-// failure, with the code in BASS_ErrorGetCode; the output is then closed but keeps its stream, so
-// a later call may still succeed, and BASS_Free gives up both.
-int AudioOutputReopen();
+// on from where it stood if it was playing (the stream procedure is simply called again). The
+// open runs on the output thread: the first call closes the device and starts it, and every call
+// returns at once with how it stands. Opening: not finished yet (BASS_ErrorGetCode says
+// AUDIO_ERROR_TIMEOUT, for a caller that gives up now). Failed: the code is in BASS_ErrorGetCode;
+// the output is then closed but keeps its stream, so a later call may still succeed, and
+// BASS_Free gives up both.
+enum class AudioReopen { Reopened, Opening, Failed };
+AudioReopen AudioOutputReopen();
 
 // A short text for a code of BASS_ErrorGetCode (an AudioError value), for logs and diagnostics;
 // "unknown error" for any other code. The program's message box shows only the number.

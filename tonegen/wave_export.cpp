@@ -1,15 +1,18 @@
 #include "wave_export.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -58,9 +61,16 @@ std::string FinalName(const std::string& path) {
   return {};
 }
 
-// Opens a new file in the folder under a short name nobody holds yet (O_EXCL decides), so the
-// temporary fits wherever the target's own name fits. Mode 0666: the umask applies.
-int CreateTemporary(int folder, std::string* name) {
+// Temporary names: ".zelkgen-" and eight hexadecimal digits.
+constexpr char kTemporaryPrefix[] = ".zelkgen-";
+constexpr size_t kTemporaryTagLength = 8;
+// A temporary of ours this old is left from an export that was killed.
+constexpr auto kStaleAfter = std::chrono::hours(24);
+
+// A short name nobody holds yet, made by try_name (which returns false with errno EEXIST for a
+// taken name), so that the temporary fits wherever the target's own name fits.
+template <typename TryName>
+bool TakeTemporaryName(std::string* name, TryName try_name) {
   static std::atomic<uint32_t> counter{0};
   const auto now =
       static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
@@ -68,14 +78,68 @@ int CreateTemporary(int folder, std::string* name) {
     const uint32_t tag =
         (static_cast<uint32_t>(::getpid()) * 2654435761u) ^ (counter.fetch_add(1) * 40503u) ^ now;
     char text[24];
-    std::snprintf(text, sizeof text, ".zelkgen-%08x", tag);
+    std::snprintf(text, sizeof text, "%s%08x", kTemporaryPrefix, tag);
     *name = text;
-    const int fd =
-        ::openat(folder, text, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) return -1;
+    if (try_name(text)) return true;
+    if (errno != EEXIST) return false;
   }
-  return -1;
+  return false;
+}
+
+bool IsTemporaryName(const char* name) {
+  const size_t prefix = sizeof kTemporaryPrefix - 1;
+  if (std::strncmp(name, kTemporaryPrefix, prefix) != 0) return false;
+  if (std::strlen(name) != prefix + kTemporaryTagLength) return false;
+  for (const char* c = name + prefix; *c != '\0'; ++c) {
+    if (!std::isxdigit(static_cast<unsigned char>(*c))) return false;
+  }
+  return true;
+}
+
+// Removes this user's temporaries older than a day from the folder: what exports killed before
+// they could clean up left where no unnamed temporary could be had. A folder that cannot be
+// listed is left alone.
+void RemoveStaleTemporaries(int folder) {
+  const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  DIR* entries = ::fdopendir(listing);
+  if (entries == nullptr) {
+    ::close(listing);
+    return;
+  }
+  const auto now = std::chrono::system_clock::now();
+  while (const dirent* entry = ::readdir(entries)) {
+    if (!IsTemporaryName(entry->d_name)) continue;
+    struct stat info {};
+    if (::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) continue;
+    const auto modified = std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec);
+    if (now - modified >= kStaleAfter) ::unlinkat(folder, entry->d_name, 0);
+  }
+  ::closedir(entries);
+}
+
+// The written file under a name in the folder: the target's own when it does not exist yet (no
+// one sees a partial name), else a temporary name then renamed over the target.
+bool LinkIntoPlace(int fd, int folder, const std::string& name, bool exists) {
+  // Linking an unnamed file takes its /proc path; AT_EMPTY_PATH would need a capability.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const auto link_as = [&](const char* as) {
+    return ::linkat(AT_FDCWD, self.c_str(), folder, as, AT_SYMLINK_FOLLOW) == 0;
+  };
+  if (!exists && link_as(name.c_str())) return true;
+  std::string temporary;
+  if (!TakeTemporaryName(&temporary, link_as)) return false;
+  if (::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0) return true;
+  ::unlinkat(folder, temporary.c_str(), 0);
+  return false;
+}
+
+// Writes into a file with no name, which the system removes with everything in it should the
+// process end before it is linked into place. -1 when the file system has no such files.
+int OpenUnnamed(int folder) {
+  if (::access("/proc/self/fd", X_OK) != 0) return -1;
+  return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
 }
 
 bool ReplaceInFolder(int folder, const std::string& name, const ContentsWriter& write_contents) {
@@ -89,21 +153,32 @@ bool ReplaceInFolder(int folder, const std::string& name, const ContentsWriter& 
     if (::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0) return false;
   }
 
-  std::string temporary;
-  const int fd = CreateTemporary(folder, &temporary);
-  if (fd < 0) return false;
+  std::string temporary;  // empty while the file has no name
+  int fd = OpenUnnamed(folder);
+  if (fd < 0) {
+    // Mode 0666: the umask applies.
+    const auto create = [&](const char* as) {
+      fd = ::openat(folder, as, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+      return fd >= 0;
+    };
+    if (!TakeTemporaryName(&temporary, create)) return false;
+  }
   bool ok = true;
   if (exists) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
   ok = ok && write_contents(fd);
   ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
-  if (!ok) {
-    ::unlinkat(folder, temporary.c_str(), 0);
-    return false;
+  if (temporary.empty()) {
+    ok = ok && LinkIntoPlace(fd, folder, name, exists);
+    ok = (::close(fd) == 0) && ok;
+  } else {
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
+    if (!ok) ::unlinkat(folder, temporary.c_str(), 0);
   }
+  if (!ok) return false;
   // Make the new name itself durable; the data is already safe, so a failure here is not one.
   ::fsync(folder);
+  RemoveStaleTemporaries(folder);
   return true;
 }
 

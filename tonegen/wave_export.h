@@ -1,5 +1,12 @@
 // Writing a finished image to a file the way a careful editor saves: the bytes go to a temporary
 // file beside the target, which replaces the target only once all of them are on disk.
+//
+// The temporary file has no name where the file system allows it (O_TMPFILE): a process killed
+// while it writes (SIGKILL, a crash, a power cut) leaves nothing behind, since the system drops
+// a file nobody named. Once complete it is linked into place, under the target's name when that
+// is new, else under a temporary name renamed over the target. Elsewhere it is a named file,
+// ".zelkgen-" and eight hexadecimal digits; every export then removes such files of this user
+// older than a day from the folder, which only a killed export can have left.
 #pragma once
 
 #include <cstddef>

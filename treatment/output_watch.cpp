@@ -7,6 +7,8 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr milliseconds kLookEvery{200};
+// While a device opens, so that the tone is back within moments of the open's end.
+constexpr milliseconds kLookWhileOpening{50};
 constexpr milliseconds kStalledAfter{400};
 constexpr milliseconds kFirstBufferWithin{3000};
 constexpr milliseconds kGiveUpAfter{10000};
@@ -24,7 +26,7 @@ OutputWatch::OutputWatch(QObject* parent) : QObject(parent) {
 void OutputWatch::Start() {
   recovering_ = false;
   Opened(Clock::now());
-  look_.start();
+  look_.start(kLookEvery);
 }
 
 void OutputWatch::Stop() {
@@ -41,7 +43,9 @@ void OutputWatch::Opened(Clock::time_point now) {
 }
 
 void OutputWatch::Reopen(Clock::time_point now) {
-  if (AudioOutputReopen()) {
+  const AudioReopen reopen = AudioOutputReopen();
+  look_.setInterval(reopen == AudioReopen::Opening ? kLookWhileOpening : kLookEvery);
+  if (reopen == AudioReopen::Reopened) {
     Opened(now);
     code_ = AUDIO_ERROR_DRIVER;  // should the new device not take sound either
   } else {

@@ -8,9 +8,13 @@
 //            within 200 ms, or within 600 ms when only the buffers tell.
 //   reopen   at once, and again at every look until the stream is taken again (Resumed); the
 //            tone simply continues, since the stream procedure keeps its phases across devices.
+//            The open runs on the output thread, so a server that does not answer (frozen,
+//            overloaded) holds only that thread: the watch looks every 50 ms while it waits,
+//            and takes the device over as soon as the server answers.
 //   give up  when it is not back 10 s after the loss: GaveUp with the code of the last failed
-//            reopen (AUDIO_ERROR_DRIVER when a reopened device would not take sound). The output
-//            is left as it is; the run releases it.
+//            reopen (AUDIO_ERROR_DRIVER when a reopened device would not take sound,
+//            AUDIO_ERROR_TIMEOUT when the open has not finished). The output is left as it is;
+//            the run releases it.
 //
 // State: whether the output is open, whether its stream has been taken since it was opened, and
 // while recovering, since when. Window thread only, like every call to the audio output layer.

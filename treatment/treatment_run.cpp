@@ -1,5 +1,7 @@
 #include "treatment_run.h"
 
+#include <QEventLoop>
+
 #include "audio_output.h"
 #include "ddfs.h"
 
@@ -12,6 +14,9 @@ constexpr qint64 kFirstWakeBeforeMs = 2000;
 constexpr qint64 kLastWaitMs = 20;
 
 const char* const kPlayFailed = "Wiedergabe kann nicht gestartet werden.";
+
+// How often the wait for an opening output looks whether the open has finished.
+constexpr int kOpenLookMs = 5;
 
 }  // namespace
 
@@ -38,7 +43,12 @@ void TreatmentRun::ReleaseOutput() {
 }
 
 bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, void* window) {
-  if (step_running_ || ending_) return false;
+  if (running_ || ending_) return false;
+  running_ = true;
+  const struct NotRunningAtReturn {
+    bool& running;
+    ~NotRunningAtReturn() { running = false; }
+  } not_running_at_return{running_};
   RunResult result;
   result.program = &program;
   result.steps = static_cast<int>(program.Steps.size());
@@ -47,7 +57,8 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
   step_timer_->stop();
   for (const TreatmentStep& step : program.Steps) {
     ++result.step;
-    if (!BASS_Init(-1, 44100, 0, window, nullptr)) {
+    if (!InitOutput(window)) {
+      if (ending_) return Finish(result, RunEnd::ProgramEnded);
       return Fail(result, "BASS.dll error!", BASS_ErrorGetCode());
     }
     emit StepOpened(result.step, result.steps, step);
@@ -82,6 +93,22 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
   // The output is already free by then; the Zelk general run has always freed it once more.
   if (program.FreeOutputAtEnd) BASS_Free();
   return Finish(result, skipped_ ? RunEnd::SkippedThrough : RunEnd::Completed);
+}
+
+bool TreatmentRun::InitOutput(void* window) {
+  AudioOutputOpenAhead();
+  if (!AudioOutputOpenSettled()) {
+    QEventLoop opening;
+    QTimer look;
+    connect(&look, &QTimer::timeout, &opening, [&opening, this] {
+      if (ending_ || AudioOutputOpenSettled()) opening.quit();
+    });
+    look.start(kOpenLookMs);
+    opening.exec();
+  }
+  // EndProgram has given the open up.
+  if (ending_) return false;
+  return BASS_Init(-1, 44100, 0, window, nullptr) != 0;
 }
 
 void TreatmentRun::StartStepTimer() {

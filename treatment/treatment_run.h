@@ -4,9 +4,12 @@
 // frequency window's modal display; a face without windows would wait in an event loop of its own.
 //
 // A run, all on the thread that owns the object: RunStarted, the step timer off; then per step:
-// BASS_Init, StepOpened (the face shows the step), StreamFrequency and StreamAmplitude, the stream
-// created and played, the step timer on (a fresh period), StepStarted, the face's wait until the
-// step ends, the step timer off. After the last step RunEnded.
+// BASS_Init (the output opens on the output thread while this thread's event loop turns, so that
+// Exit and the quit signals are answered however long a sound server or bus takes; see
+// audio_output.h for the open's time limit), StepOpened (the face shows the step), StreamFrequency
+// and StreamAmplitude, the stream created and played, the step timer on (a fresh period),
+// StepStarted, the face's wait until the step ends, the step timer off. After the last step
+// RunEnded.
 //
 // A step ends in one of these ways, each with its own order of actions:
 //   EndStepByTimer   ToneGen1.Loop false, StepEnded, ToneGen1 stopped, output stopped and freed
@@ -14,7 +17,8 @@
 //   window closed    (the wait returns false) ToneGen1 stopped, output stopped and freed; the run
 //                    ends (RunEnd::Closed)
 //   EndProgram       step timer off, ToneGen1 stopped, output stopped and freed, StepEnded; no
-//                    further step starts (RunEnd::ProgramEnded)
+//                    further step starts (RunEnd::ProgramEnded). While a step's output still
+//                    opens, the open is given up and the run ends there.
 //   a failed call    its error code read at once, the output freed, AudioFailed, the run ends
 //                    (RunEnd::Failed)
 //   output lost      the sound output went away during the step and could not be had again
@@ -32,9 +36,9 @@
 // procedure and silence after them, so the 20 to 40 ms of sound its buffers hold ahead when the
 // step ends do not lengthen the tone.
 //
-// State: whether a step's sound is on (StepRunning), whether the program is ending, how the
-// current step ended, the step's deadline. The tone generator, the step timer and the stream
-// handle belong to the face.
+// State: whether a run is under way, whether a step's sound is on (StepRunning), whether the
+// program is ending, how the current step ended, the step's deadline. The tone generator, the
+// step timer and the stream handle belong to the face.
 #pragma once
 
 #include <QDeadlineTimer>
@@ -84,7 +88,8 @@ class TreatmentRun : public QObject {
                QObject* parent = nullptr);
 
   // Plays program from its first step until the run ends (RunEnded has been emitted then).
-  // window goes to BASS_Init. False, and nothing done, while a step runs or the program ends.
+  // window goes to BASS_Init. False, and nothing done, while a run is under way (its event loop
+  // turns while an output opens) or the program ends.
   bool Run(const TreatmentProgram& program, const StepWait& wait, void* window = nullptr);
 
   void EndStepByTimer();
@@ -92,7 +97,7 @@ class TreatmentRun : public QObject {
   // Ends the program's sound for good: no further step starts. Idempotent.
   void EndProgram();
 
-  // Stops and frees the audio output; harmless when nothing is open (the process's exit hook).
+  // Stops and frees the audio output; harmless when nothing is open.
   static void ReleaseOutput();
 
   // True from a step's start of sound until its wait has returned.
@@ -115,6 +120,9 @@ class TreatmentRun : public QObject {
   void RunEnded(const TreatmentRun::RunResult& result);
 
  private:
+  // BASS_Init once the output has opened ahead, with the event loop turning meanwhile; false
+  // when it failed or EndProgram came first.
+  bool InitOutput(void* window);
   bool Fail(RunResult& result, const QString& message, int code);
   void EndRunByClosedWindow();
   void EndStepByLostOutput(int code);
@@ -130,6 +138,7 @@ class TreatmentRun : public QObject {
   OutputWatch* output_watch_;
   QTimer deadline_approach_;
   QDeadlineTimer step_deadline_;
+  bool running_ = false;
   bool step_running_ = false;
   bool ending_ = false;
   bool skipped_ = false;

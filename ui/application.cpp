@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app_identity.h"
+#include "audio_output.h"
 #include "command_line.h"
 #include "current_frequency_window.h"
 #include "ddfs.h"
@@ -21,6 +22,7 @@
 #include "display_start.h"
 #include "info_window.h"
 #include "main_window.h"
+#include "process_end.h"
 #include "quit_signals.h"
 #include "single_instance.h"
 #include "step_countdown.h"
@@ -42,15 +44,28 @@ class QuitEventFilter : public QObject {
   }
 };
 
-std::unique_ptr<QuitSignalWatcher> signal_watcher;
-std::unique_ptr<QuitEventFilter> quit_filter;
+// What lives from CreateWindows to DestroyWindows. Never destroyed by the exit handlers: when the
+// process ends through exit() (Qt's own way out when the display goes away), nothing with a
+// thread or a bus connection may be torn down after the event loop, and windows without a display
+// cannot be; the process ends as it stands.
+struct Windows {
+  std::unique_ptr<QuitSignalWatcher> signal_watcher;
+  std::unique_ptr<QuitEventFilter> quit_filter;
+  // The windows' owners; Form1, Form2 and Form3 only point at them.
+  std::unique_ptr<TForm1> main_window;
+  std::unique_ptr<TForm2> info_window;
+  std::unique_ptr<TForm3> step_window;
+  // What the desktop sees of the windows' runs; it reaches D-Bus only at the first step.
+  std::unique_ptr<DesktopRunServices> desktop_services;
+};
 
-// The windows' owners; Form1, Form2 and Form3 only point at them.
-std::unique_ptr<TForm1> main_window;
-std::unique_ptr<TForm2> info_window;
-std::unique_ptr<TForm3> step_window;
-// What the desktop sees of the windows' runs; it reaches D-Bus only at the first step.
-std::unique_ptr<DesktopRunServices> desktop_services;
+Windows& TheWindows() {
+  static Windows* const windows = new Windows;
+  return *windows;
+}
+
+// The lock of the running window copy, for the end after a lost display.
+SingleInstance* running_instance = nullptr;
 
 // The windows ask for "MS Sans Serif"; prefer fonts of similar width over the platform's
 // general fallback, which is much wider.
@@ -59,10 +74,23 @@ void SubstituteWindowFont() {
                                                "Arimo", "Helvetica", "Nimbus Sans", "DejaVu Sans"});
 }
 
-// Qt ends the process with exit() when the X server goes away (a logout without a session
-// manager): the tone must not outlive the window thread even then. Harmless when nothing is open.
-void ReleaseAudioOutputAtExit() {
-  TreatmentRun::ReleaseOutput();
+// The display went away (the X server crashed, a logout left the process behind): Qt would end
+// the process with exit(), whose handlers would destroy windows without a display and wait on
+// threads. Instead the tone stops, the socket goes, and the process ends at once; the kernel
+// drops the lock.
+void EndWithoutDisplay() {
+  BASS_Stop();
+  if (running_instance != nullptr) running_instance->Release();
+}
+
+// A way out of exit() that no warning announced: the same end, still before any other handler.
+bool loop_returned = false;
+void EndAtUnexpectedExit() {
+  if (loop_returned) return;
+  EndWithoutDisplay();
+  std::fputs("zelkgen: ended by the windowing system\n", stderr);
+  std::fflush(nullptr);
+  std::_Exit(1);
 }
 
 // Naming the format and turning detection off keeps Qt from loading every image format plugin
@@ -91,8 +119,19 @@ void BringToFront(const QString& activation_token) {
 // must end (result in *exit_code); true when it goes on, as the only copy or unguarded.
 bool TakeSingleInstance(SingleInstance& instance, int* exit_code) {
   if (instance.AcquireOrWarn(true)) return true;
-  if (SingleInstance::RequestRaise()) {
-    *exit_code = 0;
+  bool answered = false;
+  if (SingleInstance::RequestRaise(1000, &answered)) {
+    if (answered) {
+      *exit_code = 0;
+      return false;
+    }
+    // A copy holds the lock but does not answer: hung, or stopped (Ctrl+Z, SIGSTOP).
+    const int holder = SingleInstance::HolderProcess();
+    const std::string who = holder > 0 ? " (process " + std::to_string(holder) + ")" : "";
+    const std::string how = holder > 0 ? "; end it with 'kill " + std::to_string(holder) + "'" : "";
+    std::fprintf(stderr, "%s: another copy%s holds the lock but does not answer%s\n", kAppName,
+                 who.c_str(), how.c_str());
+    *exit_code = 1;
     return false;
   }
   // Nothing listened: the holder may have ended meanwhile, or it plays without a window.
@@ -114,43 +153,48 @@ void CreateWindows() {
   InitResources();
   SubstituteWindowFont();
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(ReadIcon())));
-  main_window = std::make_unique<TForm1>();
-  Form1 = main_window.get();
-  info_window = std::make_unique<TForm2>();
-  Form2 = info_window.get();
-  step_window = std::make_unique<TForm3>();
-  Form3 = step_window.get();
+  Windows& windows = TheWindows();
+  windows.main_window = std::make_unique<TForm1>();
+  Form1 = windows.main_window.get();
+  windows.info_window = std::make_unique<TForm2>();
+  Form2 = windows.info_window.get();
+  windows.step_window = std::make_unique<TForm3>();
+  Form3 = windows.step_window.get();
   TreatmentRun* run = Form1->Treatment();
   QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
   FollowCountdown(Form1->Countdown(), Form3);
-  desktop_services = std::make_unique<DesktopRunServices>();
-  desktop_services->Follow(run);
+  windows.desktop_services = std::make_unique<DesktopRunServices>();
+  windows.desktop_services->Follow(run);
 }
 
 void InstallEndHandlers() {
-  signal_watcher = std::make_unique<QuitSignalWatcher>();
-  QObject::connect(signal_watcher.get(), &QuitSignalWatcher::QuitRequested, [] {
+  Windows& windows = TheWindows();
+  windows.signal_watcher = std::make_unique<QuitSignalWatcher>();
+  QObject::connect(windows.signal_watcher.get(), &QuitSignalWatcher::QuitRequested, [] {
     if (Form1) Form1->EndApplication();
   });
-  quit_filter = std::make_unique<QuitEventFilter>();
-  qApp->installEventFilter(quit_filter.get());
+  windows.quit_filter = std::make_unique<QuitEventFilter>();
+  qApp->installEventFilter(windows.quit_filter.get());
 }
 
 void DestroyWindows() {
-  quit_filter.reset();
-  signal_watcher.reset();
+  Windows& windows = TheWindows();
+  windows.quit_filter.reset();
+  windows.signal_watcher.reset();
   // Last created, first destroyed.
-  desktop_services.reset();
-  step_window.reset();
+  windows.desktop_services.reset();
+  windows.step_window.reset();
   Form3 = nullptr;
-  info_window.reset();
+  windows.info_window.reset();
   Form2 = nullptr;
-  main_window.reset();
+  windows.main_window.reset();
   Form1 = nullptr;
 }
 
 int RunZelkgen(int argc, char** argv) {
+  // First of all, so that a quit signal at any moment of the start ends the program in order.
+  CatchQuitSignals();
   const CommandLine command = ParseCommandLine(argc, argv);
   if (command.mode != CommandLine::Mode::Window) return RunWithoutWindow(command);
   auto single_instance = std::make_unique<SingleInstance>();
@@ -161,7 +205,9 @@ int RunZelkgen(int argc, char** argv) {
   HoldStartMessages();
   QApplication application(argc, argv);
   PassStartMessages();
-  std::atexit(ReleaseAudioOutputAtExit);
+  running_instance = single_instance.get();
+  EndWhenDisplayIsLost(EndWithoutDisplay);
+  std::atexit(EndAtUnexpectedExit);
   QApplication::setApplicationName(kAppName);
   QGuiApplication::setDesktopFileName(kAppId);
   CreateWindows();
@@ -170,8 +216,10 @@ int RunZelkgen(int argc, char** argv) {
   single_instance->WatchForRaise();
   Form1->show();
   const int result = QApplication::exec();
+  loop_returned = true;
   DestroyWindows();
   // Its socket notifier must go before the application object.
+  running_instance = nullptr;
   single_instance.reset();
-  return result;
+  return EndProcess(result);
 }

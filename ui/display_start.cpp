@@ -1,6 +1,8 @@
 #include "display_start.h"
 
+#include <QCoreApplication>
 #include <QString>
+#include <QThread>
 #include <QtGlobal>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +35,35 @@ void HoldStartMessage(QtMsgType type, const QMessageLogContext& context, const Q
   std::_Exit(1);
 }
 
+void (*lost_display_steps)() = nullptr;
+
+// Qt's words when the connection breaks, on X11 and on Wayland, just before it calls exit(1).
+bool SaysDisplayIsLost(const QString& message) {
+  return message.contains("connection broke");
+}
+
+void EndAtLostDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type != QtDebugMsg && type != QtInfoMsg && SaysDisplayIsLost(message) &&
+      QCoreApplication::instance() != nullptr &&
+      QThread::currentThread() == QCoreApplication::instance()->thread()) {
+    if (lost_display_steps != nullptr) lost_display_steps();
+    std::fprintf(stderr, "zelkgen: the display went away (%s)\n", qPrintable(message));
+    std::fflush(nullptr);
+    std::_Exit(1);
+  }
+  if (qt_handler != nullptr) {
+    qt_handler(type, context, message);
+  } else {
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+  }
+}
+
 }  // namespace
+
+void EndWhenDisplayIsLost(void (*last_steps)()) {
+  lost_display_steps = last_steps;
+  qt_handler = qInstallMessageHandler(EndAtLostDisplay);
+}
 
 void HoldStartMessages() {
   qt_handler = qInstallMessageHandler(HoldStartMessage);

@@ -1,9 +1,12 @@
 // The player without a window, zelkgen --play, run as a user would with no display at all and
 // playing into a private PulseAudio null sink: each step's tone in order, its status lines, a
 // signal mid-step ending it at once in silence, and the refusals with their messages and status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -12,6 +15,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "child_process.h"
@@ -139,18 +143,99 @@ TEST(Player, ASignalMidStepEndsItAtOnceInSilenceWithStatusZero) {
   }
 }
 
+// Neither a sound server that stops answering mid-step nor buses stopped from the start (SDL's
+// first open waits on them) keep a signal from ending the player within a second.
+TEST(Player, AFrozenServerOrStoppedBusesDelayNoSignal) {
+  for (const bool buses_stopped : {false, true}) {
+    SCOPED_TRACE(buses_stopped ? "buses stopped" : "server frozen mid-step");
+    PrivatePulse pulse;
+    PrivateBuses buses;
+    std::string why;
+    if (!pulse.Start(&why, PulseSink::ClockedPipe) || !buses.Start(&why)) GTEST_SKIP() << why;
+    ScratchDir scratch, runtime;
+    std::vector<std::string> environment = PlayerEnvironment(pulse, runtime);
+    for (const std::string& entry : buses.ClientEnvironment()) environment.push_back(entry);
+    if (buses_stopped) {
+      ASSERT_TRUE(buses.Freeze());
+    }
+    const std::string out = (scratch.Path() / "stdout").string();
+    pid_t player = SpawnChild({ZELKGEN_PROGRAM, "--play", "bx"}, environment, out);
+    ASSERT_GT(player, 0);
+    if (!buses_stopped) {
+      const auto deadline = std::chrono::steady_clock::now() + 15s;
+      while (ReadFile(out).empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+      }
+      ASSERT_FALSE(ReadFile(out).empty()) << "the step did not start";
+      ASSERT_TRUE(pulse.Freeze());
+    }
+    std::this_thread::sleep_for(1500ms);
+    kill(player, SIGTERM);
+    EXPECT_EQ(WaitForExit(player, 1000ms), 0);
+    TerminateChild(player);
+    EXPECT_NE(ReadFile(out).find("BX virus: stopped at step 1 of 2\n"), std::string::npos);
+  }
+}
+
+// A reader that goes away, a pipe nobody empties and a terminal whose output is stopped (Ctrl+S)
+// lose the status lines, not the run: both steps play on time.
+TEST(Player, WhereItsOutputGoesNeverStopsTheRun) {
+  enum class Reader { Gone, Full, StoppedTerminal };
+  for (const Reader reader : {Reader::Gone, Reader::Full, Reader::StoppedTerminal}) {
+    SCOPED_TRACE(int(reader));
+    PrivatePulse pulse;
+    std::string why;
+    if (!pulse.Start(&why, PulseSink::ClockedPipe))
+      GTEST_SKIP() << "no private PulseAudio: " << why;
+    ScratchDir runtime;
+    int ends[2] = {-1, -1};  // what the player's standard output is, and the test's own end
+    std::string output;
+    if (reader == Reader::StoppedTerminal) {
+      ends[1] = posix_openpt(O_RDWR | O_NOCTTY);
+      ASSERT_TRUE(ends[1] >= 0 && grantpt(ends[1]) == 0 && unlockpt(ends[1]) == 0);
+      output = ptsname(ends[1]);
+      ASSERT_EQ(write(ends[1], "\x13", 1), 1);  // Ctrl+S
+    } else {
+      ASSERT_EQ(pipe(ends), 0);
+      std::swap(ends[0], ends[1]);
+      output = "/proc/self/fd/" + std::to_string(ends[0]);
+      if (reader == Reader::Gone) {
+        close(ends[1]);
+        ends[1] = -1;
+      } else {
+        fcntl(ends[0], F_SETFL, O_NONBLOCK);
+        while (write(ends[0], "full", 4) == 4) {
+        }
+      }
+    }
+    const auto started = std::chrono::steady_clock::now();
+    pid_t player = SpawnChild({ZELKGEN_PROGRAM, "--play", "bx", "--test-step-ms", "1000"},
+                              PlayerEnvironment(pulse, runtime), output);
+    ASSERT_GT(player, 0);
+    EXPECT_EQ(WaitForExit(player, 10s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    TerminateChild(player);
+    for (int end : ends) {
+      if (end >= 0) close(end);
+    }
+  }
+}
+
 TEST(Player, RefusesWithOneMessageAndStatusOne) {
   struct Case {
     const char* name;
-    bool server;        // a sound server runs
-    bool another_copy;  // a copy plays already
+    bool server;         // a sound server runs
+    bool another_copy;   // a copy plays already
+    bool buses_stopped;  // the session and system buses stop answering (SDL's first open waits)
     const char* out;
     const char* err;
   };
   const Case cases[] = {
-      {"no sound server", false, false, "BX virus: failed at step 1 of 2\n",
+      {"no sound server", false, false, false, "BX virus: failed at step 1 of 2\n",
        "BASS.dll error!\n(error code: 1)\n"},
-      {"another copy plays", true, true, "", "zelkgen: another copy is already running\n"},
+      {"another copy plays", true, true, false, "", "zelkgen: another copy is already running\n"},
+      {"buses stopped", true, false, true, "BX virus: failed at step 1 of 2\n",
+       "BASS.dll error!\n(error code: 7)\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -158,7 +243,12 @@ TEST(Player, RefusesWithOneMessageAndStatusOne) {
     std::string why;
     if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
     ScratchDir scratch, runtime;
-    const std::vector<std::string> environment = PlayerEnvironment(pulse, runtime);
+    std::vector<std::string> environment = PlayerEnvironment(pulse, runtime);
+    PrivateBuses buses;
+    if (c.buses_stopped) {
+      ASSERT_TRUE(buses.Start(&why) && buses.Freeze()) << why;
+      for (const std::string& entry : buses.ClientEnvironment()) environment.push_back(entry);
+    }
     // The server's address stays, with nothing behind it.
     if (!c.server) pulse.Stop();
     pid_t first = -1;
@@ -171,9 +261,12 @@ TEST(Player, RefusesWithOneMessageAndStatusOne) {
         std::this_thread::sleep_for(20ms);
       }
     }
+    const auto started = std::chrono::steady_clock::now();
     const ProgramRun run =
         RunProgram({ZELKGEN_PROGRAM, "--play", "bx"}, environment, scratch.Path().string());
     EXPECT_EQ(run.status, 1);
+    // The first open has 5 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, c.buses_stopped ? 6s : 3s);
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
     if (c.another_copy) {

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,21 +187,38 @@ TEST_F(ProgramExport, AFailedExportLeavesTheOldFile) {
   EXPECT_FALSE(TemporaryLeft(scratch_.Path()));
 }
 
-TEST_F(ProgramExport, AnExportStoppedBySignalLeavesTheOldFile) {
-  const fs::path target = scratch_.Path() / "old.flac";
-  Write(target, "old");
-  pid_t pid = SpawnChild({ZELKGEN_PROGRAM, "--export", target.string(), "--program", "zelk"}, {});
-  ASSERT_GT(pid, 0);
-  // The whole program takes seconds: stop it once its temporary file is there.
-  const auto until = std::chrono::steady_clock::now() + 30s;
-  while (!TemporaryLeft(scratch_.Path()) && std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(2ms);
+// True once the process has a file of the folder open that has no name (or a temporary one).
+bool WritingInto(pid_t pid, const fs::path& folder) {
+  std::error_code error;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    const std::string target = fs::read_symlink(fd.path(), error).string();
+    if (target.rfind(folder.string() + "/", 0) == 0 &&
+        (target.find("(deleted)") != std::string::npos ||
+         target.find("/.zelkgen-") != std::string::npos)) {
+      return true;
+    }
   }
-  kill(pid, SIGTERM);
-  EXPECT_EQ(WaitForExit(pid, 30s), 1);
-  TerminateChild(pid);
-  EXPECT_EQ(ReadFile(target), "old");
-  EXPECT_FALSE(TemporaryLeft(scratch_.Path()));
+  return false;
+}
+
+TEST_F(ProgramExport, AnExportStoppedBySignalOrKilledLeavesTheOldFileAndNothingElse) {
+  for (const int signal_number : {SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    const fs::path target = scratch_.Path() / "old.flac";
+    Write(target, "old");
+    pid_t pid = SpawnChild({ZELKGEN_PROGRAM, "--export", target.string(), "--program", "zelk"}, {});
+    ASSERT_GT(pid, 0);
+    // The whole program takes seconds: stop it once it writes.
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (!WritingInto(pid, scratch_.Path()) && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(2ms);
+    }
+    kill(pid, signal_number);
+    EXPECT_EQ(WaitForExit(pid, 30s), signal_number == SIGKILL ? 128 + SIGKILL : 1);
+    TerminateChild(pid);
+    EXPECT_EQ(ReadFile(target), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.Path()), fs::directory_iterator()), 1);
+  }
 }
 
 }  // namespace

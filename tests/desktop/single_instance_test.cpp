@@ -10,10 +10,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -25,6 +29,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 // Sets an environment variable (or removes it, for nullopt) and puts it back afterwards.
 class EnvironmentOverride {
@@ -99,6 +104,21 @@ TEST(SingleInstance, ARaiseRequestReachesTheHolderWithTheLaunchersToken) {
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].toStdString(), c.passed_on);
   }
+
+  // A flood of requests makes a raise or two, not one each.
+  received.clear();
+  const int flood = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  (runtime.Path() / "zelkgen.socket").string().copy(address.sun_path, sizeof address.sun_path - 1);
+  for (int i = 0; i < 5000; ++i) {
+    sendto(flood, "raise", 5, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (i % 50 == 0) QCoreApplication::processEvents();
+  }
+  close(flood);
+  Settle(600);
+  EXPECT_GE(received.size(), 1u);
+  EXPECT_LE(received.size(), 4u);
 }
 
 TEST(SingleInstance, APlayerListensToNoRaiseAndClearsAStaleSocket) {
@@ -121,67 +141,85 @@ TEST(SingleInstance, APlayerListensToNoRaiseAndClearsAStaleSocket) {
   EXPECT_FALSE(SingleInstance::RequestRaise());
 }
 
-TEST(SingleInstance, WithoutAPrivateRuntimeDirectoryAPrivateTemporaryOneServes) {
+// As an ordinary user, for whom permissions count; "another user" is root.
+TEST(SingleInstance, WithoutAUsableRuntimeFolderTheStateFolderServesAndNobodyElseCanSwitchItOff) {
+  const auto user = UnprivilegedUser();
+  if (!user) GTEST_SKIP() << "no unprivileged user";
   struct Case {
-    const char* name;
-    const char* runtime_dir;  // "private", "open" (0777), "relative", or nullptr for unset
-    const char* made_first;   // the fallback as found: nullptr (missing), "private", "open",
-                              // "foreign" (another user's), "link" (a symbolic link)
-    bool guarded;
-    const char* why;  // for an unguarded start
+    std::string runtime;     // "private", "open" (0777), "unwritable" (0500), "relative", "": unset
+    std::string made_first;  // "tmp" (the old shared fallback, /tmp/zelkgen-<uid>, by another
+                             // user), "state" (another user's), "state open", "state link",
+                             // "home open"
+    bool state_home;         // $XDG_STATE_HOME names the state folder's parent
+    const char* why;         // nullptr: guarded, two copies never run at once
   };
   const Case cases[] = {
-      {"runtime dir", "private", nullptr, true, nullptr},
-      {"no runtime dir", nullptr, nullptr, true, nullptr},
-      {"relative runtime dir", "relative", "private", true, nullptr},
-      {"runtime dir open to all", "open", nullptr, true, nullptr},
-      {"fallback open to all", nullptr, "open", false, "is open to other users"},
-      {"fallback of another user", nullptr, "foreign", false, "belongs to another user"},
-      {"fallback a link", nullptr, "link", false, "is not a directory"},
+      {"private", "", false, nullptr},
+      {"", "", false, nullptr},
+      {"relative", "", false, nullptr},
+      {"open", "", false, nullptr},
+      {"unwritable", "", false, nullptr},
+      {"", "tmp", false, nullptr},
+      {"", "", true, nullptr},
+      {"", "state", false, "belongs to another user"},
+      {"", "state open", false, "is open to other users"},
+      {"", "state link", false, "is not a directory"},
+      {"", "home open", false, "is open to other users"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ScratchDir runtime, temp, elsewhere;
-    chmod(runtime.Path().c_str(), 0700);
-    std::optional<std::string> runtime_value;
-    if (c.runtime_dir != nullptr) {
-      runtime_value =
-          std::string(c.runtime_dir) == "relative" ? "run/user" : runtime.Path().string();
-      if (std::string(c.runtime_dir) == "open") chmod(runtime.Path().c_str(), 0777);
+    SCOPED_TRACE(c.runtime + "/" + c.made_first + (c.state_home ? "/XDG_STATE_HOME" : ""));
+    ScratchDir runtime, home, temp;
+    for (const fs::path& dir : {runtime.Path(), home.Path(), temp.Path()}) {
+      ASSERT_EQ(chown(dir.c_str(), user->uid, user->gid), 0) << "not root";
     }
-    const fs::path fallback = temp.Path() / ("zelkgen-" + std::to_string(geteuid()));
-    if (c.made_first != nullptr) {
-      const std::string made = c.made_first;
-      if (made == "link") {
-        fs::create_symlink(elsewhere.Path(), fallback);
+    chmod(runtime.Path().c_str(), c.runtime == "open"         ? 0777
+                                  : c.runtime == "unwritable" ? 0500
+                                                              : 0700);
+    chmod(home.Path().c_str(), c.made_first == "home open" ? 0777 : 0700);
+    const fs::path state = home.Path() / ".local/state/zelkgen";
+    if (c.made_first == "tmp")
+      fs::create_directory(temp.Path() / ("zelkgen-" + std::to_string(user->uid)));
+    if (c.made_first.rfind("state", 0) == 0) {
+      fs::create_directories(state.parent_path());
+      chown(state.parent_path().c_str(), user->uid, user->gid);
+      chown(state.parent_path().parent_path().c_str(), user->uid, user->gid);
+      if (c.made_first == "state link") {
+        fs::create_directory_symlink(temp.Path(), state);
       } else {
-        fs::create_directory(fallback);
-        chmod(fallback.c_str(), made == "open" ? 0777 : 0700);
-        if (made == "foreign" && chown(fallback.c_str(), 65534, 65534) != 0) {
-          GTEST_SKIP() << "cannot give a directory to another user (not root)";
-        }
+        fs::create_directory(state);
+        if (c.made_first == "state open") chown(state.c_str(), user->uid, user->gid);
+        chmod(state.c_str(), c.made_first == "state open" ? 0777 : 0700);
       }
     }
-    EnvironmentOverride xdg("XDG_RUNTIME_DIR", runtime_value);
-    EnvironmentOverride tmp("TMPDIR", temp.Path().string());
-
-    std::string why;
-    SingleInstance instance;
-    const SingleInstance::Lock lock = instance.Acquire(true, &why);
-    if (!c.guarded) {
-      EXPECT_EQ(lock, SingleInstance::Lock::Unavailable);
-      EXPECT_NE(why.find(c.why), std::string::npos) << why;
-      EXPECT_TRUE(fs::is_empty(elsewhere.Path()));
-      continue;
-    }
-    ASSERT_EQ(lock, SingleInstance::Lock::Owned) << why;
-    const bool in_runtime = c.runtime_dir != nullptr && std::string(c.runtime_dir) == "private";
-    const fs::path dir = in_runtime ? runtime.Path() : fallback;
-    EXPECT_TRUE(fs::exists(dir / "zelkgen.lock"));
-    EXPECT_TRUE(fs::exists(dir / "zelkgen.socket"));
-    struct stat info {};
-    ASSERT_EQ(stat(dir.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    const fs::path expected = c.runtime == "private" ? runtime.Path()
+                              : c.state_home         ? home.Path() / "zelkgen"
+                                                     : state;
+    const int result = RunInChild(
+        [&] {
+          setenv("XDG_RUNTIME_DIR", c.runtime == "relative" ? "run/user" : runtime.Path().c_str(),
+                 1);
+          if (c.runtime.empty()) unsetenv("XDG_RUNTIME_DIR");
+          setenv("HOME", home.Path().c_str(), 1);
+          setenv("TMPDIR", temp.Path().c_str(), 1);
+          setenv("XDG_STATE_HOME", home.Path().c_str(), 1);
+          if (!c.state_home) unsetenv("XDG_STATE_HOME");
+          std::string why;
+          SingleInstance first, second;
+          const SingleInstance::Lock lock = first.Acquire(true, &why);
+          struct stat info {};
+          const bool as_expected =
+              c.why != nullptr
+                  ? lock == SingleInstance::Lock::Unavailable &&
+                        why.find(c.why) != std::string::npos
+                  : lock == SingleInstance::Lock::Owned &&
+                        second.Acquire(true, &why) == SingleInstance::Lock::HeldElsewhere &&
+                        fs::exists(expected / "zelkgen.lock") &&
+                        stat(expected.c_str(), &info) == 0 && (info.st_mode & 0777) == 0700;
+          if (!as_expected) std::fprintf(stderr, "lock %d (%s)\n", int(lock), why.c_str());
+          return as_expected ? 0 : 1;
+        },
+        user);
+    EXPECT_EQ(result, 0);
   }
 }
 
@@ -199,8 +237,8 @@ class RealProgram {
   }
   void Add(const std::string& entry) { environment_.push_back(entry); }
   // Every copy started is ended with the test, whatever it asserted.
-  pid_t Start() {
-    started_.push_back(SpawnChild({ZELKGEN_PROGRAM}, environment_));
+  pid_t Start(const std::string& stderr_path = "") {
+    started_.push_back(SpawnChild({ZELKGEN_PROGRAM}, environment_, "", stderr_path));
     return started_.back();
   }
   // WaitForExit, forgetting a copy once it has been reaped.
@@ -230,6 +268,19 @@ TEST(OneCopyAtATime, ASecondCopyHandsOverAndEndsAndAKilledCopyBlocksNothing) {
   EXPECT_EQ(program.Wait(second, kWaitMs), 0);
   EXPECT_TRUE(program.Running(first));
 
+  // A copy that holds the lock but does not answer (stopped, hung) is named, not obeyed.
+  kill(first, SIGSTOP);
+  const ScratchDir out;
+  const std::string err = (out.Path() / "stderr").string();
+  pid_t unanswered = program.Start(err);
+  EXPECT_EQ(program.Wait(unanswered, 3000), 1);
+  EXPECT_NE(ReadFile(err).find("(process " + std::to_string(first) +
+                               ") holds the lock but does "
+                               "not answer"),
+            std::string::npos)
+      << ReadFile(err);
+  kill(first, SIGCONT);
+
   kill(first, SIGKILL);
   EXPECT_EQ(program.Wait(first, kWaitMs), 128 + SIGKILL);
   // The killed copy's lock file and socket are still there; the next copy starts all the same
@@ -242,6 +293,66 @@ TEST(OneCopyAtATime, ASecondCopyHandsOverAndEndsAndAKilledCopyBlocksNothing) {
   pid_t fourth = program.Start();
   EXPECT_EQ(program.Wait(fourth, kWaitMs), 0);
   EXPECT_TRUE(program.Running(third)) << "the copy after the killed one did not stay";
+}
+
+// A signal as soon as the lock is taken, long before the windows exist, ends the program as
+// orderly as a later one.
+TEST(OneCopyAtATime, ASignalAtTheStartEndsItWithStatusZeroAndLeavesNoSocket) {
+  ScratchDir runtime;
+  chmod(runtime.Path().c_str(), 0700);
+  RealProgram program(runtime.Path());
+  const pid_t pid = program.Start();
+  ASSERT_GT(pid, 0);
+  const fs::path socket_file = runtime.Path() / "zelkgen.socket";
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!fs::exists(socket_file) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(200us);
+  }
+  kill(pid, SIGTERM);
+  EXPECT_EQ(program.Wait(pid, kWaitMs), 0);
+  EXPECT_FALSE(fs::exists(socket_file));
+}
+
+// The X server goes away (a crash, a logout that leaves the program behind), with no run and in
+// the middle of a step: the program ends within a second with one line, its socket gone and its
+// lock given back, so the next start works.
+TEST(OneCopyAtATime, LosingTheDisplayEndsTheCopyAtOnceAndTheNextOneStarts) {
+  for (const bool step_running : {false, true}) {
+    SCOPED_TRACE(step_running ? "during a step" : "without a run");
+    PrivateXvfb xvfb;
+    std::string why;
+    if (!xvfb.Start(&why)) GTEST_SKIP() << why;
+    ScratchDir runtime, out;
+    chmod(runtime.Path().c_str(), 0700);
+    RealProgram program(runtime.Path());
+    program.Add("QT_QPA_PLATFORM=xcb");
+    program.Add("DISPLAY=" + xvfb.Display());
+    const std::string err = (out.Path() / "stderr").string();
+    const pid_t first = program.Start(err);
+    const std::string window = xvfb.FindWindow("Dr. Zelk frequency ganarator");
+    ASSERT_FALSE(window.empty()) << "the main window did not appear";
+    if (step_running) {
+      xvfb.Click(window, 340, 76);  // "BX virus (cancer prevention)"
+      ASSERT_FALSE(xvfb.FindWindow("Current frequency").empty()) << "no step started";
+    }
+    xvfb.Kill();
+    EXPECT_EQ(program.Wait(first, 1000), 1);
+    // Its own line, and none of Qt's (a run adds the inhibitor's, without buses here).
+    std::istringstream said(ReadFile(err));
+    int display_lines = 0;
+    for (std::string line; std::getline(said, line);) {
+      EXPECT_EQ(line.rfind("zelkgen: ", 0), 0u) << line;
+      display_lines += line.rfind("zelkgen: the display went away (", 0) == 0;
+    }
+    EXPECT_EQ(display_lines, 1);
+    EXPECT_FALSE(fs::exists(runtime.Path() / "zelkgen.socket"));
+
+    ASSERT_TRUE(xvfb.Start(&why)) << why;
+    program.Add("DISPLAY=" + xvfb.Display());
+    const pid_t next = program.Start();
+    EXPECT_FALSE(xvfb.FindWindow("Dr. Zelk frequency ganarator").empty());
+    EXPECT_TRUE(program.Running(next));
+  }
 }
 
 TEST(OneCopyAtATime, TheSecondCopyBringsTheMinimisedMainWindowBack) {

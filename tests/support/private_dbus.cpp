@@ -1,5 +1,6 @@
 #include "private_dbus.h"
 
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -97,7 +98,18 @@ bool PrivateBuses::Start(std::string* why) {
   return true;
 }
 
+bool PrivateBuses::Freeze() const {
+  return session_pid_ > 0 && system_pid_ > 0 && kill(session_pid_, SIGSTOP) == 0 &&
+         kill(system_pid_, SIGSTOP) == 0;
+}
+
+bool PrivateBuses::Thaw() const {
+  return session_pid_ > 0 && system_pid_ > 0 && kill(session_pid_, SIGCONT) == 0 &&
+         kill(system_pid_, SIGCONT) == 0;
+}
+
 void PrivateBuses::Stop() {
+  Thaw();
   TerminateChild(session_pid_);
   TerminateChild(system_pid_);
   session_address_.clear();

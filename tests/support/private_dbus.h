@@ -35,6 +35,11 @@ class PrivateBuses {
   // The same, set in this process (before its first use of either bus).
   void ExportEnvironment() const;
 
+  // Stops both daemons (SIGSTOP), as buses that hang stop answering, and lets them go on
+  // (SIGCONT). Stop and the destructor let frozen daemons go on first.
+  bool Freeze() const;
+  bool Thaw() const;
+
   // True when name has an owner on the bus.
   bool NameHasOwner(TestBus bus, const std::string& name) const;
 

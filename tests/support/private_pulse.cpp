@@ -94,6 +94,14 @@ void PrivatePulse::Kill() {
   }
 }
 
+bool PrivatePulse::Freeze() const {
+  return daemon_pid_ > 0 && kill(daemon_pid_, SIGSTOP) == 0;
+}
+
+bool PrivatePulse::Thaw() const {
+  return daemon_pid_ > 0 && kill(daemon_pid_, SIGCONT) == 0;
+}
+
 bool PrivatePulse::SuspendSink(bool suspended) const {
   return RunPactl({"suspend-sink", "cap", suspended ? "1" : "0"});
 }
@@ -179,6 +187,7 @@ void PrivatePulse::StopRecording() {
 }
 
 void PrivatePulse::Stop() {
+  Thaw();
   StopRecording();
   TerminateChild(daemon_pid_);
   std::error_code ignored;

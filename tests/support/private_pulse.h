@@ -39,6 +39,11 @@ class PrivatePulse {
   // answers.
   bool Restart(std::string* why);
 
+  // Stops the daemon (SIGSTOP), as a hung or overloaded server stops answering, and lets it go
+  // on (SIGCONT). Stop and the destructor let a frozen daemon go on first.
+  bool Freeze() const;
+  bool Thaw() const;
+
   // Suspends the sink, as a server does with an idle or busy card, or resumes it.
   bool SuspendSink(bool suspended) const;
 

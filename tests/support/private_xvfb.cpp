@@ -1,5 +1,6 @@
 #include "private_xvfb.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -72,6 +73,17 @@ std::string PrivateXvfb::FindWindow(const std::string& caption) const {
 
 void PrivateXvfb::Click(const std::string& window, int x, int y) const {
   XdoTool({"mousemove", "--window", window, std::to_string(x), std::to_string(y), "click", "1"});
+}
+
+void PrivateXvfb::Kill() {
+  if (pid_ > 0) kill(pid_, SIGKILL);
+  const std::string number = display_.empty() ? "" : display_.substr(1);
+  Stop();
+  // What a killed server cannot remove itself.
+  if (!number.empty()) {
+    unlink(("/tmp/.X" + number + "-lock").c_str());
+    unlink(("/tmp/.X11-unix/X" + number).c_str());
+  }
 }
 
 void PrivateXvfb::Stop() {

@@ -24,6 +24,8 @@ class PrivateXvfb {
   // Starts openbox on the display and waits until it manages the screen.
   bool StartWindowManager(std::string* why);
   void Stop();
+  // Ends the server at once (SIGKILL), as a crash would, and the window manager with it.
+  void Kill();
 
   // ":<number>"; empty until started.
   const std::string& Display() const { return display_; }

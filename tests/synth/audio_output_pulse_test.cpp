@@ -13,6 +13,7 @@
 
 #include "audio_output.h"
 #include "ddfs.h"
+#include "output_thread.h"
 #include "private_pulse.h"
 #include "scratch_dir.h"
 #include "signal_analysis.h"
@@ -43,6 +44,7 @@ class PulseOutputTest : public ::testing::Test {
   }
   void TearDown() override {
     BASS_Free();
+    WaitForOutputThread(5000ms);  // the close, before the next test's server is named
     pulse_.Stop();
   }
 

@@ -20,6 +20,7 @@
 
 #include "audio_output_testing.h"
 #include "ddfs.h"
+#include "output_thread.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -121,7 +122,12 @@ class AudioOutputTest : public ::testing::Test {
     InitDDFS();
     StreamAmplitude = 1.0L;
   }
-  void TearDown() override { BASS_Free(); }
+  void TearDown() override {
+    BASS_Free();
+    Closed();
+  }
+  // BASS_Free closes the device on the output thread, without waiting for it.
+  static void Closed() { ASSERT_TRUE(WaitForOutputThread(5000ms)) << "the close did not end"; }
 
   // Plays the current DDFS settings for about the given time, stops, frees, and returns what the
   // device received, with the log of what the stream procedure delivered.
@@ -138,6 +144,7 @@ class AudioOutputTest : public ::testing::Test {
     EXPECT_NE(BASS_Stop(), 0);
     EXPECT_EQ(log->handle, handle);
     EXPECT_NE(BASS_Free(), 0);
+    Closed();
     return ReadFile(output_file_);
   }
 
@@ -247,6 +254,7 @@ TEST_F(AudioOutputTest, WhatTheProcedureDoesNotDeliverIsSilenced) {
   ASSERT_TRUE(WaitFor([&] { return log.calls >= 5; }));
   BASS_Stop();
   BASS_Free();
+  Closed();
   const auto file = ReadFile(output_file_);
   // Delivered halves carry 0x11, every undelivered half is silence, nothing else appears.
   size_t delivered = 0;
@@ -281,6 +289,7 @@ TEST_F(AudioOutputTest, InitAndFreeWorkAHundredTimesWithoutLeaking) {
     ASSERT_NE(BASS_Stop(), 0);
     ASSERT_NE(BASS_Free(), 0);
     ASSERT_EQ(BASS_ErrorGetCode(), AUDIO_OK);
+    Closed();
     ASSERT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u) << "the layer keeps SDL audio after BASS_Free";
     if (cycle == 0) {
       fds_after_first = CountEntries("/proc/self/fd");
@@ -298,6 +307,7 @@ TEST_F(AudioOutputTest, AnotherSdlAudioUserKeepsItsSubsystem) {
   for (int cycle = 0; cycle < 3; ++cycle) {
     ASSERT_NE(BASS_Init(-1, 44100, 0, nullptr, nullptr), 0);
     ASSERT_NE(BASS_Free(), 0);
+    Closed();
     EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
   }
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -315,6 +325,7 @@ TEST_F(AudioOutputTest, InitWhileInitialisedFailsAndKeepsTheOpenOutput) {
   EXPECT_NE(BASS_ChannelPlay(handle, 0), 0);
   EXPECT_TRUE(WaitFor([&] { return log.calls > 0; }));
   EXPECT_NE(BASS_Free(), 0);
+  Closed();
   EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
 }
 
@@ -417,7 +428,8 @@ TEST(AudioErrorText, EachCodeHasItsOwnTextAndOthersAreUnknown) {
                {AUDIO_ERROR_ALREADY, "still open"},
                {AUDIO_ERROR_NOT_INIT, "not open"},
                {AUDIO_ERROR_HANDLE, "handle"},
-               {AUDIO_ERROR_FORMAT, "44100"}};
+               {AUDIO_ERROR_FORMAT, "44100"},
+               {AUDIO_ERROR_TIMEOUT, "did not answer"}};
   std::set<std::string> texts;
   for (const auto& c : codes) {
     const std::string text = AudioErrorText(c.code);
@@ -426,7 +438,7 @@ TEST(AudioErrorText, EachCodeHasItsOwnTextAndOthersAreUnknown) {
     texts.insert(text);
   }
   EXPECT_EQ(texts.size(), std::size(codes));
-  for (int code : {int{AUDIO_ERROR_UNKNOWN}, 7, -2, 1000})
+  for (int code : {int{AUDIO_ERROR_UNKNOWN}, 8, -2, 1000})
     EXPECT_STREQ(AudioErrorText(code), "unknown error");
 }
 

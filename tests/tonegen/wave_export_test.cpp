@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -90,6 +91,40 @@ TEST_F(WaveExportTest, WritesANewFileAndLeavesNoTemporary) {
   ASSERT_TRUE(ReplaceFileContents(path, data.data(), data.size()));
   EXPECT_EQ(ReadFile(path), data);
   EXPECT_EQ(Entries(), std::vector<std::string>{"tone.wav"});
+}
+
+// What a killed export left where no unnamed temporary could be had goes once it is a day old;
+// anything else, another user's leftovers and a younger temporary (an export under way) stay.
+TEST_F(WaveExportTest, AnExportRemovesThisUsersTemporariesOlderThanADay) {
+  struct Left {
+    const char* name;
+    int age_hours;
+    bool another_users;
+    bool stays;
+  };
+  const Left left[] = {{".zelkgen-0badf00d", 25, false, false},
+                       {".zelkgen-00c0ffee", 23, false, true},
+                       {".zelkgen-0decade0", 48, true, true},
+                       {".zelkgen-notours!", 48, false, true},
+                       {"zelkgen-12345678", 48, false, true}};
+  for (const Left& file : left) {
+    const std::string path = dir_ + "/" + file.name;
+    WriteFile(path, "left");
+    const timespec age[2] = {{time(nullptr) - file.age_hours * 3600, 0},
+                             {time(nullptr) - file.age_hours * 3600, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), age, 0), 0);
+    if (file.another_users && chown(path.c_str(), 65534, 65534) != 0) {
+      GTEST_SKIP() << "cannot give a file to another user (not root)";
+    }
+  }
+  const auto data = Bytes(1000, 5);
+  ASSERT_TRUE(ReplaceFileContents(dir_ + "/tone.wav", data.data(), data.size()));
+  std::vector<std::string> expected = {"tone.wav"};
+  for (const Left& file : left) {
+    if (file.stays) expected.push_back(file.name);
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Entries(), expected);
 }
 
 mode_t ModeOf(const std::string& path) {

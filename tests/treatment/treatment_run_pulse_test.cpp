@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -210,6 +211,82 @@ TEST_F(RunAgainstPulse, ASinkThatStopsTakingSoundFailsTheStepAfterTenSecondsOfTr
   EXPECT_FALSE(resumed_at_);
   EXPECT_EQ(code_, AUDIO_ERROR_DRIVER);  // the server is there, its sink takes nothing
   EXPECT_EQ(result_.how, TreatmentRun::RunEnd::Failed);
+}
+
+// A server that stops answering (SIGSTOP) holds only the output thread: the step's event loop
+// never stalls, Skip answers at once (pressed before the stall is even noticed), the tone is back
+// within a second of the server answering again, and without it the step fails 10 s after the loss,
+// as a failed play does.
+TEST_F(RunAgainstPulse, AFrozenServerNeverHoldsTheRunAndTheToneReturnsWhenItAnswers) {
+  enum class Then { Skip, Back, GiveUp };
+  struct Case {
+    std::chrono::seconds freeze;
+    Then then;
+  };
+  for (const Case c : {Case{3s, Then::Skip}, Case{5s, Then::Back}, Case{15s, Then::GiveUp}}) {
+    SCOPED_TRACE(c.freeze.count());
+    lost_at_.reset();
+    resumed_at_.reset();
+    const std::string capture = (scratch_.Path() / "thawed.raw").string();
+    Clock::duration longest_wait{}, skip_took{};
+    Clock::time_point frozen_at, thawed_at, recording_from;
+    RunBXVirus([&] {
+      Wait(1000ms);
+      frozen_at = Clock::now();
+      ASSERT_TRUE(pulse_.Freeze());
+      Clock::time_point last = frozen_at;
+      Wait(c.freeze, [&] {
+        longest_wait = std::max(longest_wait, Clock::now() - last);
+        last = Clock::now();
+        if (c.then == Then::Skip && last - frozen_at > 200ms && ends_.empty()) {
+          run_.EndStepBySkip();
+          skip_took = Clock::now() - last;
+        }
+        return false;
+      });
+      thawed_at = Clock::now();
+      ASSERT_TRUE(pulse_.Thaw());
+      if (c.then != Then::Back) return;
+      recording_from = Clock::now();
+      std::string why;
+      ASSERT_TRUE(pulse_.StartRecording(capture, &why)) << why;
+      Wait(3000ms, [this] { return resumed_at_.has_value(); });
+      Wait(1000ms);
+      pulse_.StopRecording();
+    });
+    std::cout << "longest wait of the event loop during the freeze " << Seconds(longest_wait)
+              << " s\n";
+    EXPECT_LT(longest_wait, 100ms);
+    ASSERT_TRUE(lost_at_ || c.then == Then::Skip) << "the frozen server went unnoticed";
+    switch (c.then) {
+      case Then::Skip:
+        std::cout << "Skip took " << Seconds(skip_took) << " s\n";
+        EXPECT_LT(skip_took, 100ms);
+        EXPECT_EQ(ends_.front(), TreatmentRun::StepEnd::Skip);
+        break;
+      case Then::Back: {
+        ASSERT_TRUE(resumed_at_) << "the tone did not come back";
+        std::cout << "resumed " << Seconds(*resumed_at_ - thawed_at) << " s after the thaw\n";
+        EXPECT_LT(Seconds(*resumed_at_ - thawed_at), 1.0);
+        const std::vector<StereoFrame> frames = ReadRawStereo(capture);
+        const FrameRange tone = AudibleRange(frames);
+        ASSERT_GT(tone.end - tone.begin, 44100u / 2) << "less than half a second of tone recorded";
+        EXPECT_LT(Seconds(recording_from - thawed_at) + tone.begin / 44100.0, 1.0);
+        EXPECT_NEAR(MeasureFrequency(frames, tone.begin, tone.end), 2128.0 * 44100.0 / 44099.0,
+                    0.05);
+        break;
+      }
+      case Then::GiveUp:
+        ASSERT_TRUE(ended_at_) << "the step never ended";
+        std::cout << "failed " << Seconds(*ended_at_ - *lost_at_) << " s after the loss\n";
+        EXPECT_EQ(ends_, std::vector<TreatmentRun::StepEnd>{TreatmentRun::StepEnd::OutputLost});
+        EXPECT_GE(Seconds(*ended_at_ - *lost_at_), 10.0);
+        EXPECT_LT(Seconds(*ended_at_ - *lost_at_), 10.3);
+        EXPECT_EQ(code_, AUDIO_ERROR_TIMEOUT);
+        EXPECT_EQ(result_.how, TreatmentRun::RunEnd::Failed);
+        break;
+    }
+  }
 }
 
 }  // namespace
