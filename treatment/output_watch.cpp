@@ -50,7 +50,10 @@ void OutputWatch::Reopen(Clock::time_point now) {
     code_ = AUDIO_ERROR_DRIVER;  // should the new device not take sound either
   } else {
     open_ = false;
-    code_ = BASS_ErrorGetCode();
+    // While an attempt is under way the last finished one says best why there is no output
+    // (a server that is gone); with none finished, the server does not answer.
+    if (reopen == AudioReopen::Failed || !attempt_finished_) code_ = BASS_ErrorGetCode();
+    attempt_finished_ = attempt_finished_ || reopen == AudioReopen::Failed;
   }
 }
 
@@ -81,6 +84,7 @@ void OutputWatch::Look() {
   if (!lost) return;
   if (!recovering_) {
     recovering_ = true;
+    attempt_finished_ = false;
     lost_at_ = now;
     code_ = AUDIO_ERROR_DRIVER;
     emit Lost();

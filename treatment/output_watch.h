@@ -54,6 +54,7 @@ class OutputWatch : public QObject {
   Clock::time_point opened_at_;
   Clock::time_point progress_at_;  // when the buffer count last grew
   bool recovering_ = false;
+  bool attempt_finished_ = false;  // since the loss
   Clock::time_point lost_at_;
   int code_ = 0;
 };
