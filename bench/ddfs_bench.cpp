@@ -23,7 +23,7 @@ void ReportFrames(benchmark::State& state, std::chrono::steady_clock::duration e
   state.SetBytesProcessed(static_cast<int64_t>(BufferBytes) * state.iterations());
 }
 
-void ToneStreamProcFill(benchmark::State& state, uint8_t shape, long double amplitude) {
+void ToneStreamProcFill(benchmark::State& state, WaveShape shape, long double amplitude) {
   InitDDFS();
   OutputWaveShape = shape;
   StreamFrequency = 1000.0L;
