@@ -22,7 +22,8 @@ namespace {
 constexpr char kLockName[] = "/zelkgen.lock";
 constexpr char kSocketName[] = "/zelkgen.socket";
 constexpr char kRaiseRequest[] = "raise";
-constexpr size_t kLongestRequest = 1024;
+// "raise", the token and a path of up to PATH_MAX bytes, one a line.
+constexpr size_t kLongestRequest = 6144;
 
 // A directory only this user can reach, so that no one else can hold or fake the lock.
 bool IsPrivateDirectory(const std::string& path, std::string* why) {
@@ -147,13 +148,19 @@ void SingleInstance::ReadRequests() {
     const std::string request(buffer, static_cast<size_t>(size));
     const size_t line_end = request.find('\n');
     if (request.substr(0, line_end) != kRaiseRequest) continue;
-    const QString token =
-        line_end == std::string::npos ? QString() : QString::fromUtf8(request.substr(line_end + 1));
-    emit RaiseRequested(token);
+    std::string token =
+        line_end == std::string::npos ? std::string() : request.substr(line_end + 1);
+    // The program file takes the rest: a path may hold any byte but NUL.
+    if (const size_t file_at = token.find('\n'); file_at != std::string::npos) {
+      const std::string file = token.substr(file_at + 1);
+      token.resize(file_at);
+      if (!file.empty()) emit OpenRequested(QString::fromLocal8Bit(file));
+    }
+    emit RaiseRequested(QString::fromUtf8(token));
   }
 }
 
-bool SingleInstance::RequestRaise() {
+bool SingleInstance::RequestRaise(const std::string& program_file) {
   std::string why;
   const std::string dir = LockDirectory(&why);
   sockaddr_un address;
@@ -163,6 +170,11 @@ bool SingleInstance::RequestRaise() {
   if (token == nullptr || token[0] == '\0') token = std::getenv("DESKTOP_STARTUP_ID");
   if (token != nullptr && token[0] != '\0') request += std::string("\n") + token;
   if (request.size() > kLongestRequest) request = kRaiseRequest;
+  if (!program_file.empty()) {
+    if (request.find('\n') == std::string::npos) request += '\n';
+    request += '\n' + program_file;
+    if (request.size() > kLongestRequest) return false;
+  }
 
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;

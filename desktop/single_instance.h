@@ -4,8 +4,9 @@
 // crash or SIGKILL included, so a stale lock file can never keep the program from starting.
 //
 // The windowed program also opens a Unix datagram socket, zelkgen.socket beside the lock: a
-// later windowed copy sends it "raise" (with the launcher's activation token) and exits, and the
-// first copy brings its window to the front. A headless player takes the lock without the socket,
+// later windowed copy sends it "raise" (with the launcher's activation token, and the program file
+// it was started with, if any) and exits, and the first copy opens that file and brings its
+// window to the front. A headless player takes the lock without the socket,
 // so a second sounding copy of either kind refuses instead of mixing its tone in; a job that only
 // writes files needs no lock at all.
 //
@@ -44,11 +45,14 @@ class SingleInstance : public QObject {
 
   // For a later windowed copy: asks the copy that holds the lock to bring its window to the
   // front, passing on this process's activation token (XDG_ACTIVATION_TOKEN, else
-  // DESKTOP_STARTUP_ID). Waits up to a second for the socket of a copy that is just starting;
-  // false when nothing listens (the holder is a headless player, or has just ended).
-  static bool RequestRaise();
+  // DESKTOP_STARTUP_ID) and the absolute path of a program file to open, if any. Waits up to a
+  // second for the socket of a copy that is just starting; false when nothing listens (the holder
+  // is a headless player, or has just ended).
+  static bool RequestRaise(const std::string& program_file = {});
 
  signals:
+  // A later copy was started with this program file; RaiseRequested follows.
+  void OpenRequested(const QString& program_file);
   // activation_token: the requesting launch's token, or empty.
   void RaiseRequested(const QString& activation_token);
 
