@@ -137,8 +137,8 @@ Decimal ReadDecimal(std::string_view text, int max_decimals, const char* what) {
   return number;
 }
 
-// "728", "7.83", "432.125".
-std::string HertzText(int64_t millihertz) {
+// Thousandths as a decimal: "728", "7.83", "432.125" (hertz), "1200.06" (seconds).
+std::string DecimalText(int64_t millihertz) {
   std::string text = std::to_string(millihertz / 1000);
   int64_t fraction = millihertz % 1000;
   if (fraction != 0) {
@@ -209,6 +209,11 @@ class Parser {
 
   void ReadLine(std::string_view line) {
     line_text_ = line;
+    // A line that cannot be read stands for a step, so that the program is not also said to
+    // have none.
+    const size_t text_at = line.find_first_not_of(" \t");
+    const bool blank = text_at == std::string_view::npos || line[text_at] == '#';
+    if (!blank && !(line_ == 1 && line.starts_with(kProgramFileMagic))) ++content_lines_;
     if (line.size() > kMaxLineBytes) {
       line_text_ = {};
       Error(0, "the line is longer than " + std::to_string(kMaxLineBytes) + " bytes");
@@ -237,6 +242,7 @@ class Parser {
     if (tokens.empty()) return;
     const std::string first = Lower(tokens[0].text);
     if (!tokens[0].quoted && (first == "shape" || first == "repeat")) {
+      ++settings_lines_;
       ReadSetting(first, tokens);
     } else if (line.substr(0, std::strlen(kProgramFileMagic)) == kProgramFileMagic) {
       Error(0, "the title line comes only once, first in the file");
@@ -525,7 +531,7 @@ class Parser {
       line_text_ = {};
       Error(0, MissingTitle());
     }
-    if (steps_seen_ == 0) {
+    if (content_lines_ == settings_lines_) {
       line_ = 1;
       line_text_ = {};
       Error(0, "the program has no steps");
@@ -558,9 +564,9 @@ class Parser {
         TreatmentStep step{static_cast<long double>(line.millihertz) / 1000.0L,
                            static_cast<int>(100 * (out.size() + 1) / count), "", ""};
         step.DisplayText = !line.label.empty()        ? line.label
-                           : line.end_millihertz != 0 ? HertzText(line.millihertz) + "\u2192" +
-                                                            HertzText(line.end_millihertz) + "HZ"
-                                                      : HertzText(line.millihertz) + "HZ";
+                           : line.end_millihertz != 0 ? DecimalText(line.millihertz) + "\u2192" +
+                                                            DecimalText(line.end_millihertz) + "HZ"
+                                                      : DecimalText(line.millihertz) + "HZ";
         step.StatusText = "Current: " + step.DisplayText;
         step.DurationMs = line.duration_ms;
         if (line.end_millihertz != 0) {
@@ -579,6 +585,8 @@ class Parser {
   std::string_view line_text_;
   std::vector<StepLine> steps_;
   size_t steps_seen_ = 0;
+  size_t content_lines_ = 0;   // neither blank, nor only a comment, nor the title
+  size_t settings_lines_ = 0;  // of them, shape and repeat lines
   int64_t length_ms_ = 0;
   bool too_many_ = false;
   bool too_long_ = false;
@@ -636,14 +644,16 @@ std::string ProgramFileText(const TreatmentProgram& program, int step_ms) {
   std::string text = std::string(kProgramFileMagic) + " " + program.Name + "\n";
   for (const TreatmentStep& step : program.Steps) {
     const int64_t start = Millihertz(step.Frequency);
-    std::string line = HertzText(start);
+    std::string line = DecimalText(start);
     std::string shown = line + "HZ";
     if (step.EndFrequency != 0.0L) {
       const int64_t end = Millihertz(step.EndFrequency);
-      line += " -> " + HertzText(end);
-      shown = HertzText(start) + "\u2192" + HertzText(end) + "HZ";
+      line += " -> " + DecimalText(end);
+      shown = DecimalText(start) + "\u2192" + DecimalText(end) + "HZ";
     }
-    line += " " + ClockText(step.DurationMs > 0 ? step.DurationMs : step_ms);
+    const int ms = step.DurationMs > 0 ? step.DurationMs : step_ms;
+    // A clock has no fraction of a second; seconds with decimals have.
+    line += " " + (ms % 1000 == 0 ? ClockText(ms) : DecimalText(ms) + "s");
     if (step.Shape) line += *step.Shape == wsSine ? " sine" : " square";
     if (step.Level != 100) line += " " + std::to_string(step.Level) + "%";
     if (step.DisplayText != shown) line += " \"" + step.DisplayText + "\"";

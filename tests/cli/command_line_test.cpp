@@ -124,6 +124,30 @@ TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
   }
 }
 
+TEST(CommandLine, CheckPassesAPrintedBuiltInAndListsEveryErrorOfABadFile) {
+  ScratchDir scratch;
+  ASSERT_TRUE(scratch.Created());
+  const std::string folder = scratch.Path().string();
+  const ProgramRun printed = RunProgram({ZELKGEN_PROGRAM, "--print-program", "bx"}, {}, folder);
+  ASSERT_EQ(printed.status, 0);
+  const std::string good = folder + "/bx.zelkgen", bad = folder + "/bad.zelkgen";
+  std::ofstream(good) << printed.out;
+  std::ofstream(bad) << "zelkgen program: Bad\n1e999\nnan 3:00\n440 9\n";
+  const ProgramRun passed = RunProgram({ZELKGEN_PROGRAM, "--check", good}, {}, folder);
+  EXPECT_EQ(passed.status, 0) << passed.err;
+  EXPECT_EQ(passed.out, good + ": BX virus: 2 steps, 6:00\n");
+  const ProgramRun failed = RunProgram({ZELKGEN_PROGRAM, "--check", good, bad}, {}, folder);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err, bad + ":2:1: a frequency is written out in digits, without an exponent\n" +
+                            bad + ":3:1: 'nan' is not a frequency\n" + bad +
+                            ":4:5: a duration needs its unit: 90s, 5m, 1h or 1:30\n");
+  // Nothing plays from a file with errors.
+  const ProgramRun play = RunProgram({ZELKGEN_PROGRAM, "--play", bad}, kNoDisplay, folder);
+  EXPECT_EQ(play.status, 1);
+  EXPECT_EQ(play.out, "");
+  EXPECT_EQ(play.err, failed.err);
+}
+
 TEST(CommandLine, QtPlatformOptionOpensTheWindowWithoutADisplay) {
   pid_t pid =
       SpawnChild({ZELKGEN_PROGRAM, "-platform", "offscreen", "-style", "Fusion"}, kNoDisplay);
