@@ -25,6 +25,13 @@
 
 TForm1* Form1 = nullptr;
 
+namespace {
+
+// The margin a label keeps from the window's right edge when a long text is shortened.
+constexpr int kRightMargin = 8;
+
+}  // namespace
+
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setupUi(this);
   KeepStoredOuterGeometry(this);
@@ -47,7 +54,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     SetCaption(Label1, "");
   });
   connect(treatment_, &TreatmentRun::StepOpened, this, [this](int, int, const TreatmentStep& step) {
-    SetCaption(Label8, QString::fromStdString(step.StatusText));
+    // A program file's label may be longer than the window is wide; the built-ins' texts fit.
+    SetCaptionWithin(Label8, QString::fromStdString(step.StatusText), width() - kRightMargin);
     ProgressBar1->setValue(step.Position);
   });
   connect(treatment_, &TreatmentRun::AudioFailed, this, &TForm1::ShowAudioError);

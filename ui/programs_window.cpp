@@ -38,6 +38,8 @@ QString SummaryOf(const TreatmentProgram& program) {
 ProgramsWindow::ProgramsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("FormPrograms");
   setWindowTitle("Programs");
+  // The main window's font: windows do not take it over from their parent by themselves.
+  if (parent != nullptr) setFont(parent->font());
   list_ = new QListWidget(this);
   about_ = new QLabel(this);
   about_->setWordWrap(true);
