@@ -1,6 +1,8 @@
 #include "exact_tone.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "audio_format.h"
 #include "little_endian.h"
@@ -56,6 +58,31 @@ inline int16_t EntryAt(const int16_t* table, Wide phase) {
   return table[static_cast<uint32_t>((Wide{cycle} * PhaseModulus) >> 64)];
 }
 
+// Writes frames frames from the state and advances it: the glide's when glide, at full level
+// when level is 100 (else at the state's level).
+template <bool glide, int level>
+uint8_t* Fill(uint8_t* out, uint32_t frames) {
+  const int16_t* const table = state.table;
+  const int scale = level == 100 ? 100 : state.level;
+  Wide phase = state.phase;
+  Wide increment = state.increment;
+  for (uint32_t k = 0; k < frames; ++k, out += kBytesPerFrame) {
+    const int32_t left = EntryAt(table, phase) * scale / 100;  // toward zero
+    // No entry is -32768, so the negation fits.
+    PutLE32(out, static_cast<uint16_t>(left) |
+                     (static_cast<uint32_t>(static_cast<uint16_t>(-left)) << 16));
+    phase += increment;
+    if constexpr (glide) increment += state.slope;
+  }
+  state.phase = phase;
+  if constexpr (glide) {
+    state.glide_left -= frames;
+    // The glide's last frame lands on the end frequency exactly.
+    state.increment = state.glide_left == 0 ? state.end_increment : increment;
+  }
+  return out;
+}
+
 }  // namespace
 
 void SetExactTone(const ExactTone& tone) {
@@ -82,22 +109,18 @@ void SetExactTone(const ExactTone& tone) {
 uint32_t ExactToneStreamProc(uint32_t /*Handle*/, void* Buffer, uint32_t Length, void* /*User*/) {
   const uint32_t frames = Length / kBytesPerFrame;
   auto* out = static_cast<uint8_t*>(Buffer);
-  State s = state;
-  for (uint32_t k = 0; k < frames; ++k, out += kBytesPerFrame) {
-    int32_t left = 0;
-    if (!s.silent) {
-      left = EntryAt(s.table, s.phase) * s.level / 100;  // toward zero
-      s.phase += s.increment;
-      if (s.glide_left != 0) {
-        s.increment += s.slope;
-        // The last frame of the glide lands on the end frequency exactly.
-        if (--s.glide_left == 0) s.increment = s.end_increment;
-      }
-    }
-    // No entry is -32768, so the negation fits.
-    PutLE32(out, static_cast<uint16_t>(left) |
-                     (static_cast<uint32_t>(static_cast<uint16_t>(-left)) << 16));
+  if (state.silent) {
+    std::memset(out, 0, size_t{frames} * kBytesPerFrame);
+    return Length;
   }
-  state = s;
+  // The glide's frames first, then the steady rest: no test per frame for either.
+  const auto gliding = static_cast<uint32_t>(std::min<uint64_t>(state.glide_left, frames));
+  if (state.level == 100) {
+    out = Fill<true, 100>(out, gliding);
+    Fill<false, 100>(out, frames - gliding);
+  } else {
+    out = Fill<true, 0>(out, gliding);
+    Fill<false, 0>(out, frames - gliding);
+  }
   return Length;
 }
