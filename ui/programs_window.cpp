@@ -21,8 +21,9 @@ ProgramsWindow* FormPrograms = nullptr;
 
 namespace {
 
-// Beside the main window (278, 285, 468 x 268), as tall as it; moved onto smaller screens.
-const QRect kStoredGeometry(750, 285, 300, 268);
+// Beside the main window (278, 285, 468 x 268), as tall as it, within a screen 1024 pixels wide;
+// moved onto smaller screens.
+const QRect kStoredGeometry(750, 285, 270, 268);
 // More lines than a message box shows on a small screen are counted, not listed.
 constexpr int kErrorsShown = 20;
 
