@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -124,7 +125,7 @@ TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
   }
 }
 
-TEST(CommandLine, CheckPassesAPrintedBuiltInAndListsEveryErrorOfABadFile) {
+TEST(CommandLine, ProgramFilesAreCheckedPlayedOnlyWhenGoodAndListedFromTheFolders) {
   ScratchDir scratch;
   ASSERT_TRUE(scratch.Created());
   const std::string folder = scratch.Path().string();
@@ -146,6 +147,22 @@ TEST(CommandLine, CheckPassesAPrintedBuiltInAndListsEveryErrorOfABadFile) {
   EXPECT_EQ(play.status, 1);
   EXPECT_EQ(play.out, "");
   EXPECT_EQ(play.err, failed.err);
+  // The user's program folder, then the system's; a name in the first hides it in the second.
+  for (const char* data : {"/user", "/system"}) {
+    std::filesystem::create_directories(folder + data + "/zelkgen/programs");
+    std::filesystem::copy_file(good, folder + data + "/zelkgen/programs/bx.zelkgen");
+  }
+  std::filesystem::copy_file(bad, folder + "/system/zelkgen/programs/bad.zelkgen");
+  const ProgramRun list = RunProgram(
+      {ZELKGEN_PROGRAM, "--list"},
+      {"XDG_DATA_HOME=" + folder + "/user", "XDG_DATA_DIRS=" + folder + "/system"}, folder);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out,
+            "zelk\tZelk general: 10 steps, 30:00 (built in)\n"
+            "bx\tBX virus: 2 steps, 6:00 (built in)\n" +
+                folder + "/user/zelkgen/programs/bx.zelkgen\tBX virus: 2 steps, 6:00\n" + folder +
+                "/system/zelkgen/programs/bad.zelkgen\thas errors (zelkgen --check "
+                "shows them)\n");
 }
 
 TEST(CommandLine, QtPlatformOptionOpensTheWindowWithoutADisplay) {

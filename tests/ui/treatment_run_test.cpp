@@ -466,6 +466,8 @@ TEST_F(TreatmentRun, SinusChosenBetweenRunsGivesSineInEveryStepOfTheNextRun) {
 TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLikeABuiltIn) {
   const ScratchDir scratch("zelkgen-programs-");
   ASSERT_TRUE(scratch.Created());
+  // Whatever file an earlier test pointed the disk driver at may be gone.
+  setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
   setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
   setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
   setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
