@@ -195,7 +195,7 @@ class Parser {
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       line_ = ++number;
       ReadLine(line);
-      if (end == std::string_view::npos) break;
+      if (end == std::string_view::npos || binary_) break;
     }
     Finish();
     return std::move(result_);
@@ -222,7 +222,9 @@ class Parser {
     }
     if (const size_t nul = line.find('\0'); nul != std::string_view::npos) {
       line_text_ = line.substr(0, nul);
+      // The rest of a file that is not text would only repeat this.
       Error(nul, "a NUL byte: this is not a text file");
+      binary_ = true;
       return;
     }
     if (const size_t bad = BadUtf8At(line); bad != std::string_view::npos) {
@@ -526,6 +528,10 @@ class Parser {
   }
 
   void Finish() {
+    if (binary_) {
+      result_.program = TreatmentProgram{};
+      return;
+    }
     if (result_.program.Name.empty() && result_.errors.empty()) {
       line_ = 1;
       line_text_ = {};
@@ -589,6 +595,7 @@ class Parser {
   size_t settings_lines_ = 0;  // of them, shape and repeat lines
   int64_t length_ms_ = 0;
   bool too_many_ = false;
+  bool binary_ = false;  // a NUL byte was met: the parse stopped there
   bool too_long_ = false;
   std::optional<WaveShape> program_shape_;
   int repeat_ = 1;

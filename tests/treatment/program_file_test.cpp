@@ -151,6 +151,9 @@ TEST(ProgramFile, EveryErrorOfAFileIsReportedInOrderAndNothingIsGiven) {
        {"4:1: the program is longer than 24 h with this step"}},
       {"zelkgen program: T\nrepeat 5\n440 4h\n440 1h\n",
        {"2:8: with this repeat the program lasts 25:00:00, more than 24 h"}},
+      // Not a text file: the first NUL byte ends the reading.
+      {"zelkgen program: T\n0\n\x7f" + std::string("ELF\0\1\n\0\0\n", 9),
+       {"2:1: a frequency is above 0 Hz", "3:5: a NUL byte: this is not a text file"}},
   };
   for (const FileCase& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 60));
