@@ -4,18 +4,21 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
+#include <memory>
 
 #include "app_identity.h"
 #include "headless_play.h"
+#include "program_file.h"
+#include "program_library.h"
 #include "quit_signals.h"
-
-// An exported step holds as many frames as a played step's timer lets the output play.
-static_assert(kStepFrames == uint64_t{kStepMilliseconds} * 441 / 10);
 
 namespace {
 
@@ -33,23 +36,24 @@ const ModeOption kModes[] = {
      "Write the whole --program to an audio file (.wav or .flac) instead of opening the window; "
      "needs no display.",
      CommandLine::Mode::Export, false},
-    {"play", "zelk|bx",
-     "Play the program through the default sound output without a window; needs no display. "
-     "Ctrl+C ends it.",
+    {"play", "zelk|bx|file",
+     "Play the program (a built-in or a program file) through the default sound output without "
+     "a window; needs no display. Ctrl+C ends it.",
      CommandLine::Mode::Play, true},
+    {"check", nullptr,
+     "Check the program files given as arguments: each error as FILE:LINE:COLUMN: message; "
+     "exit status 1 when a file has one.",
+     CommandLine::Mode::Check, false},
+    {"list", nullptr, "List the built-in programs and the program files in the program folders.",
+     CommandLine::Mode::List, false},
+    {"print-program", "zelk|bx",
+     "Write a built-in program as a program file, a starting point for your own.",
+     CommandLine::Mode::PrintProgram, true},
 };
-
-// The names a run option takes on the command line.
-struct ProgramName {
-  const char* name;
-  const TreatmentProgram* program;
-};
-
-const ProgramName kPrograms[] = {{"zelk", &ZelkGeneralProgram}, {"bx", &BXVirusProgram}};
 
 struct ShapeName {
   const char* name;
-  uint8_t shape;
+  WaveShape shape;
 };
 
 const ShapeName kShapes[] = {{"square", wsSquare}, {"sine", wsSine}};
@@ -75,8 +79,27 @@ const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "s
 
 QString ProgramNames() {
   QStringList names;
-  for (const ProgramName& entry : kPrograms) names << entry.name;
+  for (const BuiltInProgram& entry : kBuiltInPrograms) names << entry.name;
   return names.join('|');
+}
+
+const TreatmentProgram* BuiltInNamed(const QString& name) {
+  for (const BuiltInProgram& entry : kBuiltInPrograms) {
+    if (name == entry.name) return entry.program;
+  }
+  return nullptr;
+}
+
+// A program named on the command line: a built-in's name, else a program file; a bare word that
+// names neither is an unknown program. Empty when good.
+QString ReadProgram(const QString& name, CommandLine* command) {
+  command->program = BuiltInNamed(name);
+  if (command->program != nullptr) return {};
+  if (name.contains('/') || name.contains('.') || QFileInfo(name).isFile()) {
+    command->program_file = name.toLocal8Bit().toStdString();
+    return {};
+  }
+  return "unknown program '" + name + "' (" + ProgramNames() + " or a program file)";
 }
 
 CommandLine UsageError(const QString& message) {
@@ -145,12 +168,7 @@ QString ReadRunOptions(const QCommandLineParser& parser, const QString& program_
   } else if (parser.isSet(program)) {
     return "--play takes the program itself, not --program";
   }
-  for (const ProgramName& entry : kPrograms) {
-    if (name == entry.name) command->program = entry.program;
-  }
-  if (command->program == nullptr) {
-    return "unknown program '" + name + "' (" + ProgramNames() + ")";
-  }
+  if (const QString error = ReadProgram(name, command); !error.isEmpty()) return error;
   if (parser.isSet(shape)) {
     const auto known =
         std::find_if(std::begin(kShapes), std::end(kShapes),
@@ -184,9 +202,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   // Qt's window options are single-dash words (-platform, -style).
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   parser.setApplicationDescription(
-      "Plays the Zelk general and BX virus treatment programs.\n"
-      "Without options the main window opens; Qt's own options (-platform, -style, ...) apply "
-      "to it.");
+      "Plays the Zelk general and BX virus treatment programs, and programs of your own.\n"
+      "Without options the main window opens, with the program file given opened in it; Qt's "
+      "own options (-platform, -style, ...) apply to it.");
   const QCommandLineOption help = parser.addHelpOption();
   const QCommandLineOption version = parser.addVersionOption();
   for (const ModeOption& mode : kModes) {
@@ -195,7 +213,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                          : QCommandLineOption(mode.name, mode.description));
   }
   const QCommandLineOption program(
-      "program", "The treatment program: zelk (Zelk general) or bx (BX virus).", ProgramNames());
+      "program", "The treatment program: zelk (Zelk general), bx (BX virus) or a program file.",
+      ProgramNames() + "|file");
+  parser.addPositionalArgument("file", "A program file to open in the window, or to --check.",
+                               "[file...]");
   const QCommandLineOption shape("shape", "The output signal (default: square).", "square|sine");
   TestStepOptions step;
   step.frames.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -214,9 +235,6 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     return Printed(text);
   }
   if (parser.isSet(version)) return Printed(QString(kAppName) + " " ZELKGEN_VERSION "\n");
-  if (!parser.positionalArguments().isEmpty()) {
-    return UsageError("unexpected argument '" + parser.positionalArguments().first() + "'");
-  }
 
   CommandLine command;
   int modes = 0;
@@ -226,18 +244,55 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     command.mode = mode.mode;
     if (mode.names_program) {
       program_name = parser.value(mode.name);
-    } else {
+    } else if (mode.value_name != nullptr) {
       command.file = parser.value(mode.name).toLocal8Bit().toStdString();
     }
     ++modes;
   }
   if (modes > 1) return UsageError("only one of the modes can run at a time");
-  if (command.mode == CommandLine::Mode::Window) {
-    if (parser.isSet(program) || parser.isSet(shape) || parser.isSet(step.frames) ||
-        parser.isSet(step.ms)) {
-      return UsageError("--program goes with --export, --shape with --export or --play");
-    }
-    return command;
+  const QStringList arguments_left = parser.positionalArguments();
+  // The window opens one file; --check takes any number; the other modes none.
+  const qsizetype files_taken = command.mode == CommandLine::Mode::Check    ? arguments_left.size()
+                                : command.mode == CommandLine::Mode::Window ? 1
+                                                                            : 0;
+  if (arguments_left.size() > files_taken) {
+    return UsageError("unexpected argument '" + arguments_left[files_taken] + "'");
+  }
+  for (const QString& file : arguments_left)
+    command.files.push_back(file.toLocal8Bit().toStdString());
+  const bool run_options = parser.isSet(program) || parser.isSet(shape) ||
+                           parser.isSet(step.frames) || parser.isSet(step.ms);
+  switch (command.mode) {
+    case CommandLine::Mode::Export:
+    case CommandLine::Mode::Play:
+      break;
+    case CommandLine::Mode::Window:
+      if (!arguments_left.isEmpty() && !run_options) {
+        const QFileInfo info(arguments_left[0]);
+        if (!info.exists()) {
+          return UsageError("cannot open '" + arguments_left[0] + "': " + std::strerror(ENOENT));
+        }
+        if (info.isDir()) return UsageError("'" + arguments_left[0] + "' is a folder");
+      }
+      [[fallthrough]];
+    case CommandLine::Mode::Check:
+    case CommandLine::Mode::List:
+    case CommandLine::Mode::PrintProgram:
+      if (run_options) {
+        return UsageError("--program goes with --export, --shape with --export or --play");
+      }
+      if (command.mode == CommandLine::Mode::Check && command.files.empty()) {
+        return UsageError("--check needs one or more program files");
+      }
+      if (command.mode == CommandLine::Mode::PrintProgram) {
+        command.program = BuiltInNamed(program_name);
+        if (command.program == nullptr) {
+          return UsageError("unknown program '" + program_name + "' (" + ProgramNames() + ")");
+        }
+      }
+      return command;
+    case CommandLine::Mode::Done:
+      break;
   }
   const QString error = ReadRunOptions(parser, program_name, program, shape, step, &command);
   return error.isEmpty() ? command : UsageError(error);
@@ -245,13 +300,13 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 
 namespace {
 
-int RunExport(const CommandLine& command) {
+int RunExport(const CommandLine& command, const TreatmentProgram& program) {
   InitDDFS();
   // SIGINT, SIGTERM and SIGHUP stop the export, which then cleans up.
   CatchQuitSignals();
   IgnoreFileSizeLimitSignal();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
-  const size_t steps = command.program->Steps.size();
+  const size_t steps = program.Steps.size();
   int shown_percent = -1;
   size_t shown_step = 0;
   const auto report = [&](size_t step, int percent) {
@@ -264,22 +319,85 @@ int RunExport(const CommandLine& command) {
     return QuitSignalArrived() == 0;
   };
   std::string error;
-  const bool written = ExportProgram(*command.program, command.shape, command.file,
-                                     command.step_frames, report, &error);
+  const bool written =
+      ExportProgram(program, command.shape, command.file, command.step_frames, report, &error);
   if (terminal && shown_step != 0) std::fputc('\n', stderr);
   if (written) return 0;
   std::fprintf(stderr, "%s: %s\n", kAppName, error.c_str());
   return 1;
 }
 
+void PrintMessages(const std::vector<std::string>& messages) {
+  for (const std::string& message : messages) std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+// The program a run names: a built-in, or the program file loaded into *loaded. Null after the
+// file's errors have been printed.
+const TreatmentProgram* RunProgram(const CommandLine& command, TreatmentProgram* loaded) {
+  if (command.program_file.empty()) return command.program;
+  std::vector<std::string> messages;
+  if (LoadProgramFile(command.program_file, loaded, &messages)) return loaded;
+  PrintMessages(messages);
+  return nullptr;
+}
+
+std::string Summary(const TreatmentProgram& program) {
+  return program.Name + ": " + std::to_string(program.Steps.size()) +
+         (program.Steps.size() == 1 ? " step, " : " steps, ") + ProgramLengthText(program);
+}
+
+int CheckFiles(const std::vector<std::string>& files) {
+  int status = 0;
+  for (const std::string& file : files) {
+    TreatmentProgram program;
+    std::vector<std::string> messages;
+    if (LoadProgramFile(file, &program, &messages)) {
+      std::printf("%s: %s\n", file.c_str(), Summary(program).c_str());
+    } else {
+      PrintMessages(messages);
+      status = 1;
+    }
+  }
+  return status;
+}
+
+int ListPrograms() {
+  for (const BuiltInProgram& entry : kBuiltInPrograms) {
+    std::printf("%s\t%s (built in)\n", entry.name, Summary(*entry.program).c_str());
+  }
+  for (const QString& path : ProgramFilesInFolders()) {
+    const std::string file = path.toLocal8Bit().toStdString();
+    TreatmentProgram program;
+    std::vector<std::string> messages;
+    if (LoadProgramFile(file, &program, &messages)) {
+      std::printf("%s\t%s\n", file.c_str(), Summary(program).c_str());
+    } else {
+      std::printf("%s\thas errors (zelkgen --check shows them)\n", file.c_str());
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunWithoutWindow(const CommandLine& command) {
+  TreatmentProgram loaded;
   switch (command.mode) {
     case CommandLine::Mode::Export:
-      return RunExport(command);
-    case CommandLine::Mode::Play:
-      return PlayWithoutWindow(*command.program, command.shape, command.step_ms);
+    case CommandLine::Mode::Play: {
+      const TreatmentProgram* program = RunProgram(command, &loaded);
+      if (program == nullptr) return 1;
+      return command.mode == CommandLine::Mode::Export
+                 ? RunExport(command, *program)
+                 : PlayWithoutWindow(*program, command.shape, command.step_ms);
+    }
+    case CommandLine::Mode::Check:
+      return CheckFiles(command.files);
+    case CommandLine::Mode::List:
+      return ListPrograms();
+    case CommandLine::Mode::PrintProgram:
+      std::fputs(ProgramFileText(*command.program).c_str(), stdout);
+      return 0;
     case CommandLine::Mode::Done:
     case CommandLine::Mode::Window:
       break;

@@ -36,15 +36,16 @@ class StatusLine {
   void Show(const StepProgress& progress, const QString& program_name) {
     if (!terminal_ && progress.step == shown_step_) return;
     shown_step_ = progress.step;
-    const QByteArray text = QStringLiteral(
-                                "%1: step %2 of %3, %4, %5 left in the step, %6 left "
-                                "in the run")
-                                .arg(program_name)
-                                .arg(progress.step)
-                                .arg(progress.steps)
-                                .arg(progress.what->DisplayText, ClockText(progress.step_left_ms),
-                                     ClockText(progress.run_left_ms))
-                                .toLocal8Bit();
+    const QByteArray text =
+        QStringLiteral(
+            "%1: step %2 of %3, %4, %5 left in the step, %6 left "
+            "in the run")
+            .arg(program_name)
+            .arg(progress.step)
+            .arg(progress.steps)
+            .arg(QString::fromStdString(progress.what->DisplayText),
+                 ClockText(progress.step_left_ms), ClockText(progress.run_left_ms))
+            .toLocal8Bit();
     // On a terminal the line is cleared to its end, for a shorter text after a longer one.
     out_->Write(terminal_ ? "\r" + text.toStdString() + "\033[K" : text.toStdString() + "\n");
     open_ = terminal_;
@@ -65,7 +66,7 @@ class StatusLine {
 
 }  // namespace
 
-int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_ms) {
+int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step_ms) {
   SingleInstance instance;
   if (!instance.AcquireOrWarn(false)) {
     std::fprintf(stderr, "%s: %s\n", kAppName, kAnotherCopyMessage);
@@ -89,11 +90,12 @@ int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_m
   auto desktop = std::make_unique<DesktopRunServices>();
   desktop->Follow(&run);
 
+  const QString program_name = QString::fromStdString(program.Name);
   ConsoleOutput out(STDOUT_FILENO), err(STDERR_FILENO);
   StatusLine status(&out);
   StepCountdown countdown(&run, step_timer.get());
   QObject::connect(&countdown, &StepCountdown::TimeLeft,
-                   [&](const StepProgress& progress) { status.Show(progress, program.Name); });
+                   [&](const StepProgress& progress) { status.Show(progress, program_name); });
   QObject::connect(&run, &TreatmentRun::AudioFailed, [&](const QString& message, int code) {
     status.End();
     err.Write((message + "\n" + QString::fromStdString(AudioErrorCodeLine(code)) + "\n")
@@ -105,7 +107,7 @@ int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_m
     result = ended;
     status.End();
     const QString summary =
-        RunEndSummary(program.Name, RunOutcomeOf(ended.how), ended.step, ended.steps);
+        RunEndSummary(program_name, RunOutcomeOf(ended.how), ended.step, ended.steps);
     out.Write((summary + "\n").toLocal8Bit().toStdString());
   });
 

@@ -15,11 +15,9 @@
 // server or a bus hangs (process_end.h).
 #pragma once
 
-#include <cstdint>
-
 #include "treatment_programs.h"
 
-// Plays program with the DDFS table shape (wsSquare, wsSine) through the default output; step_ms
-// is the step timer's period (shorter only for tests). Returns the exit status: 0 for a completed
-// run and for one ended by a signal, 1 for an audio failure or when another copy runs.
-int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_ms);
+// Plays program with the "Output signal" shape (wsSquare, wsSine) through the default output;
+// step_ms is the step timer's period (shorter only for tests). Returns the exit status: 0 for a
+// completed run and for one ended by a signal, 1 for an audio failure or when another copy runs.
+int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step_ms);

@@ -12,6 +12,7 @@
 #include "ddfs.h"
 #include "library_at_first_use.h"
 #include "little_endian.h"
+#include "step_sound.h"
 #include "wave_export.h"
 
 namespace {
@@ -30,8 +31,11 @@ constexpr FileType kFileTypes[] = {
 // as fast as the default level for 2 % more bytes.
 constexpr double kFlacCompression = 0.125;
 
-// Frames per ToneStreamProc call; the frames do not depend on how a step is cut into buffers.
+// Frames per stream procedure call; the frames do not depend on how a step is cut into buffers.
 constexpr uint32_t kChunkFrames = 65536;
+
+// A RIFF/WAVE file counts its bytes in 32 bits, the 44-byte header included.
+constexpr uint64_t kMostWaveFrames = (uint64_t{0xFFFFFFFF} - 44) / kBytesPerFrame;
 
 // libsndfile is opened at the first export instead of being linked: it brings eight codec
 // libraries (Vorbis, Opus, MP3, ...) that every start of the window would otherwise load.
@@ -80,10 +84,20 @@ void ToHostOrder(std::vector<int16_t>& samples) {
   }
 }
 
+uint64_t StepFrames(const TreatmentStep& step, uint32_t step_frames) {
+  return step.DurationMs > 0 ? FramesForMs(static_cast<uint64_t>(step.DurationMs)) : step_frames;
+}
+
+uint64_t ProgramFrames(const TreatmentProgram& program, uint32_t step_frames) {
+  uint64_t frames = 0;
+  for (const TreatmentStep& step : program.Steps) frames += StepFrames(step, step_frames);
+  return frames;
+}
+
 class StepWriter {
  public:
-  StepWriter(const SndfileApi& sndfile, const TreatmentProgram& program, uint8_t shape, int format,
-             uint32_t step_frames, const ExportProgressReport& report)
+  StepWriter(const SndfileApi& sndfile, const TreatmentProgram& program, WaveShape shape,
+             int format, uint32_t step_frames, const ExportProgressReport& report)
       : sf_(sndfile),
         program_(program),
         shape_(shape),
@@ -94,8 +108,8 @@ class StepWriter {
   // Writes every step into fd; on false, error_ says why.
   bool Write(int fd) {
     SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
+    info.samplerate = kFramesPerSecond;
+    info.channels = kChannels;
     info.format = format_;
     SNDFILE* file = sf_.open_fd(fd, SFM_WRITE, &info, SF_FALSE);
     if (file == nullptr) return Fail(sf_.strerror(nullptr));
@@ -115,16 +129,16 @@ class StepWriter {
 
  private:
   bool WriteSteps(SNDFILE* file) {
-    std::vector<int16_t> samples(size_t{2} * std::min(kChunkFrames, step_frames_));
-    const uint64_t total = uint64_t{step_frames_} * program_.Steps.size();
+    std::vector<int16_t> samples(size_t{kChannels} * kChunkFrames);
+    const uint64_t total = ProgramFrames(program_, step_frames_);
     uint64_t done = 0;
     OutputWaveShape.store(shape_);
     for (size_t step = 0; step < program_.Steps.size(); ++step) {
-      StreamFrequency = program_.Steps[step].Frequency;
-      StreamAmplitude = 1.0L;
-      for (uint32_t left = step_frames_; left > 0;) {
-        const uint32_t frames = std::min(left, kChunkFrames);
-        ToneStreamProc(0, samples.data(), frames * 4, nullptr);
+      const uint64_t step_frames = StepFrames(program_.Steps[step], step_frames_);
+      const STREAMPROC proc = PrepareStepSound(program_.Steps[step], step_frames);
+      for (uint64_t left = step_frames; left > 0;) {
+        const auto frames = static_cast<uint32_t>(std::min<uint64_t>(left, kChunkFrames));
+        proc(0, samples.data(), frames * kBytesPerFrame, nullptr);
         ToHostOrder(samples);
         if (sf_.writef_short(file, samples.data(), frames) != sf_count_t{frames}) return false;
         left -= frames;
@@ -143,7 +157,7 @@ class StepWriter {
 
   const SndfileApi& sf_;
   const TreatmentProgram& program_;
-  const uint8_t shape_;
+  const WaveShape shape_;
   const int format_;
   const uint32_t step_frames_;
   const ExportProgressReport& report_;
@@ -152,7 +166,7 @@ class StepWriter {
 
 }  // namespace
 
-bool ExportProgram(const TreatmentProgram& program, uint8_t shape, const std::string& path,
+bool ExportProgram(const TreatmentProgram& program, WaveShape shape, const std::string& path,
                    uint32_t step_frames, const ExportProgressReport& report, std::string* error) {
   const std::string where = "cannot write '" + path + "': ";
   const FileType* type = FileTypeOf(path);
@@ -162,6 +176,11 @@ bool ExportProgram(const TreatmentProgram& program, uint8_t shape, const std::st
   }
   if (step_frames == 0) {
     *error = where + "a step needs at least one frame";
+    return false;
+  }
+  if ((type->format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+      ProgramFrames(program, step_frames) > kMostWaveFrames) {
+    *error = where + "the program is longer than a WAV file can hold (6:45:47); use .flac";
     return false;
   }
   std::string load_error;

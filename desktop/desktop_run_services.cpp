@@ -70,8 +70,9 @@ RunOutcome RunOutcomeOf(TreatmentRun::RunEnd how) {
 }
 
 void DesktopRunServices::Follow(const TreatmentRun* run) {
-  connect(run, &TreatmentRun::RunStarted, this,
-          [this](const TreatmentProgram& program) { program_name_ = program.Name; });
+  connect(run, &TreatmentRun::RunStarted, this, [this](const TreatmentProgram& program) {
+    program_name_ = QString::fromStdString(program.Name);
+  });
   connect(run, &TreatmentRun::StepOpened, this,
           [this](int step, int steps) { StepStarted(program_name_, step, steps); });
   connect(run, &TreatmentRun::RunEnded, this, [this](const TreatmentRun::RunResult& result) {

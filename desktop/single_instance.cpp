@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "app_identity.h"
 
@@ -26,7 +27,8 @@ constexpr char kLockName[] = "/zelkgen.lock";
 constexpr char kSocketName[] = "/zelkgen.socket";
 constexpr char kRaiseRequest[] = "raise";
 constexpr char kRaiseAnswer[] = "raised";
-constexpr size_t kLongestRequest = 1024;
+// "raise", the token and a path of up to PATH_MAX bytes, one a line.
+constexpr size_t kLongestRequest = 6144;
 // At most four raises a second, whatever arrives: a flood of requests would otherwise keep the
 // window manager busy. And at most this many requests are read at a time, so that a flood never
 // holds the event loop.
@@ -225,8 +227,16 @@ void SingleInstance::ReadRequests() {
       sendto(socket_fd_, kRaiseAnswer, sizeof kRaiseAnswer - 1, MSG_DONTWAIT,
              reinterpret_cast<const sockaddr*>(&sender), sender_size);
     }
-    raise_token_ =
-        line_end == std::string::npos ? QString() : QString::fromUtf8(request.substr(line_end + 1));
+    std::string token =
+        line_end == std::string::npos ? std::string() : request.substr(line_end + 1);
+    // The program file takes the rest: a path may hold any byte but NUL. Of a burst of
+    // requests the latest file is opened, with the raise it came with.
+    if (const size_t file_at = token.find('\n'); file_at != std::string::npos) {
+      const std::string file = token.substr(file_at + 1);
+      token.resize(file_at);
+      if (!file.empty()) open_file_ = QString::fromLocal8Bit(file);
+    }
+    raise_token_ = QString::fromUtf8(token);
     raise_asked_ = true;
   }
   Raise();
@@ -244,10 +254,12 @@ void SingleInstance::Raise() {
   }
   raise_asked_ = false;
   last_raise_ = now;
+  if (!open_file_.isEmpty()) emit OpenRequested(std::exchange(open_file_, QString()));
   emit RaiseRequested(raise_token_);
 }
 
-bool SingleInstance::RequestRaise(int answer_wait_ms, bool* answered) {
+bool SingleInstance::RequestRaise(const std::string& program_file, int answer_wait_ms,
+                                  bool* answered) {
   if (answered != nullptr) *answered = false;
   std::string why;
   const std::string dir = LockDirectory(&why);
@@ -258,6 +270,11 @@ bool SingleInstance::RequestRaise(int answer_wait_ms, bool* answered) {
   if (token == nullptr || token[0] == '\0') token = std::getenv("DESKTOP_STARTUP_ID");
   if (token != nullptr && token[0] != '\0') request += std::string("\n") + token;
   if (request.size() > kLongestRequest) request = kRaiseRequest;
+  if (!program_file.empty()) {
+    if (request.find('\n') == std::string::npos) request += '\n';
+    request += '\n' + program_file;
+    if (request.size() > kLongestRequest) return false;
+  }
 
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;

@@ -7,9 +7,10 @@
 // writes its process id into the file, for a later copy to name.
 //
 // The windowed program also opens a Unix datagram socket, zelkgen.socket beside the lock: a
-// later windowed copy sends it "raise" (with the launcher's activation token) and exits, and the
-// first copy answers "raised" and brings its window to the front, at most four times a second
-// however many requests arrive. A headless player takes the lock without the socket,
+// later windowed copy sends it "raise" (with the launcher's activation token, and the program file
+// it was started with, if any) and exits, and the first copy answers "raised", opens that file and
+// brings its window to the front, at most four times a second however many requests arrive. A
+// headless player takes the lock without the socket,
 // so a second sounding copy of either kind refuses instead of mixing its tone in; a job that only
 // writes files needs no lock at all.
 //
@@ -54,14 +55,18 @@ class SingleInstance : public QObject {
 
   // For a later windowed copy: asks the copy that holds the lock to bring its window to the
   // front, passing on this process's activation token (XDG_ACTIVATION_TOKEN, else
-  // DESKTOP_STARTUP_ID). Waits up to a second for the socket of a copy that is just starting;
-  // false when nothing listens (the holder is a headless player, or has just ended). With
-  // answered, waits up to answer_wait_ms more for the holder's answer and says whether it came.
-  static bool RequestRaise(int answer_wait_ms = 0, bool* answered = nullptr);
+  // DESKTOP_STARTUP_ID) and the absolute path of a program file to open, if any. Waits up to a
+  // second for the socket of a copy that is just starting; false when nothing listens (the holder
+  // is a headless player, or has just ended). With answered, waits up to answer_wait_ms more for
+  // the holder's answer and says whether it came.
+  static bool RequestRaise(const std::string& program_file = {}, int answer_wait_ms = 0,
+                           bool* answered = nullptr);
   // The process id the lock's holder wrote, 0 when unknown.
   static int HolderProcess();
 
  signals:
+  // A later copy was started with this program file; RaiseRequested follows.
+  void OpenRequested(const QString& program_file);
   // activation_token: the requesting launch's token, or empty.
   void RaiseRequested(const QString& activation_token);
 
@@ -77,6 +82,7 @@ class SingleInstance : public QObject {
   QSocketNotifier* notifier_ = nullptr;
   bool raise_asked_ = false;
   QString raise_token_;
+  QString open_file_;  // the program file of the latest request, until it is opened
   std::chrono::steady_clock::time_point last_raise_;
   QTimer raise_later_;
 };

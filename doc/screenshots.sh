@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Takes the README's screenshots, doc/main-window.png and doc/step.png, from the program on a
-# private Xvfb display with openbox drawing the frames. SDL's dummy driver takes the sound, so
+# Takes the README's screenshots, doc/main-window.png, doc/step.png and doc/programs.png, from
+# the program on a private Xvfb display with openbox drawing the frames. SDL's dummy driver takes the sound, so
 # nothing is heard, and no D-Bus bus is reached. Needs xvfb, openbox, xdotool and imagemagick.
 #   doc/screenshots.sh [program]     (default: build/zelkgen)
 set -euo pipefail
@@ -28,6 +28,10 @@ done
 export DISPLAY=:$(head -1 "$scratch/display")
 mkdir -m 700 "$scratch/runtime"
 export HOME=$scratch XDG_RUNTIME_DIR=$scratch/runtime SDL_AUDIODRIVER=dummy
+# The example programs in the user's program folder, for the Programs window.
+mkdir -p "$scratch/data/zelkgen/programs"
+cp "$root"/assets/programs/*.zelkgen "$scratch/data/zelkgen/programs/"
+export XDG_DATA_HOME=$scratch/data XDG_STATE_HOME=$scratch/state
 # No D-Bus at all: nothing reaches the desktop services of the session the script runs in.
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$scratch/no-session-bus
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$scratch/no-system-bus
@@ -55,4 +59,15 @@ xdotool mousemove --window "$main" 340 36 click 1
 xdotool search --sync --onlyvisible --name '^Current frequency$' >/dev/null
 sleep 1
 import -window root -crop 468x282+278+271 +repage "$root/doc/step.png"
-echo "wrote doc/main-window.png and doc/step.png"
+
+# Escape ends the run; then "Programs..." (48, 214, 153 x 23) opens the Programs window beside
+# the main window (750, 285, 270 x 268).
+step=$(xdotool search --onlyvisible --name '^Current frequency$' | head -1)
+xdotool windowactivate --sync "$step" 2>/dev/null || true
+xdotool key Escape
+sleep 1
+xdotool mousemove --window "$main" 124 225 click 1
+xdotool search --sync --onlyvisible --name '^Programs$' >/dev/null
+sleep 1
+import -window root -crop 742x268+278+285 +repage "$root/doc/programs.png"
+echo "wrote doc/main-window.png, doc/step.png and doc/programs.png"

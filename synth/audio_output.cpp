@@ -5,14 +5,13 @@
 #include <cstring>
 #include <memory>
 
+#include "audio_format.h"
 #include "default_output.h"
 #include "output_thread.h"
 #include "testing/audio_output_testing.h"
 
 namespace {
 
-constexpr int kOutputRate = 44100;
-constexpr int kOutputChannels = 2;
 // 1024 frames (23 ms) keeps Skip prompt while leaving a busy machine room to refill in time.
 constexpr Uint16 kDeviceBufferFrames = 1024;
 // The name a mixer shows for the stream.
@@ -82,12 +81,12 @@ void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
     uint32_t wanted = static_cast<uint32_t>(length);
     if (stream.frame_limit != 0) {
       const uint64_t left = stream.frame_limit - std::min(stream.frames, stream.frame_limit);
-      if (left < wanted / 4) wanted = static_cast<uint32_t>(left * 4);
+      if (left < wanted / kBytesPerFrame) wanted = static_cast<uint32_t>(left * kBytesPerFrame);
     }
     if (wanted > 0) {
       delivered = stream.proc(stream.handle, buffer, wanted, stream.user);
       if (delivered > wanted) delivered = wanted;
-      stream.frames += delivered / 4;
+      stream.frames += delivered / kBytesPerFrame;
     }
   }
   // Signed 16-bit silence is all zero bytes.
@@ -110,9 +109,9 @@ bool IsOpen() {
 // (if any), through the driver named, or the one SDL picks.
 void StartOpen(const char* driver) {
   SDL_AudioSpec wanted{};
-  wanted.freq = kOutputRate;
+  wanted.freq = kFramesPerSecond;
   wanted.format = AUDIO_S16LSB;
-  wanted.channels = kOutputChannels;
+  wanted.channels = kChannels;
   wanted.samples = device_buffer_frames;
   wanted.callback = FillDeviceBuffer;
   wanted.userdata = &output;
@@ -163,7 +162,7 @@ int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const
     return 0;
   }
   if (IsOpen()) return Fail(AUDIO_ERROR_ALREADY);
-  if (device != -1 || freq != kOutputRate || flags != 0) {
+  if (device != -1 || freq != kFramesPerSecond || flags != 0) {
     AbandonOpen();
     return Fail(AUDIO_ERROR_FORMAT);
   }
@@ -188,7 +187,7 @@ HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMP
                           void* user) {
   if (TakeFailNext(AudioCall::StreamCreate)) return 0;
   if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
-  if (freq != kOutputRate || chans != kOutputChannels || flags != 0) {
+  if (freq != kFramesPerSecond || chans != kChannels || flags != 0) {
     return Fail(AUDIO_ERROR_FORMAT);
   }
   if (proc == nullptr) return Fail(AUDIO_ERROR_UNKNOWN);

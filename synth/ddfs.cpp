@@ -18,7 +18,7 @@ uint32_t Phase[17];
 long double StreamFrequency = 0.0L;
 long double StreamAmplitude = 0.0L;
 
-std::atomic<uint8_t> OutputWaveShape{wsSquare};
+std::atomic<WaveShape> OutputWaveShape{wsSquare};
 
 namespace {
 
@@ -80,7 +80,7 @@ void KeepTablesInMemory() {
   }
 }
 
-const int16_t* TableFor(uint8_t shape) {
+const int16_t* TableFor(WaveShape shape) {
   switch (shape) {
     case wsSine:
       return SineTable;

@@ -32,7 +32,7 @@ extern long double StreamAmplitude;
 
 // The synthesiser's copy of the "Output signal" choice, kept current by the main window and read
 // once per ToneStreamProc call. Square (1) at start-up.
-extern std::atomic<uint8_t> OutputWaveShape;
+extern std::atomic<WaveShape> OutputWaveShape;
 
 // Builds the tables, keeps them in memory (mlock) and sets the accumulators; called once before
 // any window exists.

@@ -23,7 +23,7 @@ QString StepTimeLeftText(const StepProgress& progress) {
 }
 
 StepCountdown::StepCountdown(const TreatmentRun* run, const QTimer* step_timer, QObject* parent)
-    : QObject(parent), step_timer_(step_timer) {
+    : QObject(parent), run_(run), step_timer_(step_timer) {
   ticker_.setSingleShot(true);
   ticker_.setTimerType(Qt::PreciseTimer);
   connect(&ticker_, &QTimer::timeout, this, &StepCountdown::Tick);
@@ -43,7 +43,7 @@ void StepCountdown::Start(int step, int steps, const TreatmentStep& what) {
 void StepCountdown::Tick() {
   const int left = std::max(step_timer_->remainingTime(), 0);
   progress_.step_left_ms = left;
-  progress_.run_left_ms = left + qint64(progress_.steps - progress_.step) * step_timer_->interval();
+  progress_.run_left_ms = left + run_->TimeAfterStepMs();
   emit TimeLeft(progress_);
   // The shown second changes when the time left falls to the next whole second down.
   ticker_.start((left > 0 ? (left - 1) % 1000 + 1 : 0) + kPastTheSecondMs);

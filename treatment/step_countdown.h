@@ -22,7 +22,7 @@ struct StepProgress {
   int steps = 0;
   const TreatmentStep* what = nullptr;
   int step_left_ms = 0;
-  // The step's time left and a full step timer period for every step after it.
+  // The step's time left and the periods of the steps after it.
   qint64 run_left_ms = 0;
 };
 
@@ -51,6 +51,7 @@ class StepCountdown : public QObject {
   void Tick();
   void Stop();
 
+  const TreatmentRun* run_;
   const QTimer* step_timer_;
   QTimer ticker_;
   StepProgress progress_;

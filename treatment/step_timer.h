@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QTimer>
 
-inline constexpr int kStepMilliseconds = 180000;
+#include "audio_format.h"  // kStepMilliseconds
 
 // A new step timer, owned by parent, not started. interval_ms other than kStepMilliseconds only
 // for tests' short steps.

@@ -1,24 +1,43 @@
-// The two treatment programs: fixed lists of steps, each a frequency with the texts and progress
-// position the windows show while it sounds. Nothing adds, edits or stores programs.
+// The treatment programs: lists of steps, each a frequency with the texts and progress position
+// the windows show while it sounds. Two are built in and fixed; program files (program_file.h)
+// give more, values of the same type, which the same run plays and the same export writes.
 #pragma once
 
-#include <span>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ddfs.h"
 
 struct TreatmentStep {
   long double Frequency;    // hertz, written into StreamFrequency
   int Position;             // ProgressBar1, 0..100
-  const char* StatusText;   // Label8 of the main window
-  const char* DisplayText;  // Label1 of the Current frequency window
+  std::string StatusText;   // Label8 of the main window
+  std::string DisplayText;  // Label1 of the Current frequency window
+  // What a program file adds; the built-in steps keep these defaults.
+  int DurationMs = 0;               // 0: one period of the step timer (180000 ms)
+  long double EndFrequency = 0.0L;  // a glide's end, reached at the step's end; 0: no glide
+  int Level = 100;                  // percent of the tables' amplitude
+  std::optional<WaveShape> Shape = std::nullopt;  // none: the "Output signal" choice
+  // Played to a thousandth of a hertz (exact_tone.h) instead of DDFS's whole hertz.
+  bool Exact = false;
 };
 
 struct TreatmentProgram {
   // How the desktop's notifications and messages name the program ("Zelk general").
-  const char* Name;
-  std::span<const TreatmentStep> Steps;
+  std::string Name;
+  std::vector<TreatmentStep> Steps;
   // The Zelk general run releases the audio output once more after its last step; the output is
   // already free by then, so it changes nothing, but the two programs have always differed so.
-  bool FreeOutputAtEnd;
+  bool FreeOutputAtEnd = false;
 };
 
 extern const TreatmentProgram ZelkGeneralProgram;  // Button6
 extern const TreatmentProgram BXVirusProgram;      // Button5
+
+// The built-ins by their command-line names ("zelk", "bx"), in the order they are listed.
+struct BuiltInProgram {
+  const char* name;
+  const TreatmentProgram* program;
+};
+extern const BuiltInProgram kBuiltInPrograms[2];

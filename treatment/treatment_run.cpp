@@ -2,8 +2,9 @@
 
 #include <QEventLoop>
 
+#include "audio_format.h"
 #include "audio_output.h"
-#include "ddfs.h"
+#include "step_sound.h"
 
 namespace {
 
@@ -53,23 +54,28 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
   result.program = &program;
   result.steps = static_cast<int>(program.Steps.size());
   skipped_ = false;
+  program_ = &program;
+  base_period_ms_ = step_timer_->interval();
   emit RunStarted(program);
   step_timer_->stop();
   for (const TreatmentStep& step : program.Steps) {
     ++result.step;
+    step_index_ = result.step - 1;
     if (!InitOutput(window)) {
       if (ending_) return Finish(result, RunEnd::ProgramEnded);
       return Fail(result, "BASS.dll error!", BASS_ErrorGetCode());
     }
     emit StepOpened(result.step, result.steps, step);
-    StreamFrequency = step.Frequency;
-    StreamAmplitude = 1.0L;
-    *stream_handle_ = BASS_StreamCreate(44100, 2, 0, ToneStreamProc, nullptr);
+    const int period_ms = PeriodOf(step);
+    step_timer_->setInterval(period_ms);
+    const uint64_t step_frames = FramesForMs(static_cast<uint64_t>(period_ms));
+    const STREAMPROC proc = PrepareStepSound(step, step_frames);
+    *stream_handle_ = BASS_StreamCreate(kFramesPerSecond, kChannels, 0, proc, nullptr);
     if (*stream_handle_ == 0) {
       return Fail(result, "User-Stream kann nicht angelegt werden!", BASS_ErrorGetCode());
     }
-    // The tone lasts the step's period to the frame, 44.1 frames per millisecond.
-    AudioOutputLimitStream(static_cast<uint64_t>(step_timer_->interval()) * 441 / 10);
+    // The tone lasts the step's period to the frame.
+    AudioOutputLimitStream(step_frames);
     if (!BASS_ChannelPlay(*stream_handle_, 0)) {
       return Fail(result, kPlayFailed, BASS_ErrorGetCode());
     }
@@ -108,7 +114,20 @@ bool TreatmentRun::InitOutput(void* window) {
   }
   // EndProgram has given the open up.
   if (ending_) return false;
-  return BASS_Init(-1, 44100, 0, window, nullptr) != 0;
+  return BASS_Init(-1, kFramesPerSecond, 0, window, nullptr) != 0;
+}
+
+int TreatmentRun::PeriodOf(const TreatmentStep& step) const {
+  return step.DurationMs > 0 ? step.DurationMs : base_period_ms_;
+}
+
+qint64 TreatmentRun::TimeAfterStepMs() const {
+  if (program_ == nullptr) return 0;
+  qint64 after = 0;
+  for (size_t k = step_index_ + 1; k < program_->Steps.size(); ++k) {
+    after += PeriodOf(program_->Steps[k]);
+  }
+  return after;
 }
 
 void TreatmentRun::StartStepTimer() {
@@ -186,6 +205,9 @@ bool TreatmentRun::Fail(RunResult& result, const QString& message, int code) {
 }
 
 bool TreatmentRun::Finish(RunResult& result, RunEnd how) {
+  // The step timer's own period again, for the built-in steps of the next run.
+  step_timer_->setInterval(base_period_ms_);
+  program_ = nullptr;
   result.how = how;
   emit RunEnded(result);
   return true;

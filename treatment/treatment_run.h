@@ -6,10 +6,14 @@
 // A run, all on the thread that owns the object: RunStarted, the step timer off; then per step:
 // BASS_Init (the output opens on the output thread while this thread's event loop turns, so that
 // Exit and the quit signals are answered however long a sound server or bus takes; see
-// audio_output.h for the open's time limit), StepOpened (the face shows the step), StreamFrequency
-// and StreamAmplitude, the stream created and played, the step timer on (a fresh period),
-// StepStarted, the face's wait until the step ends, the step timer off. After the last step
-// RunEnded.
+// audio_output.h for the open's time limit), StepOpened (the face shows the step), the synthesiser
+// readied for the step (step_sound.h: StreamFrequency and StreamAmplitude, and the stream
+// procedure), the stream created and played, the step timer on (a fresh period), StepStarted, the
+// face's wait until the step ends, the step timer off. After the last step RunEnded.
+//
+// A step lasts one period of the step timer (180000 ms for the built-in programs); a step of a
+// program file that has a duration of its own sets the timer's period to it for that step, and
+// the run gives the timer its own period back when it ends.
 //
 // A step ends in one of these ways, each with its own order of actions:
 //   EndStepByTimer   ToneGen1.Loop false, StepEnded, ToneGen1 stopped, output stopped and freed
@@ -102,6 +106,8 @@ class TreatmentRun : public QObject {
 
   // True from a step's start of sound until its wait has returned.
   bool StepRunning() const { return step_running_; }
+  // During a run: the periods of the steps after the current one, in milliseconds.
+  qint64 TimeAfterStepMs() const;
   bool Ending() const { return ending_; }
 
  signals:
@@ -129,6 +135,8 @@ class TreatmentRun : public QObject {
   bool Finish(RunResult& result, RunEnd how);
   void StartStepTimer();
   void ApproachDeadline();
+  // A step's period: its own duration, else the step timer's period at the run's start.
+  int PeriodOf(const TreatmentStep& step) const;
   // Stops watching the step's output and releases it.
   void ReleaseStepOutput();
 
@@ -139,6 +147,9 @@ class TreatmentRun : public QObject {
   QTimer deadline_approach_;
   QDeadlineTimer step_deadline_;
   bool running_ = false;
+  const TreatmentProgram* program_ = nullptr;  // while a run goes on
+  size_t step_index_ = 0;                      // of the current step, from 0
+  int base_period_ms_ = 0;                     // the step timer's period before the run
   bool step_running_ = false;
   bool ending_ = false;
   bool skipped_ = false;

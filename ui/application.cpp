@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFont>
 #include <QIcon>
 #include <QImage>
@@ -23,6 +24,7 @@
 #include "info_window.h"
 #include "main_window.h"
 #include "process_end.h"
+#include "programs_window.h"
 #include "quit_signals.h"
 #include "single_instance.h"
 #include "step_countdown.h"
@@ -55,6 +57,7 @@ struct Windows {
   std::unique_ptr<TForm1> main_window;
   std::unique_ptr<TForm2> info_window;
   std::unique_ptr<TForm3> step_window;
+  std::unique_ptr<ProgramsWindow> programs_window;
   // What the desktop sees of the windows' runs; it reaches D-Bus only at the first step.
   std::unique_ptr<DesktopRunServices> desktop_services;
 };
@@ -102,12 +105,14 @@ QImage ReadIcon() {
 }
 
 // A later copy asked for the running one: the window the user can act on comes to the front,
-// the Current frequency window during a step (it is modal), else the main window.
+// the Current frequency window during a step (it is modal), else the Programs window when it is
+// open (with the file the later copy passed on), else the main window.
 void BringToFront(const QString& activation_token) {
   if (!Form1) return;
   // Where the platform supports it, the launcher's token lets the window take the focus.
   if (!activation_token.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", activation_token.toUtf8());
   QWidget* front = Form3 && Form3->isVisible() ? static_cast<QWidget*>(Form3) : Form1;
+  if (front == Form1 && FormPrograms && FormPrograms->isVisible()) front = FormPrograms;
   for (QWidget* window : {static_cast<QWidget*>(Form1), front}) {
     window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     window->raise();
@@ -115,12 +120,33 @@ void BringToFront(const QString& activation_token) {
   front->activateWindow();
 }
 
+// A program file for the window: opened in the Programs window at once, or after the run that
+// plays now (its step window keeps the others from input meanwhile).
+void OpenProgramFile(const QString& path) {
+  if (!Form1 || !FormPrograms) return;
+  if (!Form1->StepRunning()) {
+    FormPrograms->OpenFile(path);
+    return;
+  }
+  auto* once = new QObject(Form1);
+  QObject::connect(Form1->Treatment(), &TreatmentRun::RunEnded, once, [once, path] {
+    once->deleteLater();
+    QTimer::singleShot(0, [path] { OpenProgramFile(path); });
+  });
+}
+
 // Before anything else: a second copy hands over to the first and ends. False when this process
 // must end (result in *exit_code); true when it goes on, as the only copy or unguarded.
-bool TakeSingleInstance(SingleInstance& instance, int* exit_code) {
+bool TakeSingleInstance(SingleInstance& instance, const std::string& program_file, int* exit_code) {
   if (instance.AcquireOrWarn(true)) return true;
+  const std::string absolute = program_file.empty()
+                                   ? std::string()
+                                   : QFileInfo(QString::fromLocal8Bit(program_file))
+                                         .absoluteFilePath()
+                                         .toLocal8Bit()
+                                         .toStdString();
   bool answered = false;
-  if (SingleInstance::RequestRaise(1000, &answered)) {
+  if (SingleInstance::RequestRaise(absolute, 1000, &answered)) {
     if (answered) {
       *exit_code = 0;
       return false;
@@ -164,6 +190,13 @@ void CreateWindows() {
   QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
   FollowCountdown(Form1->Countdown(), Form3);
+  windows.programs_window = std::make_unique<ProgramsWindow>(Form1);
+  FormPrograms = windows.programs_window.get();
+  QObject::connect(Form1->ButtonPrograms, &QPushButton::clicked, FormPrograms,
+                   &ProgramsWindow::ShowPrograms);
+  QObject::connect(Form1, &TForm1::ProgramFileDropped, &OpenProgramFile);
+  QObject::connect(FormPrograms, &ProgramsWindow::StartRequested, Form1, &TForm1::RunProgramFile,
+                   Qt::QueuedConnection);
   windows.desktop_services = std::make_unique<DesktopRunServices>();
   windows.desktop_services->Follow(run);
 }
@@ -184,6 +217,8 @@ void DestroyWindows() {
   windows.signal_watcher.reset();
   // Last created, first destroyed.
   windows.desktop_services.reset();
+  windows.programs_window.reset();
+  FormPrograms = nullptr;
   windows.step_window.reset();
   Form3 = nullptr;
   windows.info_window.reset();
@@ -199,7 +234,8 @@ int RunZelkgen(int argc, char** argv) {
   if (command.mode != CommandLine::Mode::Window) return RunWithoutWindow(command);
   auto single_instance = std::make_unique<SingleInstance>();
   int exit_code = 0;
-  if (!TakeSingleInstance(*single_instance, &exit_code)) return exit_code;
+  const std::string program_file = command.files.empty() ? std::string() : command.files[0];
+  if (!TakeSingleInstance(*single_instance, program_file, &exit_code)) return exit_code;
   InitDDFS();
   // Qt takes its own options (-platform, -style) out of the arguments.
   HoldStartMessages();
@@ -212,9 +248,11 @@ int RunZelkgen(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(kAppId);
   CreateWindows();
   InstallEndHandlers();
+  QObject::connect(single_instance.get(), &SingleInstance::OpenRequested, &OpenProgramFile);
   QObject::connect(single_instance.get(), &SingleInstance::RaiseRequested, BringToFront);
   single_instance->WatchForRaise();
   Form1->show();
+  if (!program_file.empty()) OpenProgramFile(QString::fromLocal8Bit(program_file));
   const int result = QApplication::exec();
   loop_returned = true;
   DestroyWindows();

@@ -5,6 +5,13 @@ void SetCaption(QLabel* label, const QString& text) {
   label->resize(label->sizeHint());
 }
 
+void SetCaptionWithin(QLabel* label, const QString& text, int right) {
+  const int room = right - label->x();
+  const QString shown = label->fontMetrics().elidedText(text, Qt::ElideRight, room);
+  SetCaption(label, shown);
+  label->setToolTip(shown == text ? QString() : text);
+}
+
 void FitLabelsToText(QWidget* window) {
   for (QLabel* label : window->findChildren<QLabel*>()) {
     label->resize(label->sizeHint());

@@ -7,5 +7,10 @@
 
 void SetCaption(QLabel* label, const QString& text);
 
+// SetCaption for a text that may be longer than the window has room for (a program file's
+// label): where it would reach past right (in the parent's coordinates) it ends in "..." there,
+// and the whole text is the label's tooltip. A text that fits is set as SetCaption sets it.
+void SetCaptionWithin(QLabel* label, const QString& text, int right);
+
 // Fits every label of a freshly created window to the text it was created with.
 void FitLabelsToText(QWidget* window);

@@ -39,8 +39,16 @@ void TForm3::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+namespace {
+
+// The margin a label keeps from the window's right edge when a long text is shortened.
+constexpr int kRightMargin = 8;
+
+}  // namespace
+
 bool TForm3::ShowStep(const QString& DisplayText, QWidget* Owner) {
-  SetCaption(Label1, DisplayText);
+  // A program file's label may be longer than the window is wide; the built-ins' texts fit.
+  SetCaptionWithin(Label1, DisplayText, width() - kRightMargin);
   // A dialog of the main window, not of the whole program: window managers then keep it above
   // that window and minimise and restore the two together.
   create();

@@ -3,9 +3,13 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
 #include <cstdio>
 #include <string>
 
@@ -22,6 +26,13 @@
 #include "time_left_hint.h"
 
 TForm1* Form1 = nullptr;
+
+namespace {
+
+// The margin a label keeps from the window's right edge when a long text is shortened.
+constexpr int kRightMargin = 8;
+
+}  // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setupUi(this);
@@ -45,7 +56,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     SetCaption(Label1, "");
   });
   connect(treatment_, &TreatmentRun::StepOpened, this, [this](int, int, const TreatmentStep& step) {
-    SetCaption(Label8, step.StatusText);
+    // A program file's label may be longer than the window is wide; the built-ins' texts fit.
+    SetCaptionWithin(Label8, QString::fromStdString(step.StatusText), width() - kRightMargin);
     ProgressBar1->setValue(step.Position);
   });
   connect(treatment_, &TreatmentRun::AudioFailed, this, &TForm1::ShowAudioError);
@@ -62,6 +74,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(Button4); });
   connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(Button5); });
   connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(Button6); });
+
+  // Under the picture, where the window has room; last in the tab order.
+  ButtonPrograms = new QPushButton("Programs...", this);
+  ButtonPrograms->setObjectName("ButtonPrograms");
+  ButtonPrograms->setGeometry(48, 214, 153, 23);
+  ButtonPrograms->setAutoDefault(false);
+  setAcceptDrops(true);
 }
 
 // Destroying the components destroys ToneGen1, which gives the process its volume back.
@@ -126,8 +145,40 @@ void TForm1::Timer1Timer(QObject*) {
 void TForm1::RunTreatment(const TreatmentProgram& program) {
   treatment_->Run(
       program,
-      [this](const TreatmentStep& step) { return Form3->ShowStep(step.DisplayText, this); },
+      [this](const TreatmentStep& step) {
+        return Form3->ShowStep(QString::fromStdString(step.DisplayText), this);
+      },
       reinterpret_cast<void*>(winId()));
+}
+
+void TForm1::RunProgramFile(std::shared_ptr<const TreatmentProgram> program) {
+  if (!program || treatment_->StepRunning()) return;
+  file_program_ = std::move(program);
+  RunTreatment(*file_program_);
+  file_program_.reset();
+}
+
+namespace {
+
+// The one local file a drag carries, or empty.
+QString DraggedFile(const QMimeData* data) {
+  if (data == nullptr || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().first();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const QString path = DraggedFile(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  // After the drop has finished: the program's window may show a message.
+  QTimer::singleShot(0, this, [this, path] { emit ProgramFileDropped(path); });
 }
 
 void TForm1::ShowRunEnd(const TreatmentRun::RunResult& result) {

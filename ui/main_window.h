@@ -2,9 +2,11 @@
 // choice, the progress display, the picture, Information and Exit, with the step timer Timer1
 // and the tone generator ToneGen1. The program buttons' click handlers run a treatment run
 // (treatment_run.h), which owns each step's sound; this window shows its steps and waits for each
-// in the Current frequency window's modal display.
+// in the Current frequency window's modal display. Program files are played by the same run; the
+// window opens them through "Programs..." under the picture or a file dropped on it.
 #pragma once
 
+#include <QPushButton>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -49,6 +51,13 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   // starts. Exit, the close box, logging out and the quit signals all come here.
   void EndApplication();
 
+  // Opens the "Programs" window (programs_window.h); it stands under the picture.
+  QPushButton* ButtonPrograms = nullptr;
+
+  // Plays a program file's program as the program buttons play theirs; the window keeps the
+  // program until the run has ended.
+  void RunProgramFile(std::shared_ptr<const TreatmentProgram> program);
+
   // The run behind the program buttons; the Current frequency window's Skip is wired to it.
   TreatmentRun* Treatment() const { return treatment_; }
   // The step and time left while a step plays, shown as ProgressBar1's tooltip and accessible
@@ -57,8 +66,14 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   // True from a step's start of sound until its modal display has returned.
   bool StepRunning() const { return treatment_->StepRunning(); }
 
+ signals:
+  // A file was dropped on the window, to be opened as a program.
+  void ProgramFileDropped(const QString& path);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void RunTreatment(const TreatmentProgram& program);
@@ -69,6 +84,7 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   std::unique_ptr<TComponent> components_;  // owner of the window's components
   TreatmentRun* treatment_ = nullptr;
   StepCountdown* countdown_ = nullptr;
+  std::shared_ptr<const TreatmentProgram> file_program_;  // while it plays
 };
 
 extern TForm1* Form1;

@@ -4,11 +4,14 @@
 // the silence after the run; then it ends the program with SIGTERM, as a logout would.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,6 +142,63 @@ TEST(EndToEnd, BXVirusWithTwoSkipsPlaysBothSquareTonesInAntiphaseThenSilence) {
   // Silence after the last Skip: the recording's last 0.7 s is quiet.
   const size_t tail = 44100 * 7 / 10;
   EXPECT_LE(PeakLevel(frames, frames.size() - tail, frames.size()), 100);
+}
+
+// A program file written by hand, handed by a second start to the copy that runs (through the
+// one-copy socket), comes up ready to start; Enter starts it, and the sink receives the frequency
+// as written, to a thousandth of a hertz, in antiphase.
+TEST(EndToEnd, AProgramFileGivenToASecondStartPlaysInTheRunningWindow) {
+  for (const char* tool : {"Xvfb", "xdotool"}) {
+    if (!OnPath(tool)) GTEST_SKIP() << tool << " is not installed";
+  }
+  PrivatePulse pulse;
+  std::string why;
+  if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
+  PrivateXvfb xvfb;
+  if (!xvfb.Start(&why)) GTEST_SKIP() << why;
+  const ScratchDir scratch("zelkgen-e2e-file-");
+  chmod(scratch.Path().c_str(), 0700);
+  const std::string program_file = (scratch.Path() / "by hand.zelkgen").string();
+  std::ofstream(program_file) << "zelkgen program: By hand\n1000.125 6s sine \"Test tone\"\n";
+  const std::string recording = (scratch.Path() / "capture.raw").string();
+  ASSERT_TRUE(pulse.StartRecording(recording, &why)) << why;
+
+  std::vector<std::string> environment = pulse.ClientEnvironment();
+  environment.insert(environment.end(),
+                     {"DISPLAY=" + xvfb.Display(), "QT_QPA_PLATFORM=xcb",
+                      "SDL_AUDIODRIVER=pulseaudio", "XDG_RUNTIME_DIR=" + scratch.Path().string(),
+                      "XDG_STATE_HOME=" + (scratch.Path() / "state").string(),
+                      "XDG_DATA_HOME=" + (scratch.Path() / "data").string(),
+                      "LSAN_OPTIONS=suppressions=" ZELKGEN_LSAN_SUPPRESSIONS});
+  for (const std::string& entry : NoBusEnvironment()) environment.push_back(entry);
+  pid_t program = SpawnChild({ZELKGEN_PROGRAM}, environment);
+  ASSERT_GT(program, 0);
+  ASSERT_FALSE(xvfb.FindWindow("Dr. Zelk frequency ganarator").empty());
+  const ProgramRun second =
+      RunProgram({ZELKGEN_PROGRAM, program_file}, environment, scratch.Path().string());
+  EXPECT_EQ(second.status, 0) << second.err;
+  const std::string programs = xvfb.FindWindow("Programs");
+  ASSERT_FALSE(programs.empty()) << "the Programs window did not come up";
+  xvfb.XdoTool({"key", "--window", programs, "Return"});
+  ASSERT_FALSE(xvfb.FindWindow("Current frequency").empty()) << "the program did not start";
+  std::this_thread::sleep_for(7500ms);
+  pulse.StopRecording();
+  kill(program, SIGTERM);
+  EXPECT_EQ(WaitForExit(program, 1000ms), 0);
+  TerminateChild(program);
+
+  const std::vector<StereoFrame> frames = ReadRawStereo(recording);
+  const std::vector<FrameRange> segments = Segments(frames, 8);
+  ASSERT_FALSE(segments.empty());
+  const FrameRange tone = *std::max_element(
+      segments.begin(), segments.end(),
+      [](const FrameRange& a, const FrameRange& b) { return a.end - a.begin < b.end - b.begin; });
+  // The null sink's monitor may lose up to 1.6 s of a stream's start.
+  ASSERT_GT(tone.end - tone.begin, 44100u * 3 / 2) << "less than 1.5 s of the 6 s tone recorded";
+  EXPECT_NEAR(MeasureFrequency(frames, tone.begin, tone.end), 1000.125, 0.001);
+  EXPECT_EQ(PeakLevel(frames, tone.begin, tone.end), 32767);
+  EXPECT_EQ(MaxAntiphaseError(frames, tone.begin, tone.end), 0);
+  EXPECT_LE(PeakLevel(frames, frames.size() - 44100 / 2, frames.size()), 100) << "no silence after";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -50,7 +51,7 @@ TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
        kNoDisplay,
        0,
        "Usage: zelkgen",
-       "--play <zelk|bx>",
+       "--play <zelk|bx|file>",
        "",
        0},
       {"version",
@@ -62,7 +63,17 @@ TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
        "",
        0},
       {"unknown option", {"--bogus"}, {}, 2, "", "", "zelkgen: Unknown option 'bogus'", 2},
-      {"argument", {"stray"}, {}, 2, "", "", "zelkgen: unexpected argument 'stray'", 2},
+      {"argument", {"stray"}, {}, 2, "", "", "zelkgen: cannot open 'stray'", 2},
+      {"two arguments", {"/", "stray"}, {}, 2, "", "", "zelkgen: unexpected argument 'stray'", 2},
+      {"check without files", {"--check"}, {}, 2, "", "", "zelkgen: --check needs", 2},
+      {"print an unknown program",
+       {"--print-program", "cx"},
+       {},
+       2,
+       "",
+       "",
+       "zelkgen: unknown program 'cx'",
+       2},
       {"export without program", {"--export", "x.flac"}, {}, 2, "", "", "zelkgen: --program", 2},
       {"unknown program",
        {"--export", "x.flac", "--program", "cx"},
@@ -112,6 +123,46 @@ TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
     EXPECT_EQ(run.err.rfind(c.err_starts, 0), 0u) << run.err;
     EXPECT_EQ(Lines(run.err), c.err_lines) << run.err;
   }
+}
+
+TEST(CommandLine, ProgramFilesAreCheckedPlayedOnlyWhenGoodAndListedFromTheFolders) {
+  ScratchDir scratch;
+  ASSERT_TRUE(scratch.Created());
+  const std::string folder = scratch.Path().string();
+  const ProgramRun printed = RunProgram({ZELKGEN_PROGRAM, "--print-program", "bx"}, {}, folder);
+  ASSERT_EQ(printed.status, 0);
+  const std::string good = folder + "/bx.zelkgen", bad = folder + "/bad.zelkgen";
+  std::ofstream(good) << printed.out;
+  std::ofstream(bad) << "zelkgen program: Bad\n1e999\nnan 3:00\n440 9\n";
+  const ProgramRun passed = RunProgram({ZELKGEN_PROGRAM, "--check", good}, {}, folder);
+  EXPECT_EQ(passed.status, 0) << passed.err;
+  EXPECT_EQ(passed.out, good + ": BX virus: 2 steps, 6:00\n");
+  const ProgramRun failed = RunProgram({ZELKGEN_PROGRAM, "--check", good, bad}, {}, folder);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err, bad + ":2:1: a frequency is written out in digits, without an exponent\n" +
+                            bad + ":3:1: 'nan' is not a frequency\n" + bad +
+                            ":4:5: a duration needs its unit: 90s, 5m, 1h or 1:30\n");
+  // Nothing plays from a file with errors.
+  const ProgramRun play = RunProgram({ZELKGEN_PROGRAM, "--play", bad}, kNoDisplay, folder);
+  EXPECT_EQ(play.status, 1);
+  EXPECT_EQ(play.out, "");
+  EXPECT_EQ(play.err, failed.err);
+  // The user's program folder, then the system's; a name in the first hides it in the second.
+  for (const char* data : {"/user", "/system"}) {
+    std::filesystem::create_directories(folder + data + "/zelkgen/programs");
+    std::filesystem::copy_file(good, folder + data + "/zelkgen/programs/bx.zelkgen");
+  }
+  std::filesystem::copy_file(bad, folder + "/system/zelkgen/programs/bad.zelkgen");
+  const ProgramRun list = RunProgram(
+      {ZELKGEN_PROGRAM, "--list"},
+      {"XDG_DATA_HOME=" + folder + "/user", "XDG_DATA_DIRS=" + folder + "/system"}, folder);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out,
+            "zelk\tZelk general: 10 steps, 30:00 (built in)\n"
+            "bx\tBX virus: 2 steps, 6:00 (built in)\n" +
+                folder + "/user/zelkgen/programs/bx.zelkgen\tBX virus: 2 steps, 6:00\n" + folder +
+                "/system/zelkgen/programs/bad.zelkgen\thas errors (zelkgen --check "
+                "shows them)\n");
 }
 
 TEST(CommandLine, QtPlatformOptionOpensTheWindowWithoutADisplay) {

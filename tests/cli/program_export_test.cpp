@@ -31,7 +31,7 @@ constexpr uint32_t kFullStep = 180 * 44100;  // 180000 ms
 
 // Frames first..first + count - 1 (left, right interleaved) of a run of these steps, made by
 // ToneStreamProc itself from the state start-up leaves, one whole step per call where it fits.
-std::vector<int16_t> RunFrames(const std::vector<long double>& steps, uint8_t shape,
+std::vector<int16_t> RunFrames(const std::vector<long double>& steps, WaveShape shape,
                                uint32_t step_frames, uint64_t first, uint64_t count) {
   InitDDFS();
   OutputWaveShape = shape;
@@ -113,7 +113,7 @@ struct ShortCase {
   const char* program;
   const std::vector<long double>* steps;
   const char* shape;  // empty: the default, square
-  uint8_t table;
+  WaveShape table;
 };
 
 TEST_F(ProgramExport, FilesHoldTheStreamFramesAcrossStepBoundaries) {

@@ -211,7 +211,7 @@ TEST(DesktopRunServices, EveryEndOfARunReleasesHidesTheProgressAndNotifiesOnce) 
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.summary);
-    const QString program = c.program.Name;
+    const QString program = QString::fromStdString(c.program.Name);
     const int step_count = int(c.program.Steps.size());
     InhibitServices services("", true, true);
     DBusMock notifications(TestBuses(), TestBus::kSession, "notification_daemon",

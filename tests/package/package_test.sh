@@ -84,6 +84,10 @@ expected_files=(
   /usr/share/doc/zelkgen/copyright
   /usr/share/man/man1/zelkgen.1.gz
   /usr/share/metainfo/$app_id.metainfo.xml
+  /usr/share/mime/packages/$app_id.xml
+  /usr/share/zelkgen/programs/amplifier-check.zelkgen
+  /usr/share/zelkgen/programs/evening-tones.zelkgen
+  /usr/share/zelkgen/programs/square-ladder.zelkgen
   $icons/scalable/apps/$app_id.svg
 )
 icon_sizes=(16 24 32 48 64 128 256)
@@ -136,7 +140,9 @@ fi
 sed 's/^/  desktop-file-validate: /' "$scratch/desktop"
 
 grep -qx "Icon=$app_id" "$desktop" || fail "the desktop entry's icon is not $app_id"
-grep -qx "Exec=zelkgen" "$desktop" || fail "the desktop entry does not start zelkgen"
+grep -qx "Exec=zelkgen %f" "$desktop" || fail "the desktop entry does not start zelkgen with a file"
+grep -qx "MimeType=application/x-zelkgen-program;" "$desktop" ||
+  fail "the desktop entry does not open program files"
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
   fail "the metainfo does not launch $app_id.desktop"
 for size in "${icon_sizes[@]}"; do
@@ -169,6 +175,12 @@ status=0
   status=$?
 if [ $status -ne 0 ] || [ "$(cat "$scratch/version")" != "zelkgen $version" ]; then
   fail "zelkgen --version printed '$(cat "$scratch/version")' (status $status), expected 'zelkgen $version'"
+fi
+
+# The example programs are good program files.
+if ! "${run_env[@]}" "$program" --check "$root"/usr/share/zelkgen/programs/*.zelkgen >"$scratch/check" 2>&1; then
+  fail "the example programs do not pass zelkgen --check:"
+  cat "$scratch/check"
 fi
 
 # Offscreen: it must still run after two seconds, print nothing, and end cleanly on SIGTERM.

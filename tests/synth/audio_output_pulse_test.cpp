@@ -70,7 +70,7 @@ class PulseOutputTest : public ::testing::Test {
   }
 
   // Plays DDFS through the layer until it has delivered 2 s and returns the recording.
-  std::vector<StereoFrame> PlayAndRecord(uint8_t shape, long double frequency) {
+  std::vector<StereoFrame> PlayAndRecord(WaveShape shape, long double frequency) {
     const std::string path = (dir_ / "capture.raw").string();
     std::string why;
     EXPECT_TRUE(pulse_.StartRecording(path, &why)) << why;
@@ -132,7 +132,7 @@ class PulseOutputTest : public ::testing::Test {
 
   // Plays and records until a stretch of at least 0.75 s came through without a dropout
   // (three attempts at most).
-  std::vector<StereoFrame> CleanRecording(uint8_t shape, long double frequency) {
+  std::vector<StereoFrame> CleanRecording(WaveShape shape, long double frequency) {
     WarmUpSink();
     std::vector<StereoFrame> best;
     for (int attempt = 0; attempt < 3 && !HasFailure(); ++attempt) {

@@ -327,7 +327,7 @@ TEST_F(DdfsTest, AdvancePhaseIgnoresChannelsOutsideOneToSixteen) {
 // reference model started from the same phases.
 void ExpectStreamMatchesReference(uint8_t shape, long double frequency, long double amplitude,
                                   uint32_t step, double reference_amplitude) {
-  OutputWaveShape = shape;
+  OutputWaveShape = static_cast<WaveShape>(shape);
   StreamFrequency = frequency;
   StreamAmplitude = amplitude;
   ReferenceStream reference{Phase[1], Phase[9], step, shape, reference_amplitude};
@@ -442,7 +442,7 @@ TEST_F(DdfsTest, BufferSizesFillWholeFramesAndReportTheFullLength) {
 }
 
 TEST_F(DdfsTest, AnUnknownShapeLeavesTheBufferAndPhasesAlone) {
-  OutputWaveShape = 4;
+  OutputWaveShape = static_cast<WaveShape>(4);
   StreamFrequency = 440.0L;
   std::array<unsigned char, 64> buffer;
   buffer.fill(0xAB);

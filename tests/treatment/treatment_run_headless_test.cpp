@@ -8,14 +8,17 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <numbers>
 #include <string>
 #include <vector>
 
 #include "audio_output.h"
 #include "audio_output_testing.h"
 #include "ddfs.h"
+#include "program_file.h"
 #include "scratch_dir.h"
 #include "signal_analysis.h"
 #include "step_countdown.h"
@@ -62,10 +65,11 @@ class Headless : public testing::Test {
     tone_gen_.SetLoop(true);
   }
 
-  // Runs BX virus, doing acts[k - 1] in step k from an event loop, as a headless face would.
-  void RunWith(const std::vector<Act>& acts) {
+  // Runs BX virus (or program), doing acts[k - 1] in step k from an event loop, as a headless
+  // face would.
+  void RunWith(const std::vector<Act>& acts, const TreatmentProgram& program = BXVirusProgram) {
     int step = 0;
-    run_.Run(BXVirusProgram, [&](const TreatmentStep&) {
+    run_.Run(program, [&](const TreatmentStep&) {
       const Act act = acts.at(static_cast<size_t>(step++));
       if (act == Act::Close) return false;
       QEventLoop loop;
@@ -176,6 +180,56 @@ TEST_F(Headless, AStepEndsOnItsDeadlineNeverEarlyAndItsToneLastsItsPeriodToTheFr
     return f.left != 0 || f.right != 0;  // a square is never 0
   });
   EXPECT_EQ(tone, 441000);
+}
+
+TEST_F(Headless, AProgramFilePlaysItsFrequencyExactlyAGlideUnbrokenAndItsLevels) {
+  // Each step's frames as the output played them, through SDL's disk driver.
+  const ScratchDir scratch("zelkgen-exact-");
+  ASSERT_TRUE(scratch.Created());
+  const auto step_file = [&](int k) { return (scratch.Path() / std::to_string(k)).string(); };
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", step_file(1).c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "5", 1);
+  int ended = 0;
+  QObject::connect(&run_, &TreatmentRun::StepEnded,
+                   [&] { setenv("SDL_DISKAUDIOFILE", step_file(++ended + 1).c_str(), 1); });
+  const ParsedProgram file = ParseProgramText(
+      "zelkgen program: Exact\n1000.125 2s sine\n440 -> 880 2s sine 50%\n3000.5 1s 25%\n");
+  ASSERT_TRUE(file.errors.empty());
+  RunWith({Act::TimerRunsOut, Act::TimerRunsOut, Act::TimerRunsOut}, file.program);
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  unsetenv("SDL_DISKAUDIODELAY");
+  ASSERT_EQ(seen_, "STSTSTE");
+
+  // The steady sine: its frequency to a thousandth of a hertz, two seconds to the frame.
+  const std::vector<StereoFrame> steady = ReadRawStereo(step_file(1));
+  const FrameRange one = AudibleRange(steady, 0);
+  EXPECT_NEAR(double(one.end - one.begin), 88200.0, 2.0);
+  EXPECT_NEAR(MeasureFrequency(steady, one.begin, one.end), 1000.125, 0.001);
+  EXPECT_EQ(MaxAntiphaseError(steady, one.begin, one.end), 0);
+
+  // The glide at half level: from 440 Hz to 880 Hz over its 88200 frames, so at 660 Hz halfway,
+  // and no sample moves further than the phase's own step at that moment allows, give or take a
+  // table entry and the truncation (a jump of the phase by one step more would double it).
+  const std::vector<StereoFrame> glide = ReadRawStereo(step_file(2));
+  const FrameRange two = AudibleRange(glide, 0);
+  EXPECT_EQ(PeakLevel(glide, two.begin, two.end), 32767 * 50 / 100);
+  const size_t middle = (two.begin + two.end) / 2;
+  EXPECT_NEAR(MeasureFrequency(glide, middle - 2205, middle + 2205), 660.0, 0.01);
+  double worst = 0;
+  for (size_t n = two.begin; n + 1 < two.end; ++n) {
+    const double hertz = 440.0 + 440.0 * double(n - two.begin) / 88200.0;
+    const double most = 2 * std::numbers::pi * 16383 * (hertz / 44100 + 1.0 / 44099) + 1;
+    worst = std::max(worst, std::abs(glide[n + 1].left - glide[n].left) / most);
+  }
+  EXPECT_LE(worst, 1.0);
+
+  // The square at a quarter of its level, the program's default shape.
+  const std::vector<StereoFrame> square = ReadRawStereo(step_file(3));
+  const FrameRange three = AudibleRange(square, 0);
+  EXPECT_EQ(PeakLevel(square, three.begin, three.end), 26000 / 4);
+  EXPECT_EQ(MaxAntiphaseError(square, three.begin, three.end), 0);
+  EXPECT_NEAR(MeasureFrequency(square, three.begin, three.end), 3000.5, 0.1);
 }
 
 TEST_F(Headless, NoRunStartsOnceTheProgramEnds) {

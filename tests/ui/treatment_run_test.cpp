@@ -2,11 +2,15 @@
 // message and what each way of ending a step leaves behind. Steps are ended from inside the
 // modal display instead of waiting three minutes.
 #include <QCursor>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QListWidget>
+#include <QMimeData>
 #include <QRadioButton>
 #include <QThread>
 #include <QToolTip>
+#include <QUrl>
 #include <QWindow>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +22,8 @@
 #include "audio_output.h"
 #include "audio_output_testing.h"
 #include "ddfs.h"
+#include "programs_window.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -452,6 +458,65 @@ TEST_F(TreatmentRun, SinusChosenBetweenRunsGivesSineInEveryStepOfTheNextRun) {
     EXPECT_LT(r.square_level * 100, r.nonzero);
     EXPECT_EQ(r.antiphase_misses, 0);
   }
+}
+
+// A program file dropped on the main window comes up in the Programs window ready to start; one
+// click on Start runs it as the program buttons run theirs, each step as long as the file says.
+// A file with errors shows them, with their line numbers, and plays nothing.
+TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLikeABuiltIn) {
+  const ScratchDir scratch("zelkgen-programs-");
+  ASSERT_TRUE(scratch.Created());
+  // Whatever file an earlier test pointed the disk driver at may be gone.
+  setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+  setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
+  setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
+  setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
+  const auto drop = [](const std::filesystem::path& file) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Form1, &enter);
+    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Form1, &event);
+    QApplication::processEvents();
+  };
+  const std::filesystem::path bad = scratch.Path() / "bad.zelkgen";
+  std::ofstream(bad) << "zelkgen program: Bad\n0\n440 9\n";
+  {
+    MessageBoxCatcher box;
+    drop(bad);
+    EXPECT_EQ(box.count, 1);
+    EXPECT_TRUE(box.text.contains(
+        QString::fromStdString(bad.string()) + ":2:1: a frequency is above 0 Hz\n" +
+        QString::fromStdString(bad.string()) + ":3:5: a duration needs its unit"))
+        << box.text.toStdString();
+  }
+  const std::filesystem::path good = scratch.Path() / "mine.zelkgen";
+  std::ofstream(good) << "zelkgen program: Mine\n528 1s \"Love\"\n7.83 -> 8 2s\n";
+  drop(good);
+  ASSERT_TRUE(FormPrograms->isVisible());
+  EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Mine");
+
+  StepDriver driver([](int) { FireTimer1(); });
+  FormPrograms->StartButton()->click();
+  QApplication::processEvents();
+  ASSERT_EQ(driver.seen.size(), 2u);
+  EXPECT_FALSE(FormPrograms->isVisible());
+  const Expected expected[] = {{528.0L, 50, "Love"}, {7.83L, 100, "7.83\u21928HZ"}};
+  const int periods[] = {1000, 2000};
+  for (size_t k = 0; k < 2; ++k) {
+    SCOPED_TRACE(testing::Message() << "step " << k + 1);
+    EXPECT_EQ(driver.seen[k].display, QString::fromUtf8(expected[k].display));
+    EXPECT_EQ(driver.seen[k].status, "Current: " + QString::fromUtf8(expected[k].display));
+    EXPECT_EQ(driver.seen[k].position, expected[k].position);
+    EXPECT_EQ(driver.seen[k].frequency, expected[k].frequency);
+    EXPECT_LE(driver.seen[k].timer_remaining, periods[k]);
+    EXPECT_GT(driver.seen[k].timer_remaining, periods[k] - 500);
+  }
+  ExpectCompletedRun();
+  // The built-in programs' steps last the step timer's own period again.
+  EXPECT_EQ(Form1->Timer1->interval(), 180000);
+  for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
 }
 
 }  // namespace

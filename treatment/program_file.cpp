@@ -1,0 +1,678 @@
+#include "program_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+struct Token {
+  std::string_view text;  // a label without its quotes
+  size_t at;              // byte offset in the line
+  bool quoted = false;
+};
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+bool EndsWithWord(std::string_view text, std::string_view suffix) {
+  return text.size() > suffix.size() && Lower(text.substr(text.size() - suffix.size())) == suffix;
+}
+
+std::string Quoted(std::string_view text) {
+  return "'" + std::string(text.substr(0, 40)) + (text.size() > 40 ? "...'" : "'");
+}
+
+size_t Characters(std::string_view text) {
+  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+// The byte offset of the first byte that is not part of well-formed UTF-8, or npos.
+size_t BadUtf8At(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;   // no overlong forms
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+      return i;
+    }
+    if (i + length > text.size()) return i;
+    if (bytes[i + 1] < low || bytes[i + 1] > high) return i;
+    for (size_t k = 2; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return i;
+    }
+    i += length;
+  }
+  return std::string_view::npos;
+}
+
+// A decimal written out in digits with at most max_decimals after the point, in units of
+// 10^-max_decimals. Saturates far above every limit, so no text overflows it.
+struct Decimal {
+  int64_t scaled = 0;
+  std::string error;  // empty when it is a number
+};
+
+Decimal ReadDecimal(std::string_view text, int max_decimals, const char* what) {
+  Decimal number;
+  const std::string lower = Lower(text);
+  if (lower == "nan" || lower == "-nan" || lower == "inf" || lower == "-inf" ||
+      lower == "infinity" || lower == "+inf") {
+    number.error = Quoted(text) + " is not " + what;
+    return number;
+  }
+  size_t i = 0;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+    number.error = std::string(what) + " is written without a sign";
+    return number;
+  }
+  int64_t whole = 0;
+  int digits = 0, decimals = 0;
+  bool point = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (IsDigit(c)) {
+      ++digits;
+      if (point && ++decimals > max_decimals) {
+        number.error = max_decimals == 0 ? std::string(what) + " is a whole number"
+                                         : std::string(what) + " has at most " +
+                                               std::to_string(max_decimals) + " decimals";
+        return number;
+      }
+      whole = std::min<int64_t>(whole * 10 + (c - '0'), int64_t{1} << 50);
+    } else if (c == '.' && !point) {
+      point = true;
+    } else if ((c == 'e' || c == 'E') && digits > 0) {
+      number.error = std::string(what) + " is written out in digits, without an exponent";
+      return number;
+    } else if (c == ',' && digits > 0) {
+      number.error = "the decimal separator is a point: " + std::string(text.substr(0, i)) + "." +
+                     std::string(text.substr(i + 1));
+      return number;
+    } else {
+      number.error = Quoted(text) + " is not " + what;
+      return number;
+    }
+  }
+  if (digits == 0) {
+    number.error = Quoted(text) + " is not " + what;
+    return number;
+  }
+  for (; decimals < max_decimals; ++decimals)
+    whole = std::min<int64_t>(whole * 10, int64_t{1} << 50);
+  number.scaled = whole;
+  return number;
+}
+
+// Thousandths as a decimal: "728", "7.83", "432.125" (hertz), "1200.06" (seconds).
+std::string DecimalText(int64_t millihertz) {
+  std::string text = std::to_string(millihertz / 1000);
+  int64_t fraction = millihertz % 1000;
+  if (fraction != 0) {
+    char decimals[8];
+    std::snprintf(decimals, sizeof decimals, ".%03d", static_cast<int>(fraction));
+    std::string part = decimals;
+    while (part.back() == '0') part.pop_back();
+    text += part;
+  }
+  return text;
+}
+
+std::string ClockText(int64_t ms) {
+  const int64_t seconds = ms / 1000;
+  char text[32];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+  }
+  std::string result = text;
+  if (ms % 1000 != 0) {
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(ms % 1000));
+    result += fraction;
+    while (result.back() == '0') result.pop_back();
+  }
+  return result;
+}
+
+// What one step line says, before the program's own settings apply.
+struct StepLine {
+  int64_t millihertz = 0;
+  int64_t end_millihertz = 0;  // 0: no glide
+  int duration_ms = kStepMilliseconds;
+  int level = 100;
+  std::optional<WaveShape> shape;
+  std::string label;
+  int line = 0;
+};
+
+class Parser {
+ public:
+  ParsedProgram Parse(std::string_view text) {
+    // A byte order mark some editors write is no part of the text.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    int number = 0;
+    while (!text.empty() || number == 0) {
+      const size_t end = text.find('\n');
+      std::string_view line = text.substr(0, end);
+      text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      line_ = ++number;
+      ReadLine(line);
+      if (end == std::string_view::npos || binary_) break;
+    }
+    Finish();
+    return std::move(result_);
+  }
+
+ private:
+  void Error(size_t at, std::string message) {
+    const int column = static_cast<int>(Characters(line_text_.substr(0, at))) + 1;
+    result_.errors.push_back({line_, column, std::move(message)});
+  }
+
+  void ReadLine(std::string_view line) {
+    line_text_ = line;
+    // A line that cannot be read stands for a step, so that the program is not also said to
+    // have none.
+    const size_t text_at = line.find_first_not_of(" \t");
+    const bool blank = text_at == std::string_view::npos || line[text_at] == '#';
+    if (!blank && !(line_ == 1 && line.starts_with(kProgramFileMagic))) ++content_lines_;
+    if (line.size() > kMaxLineBytes) {
+      line_text_ = {};
+      Error(0, "the line is longer than " + std::to_string(kMaxLineBytes) + " bytes");
+      if (line_ == 1) Error(0, MissingTitle());
+      return;
+    }
+    if (const size_t nul = line.find('\0'); nul != std::string_view::npos) {
+      line_text_ = line.substr(0, nul);
+      // The rest of a file that is not text would only repeat this.
+      Error(nul, "a NUL byte: this is not a text file");
+      binary_ = true;
+      return;
+    }
+    if (const size_t bad = BadUtf8At(line); bad != std::string_view::npos) {
+      line_text_ = line.substr(0, bad);
+      Error(bad, "not UTF-8 text (save the file as UTF-8)");
+      return;
+    }
+    if (line_ == 1) {
+      if (line.substr(0, std::strlen(kProgramFileMagic)) == kProgramFileMagic) {
+        ReadTitle(line);
+        return;
+      }
+      Error(0, MissingTitle());
+    }
+    std::vector<Token> tokens;
+    Tokenize(line, &tokens);
+    if (tokens.empty()) return;
+    const std::string first = Lower(tokens[0].text);
+    if (!tokens[0].quoted && (first == "shape" || first == "repeat")) {
+      ++settings_lines_;
+      ReadSetting(first, tokens);
+    } else if (line.substr(0, std::strlen(kProgramFileMagic)) == kProgramFileMagic) {
+      Error(0, "the title line comes only once, first in the file");
+    } else {
+      ReadStep(tokens);
+    }
+  }
+
+  static std::string MissingTitle() {
+    return std::string("a program file begins with the line '") + kProgramFileMagic + " TITLE'";
+  }
+
+  void ReadTitle(std::string_view line) {
+    std::string_view title = line.substr(std::strlen(kProgramFileMagic));
+    while (!title.empty() && IsBlank(title.front())) title.remove_prefix(1);
+    while (!title.empty() && IsBlank(title.back())) title.remove_suffix(1);
+    if (title.empty()) {
+      Error(line.size(),
+            std::string("the program needs a title after '") + kProgramFileMagic + "'");
+    } else if (Characters(title) > kMaxTitleCharacters) {
+      Error(line.size() - title.size(),
+            "the title is longer than " + std::to_string(kMaxTitleCharacters) + " characters");
+    } else if (HasControl(title)) {
+      Error(line.size() - title.size(), "the title holds a control character");
+    } else {
+      result_.program.Name = std::string(title);
+    }
+  }
+
+  static bool HasControl(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  }
+
+  // Splits a line into words, labels and "->"; a label left open ends it, after an error.
+  void Tokenize(std::string_view line, std::vector<Token>* tokens) {
+    size_t i = 0;
+    while (i < line.size()) {
+      if (IsBlank(line[i])) {
+        ++i;
+      } else if (line[i] == '#') {
+        break;
+      } else if (line[i] == '"') {
+        const size_t close = line.find('"', i + 1);
+        if (close == std::string_view::npos) {
+          Error(i, "the label has no closing '\"'");
+          return;
+        }
+        tokens->push_back({line.substr(i + 1, close - i - 1), i, true});
+        i = close + 1;
+      } else if (line.substr(i, 2) == "->") {
+        tokens->push_back({line.substr(i, 2), i});
+        i += 2;
+      } else {
+        size_t end = i;
+        while (end < line.size() && !IsBlank(line[end]) && line[end] != '#' && line[end] != '"' &&
+               line.substr(end, 2) != "->") {
+          ++end;
+        }
+        tokens->push_back({line.substr(i, end - i), i});
+        i = end;
+      }
+    }
+  }
+
+  void ReadSetting(const std::string& name, const std::vector<Token>& tokens) {
+    if (steps_seen_ > 0) {
+      Error(tokens[0].at, "'" + name + "' goes before the first step");
+      return;
+    }
+    if (tokens.size() != 2 || tokens[1].quoted) {
+      Error(tokens[0].at, name == "shape" ? "write 'shape sine' or 'shape square'"
+                                          : "write 'repeat' and how often, e.g. 'repeat 3'");
+      return;
+    }
+    const Token& value = tokens[1];
+    if (name == "shape") {
+      if (program_shape_) {
+        Error(tokens[0].at, "the program's shape is already given");
+      } else if (const auto shape = ShapeNamed(value.text)) {
+        program_shape_ = shape;
+      } else {
+        Error(value.at, Quoted(value.text) + " is not a shape (sine or square)");
+      }
+      return;
+    }
+    if (repeat_line_ != 0) {
+      Error(tokens[0].at, "the program's repeat is already given");
+      return;
+    }
+    const Decimal count = ReadDecimal(value.text, 0, "a count");
+    if (!count.error.empty()) {
+      Error(value.at, count.error);
+    } else if (count.scaled < 1 || count.scaled > int64_t{kMaxProgramSteps}) {
+      Error(value.at, "repeat takes 1 to " + std::to_string(kMaxProgramSteps));
+    } else {
+      repeat_ = static_cast<int>(count.scaled);
+      repeat_line_ = line_;
+      repeat_at_ = value.at;
+      repeat_text_ = std::string(line_text_);
+    }
+  }
+
+  static std::optional<WaveShape> ShapeNamed(std::string_view name) {
+    const std::string lower = Lower(name);
+    if (lower == "sine") return wsSine;
+    if (lower == "square") return wsSquare;
+    return std::nullopt;
+  }
+
+  // A frequency token, "728", "7.83hz"; false after an error.
+  bool ReadFrequency(const Token& token, int64_t* millihertz) {
+    std::string_view text = token.text;
+    if (EndsWithWord(text, "hz")) text.remove_suffix(2);
+    const Decimal number = ReadDecimal(text, 3, "a frequency");
+    if (!number.error.empty()) {
+      Error(token.at, number.error);
+      return false;
+    }
+    if (number.scaled == 0) {
+      Error(token.at, "a frequency is above 0 Hz");
+      return false;
+    }
+    if (number.scaled > kMaxFileMillihertz) {
+      Error(token.at, "a frequency is below 22050 Hz, half the sample rate");
+      return false;
+    }
+    *millihertz = number.scaled;
+    return true;
+  }
+
+  // "3:00", "1:00:00", "90s", "5m", "1.5h"; false after an error.
+  bool ReadDuration(const Token& token, int* ms) {
+    const std::string_view text = token.text;
+    int64_t total = 0;
+    if (text.find(':') != std::string_view::npos) {
+      // [H:]M:SS, each part digits; minutes and seconds below 60 after the first part.
+      std::vector<std::string_view> parts;
+      for (size_t start = 0;;) {
+        const size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon - start));
+        if (colon == std::string_view::npos) break;
+        start = colon + 1;
+      }
+      const bool digits_only = std::all_of(parts.begin(), parts.end(), [](std::string_view part) {
+        return !part.empty() && part.size() <= 6 && std::all_of(part.begin(), part.end(), IsDigit);
+      });
+      if (parts.size() > 3 || !digits_only) {
+        Error(token.at, Quoted(text) + " is not a duration (3:00, 1:00:00, 90s, 5m)");
+        return false;
+      }
+      for (size_t k = 0; k < parts.size(); ++k) {
+        const int64_t value = std::stoll(std::string(parts[k]));
+        if (k > 0 && (parts[k].size() != 2 || value > 59)) {
+          Error(token.at, "minutes and seconds after a ':' are written 00 to 59");
+          return false;
+        }
+        total = total * 60 + value;
+      }
+      total *= 1000;
+    } else {
+      static constexpr struct {
+        const char* unit;
+        int64_t ms;
+      } kUnits[] = {{"s", 1000}, {"m", 60000}, {"h", 3600000}};
+      const auto unit = std::find_if(std::begin(kUnits), std::end(kUnits),
+                                     [&](const auto& u) { return EndsWithWord(text, u.unit); });
+      if (unit == std::end(kUnits)) {
+        Error(token.at, "a duration needs its unit: 90s, 5m, 1h or 1:30");
+        return false;
+      }
+      const Decimal number = ReadDecimal(text.substr(0, text.size() - 1), 3, "a duration");
+      if (!number.error.empty()) {
+        Error(token.at, number.error);
+        return false;
+      }
+      // In thousandths of a unit of a second or more, so whole milliseconds; a number beyond the
+      // limit is cut short before it is multiplied.
+      total = std::min<int64_t>(number.scaled, int64_t{kMaxStepMs} + 1) * unit->ms / 1000;
+    }
+    if (total < kMinStepMs || total > kMaxStepMs) {
+      Error(token.at, "a step lasts 1 s to 24 h");
+      return false;
+    }
+    *ms = static_cast<int>(total);
+    return true;
+  }
+
+  void ReadStep(const std::vector<Token>& tokens) {
+    ++steps_seen_;
+    StepLine step;
+    step.line = line_;
+    bool good = true;
+    size_t k = 0;
+    if (tokens[0].quoted || tokens[0].text == "->") {
+      Error(tokens[0].at, "a step begins with its frequency in hertz");
+      return;
+    }
+    good = ReadFrequency(tokens[k++], &step.millihertz);
+    if (k < tokens.size() && !tokens[k].quoted && tokens[k].text == "->") {
+      if (++k == tokens.size() || tokens[k].quoted) {
+        Error(tokens[k - 1].at, "a glide needs its end frequency after '->'");
+        return;
+      }
+      good = ReadFrequency(tokens[k++], &step.end_millihertz) && good;
+    }
+    bool have_duration = false, have_level = false, have_shape = false, have_label = false;
+    const auto once = [&](bool& have, const Token& token, const char* what) {
+      if (have) Error(token.at, std::string("a second ") + what + " for this step");
+      const bool first = !have;
+      have = true;
+      return first;
+    };
+    for (; k < tokens.size(); ++k) {
+      const Token& token = tokens[k];
+      if (token.quoted) {
+        if (!once(have_label, token, "label")) {
+          good = false;
+        } else if (Characters(token.text) > kMaxLabelCharacters) {
+          Error(token.at,
+                "a label holds at most " + std::to_string(kMaxLabelCharacters) + " characters");
+          good = false;
+        } else if (token.text.empty() || HasControl(token.text)) {
+          Error(token.at, "a label is some text without control characters");
+          good = false;
+        } else {
+          step.label = std::string(token.text);
+        }
+      } else if (token.text == "->") {
+        Error(token.at, "'->' comes right after the first frequency");
+        good = false;
+      } else if (const auto shape = ShapeNamed(token.text)) {
+        if (once(have_shape, token, "shape"))
+          step.shape = shape;
+        else
+          good = false;
+      } else if (token.text.back() == '%') {
+        if (!once(have_level, token, "level")) {
+          good = false;
+          continue;
+        }
+        const Decimal level =
+            ReadDecimal(token.text.substr(0, token.text.size() - 1), 0, "a level");
+        if (!level.error.empty()) {
+          Error(token.at, level.error);
+          good = false;
+        } else if (level.scaled < 1 || level.scaled > 100) {
+          Error(token.at, "a level is 1% to 100%");
+          good = false;
+        } else {
+          step.level = static_cast<int>(level.scaled);
+        }
+      } else if (IsDigit(token.text[0]) || token.text[0] == '.' ||
+                 token.text.find(':') != std::string_view::npos) {
+        if (!once(have_duration, token, "duration")) {
+          good = false;
+          continue;
+        }
+        good = ReadDuration(token, &step.duration_ms) && good;
+      } else {
+        Error(token.at, "unexpected " + Quoted(token.text) +
+                            " (a step is: frequency [-> frequency] [duration] [sine|square] "
+                            "[level%] [\"label\"])");
+        good = false;
+      }
+    }
+    if (!good) return;
+    if (steps_.size() == kMaxProgramSteps) {
+      if (!too_many_) {
+        Error(0, "a program has at most " + std::to_string(kMaxProgramSteps) + " steps");
+      }
+      too_many_ = true;
+      return;
+    }
+    length_ms_ += step.duration_ms;
+    if (length_ms_ > kMaxProgramMs && !too_long_) {
+      Error(0, "the program is longer than 24 h with this step");
+      too_long_ = true;
+    }
+    steps_.push_back(std::move(step));
+  }
+
+  void Finish() {
+    if (binary_) {
+      result_.program = TreatmentProgram{};
+      return;
+    }
+    if (result_.program.Name.empty() && result_.errors.empty()) {
+      line_ = 1;
+      line_text_ = {};
+      Error(0, MissingTitle());
+    }
+    if (content_lines_ == settings_lines_) {
+      line_ = 1;
+      line_text_ = {};
+      Error(0, "the program has no steps");
+    }
+    if (repeat_line_ != 0 && !too_many_ && !too_long_) {
+      line_ = repeat_line_;
+      line_text_ = repeat_text_;
+      if (steps_.size() * static_cast<size_t>(repeat_) > kMaxProgramSteps) {
+        Error(repeat_at_, "with this repeat the program has " +
+                              std::to_string(steps_.size() * repeat_) + " steps, more than " +
+                              std::to_string(kMaxProgramSteps));
+      } else if (length_ms_ * repeat_ > kMaxProgramMs) {
+        Error(repeat_at_, "with this repeat the program lasts " + ClockText(length_ms_ * repeat_) +
+                              ", more than 24 h");
+      }
+    }
+    std::stable_sort(result_.errors.begin(), result_.errors.end(),
+                     [](const ProgramFileError& a, const ProgramFileError& b) {
+                       return a.line != b.line ? a.line < b.line : a.column < b.column;
+                     });
+    if (!result_.errors.empty()) {
+      result_.program = TreatmentProgram{};
+      return;
+    }
+    const size_t count = steps_.size() * static_cast<size_t>(repeat_);
+    std::vector<TreatmentStep>& out = result_.program.Steps;
+    out.reserve(count);
+    for (int round = 0; round < repeat_; ++round) {
+      for (const StepLine& line : steps_) {
+        TreatmentStep step{static_cast<long double>(line.millihertz) / 1000.0L,
+                           static_cast<int>(100 * (out.size() + 1) / count), "", ""};
+        step.DisplayText = !line.label.empty()        ? line.label
+                           : line.end_millihertz != 0 ? DecimalText(line.millihertz) + "\u2192" +
+                                                            DecimalText(line.end_millihertz) + "HZ"
+                                                      : DecimalText(line.millihertz) + "HZ";
+        step.StatusText = "Current: " + step.DisplayText;
+        step.DurationMs = line.duration_ms;
+        if (line.end_millihertz != 0) {
+          step.EndFrequency = static_cast<long double>(line.end_millihertz) / 1000.0L;
+        }
+        step.Level = line.level;
+        step.Shape = line.shape ? line.shape : program_shape_;
+        step.Exact = true;
+        out.push_back(std::move(step));
+      }
+    }
+  }
+
+  ParsedProgram result_;
+  int line_ = 0;
+  std::string_view line_text_;
+  std::vector<StepLine> steps_;
+  size_t steps_seen_ = 0;
+  size_t content_lines_ = 0;   // neither blank, nor only a comment, nor the title
+  size_t settings_lines_ = 0;  // of them, shape and repeat lines
+  int64_t length_ms_ = 0;
+  bool too_many_ = false;
+  bool binary_ = false;  // a NUL byte was met: the parse stopped there
+  bool too_long_ = false;
+  std::optional<WaveShape> program_shape_;
+  int repeat_ = 1;
+  int repeat_line_ = 0;
+  size_t repeat_at_ = 0;
+  std::string repeat_text_;
+};
+
+int64_t Millihertz(long double hertz) {
+  return static_cast<int64_t>(hertz * 1000.0L + 0.5L);
+}
+
+}  // namespace
+
+ParsedProgram ParseProgramText(std::string_view text) {
+  return Parser().Parse(text);
+}
+
+bool LoadProgramFile(const std::string& path, TreatmentProgram* program,
+                     std::vector<std::string>* messages) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    messages->push_back(path + ": " + std::strerror(errno));
+    return false;
+  }
+  std::string text(kMaxProgramFileBytes + 1, '\0');
+  const size_t size = std::fread(text.data(), 1, text.size(), file);
+  const bool failed = std::ferror(file) != 0;
+  const int error = errno;
+  std::fclose(file);
+  if (failed) {
+    messages->push_back(path + ": " + std::strerror(error));
+    return false;
+  }
+  if (size > kMaxProgramFileBytes) {
+    messages->push_back(path + ": larger than 1 MiB; a program file is a short text");
+    return false;
+  }
+  text.resize(size);
+  ParsedProgram parsed = ParseProgramText(text);
+  if (parsed.errors.empty()) {
+    *program = std::move(parsed.program);
+    return true;
+  }
+  for (const ProgramFileError& e : parsed.errors) {
+    messages->push_back(path + ":" + std::to_string(e.line) + ":" + std::to_string(e.column) +
+                        ": " + e.message);
+  }
+  return false;
+}
+
+std::string ProgramFileText(const TreatmentProgram& program, int step_ms) {
+  std::string text = std::string(kProgramFileMagic) + " " + program.Name + "\n";
+  for (const TreatmentStep& step : program.Steps) {
+    const int64_t start = Millihertz(step.Frequency);
+    std::string line = DecimalText(start);
+    std::string shown = line + "HZ";
+    if (step.EndFrequency != 0.0L) {
+      const int64_t end = Millihertz(step.EndFrequency);
+      line += " -> " + DecimalText(end);
+      shown = DecimalText(start) + "\u2192" + DecimalText(end) + "HZ";
+    }
+    const int ms = step.DurationMs > 0 ? step.DurationMs : step_ms;
+    // A clock has no fraction of a second; seconds with decimals have.
+    line += " " + (ms % 1000 == 0 ? ClockText(ms) : DecimalText(ms) + "s");
+    if (step.Shape) line += *step.Shape == wsSine ? " sine" : " square";
+    if (step.Level != 100) line += " " + std::to_string(step.Level) + "%";
+    if (step.DisplayText != shown) line += " \"" + step.DisplayText + "\"";
+    text += line + "\n";
+  }
+  return text;
+}
+
+std::string ProgramLengthText(const TreatmentProgram& program, int step_ms) {
+  int64_t total = 0;
+  for (const TreatmentStep& step : program.Steps) {
+    total += step.DurationMs > 0 ? step.DurationMs : step_ms;
+  }
+  return ClockText(total);
+}

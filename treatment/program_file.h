@@ -1,0 +1,74 @@
+// Program files: treatment programs people write by hand, read into the same TreatmentProgram
+// value as the built-in ones. Plain UTF-8 text:
+//
+//   zelkgen program: Evening calm       the first line: the magic words and the program's title
+//   # a comment                         '#' starts a comment anywhere outside a label
+//   shape sine                          the program's shape for steps without one (else the
+//                                       "Output signal" choice); before the first step
+//   repeat 2                            the steps play this many times; before the first step
+//   728                                 a step: the frequency in hertz, 3:00 by default
+//   7.83 90s sine 50% "Schumann"        a duration, a shape, a level and a label, in any order
+//   100 -> 200 10m                      a glide from 100 Hz to 200 Hz over the step
+//
+// Durations: 3:00, 1:00:00, 90s, 5m, 1.5h. The limits (each guards the listener, the amplifier
+// or the program itself) are below. Every error of a file is reported, as "LINE:COLUMN: message"
+// (columns count characters from 1), and a file with any error gives no program.
+//
+// No Qt: the parser is fuzzed on its own (fuzz/program_file_fuzz.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "audio_format.h"
+#include "treatment_programs.h"
+
+// Above 0 and below half the frame rate: higher tones fold back as lower ones.
+inline constexpr int64_t kMaxFileMillihertz = 22049999;
+// A step of at least a second (shorter ones are clicks, not tones) and at most a day.
+inline constexpr int kMinStepMs = 1000;
+inline constexpr int kMaxStepMs = 24 * 3600 * 1000;
+// A whole program, its repeats included: at most a day and 10 000 steps, so that a slip of the
+// pen cannot keep the amplifier busy for weeks or the window's list long beyond use.
+inline constexpr int64_t kMaxProgramMs = kMaxStepMs;
+inline constexpr size_t kMaxProgramSteps = 10000;
+// Far above any program written by hand (10 000 steps take about 200 KB), so a wrong file
+// (a recording, a disk image) is refused before it is read.
+inline constexpr size_t kMaxProgramFileBytes = 1 << 20;
+// A line of a program is short; a longer one is refused on its own, without a message per
+// character of it.
+inline constexpr size_t kMaxLineBytes = 1000;
+// What the step window and the main window have room for.
+inline constexpr size_t kMaxLabelCharacters = 40;
+inline constexpr size_t kMaxTitleCharacters = 60;
+
+inline constexpr char kProgramFileMagic[] = "zelkgen program:";
+inline constexpr char kProgramFileExtension[] = ".zelkgen";
+
+struct ProgramFileError {
+  int line;    // from 1
+  int column;  // from 1, in characters; 0 for the file as a whole
+  std::string message;
+};
+
+struct ParsedProgram {
+  TreatmentProgram program;
+  std::vector<ProgramFileError> errors;  // empty when the program is good
+};
+
+ParsedProgram ParseProgramText(std::string_view text);
+
+// Reads and parses the file. On false, *messages holds every error as "path:line:column:
+// message" (or "path: message" for the file as a whole) and *program is untouched.
+bool LoadProgramFile(const std::string& path, TreatmentProgram* program,
+                     std::vector<std::string>* messages);
+
+// The program as a program file that parses back to the same steps: the built-in programs'
+// starting point for one's own (zelkgen --print-program).
+std::string ProgramFileText(const TreatmentProgram& program, int step_ms = kStepMilliseconds);
+
+// "3:00", "1:30:00": how long the steps of a program take, for lists.
+std::string ProgramLengthText(const TreatmentProgram& program, int step_ms = kStepMilliseconds);

@@ -1,0 +1,89 @@
+#include "program_library.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
+#include <QStandardPaths>
+
+#include "program_file.h"
+
+namespace {
+
+constexpr int kRecentKept = 20;
+
+QString RecentListPath() {
+  QString state = qEnvironmentVariable("XDG_STATE_HOME");
+  if (!QDir::isAbsolutePath(state)) state = QDir::homePath() + "/.local/state";
+  return state + "/zelkgen/recent-programs";
+}
+
+QStringList ReadRecentList() {
+  QFile file(RecentListPath());
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QStringList paths;
+  for (const QByteArray& line : file.readAll().split('\n')) {
+    if (!line.isEmpty()) paths << QString::fromUtf8(line);
+  }
+  return paths;
+}
+
+}  // namespace
+
+QStringList ProgramFolders() {
+  QStringList folders;
+  // XDG_DATA_HOME first, then XDG_DATA_DIRS in order, each with its default.
+  for (const QString& data :
+       QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+    folders << data + "/zelkgen/programs";
+  }
+  return folders;
+}
+
+QStringList ProgramFilesInFolders() {
+  QStringList files;
+  QSet<QString> names;
+  for (const QString& folder : ProgramFolders()) {
+    const QDir dir(folder);
+    const QStringList here = dir.entryList({QString("*") + kProgramFileExtension},
+                                           QDir::Files | QDir::Readable, QDir::Name);
+    for (const QString& name : here) {
+      if (names.contains(name)) continue;
+      names.insert(name);
+      files << dir.filePath(name);
+    }
+  }
+  return files;
+}
+
+QStringList RecentPrograms() {
+  QStringList existing;
+  for (const QString& path : ReadRecentList()) {
+    if (QFileInfo(path).isFile()) existing << path;
+  }
+  return existing;
+}
+
+bool RememberProgram(const QString& path) {
+  const QString absolute = QFileInfo(path).absoluteFilePath();
+  if (absolute.contains('\n')) return false;  // one path a line
+  QStringList paths = ReadRecentList();
+  paths.removeAll(absolute);
+  paths.prepend(absolute);
+  while (paths.size() > kRecentKept) paths.removeLast();
+  const QString list = RecentListPath();
+  if (!QDir().mkpath(QFileInfo(list).path())) return false;
+  QSaveFile file(list);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  for (const QString& entry : paths) file.write(entry.toUtf8() + '\n');
+  return file.commit();
+}
+
+QStringList ProgramsRecentFirst() {
+  QStringList programs = RecentPrograms();
+  for (const QString& path : ProgramFilesInFolders()) {
+    if (!programs.contains(QFileInfo(path).absoluteFilePath())) programs << path;
+  }
+  return programs;
+}

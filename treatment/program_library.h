@@ -1,0 +1,29 @@
+// Where program files live and which were used last. The program folders are
+// $XDG_DATA_HOME/zelkgen/programs (~/.local/share/zelkgen/programs), then zelkgen/programs in each
+// of $XDG_DATA_DIRS (/usr/local/share, /usr/share), the system's examples last; a file in an
+// earlier folder hides one of the same name in a later one, as XDG data files do. The recently
+// used programs are the one thing the program keeps of its own: a list of paths, newest first,
+// in $XDG_STATE_HOME/zelkgen/recent-programs (~/.local/state).
+//
+// QtCore only. Window thread (or the command line's) only.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The program folders in the order they are searched, existing or not.
+QStringList ProgramFolders();
+
+// The program files (*.zelkgen) in the folders, each folder's by name.
+QStringList ProgramFilesInFolders();
+
+// The recently used program files that still exist, newest first.
+QStringList RecentPrograms();
+
+// Puts path (made absolute) first in the recent list, which keeps 20 entries. False when the
+// list cannot be written; the program works on without it.
+bool RememberProgram(const QString& path);
+
+// The recent programs, then the programs in the folders that are not among them: what the
+// window lists.
+QStringList ProgramsRecentFirst();
