@@ -28,7 +28,6 @@ int main(int argc, char** argv) {
   const std::unique_ptr<QTimer> step_timer(CreateStepTimer(nullptr, static_cast<int>(interval)));
   uint32_t stream = 0;
   TreatmentRun run(&tone_gen, step_timer.get(), &stream);
-  QObject::connect(step_timer.get(), &QTimer::timeout, &run, &TreatmentRun::EndStepByTimer);
 
   using Clock = std::chrono::steady_clock;
   Clock::time_point started, ended;

@@ -82,7 +82,6 @@ int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_m
   const std::unique_ptr<QTimer> step_timer(CreateStepTimer(nullptr, step_ms));
   uint32_t stream_handle = 0;
   TreatmentRun run(&tone_gen, step_timer.get(), &stream_handle);
-  QObject::connect(step_timer.get(), &QTimer::timeout, &run, &TreatmentRun::EndStepByTimer);
 
   DesktopRunServices desktop;
   desktop.Follow(&run);

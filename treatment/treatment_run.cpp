@@ -24,6 +24,7 @@ TreatmentRun::TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* str
       output_watch_(new OutputWatch(this)) {
   // A coarse timer may fire 5 % early or late: 9 s either way on a three-minute step.
   step_timer_->setTimerType(Qt::PreciseTimer);
+  connect(step_timer_, &QTimer::timeout, this, &TreatmentRun::EndStepByTimer);
   deadline_approach_.setSingleShot(true);
   deadline_approach_.setTimerType(Qt::PreciseTimer);
   connect(&deadline_approach_, &QTimer::timeout, this, &TreatmentRun::ApproachDeadline);

@@ -77,9 +77,9 @@ class TreatmentRun : public QObject {
   // window), which ends the run in silence.
   using StepWait = std::function<bool(const TreatmentStep& step)>;
 
-  // tone_gen: stopped and its Loop cleared at step ends. step_timer: turned on and off here, and
-  // made precise; the face connects its timeout to EndStepByTimer. stream_handle: where the latest
-  // stream handle is kept. None of them is owned; all must outlive the object.
+  // tone_gen: stopped and its Loop cleared at step ends. step_timer: turned on and off here, made
+  // precise, and its timeout wired to EndStepByTimer, so no face wires it. stream_handle: where the
+  // latest stream handle is kept. None of them is owned; all must outlive the object.
   TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* stream_handle,
                QObject* parent = nullptr);
 

@@ -34,10 +34,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
   Timer1 = CreateStepTimer(this);
   Timer1->setObjectName("Timer1");
-  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
-  Timer1->start();
-
+  // The run takes Timer1's event (Timer1Timer's end of the step) and makes Timer1 precise.
   treatment_ = new TreatmentRun(ToneGen1, Timer1, &StreamHandle, this);
+  Timer1->start();
   connect(treatment_, &TreatmentRun::RunStarted, this, [this] {
     SetCaption(Label8, "");
     SetCaption(Label1, "");

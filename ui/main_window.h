@@ -42,6 +42,8 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   void Button4Click(QObject* Sender);  // Exit
   void Button5Click(QObject* Sender);  // BX virus program
   void Button6Click(QObject* Sender);  // Zelk general program
+  // Timer1's event: the step ends by the timer (TreatmentRun::EndStepByTimer, which the run wires
+  // to Timer1 itself).
   void Timer1Timer(QObject* Sender);
 
   // Ends the program from wherever it stands, a treatment step included: the sound stops, the

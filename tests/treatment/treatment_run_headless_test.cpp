@@ -42,7 +42,6 @@ class Headless : public testing::Test {
  protected:
   Headless() : tone_gen_(nullptr), run_(&tone_gen_, &timer_, &handle_) {
     timer_.setInterval(180000);
-    QObject::connect(&timer_, &QTimer::timeout, &run_, &TreatmentRun::EndStepByTimer);
     QObject::connect(&run_, &TreatmentRun::StepStarted, [this](int, int, const TreatmentStep&) {
       seen_ += 'S';
       EXPECT_TRUE(timer_.isActive());
@@ -152,6 +151,8 @@ TEST_F(Headless, AStepEndsOnItsDeadlineNeverEarlyAndItsToneLastsItsPeriodToTheFr
   setenv("SDL_DISKAUDIOFILE", step_one.c_str(), 1);
   setenv("SDL_DISKAUDIODELAY", "5", 1);
   using Clock = std::chrono::steady_clock;
+  // The run makes the plain timer it is given precise, and ends the step when it fires.
+  EXPECT_EQ(timer_.timerType(), Qt::PreciseTimer);
   timer_.setInterval(10000);
   Clock::time_point opened, started, ended;  // of step 1
   const auto first = [](Clock::time_point& at) {

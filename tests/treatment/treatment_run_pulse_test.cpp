@@ -54,7 +54,6 @@ class RunAgainstPulse : public testing::Test {
  protected:
   RunAgainstPulse() : tone_gen_(nullptr), run_(&tone_gen_, &timer_, &handle_) {
     timer_.setInterval(180000);
-    QObject::connect(&timer_, &QTimer::timeout, &run_, &TreatmentRun::EndStepByTimer);
     QObject::connect(&run_, &TreatmentRun::OutputLost, [this] { lost_at_ = Clock::now(); });
     QObject::connect(&run_, &TreatmentRun::OutputResumed, [this] { resumed_at_ = Clock::now(); });
     QObject::connect(&run_, &TreatmentRun::StepEnded, [this](TreatmentRun::StepEnd how) {
