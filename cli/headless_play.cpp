@@ -87,7 +87,7 @@ int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_m
   desktop.Follow(&run);
 
   StatusLine status(::isatty(STDOUT_FILENO) == 1);
-  StepCountdown countdown(&run, step_timer.get());
+  StepCountdown countdown(&run);
   QObject::connect(&countdown, &StepCountdown::TimeLeft,
                    [&](const StepProgress& progress) { status.Show(progress, program.Name); });
   QObject::connect(&run, &TreatmentRun::AudioFailed, [&](const QString& message, int code) {

@@ -166,6 +166,14 @@ int AudioOutputLimitStream(uint64_t frames) {
   return Succeed();
 }
 
+uint64_t AudioOutputStreamFrames() {
+  // A failed reopen closes the device but keeps the stream and its count.
+  if (!IsOpen()) return output.stream.frames;
+  uint64_t frames = 0;
+  WithCallbackHeld([&frames] { frames = output.stream.frames; });
+  return frames;
+}
+
 int BASS_Stop() {
   if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
   output.out.sdl->PauseAudioDevice(output.out.device, 1);

@@ -55,6 +55,10 @@ int BASS_ErrorGetCode();
 // device's buffers run ahead of the moment the caller stops it. 0 on failure (nothing open, no
 // stream).
 int AudioOutputLimitStream(uint64_t frames);
+// How many frames of its stream procedure the open output's stream has handed to the device,
+// counted from its creation and across AudioOutputReopen; final once BASS_Stop has returned. 0
+// when there is no stream.
+uint64_t AudioOutputStreamFrames();
 
 // Watching a playing output, and bringing it back when its device went away. The stream is
 // called "Treatment tone" in the sound server's mixer.

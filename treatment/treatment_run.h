@@ -21,7 +21,20 @@
 //                    within 10 s (output_watch.h): step timer off, output stopped and freed,
 //                    StepEnded; then, as for a failed BASS_ChannelPlay, AudioFailed with
 //                    "Wiedergabe kann nicht gestartet werden." and the run ends (RunEnd::Failed)
+//   resume failed    a paused step's output could not be opened again: output freed, StepEnded
+//                    (StepEnd::OutputLost), then AudioFailed with the failed call's message, as
+//                    at a step's start, and the run ends (RunEnd::Failed)
 // StepEnded is emitted only while a step runs; it is where the face ends its wait.
+//
+// A step may be paused and resumed any number of times (PauseStep, ResumeStep). A pause stops the
+// tone at once (what the device's buffers already hold, some 20 to 40 ms, plays out), turns the
+// step timer off and keeps the step's time left; 250 ms later, once that sound has played, the
+// output is released. Resuming opens the output again, as a step's start does, and plays the same
+// frequency and shape for exactly the time that was left: the step timer runs out the time left
+// and the stream plays the step's frames that have not sounded yet, so the tone across all parts
+// lasts one period to the frame. A resume within the 250 ms simply plays on. While paused the
+// step can still end in any of the ways above. When the output cannot be had again, the step
+// fails with the failed call's message, as a step's start would (RunEnd::Failed).
 //
 // While a step sounds, the output is watched: when it goes away, OutputLost, and the default
 // output is opened again and again until the tone sounds on (OutputResumed) or 10 s have passed.
@@ -33,7 +46,8 @@
 // step ends do not lengthen the tone.
 //
 // State: whether a step's sound is on (StepRunning), whether the program is ending, how the
-// current step ended, the step's deadline. The tone generator, the step timer and the stream
+// current step ended, the step's deadline, and while paused the step's time left and frames
+// played. The tone generator, the step timer and the stream
 // handle belong to the face.
 #pragma once
 
@@ -89,6 +103,11 @@ class TreatmentRun : public QObject {
 
   void EndStepByTimer();
   void EndStepBySkip();
+  // True when the running step was playing and is now paused; false, and nothing done, otherwise.
+  bool PauseStep();
+  // True when the paused step plays again (or failed trying and has ended); false, and nothing
+  // done, when no step is paused.
+  bool ResumeStep();
   // Ends the program's sound for good: no further step starts. Idempotent.
   void EndProgram();
 
@@ -98,6 +117,12 @@ class TreatmentRun : public QObject {
   // True from a step's start of sound until its wait has returned.
   bool StepRunning() const { return step_running_; }
   bool Ending() const { return ending_; }
+  bool Paused() const { return paused_; }
+  // The running step's time left in milliseconds: counting down while it plays, standing still
+  // while it is paused; 0 between steps.
+  qint64 StepTimeLeft() const;
+  // One step's period in milliseconds: the step timer's interval when the run started.
+  int StepPeriod() const { return step_period_ms_; }
 
  signals:
   void RunStarted(const TreatmentProgram& program);
@@ -106,6 +131,12 @@ class TreatmentRun : public QObject {
   // The tone sounds and the step timer has started its period.
   void StepStarted(int step, int steps, const TreatmentStep& what);
   void StepEnded(TreatmentRun::StepEnd how);
+  // The step has been paused: its tone has stopped and its time left stands still.
+  void StepPaused();
+  // The paused step's output has been released (250 ms after StepPaused, unless resumed before).
+  void PausedOutputReleased();
+  // The paused step's tone sounds again and its time left counts down.
+  void StepResumed();
   // The output went away during the step; the run is trying to open it again.
   void OutputLost();
   // The tone sounds again, in the same step.
@@ -119,14 +150,21 @@ class TreatmentRun : public QObject {
   void EndRunByClosedWindow();
   void EndStepByLostOutput(int code);
   bool Finish(RunResult& result, RunEnd how);
-  void StartStepTimer();
+  // Starts the step timer for left_ns nanoseconds (a whole period, or a paused step's time left).
+  void StartStepTimer(qint64 left_ns);
   void ApproachDeadline();
   // Stops watching the step's output and releases it.
   void ReleaseStepOutput();
+  void ReleasePausedOutput();
+  // Opens the output again for the paused step and plays the rest of its frames; false when a
+  // call failed (the step then fails).
+  bool ReopenPausedStep();
+  void FailStep(const char* message, int code);
 
   TToneGen* tone_gen_;
   QTimer* step_timer_;
   uint32_t* stream_handle_;
+  void* window_ = nullptr;  // for BASS_Init
   OutputWatch* output_watch_;
   QTimer deadline_approach_;
   QDeadlineTimer step_deadline_;
@@ -134,5 +172,15 @@ class TreatmentRun : public QObject {
   bool ending_ = false;
   bool skipped_ = false;
   bool output_failed_ = false;
+  const char* output_failed_message_ = nullptr;
   int output_failed_code_ = 0;
+  int step_period_ms_ = 0;
+  // Pausing: the time left when paused, the frames of the step that have sounded in streams
+  // already released, and whether the current pause's output has been released.
+  bool paused_ = false;
+  qint64 paused_left_ns_ = 0;
+  uint64_t step_frames_ = 0;
+  uint64_t frames_released_ = 0;
+  bool pause_released_ = false;
+  QTimer pause_release_;
 };

@@ -48,7 +48,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   connect(treatment_, &TreatmentRun::AudioFailed, this, &TForm1::ShowAudioError);
   connect(treatment_, &TreatmentRun::RunEnded, this, &TForm1::ShowRunEnd);
 
-  countdown_ = new StepCountdown(treatment_, Timer1, this);
+  countdown_ = new StepCountdown(treatment_, this);
   FollowCountdown(countdown_, ProgressBar1);
 
   OutputWaveShape.store(GetWaveShape());
