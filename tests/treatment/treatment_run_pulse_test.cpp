@@ -142,6 +142,57 @@ TEST_F(RunAgainstPulse, AServerStartedAgainMidStepGetsTheToneBackInTheSameStep) 
   EXPECT_EQ(PeakLevel(frames, tone.begin, tone.end), 26000);
 }
 
+TEST_F(RunAgainstPulse, APausedStepsToneLastsItsPeriodInTwoPartsWithSilenceBetween) {
+  // A 3 s step paused after 1 s for 1.5 s, long enough for its output to be released, then left
+  // to its timer: the recording holds the same square in two parts, 3 s together to 5 ms.
+  const std::string capture = (scratch_.Path() / "paused.raw").string();
+  std::string why;
+  // A recorder at 20 ms lost up to 0.45 s of 3 s beside two builds.
+  ASSERT_TRUE(pulse_.StartRecording(capture, &why, 200)) << why;
+  timer_.setInterval(3000);
+  bool released = false;
+  QObject::connect(&run_, &TreatmentRun::PausedOutputReleased, [&] { released = true; });
+  RunBXVirus([&] {
+    Wait(1000ms);
+    ASSERT_TRUE(run_.PauseStep());
+    Wait(1500ms);
+    ASSERT_TRUE(run_.ResumeStep());
+    Wait(5000ms, [this] { return !ends_.empty(); });
+    Wait(300ms);
+    pulse_.StopRecording();
+  });
+  EXPECT_TRUE(released);
+  EXPECT_EQ(ends_.front(), TreatmentRun::StepEnd::Timer);
+  const std::vector<StereoFrame> frames = ReadRawStereo(capture);
+  const FrameRange sound = AudibleRange(frames);
+  // The longest quiet stretch inside the sound is the pause. A busy machine may add short gaps
+  // (underruns) inside a part; they delay the tone but leave its frames and their rising edges.
+  struct Part {
+    size_t tone = 0, edges = 0;
+  } parts[2];
+  size_t gap = 0, quiet = 0;
+  for (size_t i = sound.begin, gap_end = 0; i < sound.end; ++i) {
+    if (PeakLevel(frames, i, i + 1) <= 100) {
+      ++quiet;
+      continue;
+    }
+    if (quiet > gap) gap = quiet, gap_end = i;
+    quiet = 0;
+    Part& part = parts[gap_end != 0 ? 1 : 0];
+    ++part.tone;
+    part.edges += frames[i - 1].left < 0 && frames[i].left > 0;
+  }
+  const size_t tone = parts[0].tone + parts[1].tone;
+  std::cout << "tone " << parts[0].tone << " + " << parts[1].tone << " frames, " << gap
+            << " frames of silence between\n";
+  EXPECT_NEAR(double(tone), 3 * 44100.0, 44.1 * 5);
+  EXPECT_NEAR(double(gap), 1.5 * 44100, 0.1 * 44100);
+  for (const Part& part : parts) {
+    EXPECT_NEAR(part.edges * 44100.0 / part.tone, 2128.0, 2.0);
+  }
+  EXPECT_EQ(PeakLevel(frames, sound.begin, sound.end), 26000);
+}
+
 TEST_F(RunAgainstPulse, AServerGoneForGoodFailsTheStepAsAFailedPlayAndTheNextRunPlays) {
   Clock::time_point killed_at;
   RunBXVirus([&] {
