@@ -122,8 +122,13 @@ void CreateWindows() {
   Form3 = step_window.get();
   TreatmentRun* run = Form1->Treatment();
   QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
+  QObject::connect(Form3, &TForm3::PauseClicked, run,
+                   [run] { run->Paused() ? run->ResumeStep() : run->PauseStep(); });
+  QObject::connect(Form3, &TForm3::QuitRequested, Form1, &TForm1::EndApplication);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
   FollowCountdown(Form1->Countdown(), Form3);
+  QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, Form3, &TForm3::ShowTimeLeft);
+  QObject::connect(Form1->Countdown(), &StepCountdown::Cleared, Form3, &TForm3::ClearTimeLeft);
   desktop_services = std::make_unique<DesktopRunServices>();
   desktop_services->Follow(run);
 }

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QString>
 #include <QTimer>
 #include <functional>
@@ -75,6 +77,35 @@ inline void ClickSkip() {
   Form3->Button1->click();
 }
 
+// Answers the step window's question whether to end the run with the button named answer, once
+// it appears; records that it was asked and whether the step's timer still ran meanwhile.
+class EndRunAnswer : public QObject {
+ public:
+  explicit EndRunAnswer(const char* answer) {
+    timer_.setInterval(5);
+    connect(&timer_, &QTimer::timeout, this, [this, answer] {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box == nullptr || !box->isVisible() || box->text() != TForm3::kEndRunQuestion) continue;
+        ++asked;
+        timer_on_while_asked = Form1->Timer1->isActive();
+        default_button = box->defaultButton() ? box->defaultButton()->text() : QString();
+        for (QAbstractButton* button : box->buttons()) {
+          if (button->text() == answer) button->click();
+        }
+      }
+    });
+    timer_.start();
+  }
+
+  int asked = 0;
+  bool timer_on_while_asked = false;
+  QString default_button;
+
+ private:
+  QTimer timer_;
+};
+
 // Watches for the audio error's message box, records it and dismisses it with OK.
 class MessageBoxCatcher : public QObject {
  public:
@@ -83,7 +114,7 @@ class MessageBoxCatcher : public QObject {
     connect(&timer_, &QTimer::timeout, this, [this] {
       for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* box = qobject_cast<QMessageBox*>(widget);
-        if (box == nullptr || !box->isVisible()) continue;
+        if (box == nullptr || !box->isVisible() || box->text() == TForm3::kEndRunQuestion) continue;
         ++count;
         text = box->text();
         title = box->windowTitle();

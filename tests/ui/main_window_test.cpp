@@ -118,11 +118,13 @@ TEST_F(MainWindow, FontsColoursAndTabOrderAreTheStoredOnes) {
   EXPECT_EQ(Form1->Button4->nextInFocusChain(), Form1->Button5);
   EXPECT_EQ(Form1->Button5->nextInFocusChain(), Form1->Button6);
 
-  // Skip is the only control of the Current frequency window that takes the focus.
+  // Skip, then Pause, are the only controls of the Current frequency window that take the focus.
   for (QWidget* child : Form3->findChildren<QWidget*>()) {
-    EXPECT_EQ(child->focusPolicy() != Qt::NoFocus, child == Form3->Button1)
+    EXPECT_EQ(child->focusPolicy() != Qt::NoFocus,
+              child == Form3->Button1 || child == Form3->Button2)
         << child->objectName().toStdString();
   }
+  EXPECT_EQ(Form3->Button1->nextInFocusChain(), Form3->Button2);
 }
 
 TEST_F(MainWindow, ThePictureIsDrawnAtNaturalSizeFromTheTopLeftAndClipped) {
