@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QByteArray>
 #include <QEvent>
@@ -51,6 +53,13 @@ std::unique_ptr<TForm2> info_window;
 std::unique_ptr<TForm3> step_window;
 // What the desktop sees of the windows' runs; it reaches D-Bus only at the first step.
 std::unique_ptr<DesktopRunServices> desktop_services;
+
+// The main and Information windows are plain widgets, which screen readers would see as a
+// "filler"; they are top-level windows (a frame).
+QAccessibleInterface* TopLevelWindowAccessible(const QString& key, QObject* object) {
+  if (key != "TForm1" && key != "TForm2") return nullptr;
+  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+}
 
 // The windows ask for "MS Sans Serif"; prefer fonts of similar width over the platform's
 // general fallback, which is much wider.
@@ -114,6 +123,7 @@ void CreateWindows() {
   InitResources();
   SubstituteWindowFont();
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(ReadIcon())));
+  QAccessible::installFactory(TopLevelWindowAccessible);
   main_window = std::make_unique<TForm1>();
   Form1 = main_window.get();
   info_window = std::make_unique<TForm2>();

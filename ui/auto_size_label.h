@@ -9,3 +9,7 @@ void SetCaption(QLabel* label, const QString& text);
 
 // Fits every label of a freshly created window to the text it was created with.
 void FitLabelsToText(QWidget* window);
+
+// What a screen reader reads for a label that shows the sounding frequency: "Current frequency",
+// then ": " and frequency ("10000HZ") while one sounds.
+void NameFrequencyLabel(QLabel* label, const QString& frequency);

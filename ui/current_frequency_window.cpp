@@ -36,7 +36,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(Button2); });
   // The main window's Ctrl+Q cannot be reached while this window is modal.
-  auto* quit = new QShortcut(QKeySequence::Quit, this);
+  auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
   connect(quit, &QShortcut::activated, this, &TForm3::QuitRequested);
 }
 
@@ -71,6 +71,7 @@ void TForm3::resizeEvent(QResizeEvent* event) {
 
 bool TForm3::ShowStep(const QString& DisplayText, QWidget* Owner) {
   SetCaption(Label1, DisplayText);
+  NameFrequencyLabel(Label1, DisplayText);
   ClearTimeLeft();
   // A dialog of the main window, not of the whole program: window managers then keep it above
   // that window and minimise and restore the two together.

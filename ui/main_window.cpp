@@ -5,11 +5,14 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QShortcut>
 #include <cstdio>
 #include <string>
 
 #include "auto_size_label.h"
+#include "blocked_close_filter.h"
 #include "current_frequency_window.h"
 #include "info_window.h"
 #include "jpeg_picture.h"
@@ -38,11 +41,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   treatment_ = new TreatmentRun(ToneGen1, Timer1, &StreamHandle, this);
   Timer1->start();
   connect(treatment_, &TreatmentRun::RunStarted, this, [this] {
-    SetCaption(Label8, "");
+    ShowStatus(nullptr);
     SetCaption(Label1, "");
   });
   connect(treatment_, &TreatmentRun::StepOpened, this, [this](int, int, const TreatmentStep& step) {
-    SetCaption(Label8, step.StatusText);
+    ShowStatus(&step);
     ProgressBar1->setValue(step.Position);
   });
   connect(treatment_, &TreatmentRun::AudioFailed, this, &TForm1::ShowAudioError);
@@ -54,6 +57,17 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   OutputWaveShape.store(GetWaveShape());
   connect(RadioGroup1, &TRadioGroup::ItemIndexChanged, this,
           [this] { OutputWaveShape.store(GetWaveShape()); });
+
+  ProgressBar1->setAccessibleName("Run progress");
+  ShowStatus(nullptr);
+  // Ctrl+Q quits as Exit does and F1 opens Information, from every window the user can act in.
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this, nullptr, nullptr,
+                        Qt::ApplicationShortcut),
+          &QShortcut::activated, this, &TForm1::EndApplication);
+  connect(
+      new QShortcut(QKeySequence::HelpContents, this, nullptr, nullptr, Qt::ApplicationShortcut),
+      &QShortcut::activated, this, [this] { Button3Click(Button3); });
+  blocked_close_ = std::make_unique<BlockedCloseFilter>(this, [this] { EndApplication(); });
 
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(Button3); });
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(Button4); });
@@ -131,12 +145,12 @@ void TForm1::ShowRunEnd(const TreatmentRun::RunResult& result) {
   switch (result.how) {
     case TreatmentRun::RunEnd::Completed:
     case TreatmentRun::RunEnd::SkippedThrough:
-      SetCaption(Label8, "");
+      ShowStatus(nullptr);
       SetCaption(Label1, "End");
       ProgressBar1->setValue(0);
       break;
     case TreatmentRun::RunEnd::Closed:
-      SetCaption(Label8, "");
+      ShowStatus(nullptr);
       SetCaption(Label1, "");
       ProgressBar1->setValue(0);
       break;
@@ -144,6 +158,22 @@ void TForm1::ShowRunEnd(const TreatmentRun::RunResult& result) {
     case TreatmentRun::RunEnd::ProgramEnded:
       break;  // the texts stay as the failed or last step left them
   }
+}
+
+void TForm1::ShowStatus(const TreatmentStep* step) {
+  SetCaption(Label8, step != nullptr ? step->StatusText : "");
+  NameFrequencyLabel(Label8, step != nullptr ? step->DisplayText : "");
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+  // A focused button takes Return and Enter as it takes Space.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  auto* button = qobject_cast<QPushButton*>(focusWidget());
+  if (enter && button != nullptr && (event->modifiers() & ~Qt::KeypadModifier) == 0) {
+    button->animateClick();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TForm1::EndApplication() {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "blocked_close_filter.h"
 #include "component.h"
 #include "ddfs.h"
 #include "step_countdown.h"
@@ -48,7 +49,8 @@ class TForm1 : public QWidget, public Ui::TForm1 {
 
   // Ends the program from wherever it stands, a treatment step included: the sound stops, the
   // audio output is released, every event loop (modal ones too) is left and no further step
-  // starts. Exit, the close box, logging out and the quit signals all come here.
+  // starts. Exit, the close box (during a step too), Ctrl+Q, logging out and the quit signals all
+  // come here.
   void EndApplication();
 
   // The run behind the program buttons; the Current frequency window's Skip is wired to it.
@@ -61,16 +63,22 @@ class TForm1 : public QWidget, public Ui::TForm1 {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Return and Enter press the focused button.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void RunTreatment(const TreatmentProgram& program);
   void ShowRunEnd(const TreatmentRun::RunResult& result);
+  // Label8: the step's status text, or empty with nullptr.
+  void ShowStatus(const TreatmentStep* step);
   void LoadPicture();
   void CreateToneGen1();
 
   std::unique_ptr<TComponent> components_;  // owner of the window's components
   TreatmentRun* treatment_ = nullptr;
   StepCountdown* countdown_ = nullptr;
+  // The close box during a step, which Qt would drop behind the modal step window.
+  std::unique_ptr<BlockedCloseFilter> blocked_close_;
 };
 
 extern TForm1* Form1;
