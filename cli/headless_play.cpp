@@ -83,11 +83,11 @@ int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_m
   uint32_t stream_handle = 0;
   TreatmentRun run(&tone_gen, step_timer.get(), &stream_handle);
 
+  StepCountdown countdown(&run);
   DesktopRunServices desktop;
-  desktop.Follow(&run);
+  desktop.Follow(&run, &countdown);
 
   StatusLine status(::isatty(STDOUT_FILENO) == 1);
-  StepCountdown countdown(&run);
   QObject::connect(&countdown, &StepCountdown::TimeLeft,
                    [&](const StepProgress& progress) { status.Show(progress, program.Name); });
   QObject::connect(&run, &TreatmentRun::AudioFailed, [&](const QString& message, int code) {

@@ -18,11 +18,14 @@ RunOutcome RunOutcomeOf(TreatmentRun::RunEnd how) {
   return RunOutcome::Stopped;
 }
 
-void DesktopRunServices::Follow(const TreatmentRun* run) {
+void DesktopRunServices::Follow(const TreatmentRun* run, const StepCountdown* countdown) {
   connect(run, &TreatmentRun::RunStarted, this,
           [this](const TreatmentProgram& program) { program_name_ = program.Name; });
   connect(run, &TreatmentRun::StepOpened, this,
           [this](int step, int steps) { StepStarted(program_name_, step, steps); });
+  connect(countdown, &StepCountdown::TimeLeft, this, &DesktopRunServices::RunProgress);
+  connect(run, &TreatmentRun::StepPaused, this, &DesktopRunServices::StepPaused);
+  connect(run, &TreatmentRun::StepResumed, this, [this] { StepResumed(program_name_); });
   connect(run, &TreatmentRun::RunEnded, this, [this](const TreatmentRun::RunResult& result) {
     const RunOutcome how = RunOutcomeOf(result.how);
     const QString detail =
@@ -35,7 +38,19 @@ void DesktopRunServices::Follow(const TreatmentRun* run) {
 
 void DesktopRunServices::StepStarted(const QString& program_name, int step, int step_count) {
   inhibitor_.Hold("Playing " + program_name);
-  progress_.Show(step_count > 0 ? double(step) / step_count : 0.0);
+  progress_.Show(step_count > 0 ? double(step - 1) / step_count : 0.0);
+}
+
+void DesktopRunServices::RunProgress(const StepProgress& progress) {
+  progress_.Show(RunElapsedFraction(progress));
+}
+
+void DesktopRunServices::StepPaused() {
+  inhibitor_.Release();
+}
+
+void DesktopRunServices::StepResumed(const QString& program_name) {
+  inhibitor_.Hold("Playing " + program_name);
 }
 
 void DesktopRunServices::RunEnded(const QString& program_name, RunOutcome how, int step,

@@ -140,7 +140,7 @@ void CreateWindows() {
   QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, Form3, &TForm3::ShowTimeLeft);
   QObject::connect(Form1->Countdown(), &StepCountdown::Cleared, Form3, &TForm3::ClearTimeLeft);
   desktop_services = std::make_unique<DesktopRunServices>();
-  desktop_services->Follow(run);
+  desktop_services->Follow(run, Form1->Countdown());
 }
 
 void InstallEndHandlers() {
