@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app_identity.h"
+#include "audio_output.h"
 #include "ddfs.h"
 #include "desktop_run_services.h"
 #include "quit_signals.h"
@@ -93,6 +94,7 @@ int PlayWithoutWindow(const TreatmentProgram& program, uint8_t shape, int step_m
   QObject::connect(&run, &TreatmentRun::AudioFailed, [&](const QString& message, int code) {
     status.End();
     std::fprintf(stderr, "%s\n(error code: %d)\n", message.toLocal8Bit().constData(), code);
+    if (*AudioErrorAdvice(code) != '\0') std::fprintf(stderr, "%s\n", AudioErrorAdvice(code));
   });
   TreatmentRun::RunResult result;
   QObject::connect(&run, &TreatmentRun::RunEnded, [&](const TreatmentRun::RunResult& ended) {

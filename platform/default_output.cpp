@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "alsa_quiet.h"
+
 namespace {
 
 // SDL's PulseAudio driver waits for the server in a poll that closing the device does not
@@ -126,6 +128,7 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
   const SdlAudioApi* sdl = SdlAudio();
   if (sdl == nullptr) return OpenResult::NoDevice;
   InstallWakeHandler();
+  QuietAlsaErrors();
   PrepareSdl(*sdl);
   if (driver != nullptr) sdl->SetHint(SDL_HINT_AUDIODRIVER, driver);
   const int started = sdl->InitSubSystem(SDL_INIT_AUDIO);

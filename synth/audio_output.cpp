@@ -234,6 +234,12 @@ const char* AudioErrorText(int code) {
   }
 }
 
+const char* AudioErrorAdvice(int code) {
+  if (code != AUDIO_ERROR_NO_DEVICE && code != AUDIO_ERROR_DRIVER) return "";
+  return "No sound output could be opened. Check that a sound server is running, that an output "
+         "device is connected and switched on, and that it is not muted in the mixer.";
+}
+
 void AudioOutputFailNextForTesting(AudioCall call, int code) {
   fail_next[static_cast<int>(call)] = FailNext{true, code};
 }

@@ -79,3 +79,8 @@ int AudioOutputReopen();
 // A short text for a code of BASS_ErrorGetCode (an AudioError value), for logs and diagnostics;
 // "unknown error" for any other code. The program's message box shows only the number.
 const char* AudioErrorText(int code);
+
+// What the user can check when no output could be had (AUDIO_ERROR_NO_DEVICE,
+// AUDIO_ERROR_DRIVER), one line to show below a failure's message and code; empty for any other
+// code, which a user cannot mend.
+const char* AudioErrorAdvice(int code);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "audio_output.h"
 #include "auto_size_label.h"
 #include "blocked_close_filter.h"
 #include "current_frequency_window.h"
@@ -106,7 +107,10 @@ WaveShape TForm1::GetWaveShape() const {
 }
 
 void TForm1::ShowAudioError(const QString& Message, int Code) {
-  const QString text = Message + "\r\n(error code: " + QString::number(Code) + ")";
+  QString text = Message + "\r\n(error code: " + QString::number(Code) + ")";
+  // Below the message and its code, what the user can check.
+  const QString advice = AudioErrorAdvice(Code);
+  if (!advice.isEmpty()) text += "\r\n\r\n" + advice;
   QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
                   QMessageBox::Ok, this);
   box.exec();

@@ -145,11 +145,22 @@ TEST(Player, RefusesWithOneMessageAndStatusOne) {
     bool server;        // a sound server runs
     bool another_copy;  // a copy plays already
     const char* out;
-    const char* err;
+    std::string err;
+    std::vector<std::string> environment = {};
   };
+  const std::string no_output =
+      "BASS.dll error!\n(error code: 1)\nNo sound output could be opened. Check that a sound "
+      "server is running, that an output device is connected and switched on, and that it is not "
+      "muted in the mixer.\n";
   const Case cases[] = {
-      {"no sound server", false, false, "BX virus: failed at step 1 of 2\n",
-       "BASS.dll error!\n(error code: 1)\n"},
+      {"no sound server", false, false, "BX virus: failed at step 1 of 2\n", no_output},
+      // ALSA without a single device, whose library would print why on stderr.
+      {"no ALSA device",
+       false,
+       false,
+       "BX virus: failed at step 1 of 2\n",
+       no_output,
+       {"SDL_AUDIODRIVER=alsa", "ALSA_CONFIG_PATH=/dev/null"}},
       {"another copy plays", true, true, "", "zelkgen: another copy is already running\n"},
   };
   for (const Case& c : cases) {
@@ -158,7 +169,8 @@ TEST(Player, RefusesWithOneMessageAndStatusOne) {
     std::string why;
     if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
     ScratchDir scratch, runtime;
-    const std::vector<std::string> environment = PlayerEnvironment(pulse, runtime);
+    std::vector<std::string> environment = PlayerEnvironment(pulse, runtime);
+    environment.insert(environment.end(), c.environment.begin(), c.environment.end());
     // The server's address stays, with nothing behind it.
     if (!c.server) pulse.Stop();
     pid_t first = -1;

@@ -236,7 +236,12 @@ TEST_F(TreatmentRun, ChannelPlayFailingInTheFirstStepEndsTheRunAndANewRunPlays) 
   AudioOutputFailNextForTesting(AudioCall::ChannelPlay, 2);
   Form1->Button6->click();
   EXPECT_EQ(box.count, 1);
-  EXPECT_EQ(box.text, "Wiedergabe kann nicht gestartet werden.\r\n(error code: 2)");
+  // Below the message and code of an output that could not be had, what to check.
+  EXPECT_EQ(box.text,
+            "Wiedergabe kann nicht gestartet werden.\r\n(error code: 2)\r\n\r\nNo sound "
+            "output could be opened. Check that a sound server is running, that an "
+            "output device is connected and switched on, and that it is not muted in "
+            "the mixer.");
   EXPECT_TRUE(driver.seen.empty());
   EXPECT_EQ(Form1->Label8->text(), "Current: 10000HZ");
   EXPECT_EQ(Form1->ProgressBar1->value(), 10);
