@@ -33,7 +33,7 @@ const ModeOption kModes[] = {
      CommandLine::Mode::Export, false},
     {"play", "zelk|bx",
      "Play the program through the default sound output without a window; needs no display. "
-     "Ctrl+C ends it.",
+     "Ctrl+C ends it; on a terminal p or space pause and resume it, and so do Ctrl+Z and fg.",
      CommandLine::Mode::Play, true},
 };
 

@@ -50,7 +50,8 @@ void DesktopRunServices::StepPaused() {
 }
 
 void DesktopRunServices::StepResumed(const QString& program_name) {
-  inhibitor_.Hold("Playing " + program_name);
+  // What could not be had was named when the run's first step started.
+  inhibitor_.Hold("Playing " + program_name, false);
 }
 
 void DesktopRunServices::RunEnded(const QString& program_name, RunOutcome how, int step,

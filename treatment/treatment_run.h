@@ -118,6 +118,8 @@ class TreatmentRun : public QObject {
   bool StepRunning() const { return step_running_; }
   bool Ending() const { return ending_; }
   bool Paused() const { return paused_; }
+  // True while paused with the output released (PausedOutputReleased has been emitted).
+  bool PauseSettled() const { return paused_ && pause_released_; }
   // The running step's time left in milliseconds: counting down while it plays, standing still
   // while it is paused; 0 between steps.
   qint64 StepTimeLeft() const;

@@ -2,14 +2,19 @@
 // playing into a private PulseAudio null sink: each step's tone in order, its status lines, a
 // signal mid-step ending it at once in silence, and the refusals with their messages and status.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,6 +142,116 @@ TEST(Player, ASignalMidStepEndsItAtOnceInSilenceWithStatusZero) {
               "BX virus: step 1 of 2, 2128HZ, 3:00 left in the step, 6:00 left in the run\n"
               "BX virus: stopped at step 1 of 2\n");
   }
+}
+
+// Waits up to 5 s for done, checking every 20 ms.
+bool WaitFor(const std::function<bool()>& done) {
+  const auto until = std::chrono::steady_clock::now() + 5s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+bool Stopped(pid_t pid) {
+  return ReadFile("/proc/" + std::to_string(pid) + "/status").find("State:\tT") !=
+         std::string::npos;
+}
+
+TEST(Player, CtrlZPausesTheStepWithItsOutputReleasedAndFgPlaysOnWithTheTimeLeft) {
+  PrivatePulse pulse;
+  std::string why;
+  if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
+  ScratchDir scratch, runtime;
+  const std::string out = (scratch.Path() / "stdout").string();
+  pid_t player = SpawnChild({ZELKGEN_PROGRAM, "--play", "bx", "--test-step-ms", "3000"},
+                            PlayerEnvironment(pulse, runtime), out);
+  ASSERT_GT(player, 0);
+  const auto playing = [&] { return !pulse.SinkInputs().empty(); };
+  ASSERT_TRUE(WaitFor(playing));
+  kill(player, SIGTSTP);
+  EXPECT_TRUE(WaitFor([&] { return Stopped(player); }));
+  EXPECT_FALSE(playing()) << "the output was kept";
+  std::this_thread::sleep_for(1500ms);
+  kill(player, SIGCONT);
+  EXPECT_TRUE(WaitFor(playing));
+  EXPECT_EQ(WaitForExit(player, 10s), 0);
+  TerminateChild(player);
+  // A line when paused and one when resumed, with the same time left.
+  std::istringstream lines(ReadFile(out));
+  std::vector<std::string> seen;
+  for (std::string line; std::getline(lines, line);) seen.push_back(line);
+  ASSERT_EQ(seen.size(), 5u) << ReadFile(out);
+  EXPECT_EQ(seen[1], seen[2] + ", paused");
+  EXPECT_EQ(seen[2].rfind("BX virus: step 1 of 2, 2128HZ, 0:0", 0), 0u) << seen[2];
+  EXPECT_EQ(seen[4], "BX virus: finished");
+}
+
+TEST(Player, OnANarrowTerminalTheLineFitsMessagesEndItAndPPausesAndResumes) {
+  PrivatePulse pulse;
+  std::string why;
+  if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
+  // Buses without any service: the inhibitor's line comes on stderr once their answers are in,
+  // with the status line on the terminal.
+  PrivateBuses buses;
+  if (!buses.Start(&why)) GTEST_SKIP() << why;
+  ScratchDir runtime;
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
+  for (const std::string& entry : PlayerEnvironment(pulse, runtime)) environment.push_back(entry);
+  for (const std::string& entry : buses.ClientEnvironment()) environment.push_back(entry);
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = 50;
+  int terminal = -1;
+  const pid_t player = forkpty(&terminal, nullptr, nullptr, &size);
+  ASSERT_GE(player, 0);
+  if (player == 0) {
+    for (const std::string& entry : environment) putenv(strdup(entry.c_str()));
+    execl(ZELKGEN_PROGRAM, ZELKGEN_PROGRAM, "--play", "bx", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string shown;
+  const auto read_for = [&](std::chrono::milliseconds how_long) {
+    const auto until = std::chrono::steady_clock::now() + how_long;
+    pollfd wait{terminal, POLLIN, 0};
+    while (std::chrono::steady_clock::now() < until && poll(&wait, 1, 20) >= 0) {
+      char bytes[512];
+      const ssize_t count = (wait.revents & POLLIN) ? read(terminal, bytes, sizeof bytes) : 0;
+      if (count > 0) shown.append(bytes, size_t(count));
+    }
+  };
+  const auto playing = [&] { return !pulse.SinkInputs().empty(); };
+  read_for(2500ms);
+  EXPECT_TRUE(playing());
+  ASSERT_EQ(write(terminal, "p", 1), 1);
+  read_for(1000ms);
+  EXPECT_FALSE(playing()) << "p did not pause";
+  ASSERT_EQ(write(terminal, "p", 1), 1);
+  read_for(1000ms);
+  EXPECT_TRUE(playing()) << "p did not resume";
+  kill(player, SIGTERM);
+  read_for(1000ms);
+  pid_t ended = player;
+  EXPECT_EQ(WaitForExit(ended, 2s), 0);
+  TerminateChild(ended);
+  close(terminal);
+
+  // Each drawing of the line, from a carriage return to the next, fits in 49 columns.
+  const size_t warning = shown.find("zelkgen: cannot keep the computer");
+  ASSERT_NE(warning, std::string::npos) << shown;
+  ASSERT_GT(warning, shown.find("BX virus")) << "no line stood before the message";
+  EXPECT_EQ(shown.substr(warning - 4, 4), "\r\033[K") << "the message was spliced into the line";
+  bool paused_shown = false;
+  std::istringstream drawings(shown);
+  for (std::string drawing; std::getline(drawings, drawing, '\r');) {
+    if (drawing.rfind("BX virus", 0) != 0) continue;
+    const std::string text = drawing.substr(0, drawing.find('\033'));
+    EXPECT_LE(text.size(), 49u) << text;
+    paused_shown = paused_shown || text.find("paused") != std::string::npos;
+  }
+  EXPECT_TRUE(paused_shown);
 }
 
 TEST(Player, RefusesWithOneMessageAndStatusOne) {
