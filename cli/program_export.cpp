@@ -31,6 +31,9 @@ constexpr FileType kFileTypes[] = {
 // as fast as the default level for 2 % more bytes.
 constexpr double kFlacCompression = 0.125;
 
+// The application named in the files' tags.
+constexpr char kExportSoftware[] = "zelkgen " ZELKGEN_VERSION;
+
 // Frames per ToneStreamProc call; the frames do not depend on how a step is cut into buffers.
 constexpr uint32_t kChunkFrames = 65536;
 
@@ -39,6 +42,7 @@ constexpr uint32_t kChunkFrames = 65536;
 struct SndfileApi {
   decltype(&sf_open_fd) open_fd;
   decltype(&sf_command) command;
+  decltype(&sf_set_string) set_string;
   decltype(&sf_writef_short) writef_short;
   decltype(&sf_close) close;
   decltype(&sf_strerror) strerror;
@@ -63,8 +67,9 @@ const SndfileApi* Sndfile(std::string* error) {
       return function != nullptr;
     };
     if (!find(table.open_fd, "sf_open_fd") || !find(table.command, "sf_command") ||
-        !find(table.writef_short, "sf_writef_short") || !find(table.close, "sf_close") ||
-        !find(table.strerror, "sf_strerror") || !find(table.error_number, "sf_error_number")) {
+        !find(table.set_string, "sf_set_string") || !find(table.writef_short, "sf_writef_short") ||
+        !find(table.close, "sf_close") || !find(table.strerror, "sf_strerror") ||
+        !find(table.error_number, "sf_error_number")) {
       const char* why = dlerror();
       load_error = why != nullptr ? why : "a function is missing";
       return nullptr;
@@ -121,6 +126,10 @@ class StepWriter {
       double level = kFlacCompression;
       sf_.command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
     }
+    // Players and file managers show what the file holds and what made it: Vorbis comments in a
+    // FLAC file, a LIST INFO chunk before the samples of a WAV file.
+    sf_.set_string(file, SF_STR_TITLE, program_.Name);
+    sf_.set_string(file, SF_STR_SOFTWARE, kExportSoftware);
     const bool written = WriteSteps(file);
     if (!written && error_.empty()) error_ = sf_.strerror(file);
     // Closing writes what the encoder still holds and the final header.
