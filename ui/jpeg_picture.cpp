@@ -1,10 +1,9 @@
 #include "jpeg_picture.h"
 
 // jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
-
 #include <csetjmp>
 #include <cstdio>
+#include <jpeglib.h>
 
 namespace {
 

@@ -50,8 +50,7 @@ TEST(JpegPicture, DecodesLikeAnIndependentReader) {
   buffer.setData(jpeg);
   QImageReader reader(&buffer, "jpeg");
   const QImage theirs = reader.read().convertToFormat(QImage::Format_RGB888);
-  if (theirs.isNull())
-    GTEST_SKIP() << "Qt's JPEG reader is not available: " << reader.errorString().toStdString();
+  if (theirs.isNull()) GTEST_SKIP() << "Qt's JPEG reader is not available: " << reader.errorString().toStdString();
   ASSERT_EQ(theirs.size(), ours.size());
   int worst = 0;
   for (int y = 0; y < ours.height(); ++y) {
