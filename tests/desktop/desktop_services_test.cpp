@@ -445,8 +445,7 @@ TEST(WindowRuns, EveryWayARunEndsReleasesTheInhibitorAndNotifiesOnce) {
     ASSERT_TRUE(services.Start(&why) && notifications.Start(&why)) << why;
     CreateWindows();
     Form1->show();
-    MessageBoxCatcher box;
-    EndRunAnswer end_run(TForm3::kEndRunButton);  // when closed
+    MessageBoxCatcher box(TForm3::kEndRunButton);  // when closed
     bool held_in_first_step = false;
     const auto held = [] {
       return LogindInhibitors() == QStringList{kLogindHeld} && ScreenSaverCookies().size() == 1;

@@ -77,44 +77,16 @@ inline void ClickSkip() {
   Form3->Button1->click();
 }
 
-// Answers the step window's question whether to end the run with the button named answer, once
-// it appears; records that it was asked and whether the step's timer still ran meanwhile.
-class EndRunAnswer : public QObject {
+// Watches for message boxes (the audio error's, the step window's question whether to end the
+// run), records each and dismisses it with its button named answer, else with OK.
+class MessageBoxCatcher : public QObject {
  public:
-  explicit EndRunAnswer(const char* answer) {
-    timer_.setInterval(5);
+  explicit MessageBoxCatcher(const char* answer = "OK") {
+    timer_.setInterval(2);
     connect(&timer_, &QTimer::timeout, this, [this, answer] {
       for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* box = qobject_cast<QMessageBox*>(widget);
-        if (box == nullptr || !box->isVisible() || box->text() != TForm3::kEndRunQuestion) continue;
-        ++asked;
-        timer_on_while_asked = Form1->Timer1->isActive();
-        default_button = box->defaultButton() ? box->defaultButton()->text() : QString();
-        for (QAbstractButton* button : box->buttons()) {
-          if (button->text() == answer) button->click();
-        }
-      }
-    });
-    timer_.start();
-  }
-
-  int asked = 0;
-  bool timer_on_while_asked = false;
-  QString default_button;
-
- private:
-  QTimer timer_;
-};
-
-// Watches for the audio error's message box, records it and dismisses it with OK.
-class MessageBoxCatcher : public QObject {
- public:
-  MessageBoxCatcher() {
-    timer_.setInterval(2);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      for (QWidget* widget : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(widget);
-        if (box == nullptr || !box->isVisible() || box->text() == TForm3::kEndRunQuestion) continue;
+        if (box == nullptr || !box->isVisible()) continue;
         ++count;
         text = box->text();
         title = box->windowTitle();
@@ -122,7 +94,13 @@ class MessageBoxCatcher : public QObject {
         buttons = box->standardButtons();
         parent = box->parentWidget();
         modal = box->isModal();
-        box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->accept();
+        default_button = box->defaultButton() ? box->defaultButton()->text() : QString();
+        step_timer_on = Form1->Timer1->isActive();
+        QAbstractButton* pressed = box->button(QMessageBox::Ok);
+        for (QAbstractButton* button : box->buttons()) {
+          if (button->text() == answer) pressed = button;
+        }
+        pressed ? pressed->click() : box->accept();
       }
     });
     timer_.start();
@@ -135,6 +113,8 @@ class MessageBoxCatcher : public QObject {
   QMessageBox::StandardButtons buttons;
   QWidget* parent = nullptr;
   bool modal = false;
+  QString default_button;
+  bool step_timer_on = false;  // Timer1 when the box was seen
 
  private:
   QTimer timer_;
