@@ -38,7 +38,8 @@ const ModeOption kModes[] = {
      CommandLine::Mode::Export, false},
     {"play", "zelk|bx|file",
      "Play the program (a built-in or a program file) through the default sound output without "
-     "a window; needs no display. Ctrl+C ends it.",
+     "a window; needs no display. Ctrl+C ends it; on a terminal p or space pause and resume it, "
+     "and so do Ctrl+Z and fg.",
      CommandLine::Mode::Play, true},
     {"check", nullptr,
      "Check the program files given as arguments: each error as FILE:LINE:COLUMN: message; "

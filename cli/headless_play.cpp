@@ -1,5 +1,6 @@
 #include "headless_play.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -9,6 +10,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "app_identity.h"
@@ -16,6 +19,7 @@
 #include "console_output.h"
 #include "ddfs.h"
 #include "desktop_run_services.h"
+#include "player_terminal.h"
 #include "process_end.h"
 #include "quit_signals.h"
 #include "run_notifier.h"
@@ -27,41 +31,122 @@
 
 namespace {
 
-// The run's progress on standard output: on a terminal one line rewritten in place, otherwise
-// one line per step. Never waits for the reader (console_output.h).
+// The run's progress on standard output: on a terminal one line rewritten in place and cut to the
+// terminal's width, otherwise one line as each step starts and as it is paused or resumed. A
+// message on standard error ends the line on the terminal first, and the line comes back below
+// it (StderrAroundStatus); that may happen on any thread, hence the lock. Never waits for the
+// reader (console_output.h).
 class StatusLine {
  public:
-  explicit StatusLine(ConsoleOutput* out) : out_(out), terminal_(out->IsTerminal()) {}
+  StatusLine(ConsoleOutput* out, ConsoleOutput* err, const QString& program_name)
+      : out_(out), err_(err), terminal_(out->IsTerminal()), program_name_(program_name) {}
 
-  void Show(const StepProgress& progress, const QString& program_name) {
-    if (!terminal_ && progress.step == shown_step_) return;
+  bool IsTerminal() const { return terminal_; }
+
+  // keys: the pause key is read, so the paused line says how to resume.
+  void Show(const StepProgress& progress, bool keys) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!terminal_ && progress.step == shown_step_ && progress.paused == shown_paused_) return;
     shown_step_ = progress.step;
-    const QByteArray text =
-        QStringLiteral(
-            "%1: step %2 of %3, %4, %5 left in the step, %6 left "
-            "in the run")
-            .arg(program_name)
-            .arg(progress.step)
-            .arg(progress.steps)
-            .arg(QString::fromStdString(progress.what->DisplayText),
-                 ClockText(progress.step_left_ms), ClockText(progress.run_left_ms))
-            .toLocal8Bit();
+    shown_paused_ = progress.paused;
+    text_ = Text(progress, keys).toLocal8Bit().toStdString();
     // On a terminal the line is cleared to its end, for a shorter text after a longer one.
-    out_->Write(terminal_ ? "\r" + text.toStdString() + "\033[K" : text.toStdString() + "\n");
+    out_->Write(terminal_ ? "\r" + text_ + "\033[K" : text_ + "\n");
     open_ = terminal_;
   }
 
   // Leaves the terminal at the start of an empty line.
   void End() {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (open_) out_->Write("\r\033[K");
     open_ = false;
+    text_.clear();
+  }
+
+  // Draws the line again where the cursor stands (the terminal went on meanwhile).
+  void Redraw() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!terminal_ || text_.empty()) return;
+    out_->Write("\r" + text_ + "\033[K");
+    open_ = true;
+  }
+
+  // Writes a message to standard error with the line out of its way.
+  void WriteMessage(std::string_view message) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (open_) out_->Write("\r\033[K");
+    err_->Write(message);
+    // A whole message line written: the status line again below it.
+    open_ = !text_.empty() && !message.empty() && message.back() == '\n';
+    if (open_) out_->Write(text_ + "\033[K");
   }
 
  private:
+  QString Text(const StepProgress& progress, bool keys) const {
+    const QString what = QString::fromStdString(progress.what->DisplayText);
+    const QString step = QStringLiteral("%1: step %2 of %3, %4, %5 left in the step")
+                             .arg(program_name_)
+                             .arg(progress.step)
+                             .arg(progress.steps)
+                             .arg(what, ClockText(progress.step_left_ms));
+    const QString run = QStringLiteral(", %1 left in the run").arg(ClockText(progress.run_left_ms));
+    const QString paused = !progress.paused ? QString()
+                           : keys           ? QStringLiteral(", paused (p resumes)")
+                                            : QStringLiteral(", paused");
+    if (!terminal_) return step + run + paused;
+    // A line as wide as the terminal would wrap and add a line at every update: the longest of
+    // these that fits, else the shortest cut to the width.
+    const QString brief = QStringLiteral("%1: %2/%3, %4, %5 left")
+                              .arg(program_name_)
+                              .arg(progress.step)
+                              .arg(progress.steps)
+                              .arg(what, ClockText(progress.step_left_ms));
+    const QString brief_paused = progress.paused ? QStringLiteral(", paused") : QString();
+    winsize size{};
+    const int width = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col - 1 : 0;
+    if (width <= 0) return step + run + paused;
+    for (const QString& line : {step + run + paused, step + paused, brief + paused}) {
+      if (line.size() <= width) return line;
+    }
+    return (brief + brief_paused).left(width);
+  }
+
   ConsoleOutput* out_;
-  bool terminal_;
+  ConsoleOutput* err_;
+  const bool terminal_;
+  const QString program_name_;
+  std::mutex mutex_;
   bool open_ = false;
+  std::string text_;  // the line on the terminal
   int shown_step_ = 0;
+  bool shown_paused_ = false;
+};
+
+// While it exists, whatever the process writes through stderr (its own messages, the desktop
+// services', a library's) goes through the status line's WriteMessage.
+class StderrAroundStatus {
+ public:
+  explicit StderrAroundStatus(StatusLine* status) {
+    cookie_io_functions_t io{};
+    io.write = [](void* cookie, const char* data, size_t size) -> ssize_t {
+      static_cast<StatusLine*>(cookie)->WriteMessage(std::string_view(data, size));
+      return ssize_t(size);
+    };
+    FILE* stream = fopencookie(status, "w", io);
+    if (stream == nullptr) return;
+    setvbuf(stream, nullptr, _IONBF, 0);
+    original_ = stderr;
+    stderr = stream;
+  }
+  ~StderrAroundStatus() {
+    if (original_ == nullptr) return;
+    FILE* stream = stderr;
+    stderr = original_;
+    std::fclose(stream);
+  }
+
+ private:
+  FILE* original_ = nullptr;
 };
 
 }  // namespace
@@ -85,22 +170,26 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
   const std::unique_ptr<QTimer> step_timer(CreateStepTimer(nullptr, step_ms));
   uint32_t stream_handle = 0;
   TreatmentRun run(&tone_gen, step_timer.get(), &stream_handle);
-  QObject::connect(step_timer.get(), &QTimer::timeout, &run, &TreatmentRun::EndStepByTimer);
 
+  StepCountdown countdown(&run);
   auto desktop = std::make_unique<DesktopRunServices>();
-  desktop->Follow(&run);
+  desktop->Follow(&run, &countdown);
 
   const QString program_name = QString::fromStdString(program.Name);
   ConsoleOutput out(STDOUT_FILENO), err(STDERR_FILENO);
-  StatusLine status(&out);
-  StepCountdown countdown(&run, step_timer.get());
-  QObject::connect(&countdown, &StepCountdown::TimeLeft,
-                   [&](const StepProgress& progress) { status.Show(progress, program_name); });
+  PlayerTerminal terminal;
+  StatusLine status(&out, &err, program_name);
+  std::optional<StderrAroundStatus> stderr_around_status;
+  if (status.IsTerminal()) stderr_around_status.emplace(&status);
+  QObject::connect(&countdown, &StepCountdown::TimeLeft, [&](const StepProgress& progress) {
+    status.Show(progress, terminal.KeysRead());
+  });
   QObject::connect(&run, &TreatmentRun::AudioFailed, [&](const QString& message, int code) {
     status.End();
-    err.Write((message + "\n" + QString::fromStdString(AudioErrorCodeLine(code)) + "\n")
-                  .toLocal8Bit()
-                  .toStdString());
+    std::string text =
+        (message + "\n").toLocal8Bit().toStdString() + AudioErrorCodeLine(code) + "\n";
+    if (*AudioErrorAdvice(code) != '\0') text += std::string(AudioErrorAdvice(code)) + "\n";
+    err.Write(text);
   });
   TreatmentRun::RunResult result;
   QObject::connect(&run, &TreatmentRun::RunEnded, [&](const TreatmentRun::RunResult& ended) {
@@ -114,6 +203,30 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
   QuitSignalWatcher quit_signals;
   QObject::connect(&quit_signals, &QuitSignalWatcher::QuitRequested, &run,
                    &TreatmentRun::EndProgram);
+
+  // p or space pause and resume. Ctrl+Z pauses the step and stops the process once its output
+  // is released; fg or bg resume what Ctrl+Z paused.
+  QObject::connect(&terminal, &PlayerTerminal::PauseKey, &run,
+                   [&run] { run.Paused() ? run.ResumeStep() : run.PauseStep(); });
+  bool paused_by_stop = false;
+  bool stop_pending = false;  // until the paused output has been released
+  QObject::connect(&terminal, &PlayerTerminal::StopRequested, &run, [&] {
+    if (run.PauseStep()) paused_by_stop = true;
+    stop_pending = run.Paused() && !run.PauseSettled();
+    if (!stop_pending) terminal.StopNow();
+  });
+  const auto stop_if_pending = [&] {
+    if (!stop_pending) return;
+    stop_pending = false;
+    terminal.StopNow();
+  };
+  QObject::connect(&run, &TreatmentRun::PausedOutputReleased, &terminal, stop_if_pending);
+  QObject::connect(&run, &TreatmentRun::StepEnded, &terminal, stop_if_pending);
+  QObject::connect(&terminal, &PlayerTerminal::Continued, &run, [&] {
+    // Paused by the key before: the line shows that again, below the shell's lines.
+    if (!paused_by_stop || !run.ResumeStep()) status.Redraw();
+    paused_by_stop = false;
+  });
 
   run.Run(program, [&run](const TreatmentStep&) {
     QEventLoop step;

@@ -2,14 +2,18 @@
 // window. The same TreatmentRun, step timer, desktop services (inhibitor, task bar progress,
 // notification) and one-copy lock as the window, with a QCoreApplication only, so no display is
 // needed. Each step waits in an event loop of its own until the step ends; SIGINT, SIGTERM and
-// SIGHUP end the run at once, as Exit ends the window's.
+// SIGHUP end the run at once, as Exit ends the window's. On a terminal p or space pause and
+// resume the step, as the window's Pause does; Ctrl+Z (SIGTSTP) pauses it too, releases the
+// output and then stops the process, and fg or bg (SIGCONT) play it on (player_terminal.h).
 //
 // Standard output: while a step plays, "BX virus: step 1 of 2, 2128HZ, 2:41 left in the step,
-// 5:41 left in the run"; on a terminal one line rewritten every second, otherwise one line per
-// step as it starts. At the end, how the run ended ("BX virus: finished", "BX virus: stopped at
-// step 1 of 2", "BX virus: failed at step 1 of 2").
+// 5:41 left in the run", and ", paused" after it while paused; on a terminal one line rewritten
+// every second, shortened to fit the terminal's width, otherwise one line per step as it starts
+// and as it is paused or resumed. At the end, how the run ended ("BX virus: finished", "BX
+// virus: stopped at step 1 of 2", "BX virus: failed at step 1 of 2").
 // Standard error: an audio failure's message and its "(error code: N)" line, as the window's
-// message box shows them; a refusal when another copy runs.
+// message box shows them, and what to check when no output could be had; a refusal when another
+// copy runs. On a terminal a message first ends the status line, which comes back below it.
 // Neither output ever holds the run up: a reader that has gone or a stopped terminal only loses
 // lines (console_output.h). The process ends within moments of the run's end even when a sound
 // server or a bus hangs (process_end.h).

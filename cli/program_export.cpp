@@ -31,6 +31,9 @@ constexpr FileType kFileTypes[] = {
 // as fast as the default level for 2 % more bytes.
 constexpr double kFlacCompression = 0.125;
 
+// The application named in the files' tags.
+constexpr char kExportSoftware[] = "zelkgen " ZELKGEN_VERSION;
+
 // Frames per stream procedure call; the frames do not depend on how a step is cut into buffers.
 constexpr uint32_t kChunkFrames = 65536;
 
@@ -42,6 +45,7 @@ constexpr uint64_t kMostWaveFrames = (uint64_t{0xFFFFFFFF} - 44) / kBytesPerFram
 struct SndfileApi {
   decltype(&sf_open_fd) open_fd;
   decltype(&sf_command) command;
+  decltype(&sf_set_string) set_string;
   decltype(&sf_writef_short) writef_short;
   decltype(&sf_close) close;
   decltype(&sf_strerror) strerror;
@@ -53,6 +57,7 @@ const SndfileApi* Sndfile(std::string* error) {
   const LoadedLibrary<SndfileApi>& loaded = LibraryAtFirstUse<SndfileApi>(
       "libsndfile.so.1", [](SymbolResolver& resolve, SndfileApi& api) {
         return resolve("sf_open_fd", &api.open_fd) && resolve("sf_command", &api.command) &&
+               resolve("sf_set_string", &api.set_string) &&
                resolve("sf_writef_short", &api.writef_short) && resolve("sf_close", &api.close) &&
                resolve("sf_strerror", &api.strerror) &&
                resolve("sf_error_number", &api.error_number);
@@ -117,6 +122,10 @@ class StepWriter {
       double level = kFlacCompression;
       sf_.command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
     }
+    // Players and file managers show what the file holds and what made it: Vorbis comments in a
+    // FLAC file, a LIST INFO chunk before the samples of a WAV file.
+    sf_.set_string(file, SF_STR_TITLE, program_.Name.c_str());
+    sf_.set_string(file, SF_STR_SOFTWARE, kExportSoftware);
     const bool written = WriteSteps(file);
     if (!written && error_.empty()) error_ = sf_.strerror(file);
     // Closing writes what the encoder still holds and the final header.

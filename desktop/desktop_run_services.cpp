@@ -69,12 +69,15 @@ RunOutcome RunOutcomeOf(TreatmentRun::RunEnd how) {
   return RunOutcome::Stopped;
 }
 
-void DesktopRunServices::Follow(const TreatmentRun* run) {
+void DesktopRunServices::Follow(const TreatmentRun* run, const StepCountdown* countdown) {
   connect(run, &TreatmentRun::RunStarted, this, [this](const TreatmentProgram& program) {
     program_name_ = QString::fromStdString(program.Name);
   });
   connect(run, &TreatmentRun::StepOpened, this,
           [this](int step, int steps) { StepStarted(program_name_, step, steps); });
+  connect(countdown, &StepCountdown::TimeLeft, this, &DesktopRunServices::RunProgress);
+  connect(run, &TreatmentRun::StepPaused, this, &DesktopRunServices::StepPaused);
+  connect(run, &TreatmentRun::StepResumed, this, [this] { StepResumed(program_name_); });
   connect(run, &TreatmentRun::RunEnded, this, [this](const TreatmentRun::RunResult& result) {
     const RunOutcome how = RunOutcomeOf(result.how);
     const QString detail =
@@ -88,7 +91,24 @@ void DesktopRunServices::Follow(const TreatmentRun* run) {
 void DesktopRunServices::StepStarted(const QString& program_name, int step, int step_count) {
   OnServicesThread([program_name, step, step_count](std::unique_ptr<Services>& services) {
     services->inhibitor.Hold("Playing " + program_name);
-    services->progress.Show(step_count > 0 ? double(step) / step_count : 0.0);
+    services->progress.Show(step_count > 0 ? double(step - 1) / step_count : 0.0);
+  });
+}
+
+void DesktopRunServices::RunProgress(const StepProgress& progress) {
+  const double share = RunElapsedFraction(progress);
+  OnServicesThread(
+      [share](std::unique_ptr<Services>& services) { services->progress.Show(share); });
+}
+
+void DesktopRunServices::StepPaused() {
+  OnServicesThread([](std::unique_ptr<Services>& services) { services->inhibitor.Release(); });
+}
+
+void DesktopRunServices::StepResumed(const QString& program_name) {
+  // What could not be had was named when the run's first step started.
+  OnServicesThread([program_name](std::unique_ptr<Services>& services) {
+    services->inhibitor.Hold("Playing " + program_name, false);
   });
 }
 

@@ -1,7 +1,8 @@
-// What the desktop sees of a treatment run, driven by the run (Follow) or through two slots: from
-// the first step to the end the computer is kept awake (RunInhibitor), the task bar entry shows
-// the progress as ProgressBar1 does, step / step_count (LauncherProgress), and the end sends one
-// notification (RunNotifier). Nothing reaches D-Bus before the first step of the first run.
+// What the desktop sees of a treatment run, driven by the run (Follow) or through its slots: from
+// the first step to the end the computer is kept awake (RunInhibitor), except while a step is
+// paused; the task bar entry shows the share of the run's time gone by (LauncherProgress), which
+// stands still while paused; and the end sends one notification (RunNotifier). Nothing reaches
+// D-Bus before the first step of the first run.
 //
 // The services run on a thread of their own, made at the first step: connecting to a bus, and
 // some of Qt's D-Bus calls (a signal subscription asks the bus who owns a name), wait for the bus
@@ -20,6 +21,7 @@
 #include "launcher_progress.h"
 #include "run_inhibitor.h"
 #include "run_notifier.h"
+#include "step_countdown.h"
 #include "treatment_run.h"
 
 class QThread;
@@ -37,10 +39,11 @@ class DesktopRunServices : public QObject {
   ~DesktopRunServices() override;
 
   // Drives the services from run's signals: each step whose output has opened (StepOpened) is a
-  // StepStarted, the run's end a RunEnded with the program's name, how it ended (RunOutcomeOf)
-  // and, for a failure, the message and "(error code: N)" as the detail. run must outlive the
-  // object.
-  void Follow(const TreatmentRun* run);
+  // StepStarted, a pause and a resume StepPaused and StepResumed, countdown's time left a
+  // RunProgress, the run's end a RunEnded with the program's name, how it ended (RunOutcomeOf)
+  // and, for a failure, the message and "(error code: N)" as the detail. run and countdown (which
+  // follows run) must outlive the object.
+  void Follow(const TreatmentRun* run, const StepCountdown* countdown);
 
   // True when the thread of some destroyed object was still waiting on a bus.
   static bool AnyStuck();
@@ -48,8 +51,14 @@ class DesktopRunServices : public QObject {
  public slots:
   // Step step (from 1) of step_count of the program named program_name ("Zelk general") begins,
   // before its tone starts, so that a step that then fails has been announced. The first step
-  // of a run takes the inhibitor ("Playing <program_name>"); each one shows its progress.
+  // of a run takes the inhibitor ("Playing <program_name>"); each one shows the share of the run
+  // before it, (step - 1) / step_count.
   void StepStarted(const QString& program_name, int step, int step_count);
+  // The run's time gone by, as a share of its whole time (RunElapsedFraction).
+  void RunProgress(const StepProgress& progress);
+  // A paused step gives the inhibitor back; its resume takes it again.
+  void StepPaused();
+  void StepResumed(const QString& program_name);
   // The run ended at step step of step_count, how says in what way; detail (e.g. the audio error
   // message) goes into the notification's body. Releases the inhibitor, hides the progress and
   // sends one notification. Called once per run, whatever the way it ends.

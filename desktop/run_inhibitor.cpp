@@ -43,6 +43,7 @@ struct RunInhibitor::Attempt {
   int parts_pending = 0;  // logind and screen saver answers still to come
   QString suspend_failure;
   QString idle_failure;
+  bool report = true;  // name what could not be had on stderr
 };
 
 RunInhibitor::RunInhibitor(QObject* parent) : QObject(parent) {}
@@ -51,10 +52,11 @@ RunInhibitor::~RunInhibitor() {
   Release();
 }
 
-void RunInhibitor::Hold(const QString& reason) {
+void RunInhibitor::Hold(const QString& reason, bool report) {
   if (attempt_) return;
   attempt_ = std::make_shared<Attempt>();
   attempt_->reason = reason;
+  attempt_->report = report;
   if (QDBusConnection::sessionBus().isConnected()) {
     AskPortal();
   } else {
@@ -155,7 +157,9 @@ void RunInhibitor::AskLogindAndScreenSaver() {
   const std::shared_ptr<Attempt> attempt = attempt_;
   attempt->parts_pending = 2;
   auto part_answered = [attempt] {
-    if (--attempt->parts_pending == 0 && attempt->live) ReportWhatIsMissing(*attempt);
+    if (--attempt->parts_pending == 0 && attempt->live && attempt->report) {
+      ReportWhatIsMissing(*attempt);
+    }
   };
 
   QDBusConnection system = QDBusConnection::systemBus();

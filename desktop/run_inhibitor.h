@@ -28,8 +28,8 @@ class RunInhibitor : public QObject {
 
  public slots:
   // Asks for the inhibition; reason is what the desktop shows ("Playing BX virus"). Does nothing
-  // while already holding.
-  void Hold(const QString& reason);
+  // while already holding. report false: what cannot be had is not named again (a resumed step).
+  void Hold(const QString& reason, bool report = true);
   // Gives back everything held or still asked for. Does nothing while not holding.
   void Release();
 

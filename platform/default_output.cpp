@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "alsa_quiet.h"
 #include "app_identity.h"
 
 namespace {
@@ -136,6 +137,7 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
   if (sdl == nullptr) return OpenResult::NoDevice;
   const std::lock_guard<std::mutex> lock(SdlAudioMutex());
   InstallWakeHandler();
+  QuietAlsaErrors();
   PrepareSdl(*sdl);
   if (driver != nullptr) sdl->SetHint(SDL_HINT_AUDIODRIVER, driver);
   const int started = sdl->InitSubSystem(SDL_INIT_AUDIO);

@@ -8,10 +8,10 @@ ZELKGEN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # What building and running the program needs.
 ZELKGEN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
-  libsdl2-dev libjpeg62-turbo-dev libsndfile1-dev)
+  libsdl2-dev libjpeg62-turbo-dev libsndfile1-dev libxcb1-dev)
 # What the tests and benchmarks need besides.
-ZELKGEN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev sox flac xvfb xdotool dbus-daemon
-  python3-dbusmock stress-ng dpkg-dev file lintian appstream desktop-file-utils)
+ZELKGEN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev sox flac xvfb xdotool openbox
+  wmctrl dbus-daemon python3-dbusmock stress-ng dpkg-dev file lintian appstream desktop-file-utils)
 
 package_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"

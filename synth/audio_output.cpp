@@ -218,6 +218,14 @@ int AudioOutputLimitStream(uint64_t frames) {
   return Succeed();
 }
 
+uint64_t AudioOutputStreamFrames() {
+  // A failed reopen closes the device but keeps the stream and its count.
+  if (!IsOpen()) return output.stream.frames;
+  uint64_t frames = 0;
+  WithCallbackHeld([&frames] { frames = output.stream.frames; });
+  return frames;
+}
+
 int BASS_Stop() {
   if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
   output.out->sdl->PauseAudioDevice(output.out->device, 1);
@@ -294,6 +302,14 @@ const char* AudioErrorText(int code) {
     default:
       return "unknown error";
   }
+}
+
+const char* AudioErrorAdvice(int code) {
+  if (code != AUDIO_ERROR_NO_DEVICE && code != AUDIO_ERROR_DRIVER && code != AUDIO_ERROR_TIMEOUT) {
+    return "";
+  }
+  return "No sound output could be opened. Check that a sound server is running, that an output "
+         "device is connected and switched on, and that it is not muted in the mixer.";
 }
 
 void AudioOutputFailNextForTesting(AudioCall call, int code) {

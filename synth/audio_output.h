@@ -74,6 +74,10 @@ int BASS_ErrorGetCode();
 // device's buffers run ahead of the moment the caller stops it. 0 on failure (nothing open, no
 // stream).
 int AudioOutputLimitStream(uint64_t frames);
+// How many frames of its stream procedure the open output's stream has handed to the device,
+// counted from its creation and across AudioOutputReopen; final once BASS_Stop has returned. 0
+// when there is no stream.
+uint64_t AudioOutputStreamFrames();
 
 // Watching a playing output, and bringing it back when its device went away. The stream is
 // called "Treatment tone" in the sound server's mixer.
@@ -100,3 +104,8 @@ AudioReopen AudioOutputReopen();
 const char* AudioErrorText(int code);
 // The line that follows a failure's message wherever the user reads it: "(error code: N)".
 std::string AudioErrorCodeLine(int code);
+
+// What the user can check when no output could be had (AUDIO_ERROR_NO_DEVICE,
+// AUDIO_ERROR_DRIVER, AUDIO_ERROR_TIMEOUT), one line to show below a failure's message and code;
+// empty for any other code, which a user cannot mend.
+const char* AudioErrorAdvice(int code);

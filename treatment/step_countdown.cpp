@@ -16,19 +16,34 @@ QString ClockText(qint64 ms) {
 }
 
 QString StepTimeLeftText(const StepProgress& progress) {
-  return QStringLiteral("Step %1 of %2, %3 left")
+  return QStringLiteral("Step %1 of %2, %3 left%4")
       .arg(progress.step)
       .arg(progress.steps)
-      .arg(ClockText(progress.step_left_ms));
+      .arg(ClockText(progress.step_left_ms), progress.paused ? ", paused" : "");
 }
 
-StepCountdown::StepCountdown(const TreatmentRun* run, const QTimer* step_timer, QObject* parent)
-    : QObject(parent), run_(run), step_timer_(step_timer) {
+QString StepTimeLeftLine(const StepProgress& progress) {
+  return QStringLiteral("Step %1 of %2 \u00b7 %3 left%4")
+      .arg(progress.step)
+      .arg(progress.steps)
+      .arg(ClockText(progress.step_left_ms),
+           progress.paused ? QStringLiteral(" \u00b7 paused") : "");
+}
+
+double RunElapsedFraction(const StepProgress& progress) {
+  if (progress.run_ms <= 0) return 0.0;
+  return std::clamp(1.0 - double(progress.run_left_ms) / double(progress.run_ms), 0.0, 1.0);
+}
+
+StepCountdown::StepCountdown(const TreatmentRun* run, QObject* parent)
+    : QObject(parent), run_(run) {
   ticker_.setSingleShot(true);
   ticker_.setTimerType(Qt::PreciseTimer);
   connect(&ticker_, &QTimer::timeout, this, &StepCountdown::Tick);
   connect(run, &TreatmentRun::StepStarted, this, &StepCountdown::Start);
   connect(run, &TreatmentRun::StepEnded, this, &StepCountdown::Stop);
+  connect(run, &TreatmentRun::StepPaused, this, &StepCountdown::Tick);
+  connect(run, &TreatmentRun::StepResumed, this, &StepCountdown::Tick);
   // A step given up (its window closed) ends the run without StepEnded.
   connect(run, &TreatmentRun::RunEnded, this, &StepCountdown::Stop);
 }
@@ -41,12 +56,19 @@ void StepCountdown::Start(int step, int steps, const TreatmentStep& what) {
 }
 
 void StepCountdown::Tick() {
-  const int left = std::max(step_timer_->remainingTime(), 0);
-  progress_.step_left_ms = left;
+  if (!Counting()) return;
+  const qint64 left = run_->StepTimeLeft();
+  progress_.step_left_ms = static_cast<int>(left);
   progress_.run_left_ms = left + run_->TimeAfterStepMs();
+  progress_.run_ms = run_->RunTimeMs();
+  progress_.paused = run_->Paused();
   emit TimeLeft(progress_);
+  if (progress_.paused) {
+    ticker_.stop();
+    return;
+  }
   // The shown second changes when the time left falls to the next whole second down.
-  ticker_.start((left > 0 ? (left - 1) % 1000 + 1 : 0) + kPastTheSecondMs);
+  ticker_.start(static_cast<int>(left > 0 ? (left - 1) % 1000 + 1 : 0) + kPastTheSecondMs);
 }
 
 void StepCountdown::Stop() {

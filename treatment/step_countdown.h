@@ -1,11 +1,13 @@
 // How far a treatment run has got while a step plays: which step of how many, the time left in
-// the step and in the whole run. The step's time left is the step timer's own remaining time, so
-// what is shown keeps to the step's deadline and adds no drift of its own. Faces show it: the
-// windows as a tooltip, the player without a window as its status line.
+// the step and in the whole run, and whether the step is paused. The step's time left is the
+// run's own (its step deadline), so what is shown keeps to the deadline and adds no drift of its
+// own. Faces show it: the windows as a tooltip and a line in the step window, the player without
+// a window as its status line, the task bar as the share of the run gone by.
 //
-// TimeLeft is emitted when a step's tone starts and then each time the shown second changes;
-// Cleared when the step ends or the run ends without one. One single-shot timer, armed only
-// while a step plays, re-armed for just after the next whole second of the step's time left.
+// TimeLeft is emitted when a step's tone starts, each time the shown second changes, and when the
+// step is paused or resumed; Cleared when the step ends or the run ends without one. One
+// single-shot timer, armed only while a step plays unpaused, re-armed for just after the next
+// whole second of the step's time left.
 //
 // Thread of the run only.
 #pragma once
@@ -24,20 +26,25 @@ struct StepProgress {
   int step_left_ms = 0;
   // The step's time left and the periods of the steps after it.
   qint64 run_left_ms = 0;
+  qint64 run_ms = 0;  // the whole run: every step's period
+  bool paused = false;
 };
 
 // Minutes and seconds, "2:41", the seconds rounded up: a countdown shows 0:01 in its last second.
 QString ClockText(qint64 ms);
-// "Step 3 of 10, 2:41 left".
+// "Step 3 of 10, 2:41 left", and ", paused" after it while paused.
 QString StepTimeLeftText(const StepProgress& progress);
+// The same for a line of its own: "Step 3 of 10 · 2:41 left", " · paused" after it while paused.
+QString StepTimeLeftLine(const StepProgress& progress);
+// The share of the run's time gone by, 0 to 1: a skipped step counts as gone by.
+double RunElapsedFraction(const StepProgress& progress);
 
 class StepCountdown : public QObject {
   Q_OBJECT
 
  public:
-  // Follows run's steps; step_timer is the run's step timer. Neither is owned; both must
-  // outlive the object.
-  StepCountdown(const TreatmentRun* run, const QTimer* step_timer, QObject* parent = nullptr);
+  // Follows run's steps; run is not owned and must outlive the object.
+  explicit StepCountdown(const TreatmentRun* run, QObject* parent = nullptr);
 
   // True while a step plays.
   bool Counting() const { return progress_.step != 0; }
@@ -52,7 +59,6 @@ class StepCountdown : public QObject {
   void Stop();
 
   const TreatmentRun* run_;
-  const QTimer* step_timer_;
   QTimer ticker_;
   StepProgress progress_;
 };

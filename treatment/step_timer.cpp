@@ -2,7 +2,6 @@
 
 QTimer* CreateStepTimer(QObject* parent, int interval_ms) {
   auto* timer = new QTimer(parent);
-  timer->setTimerType(Qt::PreciseTimer);
   timer->setInterval(interval_ms);
   return timer;
 }

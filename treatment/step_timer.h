@@ -1,6 +1,6 @@
-// The step timer of a treatment run: one period of 180000 ms per step, a precise timer (a coarse
-// one may fire 5 % early, 9 seconds off a three-minute step). Every face of the run makes its
-// step timer here, so that whatever keeps the timer on time applies to each of them.
+// The step timer of a treatment run: one period of 180000 ms per step. Every face of the run makes
+// its step timer here; the run it is given to (treatment_run.h) makes it precise and ends the step
+// when it fires, so that whatever keeps the timer on time applies to each face.
 #pragma once
 
 #include <QObject>

@@ -1,6 +1,7 @@
 #include "treatment_run.h"
 
 #include <QEventLoop>
+#include <algorithm>
 
 #include "audio_format.h"
 #include "audio_output.h"
@@ -14,10 +15,17 @@ namespace {
 constexpr qint64 kFirstWakeBeforeMs = 2000;
 constexpr qint64 kLastWaitMs = 20;
 
+// What the device's and the sound server's buffers hold when a pause stops the stream (some 20
+// to 40 ms of it) plays out within this time; then the paused step's output is released.
+constexpr int kPauseReleaseMs = 250;
+
+const char* const kInitFailed = "BASS.dll error!";
+const char* const kCreateFailed = "User-Stream kann nicht angelegt werden!";
 const char* const kPlayFailed = "Wiedergabe kann nicht gestartet werden.";
 
 // How often the wait for an opening output looks whether the open has finished.
 constexpr int kOpenLookMs = 5;
+constexpr qint64 kNsPerMs = 1000000;
 
 }  // namespace
 
@@ -30,9 +38,13 @@ TreatmentRun::TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* str
       output_watch_(new OutputWatch(this)) {
   // A coarse timer may fire 5 % early or late: 9 s either way on a three-minute step.
   step_timer_->setTimerType(Qt::PreciseTimer);
+  connect(step_timer_, &QTimer::timeout, this, &TreatmentRun::EndStepByTimer);
   deadline_approach_.setSingleShot(true);
   deadline_approach_.setTimerType(Qt::PreciseTimer);
   connect(&deadline_approach_, &QTimer::timeout, this, &TreatmentRun::ApproachDeadline);
+  pause_release_.setSingleShot(true);
+  pause_release_.setInterval(kPauseReleaseMs);
+  connect(&pause_release_, &QTimer::timeout, this, &TreatmentRun::ReleasePausedOutput);
   connect(output_watch_, &OutputWatch::Lost, this, &TreatmentRun::OutputLost);
   connect(output_watch_, &OutputWatch::Resumed, this, &TreatmentRun::OutputResumed);
   connect(output_watch_, &OutputWatch::GaveUp, this, &TreatmentRun::EndStepByLostOutput);
@@ -56,6 +68,7 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
   skipped_ = false;
   program_ = &program;
   base_period_ms_ = step_timer_->interval();
+  window_ = window;
   emit RunStarted(program);
   step_timer_->stop();
   for (const TreatmentStep& step : program.Steps) {
@@ -63,34 +76,39 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
     step_index_ = result.step - 1;
     if (!InitOutput(window)) {
       if (ending_) return Finish(result, RunEnd::ProgramEnded);
-      return Fail(result, "BASS.dll error!", BASS_ErrorGetCode());
+      return Fail(result, kInitFailed, BASS_ErrorGetCode());
     }
     emit StepOpened(result.step, result.steps, step);
-    const int period_ms = PeriodOf(step);
-    step_timer_->setInterval(period_ms);
-    const uint64_t step_frames = FramesForMs(static_cast<uint64_t>(period_ms));
-    const STREAMPROC proc = PrepareStepSound(step, step_frames);
-    *stream_handle_ = BASS_StreamCreate(kFramesPerSecond, kChannels, 0, proc, nullptr);
+    step_period_ms_ = PeriodOf(step);
+    step_timer_->setInterval(step_period_ms_);
+    step_frames_ = FramesForMs(static_cast<uint64_t>(step_period_ms_));
+    step_proc_ = PrepareStepSound(step, step_frames_);
+    *stream_handle_ = BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_proc_, nullptr);
     if (*stream_handle_ == 0) {
-      return Fail(result, "User-Stream kann nicht angelegt werden!", BASS_ErrorGetCode());
+      return Fail(result, kCreateFailed, BASS_ErrorGetCode());
     }
+    frames_released_ = 0;
     // The tone lasts the step's period to the frame.
-    AudioOutputLimitStream(step_frames);
+    AudioOutputLimitStream(step_frames_);
     if (!BASS_ChannelPlay(*stream_handle_, 0)) {
       return Fail(result, kPlayFailed, BASS_ErrorGetCode());
     }
     step_running_ = true;
     output_failed_ = false;
-    StartStepTimer();
+    StartStepTimer(qint64{step_period_ms_} * kNsPerMs);
     output_watch_->Start();
     emit StepStarted(result.step, result.steps, step);
     const bool ended = wait(step);
     step_running_ = false;
+    paused_ = false;
+    pause_release_.stop();
     output_watch_->Stop();
     deadline_approach_.stop();
     step_timer_->stop();
+    // A resumed step's timer ran out only its time left.
+    step_timer_->setInterval(step_period_ms_);
     if (ending_) return Finish(result, RunEnd::ProgramEnded);  // no further step
-    if (output_failed_) return Fail(result, kPlayFailed, output_failed_code_);
+    if (output_failed_) return Fail(result, output_failed_message_, output_failed_code_);
     if (!ended) {
       EndRunByClosedWindow();
       return Finish(result, RunEnd::Closed);
@@ -130,10 +148,24 @@ qint64 TreatmentRun::TimeAfterStepMs() const {
   return after;
 }
 
-void TreatmentRun::StartStepTimer() {
-  step_timer_->start();
-  step_deadline_ = QDeadlineTimer(step_timer_->interval(), Qt::PreciseTimer);
+qint64 TreatmentRun::RunTimeMs() const {
+  if (program_ == nullptr) return 0;
+  qint64 all = 0;
+  for (const TreatmentStep& step : program_->Steps) all += PeriodOf(step);
+  return all;
+}
+
+void TreatmentRun::StartStepTimer(qint64 left_ns) {
+  // Whole milliseconds, rounded up: the deadline keeps the nanoseconds.
+  step_timer_->start(static_cast<int>((left_ns + kNsPerMs - 1) / kNsPerMs));
+  step_deadline_.setPreciseRemainingTime(0, left_ns, Qt::PreciseTimer);
   ApproachDeadline();
+}
+
+qint64 TreatmentRun::StepTimeLeft() const {
+  if (!step_running_) return 0;
+  if (paused_) return paused_left_ns_ / kNsPerMs;
+  return std::max<qint64>(step_deadline_.remainingTime(), 0);
 }
 
 // The next wake on the way to the deadline; it only has to end the event loop's wait.
@@ -145,8 +177,77 @@ void TreatmentRun::ApproachDeadline() {
 }
 
 void TreatmentRun::ReleaseStepOutput() {
+  pause_release_.stop();
   output_watch_->Stop();
   ReleaseOutput();
+}
+
+bool TreatmentRun::PauseStep() {
+  if (!step_running_ || paused_ || ending_) return false;
+  paused_left_ns_ = std::max<qint64>(step_deadline_.remainingTimeNSecs(), 0);
+  paused_ = true;
+  pause_released_ = false;
+  step_timer_->stop();
+  deadline_approach_.stop();
+  output_watch_->Stop();
+  // The stream procedure is not called again: the stream's frame count is final.
+  BASS_Stop();
+  pause_release_.start();
+  emit StepPaused();
+  return true;
+}
+
+void TreatmentRun::ReleasePausedOutput() {
+  frames_released_ += AudioOutputStreamFrames();
+  pause_released_ = true;
+  ReleaseOutput();
+  emit PausedOutputReleased();
+}
+
+bool TreatmentRun::ResumeStep() {
+  if (!step_running_ || !paused_ || ending_) return false;
+  pause_release_.stop();
+  if (paused_left_ns_ == 0 || (pause_released_ && frames_released_ >= step_frames_)) {
+    // Paused in its last moment: nothing is left to play.
+    paused_ = false;
+    EndStepByTimer();
+    return true;
+  }
+  if (!pause_released_) {
+    // Still open: the stream plays on where it stopped.
+    if (!BASS_ChannelPlay(*stream_handle_, 0)) {
+      FailStep(kPlayFailed, BASS_ErrorGetCode());
+      return true;
+    }
+  } else if (!ReopenPausedStep()) {
+    return true;
+  }
+  paused_ = false;
+  StartStepTimer(paused_left_ns_);
+  output_watch_->Start();
+  emit StepResumed();
+  return true;
+}
+
+// As a step's start opens its output; the step's sound settings and stream procedure are still
+// set, and its phases (and a glide) go on from where the pause left them.
+bool TreatmentRun::ReopenPausedStep() {
+  if (!InitOutput(window_)) {
+    // EndProgram has ended the step meanwhile.
+    if (!ending_) FailStep(kInitFailed, BASS_ErrorGetCode());
+    return false;
+  }
+  *stream_handle_ = BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_proc_, nullptr);
+  if (*stream_handle_ == 0) {
+    FailStep(kCreateFailed, BASS_ErrorGetCode());
+    return false;
+  }
+  AudioOutputLimitStream(step_frames_ - frames_released_);
+  if (!BASS_ChannelPlay(*stream_handle_, 0)) {
+    FailStep(kPlayFailed, BASS_ErrorGetCode());
+    return false;
+  }
+  return true;
 }
 
 void TreatmentRun::EndStepByTimer() {
@@ -177,11 +278,17 @@ void TreatmentRun::EndRunByClosedWindow() {
 // The watch gave up on the output: the step fails as a failed BASS_ChannelPlay would, once the
 // face's wait has returned.
 void TreatmentRun::EndStepByLostOutput(int code) {
-  if (!step_running_) return;
+  if (step_running_) FailStep(kPlayFailed, code);
+}
+
+// The step ends without its output; once the face's wait has returned, the run fails with
+// message and code.
+void TreatmentRun::FailStep(const char* message, int code) {
   output_failed_ = true;
+  output_failed_message_ = message;
   output_failed_code_ = code;
   step_timer_->stop();
-  ReleaseOutput();
+  ReleaseStepOutput();
   emit StepEnded(StepEnd::OutputLost);
 }
 

@@ -29,7 +29,20 @@
 //                    within 10 s (output_watch.h): step timer off, output stopped and freed,
 //                    StepEnded; then, as for a failed BASS_ChannelPlay, AudioFailed with
 //                    "Wiedergabe kann nicht gestartet werden." and the run ends (RunEnd::Failed)
+//   resume failed    a paused step's output could not be opened again: output freed, StepEnded
+//                    (StepEnd::OutputLost), then AudioFailed with the failed call's message, as
+//                    at a step's start, and the run ends (RunEnd::Failed)
 // StepEnded is emitted only while a step runs; it is where the face ends its wait.
+//
+// A step may be paused and resumed any number of times (PauseStep, ResumeStep). A pause stops the
+// tone at once (what the device's buffers already hold, some 20 to 40 ms, plays out), turns the
+// step timer off and keeps the step's time left; 250 ms later, once that sound has played, the
+// output is released. Resuming opens the output again, as a step's start does, and plays the same
+// frequency and shape for exactly the time that was left: the step timer runs out the time left
+// and the stream plays the step's frames that have not sounded yet, so the tone across all parts
+// lasts one period to the frame. A resume within the 250 ms simply plays on. While paused the
+// step can still end in any of the ways above. When the output cannot be had again, the step
+// fails with the failed call's message, as a step's start would (RunEnd::Failed).
 //
 // While a step sounds, the output is watched: when it goes away, OutputLost, and the default
 // output is opened again and again until the tone sounds on (OutputResumed) or 10 s have passed.
@@ -41,8 +54,9 @@
 // step ends do not lengthen the tone.
 //
 // State: whether a run is under way, whether a step's sound is on (StepRunning), whether the
-// program is ending, how the current step ended, the step's deadline. The tone generator, the
-// step timer and the stream handle belong to the face.
+// program is ending, how the current step ended, the step's deadline, and while paused the step's
+// time left and frames played. The tone generator, the step timer and the stream handle belong to
+// the face.
 #pragma once
 
 #include <QDeadlineTimer>
@@ -52,6 +66,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "audio_output.h"
 #include "output_watch.h"
 #include "tone_gen.h"
 #include "treatment_programs.h"
@@ -85,9 +100,9 @@ class TreatmentRun : public QObject {
   // window), which ends the run in silence.
   using StepWait = std::function<bool(const TreatmentStep& step)>;
 
-  // tone_gen: stopped and its Loop cleared at step ends. step_timer: turned on and off here, and
-  // made precise; the face connects its timeout to EndStepByTimer. stream_handle: where the latest
-  // stream handle is kept. None of them is owned; all must outlive the object.
+  // tone_gen: stopped and its Loop cleared at step ends. step_timer: turned on and off here, made
+  // precise, and its timeout wired to EndStepByTimer, so no face wires it. stream_handle: where the
+  // latest stream handle is kept. None of them is owned; all must outlive the object.
   TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* stream_handle,
                QObject* parent = nullptr);
 
@@ -98,6 +113,11 @@ class TreatmentRun : public QObject {
 
   void EndStepByTimer();
   void EndStepBySkip();
+  // True when the running step was playing and is now paused; false, and nothing done, otherwise.
+  bool PauseStep();
+  // True when the paused step plays again (or failed trying and has ended); false, and nothing
+  // done, when no step is paused.
+  bool ResumeStep();
   // Ends the program's sound for good: no further step starts. Idempotent.
   void EndProgram();
 
@@ -106,9 +126,19 @@ class TreatmentRun : public QObject {
 
   // True from a step's start of sound until its wait has returned.
   bool StepRunning() const { return step_running_; }
-  // During a run: the periods of the steps after the current one, in milliseconds.
+  // During a run: the periods of the steps after the current one, and of all its steps, in
+  // milliseconds.
   qint64 TimeAfterStepMs() const;
+  qint64 RunTimeMs() const;
   bool Ending() const { return ending_; }
+  bool Paused() const { return paused_; }
+  // True while paused with the output released (PausedOutputReleased has been emitted).
+  bool PauseSettled() const { return paused_ && pause_released_; }
+  // The running step's time left in milliseconds: counting down while it plays, standing still
+  // while it is paused; 0 between steps.
+  qint64 StepTimeLeft() const;
+  // The current step's period in milliseconds.
+  int StepPeriod() const { return step_period_ms_; }
 
  signals:
   void RunStarted(const TreatmentProgram& program);
@@ -117,6 +147,12 @@ class TreatmentRun : public QObject {
   // The tone sounds and the step timer has started its period.
   void StepStarted(int step, int steps, const TreatmentStep& what);
   void StepEnded(TreatmentRun::StepEnd how);
+  // The step has been paused: its tone has stopped and its time left stands still.
+  void StepPaused();
+  // The paused step's output has been released (250 ms after StepPaused, unless resumed before).
+  void PausedOutputReleased();
+  // The paused step's tone sounds again and its time left counts down.
+  void StepResumed();
   // The output went away during the step; the run is trying to open it again.
   void OutputLost();
   // The tone sounds again, in the same step.
@@ -133,16 +169,23 @@ class TreatmentRun : public QObject {
   void EndRunByClosedWindow();
   void EndStepByLostOutput(int code);
   bool Finish(RunResult& result, RunEnd how);
-  void StartStepTimer();
+  // Starts the step timer for left_ns nanoseconds (a whole period, or a paused step's time left).
+  void StartStepTimer(qint64 left_ns);
   void ApproachDeadline();
   // A step's period: its own duration, else the step timer's period at the run's start.
   int PeriodOf(const TreatmentStep& step) const;
   // Stops watching the step's output and releases it.
   void ReleaseStepOutput();
+  void ReleasePausedOutput();
+  // Opens the output again for the paused step and plays the rest of its frames; false when a
+  // call failed (the step then fails).
+  bool ReopenPausedStep();
+  void FailStep(const char* message, int code);
 
   TToneGen* tone_gen_;
   QTimer* step_timer_;
   uint32_t* stream_handle_;
+  void* window_ = nullptr;  // for BASS_Init
   OutputWatch* output_watch_;
   QTimer deadline_approach_;
   QDeadlineTimer step_deadline_;
@@ -154,5 +197,17 @@ class TreatmentRun : public QObject {
   bool ending_ = false;
   bool skipped_ = false;
   bool output_failed_ = false;
+  const char* output_failed_message_ = nullptr;
   int output_failed_code_ = 0;
+  // The current step's period, its frames and the stream procedure readied for it.
+  int step_period_ms_ = 0;
+  uint64_t step_frames_ = 0;
+  STREAMPROC step_proc_ = nullptr;
+  // Pausing: the time left when paused, the frames of the step that have sounded in streams
+  // already released, and whether the current pause's output has been released.
+  bool paused_ = false;
+  qint64 paused_left_ns_ = 0;
+  uint64_t frames_released_ = 0;
+  bool pause_released_ = false;
+  QTimer pause_release_;
 };

@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QByteArray>
 #include <QEvent>
@@ -69,6 +71,13 @@ Windows& TheWindows() {
 
 // The lock of the running window copy, for the end after a lost display.
 SingleInstance* running_instance = nullptr;
+
+// The main and Information windows are plain widgets, which screen readers would see as a
+// "filler"; they are top-level windows (a frame).
+QAccessibleInterface* TopLevelWindowAccessible(const QString& key, QObject* object) {
+  if (key != "TForm1" && key != "TForm2") return nullptr;
+  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+}
 
 // The windows ask for "MS Sans Serif"; prefer fonts of similar width over the platform's
 // general fallback, which is much wider.
@@ -179,6 +188,7 @@ void CreateWindows() {
   InitResources();
   SubstituteWindowFont();
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(ReadIcon())));
+  QAccessible::installFactory(TopLevelWindowAccessible);
   Windows& windows = TheWindows();
   windows.main_window = std::make_unique<TForm1>();
   Form1 = windows.main_window.get();
@@ -188,6 +198,9 @@ void CreateWindows() {
   Form3 = windows.step_window.get();
   TreatmentRun* run = Form1->Treatment();
   QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
+  QObject::connect(Form3, &TForm3::PauseClicked, run,
+                   [run] { run->Paused() ? run->ResumeStep() : run->PauseStep(); });
+  QObject::connect(Form3, &TForm3::QuitRequested, Form1, &TForm1::EndApplication);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
   FollowCountdown(Form1->Countdown(), Form3);
   windows.programs_window = std::make_unique<ProgramsWindow>(Form1);
@@ -197,8 +210,10 @@ void CreateWindows() {
   QObject::connect(Form1, &TForm1::ProgramFileDropped, &OpenProgramFile);
   QObject::connect(FormPrograms, &ProgramsWindow::StartRequested, Form1, &TForm1::RunProgramFile,
                    Qt::QueuedConnection);
+  QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, Form3, &TForm3::ShowTimeLeft);
+  QObject::connect(Form1->Countdown(), &StepCountdown::Cleared, Form3, &TForm3::ClearTimeLeft);
   windows.desktop_services = std::make_unique<DesktopRunServices>();
-  windows.desktop_services->Follow(run);
+  windows.desktop_services->Follow(run, Form1->Countdown());
 }
 
 void InstallEndHandlers() {

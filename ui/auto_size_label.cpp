@@ -17,3 +17,8 @@ void FitLabelsToText(QWidget* window) {
     label->resize(label->sizeHint());
   }
 }
+
+void NameFrequencyLabel(QLabel* label, const QString& frequency) {
+  label->setAccessibleName(frequency.isEmpty() ? QStringLiteral("Current frequency")
+                                               : "Current frequency: " + frequency);
+}

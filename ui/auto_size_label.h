@@ -14,3 +14,7 @@ void SetCaptionWithin(QLabel* label, const QString& text, int right);
 
 // Fits every label of a freshly created window to the text it was created with.
 void FitLabelsToText(QWidget* window);
+
+// What a screen reader reads for a label that shows the sounding frequency: "Current frequency",
+// then ": " and frequency ("10000HZ") while one sounds.
+void NameFrequencyLabel(QLabel* label, const QString& frequency);

@@ -2,13 +2,21 @@
 #include "current_frequency_window.h"
 
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
 #include <QWindow>
 
 #include "auto_size_label.h"
 #include "outer_geometry.h"
 #include "readable_blue.h"
+#include "step_countdown.h"
 
 TForm3* Form3 = nullptr;
+
+const char* const TForm3::kEndRunQuestion = "End the whole run?";
+const char* const TForm3::kEndRunButton = "End run";
+const char* const TForm3::kContinueButton = "Continue";
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setupUi(this);
@@ -22,18 +30,34 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   KeepBlueReadable(Label1);
   KeepStoredOuterGeometry(this);
   FitLabelsToText(this);
+  // The time-left line spans the window below the frequency, above the buttons.
+  Label2->setGeometry(0, 41, width(), 14);
   setModal(true);
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
+  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(Button2); });
+  // The main window's Ctrl+Q cannot be reached while this window is modal.
+  auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+  connect(quit, &QShortcut::activated, this, &TForm3::QuitRequested);
 }
 
 void TForm3::Button1Click(QObject*) {
   emit SkipClicked();
 }
 
+void TForm3::Button2Click(QObject*) {
+  emit PauseClicked();
+}
+
 void TForm3::keyPressEvent(QKeyEvent* event) {
+  const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-    Button1->animateClick();
+  if (enter && plain) {
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
+    (focused != nullptr ? focused : Button1)->animateClick();
+    return;
+  }
+  if (event->key() == Qt::Key_P && plain) {
+    Button2->animateClick();
     return;
   }
   QDialog::keyPressEvent(event);
@@ -46,13 +70,22 @@ constexpr int kRightMargin = 8;
 
 }  // namespace
 
+void TForm3::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  // The time-left line is centred across the window, whatever the frame leaves of it.
+  Label2->resize(width(), Label2->height());
+}
+
 bool TForm3::ShowStep(const QString& DisplayText, QWidget* Owner) {
   // A program file's label may be longer than the window is wide; the built-ins' texts fit.
   SetCaptionWithin(Label1, DisplayText, width() - kRightMargin);
+  NameFrequencyLabel(Label1, DisplayText);
+  ClearTimeLeft();
   // A dialog of the main window, not of the whole program: window managers then keep it above
   // that window and minimise and restore the two together.
   create();
   windowHandle()->setTransientParent(Owner != nullptr ? Owner->windowHandle() : nullptr);
+  Button1->setFocus();
   const int result = exec();
   // When the whole program ends, exit() may leave the loop with the window still up.
   if (isVisible()) hide();
@@ -60,5 +93,36 @@ bool TForm3::ShowStep(const QString& DisplayText, QWidget* Owner) {
 }
 
 void TForm3::CloseStepDisplay() {
+  if (question_) question_->reject();
   if (isVisible()) done(QDialog::Accepted);
+}
+
+void TForm3::ShowTimeLeft(const StepProgress& progress) {
+  Label2->setText(StepTimeLeftLine(progress));
+  Button2->setText(progress.paused ? "Resume" : "Pause");
+}
+
+void TForm3::ClearTimeLeft() {
+  Label2->clear();
+  Button2->setText("Pause");
+}
+
+void TForm3::reject() {
+  if (question_) return;  // asking already
+  if (!isVisible()) {
+    QDialog::reject();
+    return;
+  }
+  QMessageBox box(QMessageBox::Question, windowTitle(), kEndRunQuestion, QMessageBox::NoButton,
+                  this);
+  box.setInformativeText("Continue goes back to the step; Skip ends only this frequency.");
+  QPushButton* keep = box.addButton(kContinueButton, QMessageBox::RejectRole);
+  QPushButton* end = box.addButton(kEndRunButton, QMessageBox::DestructiveRole);
+  box.setDefaultButton(keep);
+  box.setEscapeButton(keep);
+  question_ = &box;
+  box.exec();
+  question_ = nullptr;
+  // The step may have ended while the question was up; the display is then over already.
+  if (box.clickedButton() == end && isVisible()) QDialog::reject();
 }

@@ -7,8 +7,10 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QShortcut>
 #include <QUrl>
 #include <cstdio>
 #include <string>
@@ -16,6 +18,7 @@
 #include "app_identity.h"
 #include "audio_output.h"
 #include "auto_size_label.h"
+#include "blocked_close_filter.h"
 #include "current_frequency_window.h"
 #include "info_window.h"
 #include "jpeg_picture.h"
@@ -47,28 +50,37 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
   Timer1 = CreateStepTimer(this);
   Timer1->setObjectName("Timer1");
-  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
-  Timer1->start();
-
+  // The run takes Timer1's event (Timer1Timer's end of the step) and makes Timer1 precise.
   treatment_ = new TreatmentRun(ToneGen1, Timer1, &StreamHandle, this);
+  Timer1->start();
   connect(treatment_, &TreatmentRun::RunStarted, this, [this] {
-    SetCaption(Label8, "");
+    ShowStatus(nullptr);
     SetCaption(Label1, "");
   });
   connect(treatment_, &TreatmentRun::StepOpened, this, [this](int, int, const TreatmentStep& step) {
-    // A program file's label may be longer than the window is wide; the built-ins' texts fit.
-    SetCaptionWithin(Label8, QString::fromStdString(step.StatusText), width() - kRightMargin);
+    ShowStatus(&step);
     ProgressBar1->setValue(step.Position);
   });
   connect(treatment_, &TreatmentRun::AudioFailed, this, &TForm1::ShowAudioError);
   connect(treatment_, &TreatmentRun::RunEnded, this, &TForm1::ShowRunEnd);
 
-  countdown_ = new StepCountdown(treatment_, Timer1, this);
+  countdown_ = new StepCountdown(treatment_, this);
   FollowCountdown(countdown_, ProgressBar1);
 
   OutputWaveShape.store(GetWaveShape());
   connect(RadioGroup1, &TRadioGroup::ItemIndexChanged, this,
           [this] { OutputWaveShape.store(GetWaveShape()); });
+
+  ProgressBar1->setAccessibleName("Run progress");
+  ShowStatus(nullptr);
+  // Ctrl+Q quits as Exit does and F1 opens Information, from every window the user can act in.
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this, nullptr, nullptr,
+                        Qt::ApplicationShortcut),
+          &QShortcut::activated, this, &TForm1::EndApplication);
+  connect(
+      new QShortcut(QKeySequence::HelpContents, this, nullptr, nullptr, Qt::ApplicationShortcut),
+      &QShortcut::activated, this, [this] { Button3Click(Button3); });
+  blocked_close_ = std::make_unique<BlockedCloseFilter>(this, [this] { EndApplication(); });
 
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(Button3); });
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(Button4); });
@@ -114,7 +126,10 @@ WaveShape TForm1::GetWaveShape() const {
 }
 
 void TForm1::ShowAudioError(const QString& Message, int Code) {
-  const QString text = Message + "\r\n" + QString::fromStdString(AudioErrorCodeLine(Code));
+  QString text = Message + "\r\n" + QString::fromStdString(AudioErrorCodeLine(Code));
+  // Below the message and its code, what the user can check.
+  const QString advice = AudioErrorAdvice(Code);
+  if (!advice.isEmpty()) text += "\r\n\r\n" + advice;
   QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
                   QMessageBox::Ok, this);
   box.exec();
@@ -185,12 +200,12 @@ void TForm1::ShowRunEnd(const TreatmentRun::RunResult& result) {
   switch (result.how) {
     case TreatmentRun::RunEnd::Completed:
     case TreatmentRun::RunEnd::SkippedThrough:
-      SetCaption(Label8, "");
+      ShowStatus(nullptr);
       SetCaption(Label1, "End");
       ProgressBar1->setValue(0);
       break;
     case TreatmentRun::RunEnd::Closed:
-      SetCaption(Label8, "");
+      ShowStatus(nullptr);
       SetCaption(Label1, "");
       ProgressBar1->setValue(0);
       break;
@@ -198,6 +213,25 @@ void TForm1::ShowRunEnd(const TreatmentRun::RunResult& result) {
     case TreatmentRun::RunEnd::ProgramEnded:
       break;  // the texts stay as the failed or last step left them
   }
+}
+
+void TForm1::ShowStatus(const TreatmentStep* step) {
+  // A program file's label may be longer than the window is wide; the built-ins' texts fit.
+  SetCaptionWithin(Label8, step != nullptr ? QString::fromStdString(step->StatusText) : QString(),
+                   width() - kRightMargin);
+  NameFrequencyLabel(Label8,
+                     step != nullptr ? QString::fromStdString(step->DisplayText) : QString());
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+  // A focused button takes Return and Enter as it takes Space.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  auto* button = qobject_cast<QPushButton*>(focusWidget());
+  if (enter && button != nullptr && (event->modifiers() & ~Qt::KeypadModifier) == 0) {
+    button->animateClick();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TForm1::EndApplication() {

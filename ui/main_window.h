@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "blocked_close_filter.h"
 #include "component.h"
 #include "ddfs.h"
 #include "step_countdown.h"
@@ -44,11 +45,14 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   void Button4Click(QObject* Sender);  // Exit
   void Button5Click(QObject* Sender);  // BX virus program
   void Button6Click(QObject* Sender);  // Zelk general program
+  // Timer1's event: the step ends by the timer (TreatmentRun::EndStepByTimer, which the run wires
+  // to Timer1 itself).
   void Timer1Timer(QObject* Sender);
 
   // Ends the program from wherever it stands, a treatment step included: the sound stops, the
   // audio output is released, every event loop (modal ones too) is left and no further step
-  // starts. Exit, the close box, logging out and the quit signals all come here.
+  // starts. Exit, the close box (during a step too), Ctrl+Q, logging out and the quit signals all
+  // come here.
   void EndApplication();
 
   // Opens the "Programs" window (programs_window.h); it stands under the picture.
@@ -74,10 +78,14 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // Return and Enter press the focused button.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void RunTreatment(const TreatmentProgram& program);
   void ShowRunEnd(const TreatmentRun::RunResult& result);
+  // Label8: the step's status text, or empty with nullptr.
+  void ShowStatus(const TreatmentStep* step);
   void LoadPicture();
   void CreateToneGen1();
 
@@ -85,6 +93,8 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   TreatmentRun* treatment_ = nullptr;
   StepCountdown* countdown_ = nullptr;
   std::shared_ptr<const TreatmentProgram> file_program_;  // while it plays
+  // The close box during a step, which Qt would drop behind the modal step window.
+  std::unique_ptr<BlockedCloseFilter> blocked_close_;
 };
 
 extern TForm1* Form1;

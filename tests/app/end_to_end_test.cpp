@@ -201,4 +201,40 @@ TEST(EndToEnd, AProgramFileGivenToASecondStartPlaysInTheRunningWindow) {
   EXPECT_LE(PeakLevel(frames, frames.size() - 44100 / 2, frames.size()), 100) << "no silence after";
 }
 
+// Under a window manager: the dock's match of the window with its desktop entry, and the main
+// window's close box in the middle of a step, which must end the program as Exit does although
+// the step window is modal over it.
+TEST(EndToEnd, UnderAWindowManagerTheCloseBoxEndsAStepAndTheEntryMatchesTheWindow) {
+  if (!OnPath("wmctrl")) GTEST_SKIP() << "wmctrl is not installed";
+  PrivateXvfb xvfb;
+  std::string why;
+  if (!xvfb.Start(&why) || !xvfb.StartWindowManager(&why)) GTEST_SKIP() << why;
+  const ScratchDir runtime_dir("zelkgen-runtime-");
+  std::vector<std::string> environment = {"DISPLAY=" + xvfb.Display(), "QT_QPA_PLATFORM=xcb",
+                                          "SDL_AUDIODRIVER=dummy",
+                                          "XDG_RUNTIME_DIR=" + runtime_dir.Path().string(),
+                                          "LSAN_OPTIONS=suppressions=" ZELKGEN_LSAN_SUPPRESSIONS};
+  for (const std::string& entry : NoBusEnvironment()) environment.push_back(entry);
+  pid_t program = SpawnChild({ZELKGEN_PROGRAM}, environment);
+  ASSERT_GT(program, 0);
+  const std::string main_window = xvfb.FindWindow("Dr. Zelk frequency ganarator");
+  ASSERT_FALSE(main_window.empty()) << "the main window did not appear";
+
+  const std::string entry = ReadFile(ZELKGEN_DESKTOP_FILE);
+  const size_t key = entry.find("\nStartupWMClass=");
+  ASSERT_NE(key, std::string::npos) << "no StartupWMClass";
+  const size_t value = key + std::string("\nStartupWMClass=").size();
+  const std::string wm_class = entry.substr(value, entry.find('\n', value) - value);
+  EXPECT_EQ(xvfb.XdoTool({"search", "--class", "^" + wm_class + "$"}), main_window);
+
+  xvfb.Click(main_window, 340, 76);  // "BX virus (cancer prevention)"
+  ASSERT_FALSE(xvfb.FindWindow("Current frequency").empty());
+  std::this_thread::sleep_for(500ms);
+  RunProgram({"wmctrl", "-i", "-c", main_window}, {"DISPLAY=" + xvfb.Display()},
+             runtime_dir.Path().string());
+  const int status = WaitForExit(program, 3000ms);
+  TerminateChild(program);
+  EXPECT_EQ(status, 0) << "the close box did not end the program";
+}
+
 }  // namespace

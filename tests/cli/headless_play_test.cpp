@@ -3,6 +3,8 @@
 // signal mid-step ending it at once in silence, and the refusals with their messages and status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,7 +14,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -221,6 +225,85 @@ TEST(Player, WhereItsOutputGoesNeverStopsTheRun) {
   }
 }
 
+bool Stopped(pid_t pid) {
+  return ReadFile("/proc/" + std::to_string(pid) + "/status").find("State:\tT") !=
+         std::string::npos;
+}
+
+TEST(Player, OnANarrowTerminalTheLineFitsMessagesEndItAndPOrCtrlZPauseWithTheOutputReleased) {
+  PrivatePulse pulse;
+  std::string why;
+  if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
+  // Buses without any service: the inhibitor's line comes on stderr once their answers are in,
+  // with the status line on the terminal.
+  PrivateBuses buses;
+  if (!buses.Start(&why)) GTEST_SKIP() << why;
+  ScratchDir runtime;
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
+  for (const std::string& entry : PlayerEnvironment(pulse, runtime)) environment.push_back(entry);
+  for (const std::string& entry : buses.ClientEnvironment()) environment.push_back(entry);
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = 50;
+  int terminal = -1;
+  const pid_t player = forkpty(&terminal, nullptr, nullptr, &size);
+  ASSERT_GE(player, 0);
+  if (player == 0) {
+    for (const std::string& entry : environment) putenv(strdup(entry.c_str()));
+    execl(ZELKGEN_PROGRAM, ZELKGEN_PROGRAM, "--play", "bx", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string shown;
+  const auto read_for = [&](std::chrono::milliseconds how_long) {
+    const auto until = std::chrono::steady_clock::now() + how_long;
+    pollfd wait{terminal, POLLIN, 0};
+    while (std::chrono::steady_clock::now() < until && poll(&wait, 1, 20) >= 0) {
+      char bytes[512];
+      const ssize_t count = (wait.revents & POLLIN) ? read(terminal, bytes, sizeof bytes) : 0;
+      if (count > 0) shown.append(bytes, size_t(count));
+    }
+  };
+  const auto playing = [&] { return !pulse.SinkInputs().empty(); };
+  read_for(2500ms);
+  EXPECT_TRUE(playing());
+  // p pauses and resumes; Ctrl+Z pauses, then stops the player, and fg plays on.
+  const auto key = [&] { EXPECT_EQ(write(terminal, "p", 1), 1); };
+  const std::function<void()> pause[] = {key, [&] { kill(player, SIGTSTP); }};
+  const std::function<void()> resume[] = {key, [&] { kill(player, SIGCONT); }};
+  for (int way = 0; way < 2; ++way) {
+    SCOPED_TRACE(way == 0 ? "p" : "Ctrl+Z");
+    pause[way]();
+    read_for(1000ms);
+    EXPECT_FALSE(playing());
+    EXPECT_EQ(Stopped(player), way == 1);
+    resume[way]();
+    read_for(1000ms);
+    EXPECT_TRUE(playing());
+  }
+  kill(player, SIGTERM);
+  read_for(1000ms);
+  pid_t ended = player;
+  EXPECT_EQ(WaitForExit(ended, 2s), 0);
+  TerminateChild(ended);
+  close(terminal);
+
+  // Each drawing of the line, from a carriage return to the next, fits in 49 columns.
+  const size_t warning = shown.find("zelkgen: cannot keep the computer");
+  ASSERT_NE(warning, std::string::npos) << shown;
+  ASSERT_GT(warning, shown.find("BX virus")) << "no line stood before the message";
+  EXPECT_EQ(shown.substr(warning - 4, 4), "\r\033[K") << "the message was spliced into the line";
+  bool paused_shown = false;
+  std::istringstream drawings(shown);
+  for (std::string drawing; std::getline(drawings, drawing, '\r');) {
+    if (drawing.rfind("BX virus", 0) != 0) continue;
+    const std::string text = drawing.substr(0, drawing.find('\033'));
+    EXPECT_LE(text.size(), 49u) << text;
+    paused_shown = paused_shown || text.find("paused") != std::string::npos;
+  }
+  EXPECT_TRUE(paused_shown);
+}
+
 TEST(Player, RefusesWithOneMessageAndStatusOne) {
   struct Case {
     const char* name;
@@ -228,14 +311,26 @@ TEST(Player, RefusesWithOneMessageAndStatusOne) {
     bool another_copy;   // a copy plays already
     bool buses_stopped;  // the session and system buses stop answering (SDL's first open waits)
     const char* out;
-    const char* err;
+    std::string err;
+    std::vector<std::string> environment = {};
   };
+  const std::string advice =
+      "No sound output could be opened. Check that a sound server is running, that an output "
+      "device is connected and switched on, and that it is not muted in the mixer.\n";
+  const std::string no_output = "BASS.dll error!\n(error code: 1)\n" + advice;
   const Case cases[] = {
-      {"no sound server", false, false, false, "BX virus: failed at step 1 of 2\n",
-       "BASS.dll error!\n(error code: 1)\n"},
+      {"no sound server", false, false, false, "BX virus: failed at step 1 of 2\n", no_output},
+      // ALSA without a single device, whose library would print why on stderr.
+      {"no ALSA device",
+       false,
+       false,
+       false,
+       "BX virus: failed at step 1 of 2\n",
+       no_output,
+       {"SDL_AUDIODRIVER=alsa", "ALSA_CONFIG_PATH=/dev/null"}},
       {"another copy plays", true, true, false, "", "zelkgen: another copy is already running\n"},
       {"buses stopped", true, false, true, "BX virus: failed at step 1 of 2\n",
-       "BASS.dll error!\n(error code: 7)\n"},
+       "BASS.dll error!\n(error code: 7)\n" + advice},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -249,6 +344,7 @@ TEST(Player, RefusesWithOneMessageAndStatusOne) {
       ASSERT_TRUE(buses.Start(&why) && buses.Freeze()) << why;
       for (const std::string& entry : buses.ClientEnvironment()) environment.push_back(entry);
     }
+    environment.insert(environment.end(), c.environment.begin(), c.environment.end());
     // The server's address stays, with nothing behind it.
     if (!c.server) pulse.Stop();
     pid_t first = -1;

@@ -16,6 +16,7 @@
 
 #include "child_process.h"
 #include "ddfs.h"
+#include "little_endian.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -155,8 +156,23 @@ TEST_F(ProgramExport, FullLengthFilesHaveEveryFrameAndTheRightHeader) {
     EXPECT_EQ(Decode(target, kFullStep - 10, 20),
               RunFrames(kBXVirus, wsSquare, kFullStep, kFullStep - 10, 20));
   }
-  // A canonical 44-byte header and the samples, nothing else.
-  EXPECT_EQ(fs::file_size(scratch_.Path() / "bx.wav"), 44 + frames * 4);
+  // Tagged with the program and the application: Vorbis comments in the FLAC file, and in the WAV
+  // file a LIST INFO chunk between the 36 bytes of RIFF and format chunks and the samples, which
+  // end the file.
+  const std::string comments = Soxi("-a", scratch_.Path() / "bx.flac");
+  EXPECT_NE(comments.find("title=BX virus\n"), std::string::npos) << comments;
+  EXPECT_NE(comments.find("software=zelkgen " ZELKGEN_EXPECTED_VERSION), std::string::npos);
+  std::ifstream wav(scratch_.Path() / "bx.wav", std::ios::binary);
+  std::string head(512, '\0');
+  wav.read(head.data(), std::streamsize(head.size()));
+  ASSERT_EQ(head.substr(36, 4), "LIST");
+  const size_t data = 36 + 8 + GetLE32(reinterpret_cast<const uint8_t*>(&head[40]));
+  EXPECT_EQ(head.substr(44, 4), "INFO");
+  EXPECT_NE(head.find(std::string("INAM\x0a\0\0\0BX virus\0", 17)), std::string::npos);
+  EXPECT_NE(head.substr(44, data - 44).find("ISFT"), std::string::npos);
+  EXPECT_EQ(head.substr(data, 4), "data");
+  EXPECT_EQ(GetLE32(reinterpret_cast<const uint8_t*>(&head[data + 4])), frames * 4);
+  EXPECT_EQ(fs::file_size(scratch_.Path() / "bx.wav"), data + 8 + frames * 4);
 }
 
 TEST_F(ProgramExport, AFailedExportLeavesTheOldFile) {

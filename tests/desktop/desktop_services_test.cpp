@@ -240,12 +240,12 @@ TEST(DesktopRunServices, EveryEndOfARunReleasesHidesTheProgressAndNotifiesOnce) 
     }));
     Settle(300);
 
-    // The task bar shows the progress bar's fraction, step / step count, then nothing.
+    // The task bar shows the share of the run before each step, then nothing.
     ASSERT_EQ(launcher.updates.size(), size_t(c.last_step) + 1);
     for (int step = 1; step <= c.last_step; ++step) {
       const LauncherListener::Update& update = launcher.updates[step - 1];
       EXPECT_EQ(update.uri.toStdString(), "application://org.zelkgen.Zelkgen.desktop");
-      EXPECT_DOUBLE_EQ(update.progress, double(step) / step_count);
+      EXPECT_DOUBLE_EQ(update.progress, double(step - 1) / step_count);
       EXPECT_TRUE(update.visible);
     }
     EXPECT_FALSE(launcher.updates.back().visible);
@@ -259,6 +259,30 @@ TEST(DesktopRunServices, EveryEndOfARunReleasesHidesTheProgressAndNotifiesOnce) 
     EXPECT_NE(notified[0].find("\"urgency\": " + std::to_string(c.urgency)), std::string::npos)
         << notified[0];
   }
+}
+
+TEST(DesktopRunServices, TheTaskBarFollowsTheRunsTimeAndAPauseGivesTheInhibitorBack) {
+  SKIP_WITHOUT_BUSES();
+  InhibitServices services("", true, true);
+  std::string why;
+  ASSERT_TRUE(services.Start(&why)) << why;
+  LauncherListener launcher;
+  DesktopRunServices desktop;
+  const auto held = [] { return LogindInhibitors().size() == 1; };
+  desktop.StepStarted("BX virus", 1, 2);
+  ASSERT_TRUE(WaitUntil(held));
+  // 1:30 into the first of two three-minute steps, then paused there.
+  StepProgress progress{1, 2, nullptr, 90000, 270000, 360000, false};
+  desktop.RunProgress(progress);
+  desktop.StepPaused();
+  EXPECT_TRUE(WaitUntil([] { return LogindInhibitors().isEmpty(); }));
+  progress.paused = true;
+  desktop.RunProgress(progress);
+  desktop.StepResumed("BX virus");
+  EXPECT_TRUE(WaitUntil(held));
+  ASSERT_TRUE(WaitUntil([&] { return launcher.updates.size() == 3; }));
+  EXPECT_EQ(launcher.updates[1].progress, 0.25);
+  EXPECT_EQ(launcher.updates[2].progress, 0.25);
 }
 
 TEST(LauncherProgress, ShowsAFractionFromZeroToOneAndHidesOnce) {
@@ -421,7 +445,7 @@ TEST(WindowRuns, EveryWayARunEndsReleasesTheInhibitorAndNotifiesOnce) {
     ASSERT_TRUE(services.Start(&why) && notifications.Start(&why)) << why;
     CreateWindows();
     Form1->show();
-    MessageBoxCatcher box;
+    MessageBoxCatcher box(TForm3::kEndRunButton);  // when closed
     bool held_in_first_step = false;
     const auto held = [] {
       return LogindInhibitors() == QStringList{kLogindHeld} && ScreenSaverCookies().size() == 1;

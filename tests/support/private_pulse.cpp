@@ -160,11 +160,12 @@ bool PrivatePulse::Launch(std::string* why) {
   return false;
 }
 
-bool PrivatePulse::StartRecording(const std::string& path, std::string* why) {
+bool PrivatePulse::StartRecording(const std::string& path, std::string* why, int latency_ms) {
   StopRecording();
-  recorder_pid_ = SpawnChild({"parec", "-d", "cap.monitor", "--format=s16le", "--rate=44100",
-                              "--channels=2", "--raw", "--latency-msec=20"},
-                             ClientEnvironment(), path);
+  recorder_pid_ =
+      SpawnChild({"parec", "-d", "cap.monitor", "--format=s16le", "--rate=44100", "--channels=2",
+                  "--raw", "--latency-msec=" + std::to_string(latency_ms)},
+                 ClientEnvironment(), path);
   if (recorder_pid_ <= 0) {
     *why = "parec could not be started";
     return false;

@@ -63,7 +63,8 @@ class PrivatePulse {
   std::vector<std::string> ClientEnvironment() const;
 
   // Records the null sink's monitor (s16le, 44100 Hz, stereo, raw) into path until stopped.
-  bool StartRecording(const std::string& path, std::string* why);
+  // A recorder that must lose nothing on a busy machine asks for a longer latency than 20 ms.
+  bool StartRecording(const std::string& path, std::string* why, int latency_ms = 20);
   void StopRecording();
 
  private:

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <numbers>
@@ -41,11 +42,17 @@ struct Case {
   int code = 0;
 };
 
+// Frames of a square tone in what SDL's disk driver wrote (a square is never 0); 0 without a file.
+long ToneFrames(const std::string& path) {
+  const std::vector<StereoFrame> frames = ReadRawStereo(path);
+  return std::count_if(frames.begin(), frames.end(),
+                       [](const StereoFrame& f) { return f.left != 0 || f.right != 0; });
+}
+
 class Headless : public testing::Test {
  protected:
   Headless() : tone_gen_(nullptr), run_(&tone_gen_, &timer_, &handle_) {
     timer_.setInterval(180000);
-    QObject::connect(&timer_, &QTimer::timeout, &run_, &TreatmentRun::EndStepByTimer);
     QObject::connect(&run_, &TreatmentRun::StepStarted, [this](int, int, const TreatmentStep&) {
       seen_ += 'S';
       EXPECT_TRUE(timer_.isActive());
@@ -156,6 +163,8 @@ TEST_F(Headless, AStepEndsOnItsDeadlineNeverEarlyAndItsToneLastsItsPeriodToTheFr
   setenv("SDL_DISKAUDIOFILE", step_one.c_str(), 1);
   setenv("SDL_DISKAUDIODELAY", "5", 1);
   using Clock = std::chrono::steady_clock;
+  // The run makes the plain timer it is given precise, and ends the step when it fires.
+  EXPECT_EQ(timer_.timerType(), Qt::PreciseTimer);
   timer_.setInterval(10000);
   Clock::time_point opened, started, ended;  // of step 1
   const auto first = [](Clock::time_point& at) {
@@ -175,11 +184,67 @@ TEST_F(Headless, AStepEndsOnItsDeadlineNeverEarlyAndItsToneLastsItsPeriodToTheFr
   const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d); };
   EXPECT_GE(ms(ended - opened).count(), 10000.0);
   EXPECT_LE(ms(ended - started).count(), 10005.0);
-  const std::vector<StereoFrame> frames = ReadRawStereo(step_one);
-  const auto tone = std::count_if(frames.begin(), frames.end(), [](const StereoFrame& f) {
-    return f.left != 0 || f.right != 0;  // a square is never 0
-  });
-  EXPECT_EQ(tone, 441000);
+  EXPECT_EQ(ToneFrames(step_one), 441000);
+}
+
+TEST_F(Headless, AStepEndsOnItsDeadlineAcrossAPauseAndItsToneLastsItsPeriodInItsParts) {
+  // Paused long enough for the output to be released (and opened again at the resume), or
+  // resumed before that. SDL's disk driver, at four times a device's pace, keeps each part's
+  // sound in a file of its own.
+  using Clock = std::chrono::steady_clock;
+  const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d); };
+  const ScratchDir scratch("zelkgen-pause-");
+  ASSERT_TRUE(scratch.Created());
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIODELAY", "5", 1);
+  timer_.setInterval(2000);
+  for (const int pause_ms : {600, 100}) {
+    SCOPED_TRACE(pause_ms);
+    const std::string parts[] = {(scratch.Path() / "part1.raw").string(),
+                                 (scratch.Path() / "part2.raw").string()};
+    std::remove(parts[1].c_str());
+    setenv("SDL_DISKAUDIOFILE", parts[0].c_str(), 1);
+    Clock::time_point started, paused, resumed, ended;
+    qint64 left_at_pause = -1, left_later = -1;
+    bool released = false;
+    QObject context;
+    QObject::connect(&run_, &TreatmentRun::StepStarted, &context, [&](int step) {
+      if (step != 1) return;
+      started = Clock::now();
+      QTimer::singleShot(300, &context, [&] {
+        EXPECT_TRUE(run_.PauseStep());
+        EXPECT_FALSE(run_.PauseStep());
+        paused = Clock::now();
+        left_at_pause = run_.StepTimeLeft();
+        QTimer::singleShot(pause_ms, &context, [&] {
+          left_later = run_.StepTimeLeft();
+          EXPECT_TRUE(run_.ResumeStep());
+          resumed = Clock::now();
+        });
+      });
+    });
+    QObject::connect(&run_, &TreatmentRun::PausedOutputReleased, &context, [&] {
+      released = true;
+      setenv("SDL_DISKAUDIOFILE", parts[1].c_str(), 1);
+    });
+    QObject::connect(&run_, &TreatmentRun::StepEnded, &context, [&] {
+      if (ended == Clock::time_point{}) ended = Clock::now();
+      setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+    });
+    seen_.clear();
+    RunWith({Act::TimerRunsOut, Act::Skip});
+    EXPECT_EQ(seen_, "STSKE");
+    EXPECT_EQ(released, pause_ms > 250);
+    EXPECT_EQ(left_later, left_at_pause);
+    EXPECT_NEAR(left_at_pause, 1700, 20);
+    // Paused time does not count: the step ends on its deadline moved by the pause.
+    const double late = ms(ended - started - (resumed - paused)).count() - 2000.0;
+    EXPECT_GE(late, 0.0);
+    EXPECT_LE(late, 5.0);
+    EXPECT_EQ(ToneFrames(parts[0]) + ToneFrames(parts[1]), 88200);
+  }
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  unsetenv("SDL_DISKAUDIODELAY");
 }
 
 TEST_F(Headless, AProgramFilePlaysItsFrequencyExactlyAGlideUnbrokenAndItsLevels) {

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QString>
 #include <QTimer>
 #include <functional>
@@ -75,12 +77,13 @@ inline void ClickSkip() {
   Form3->Button1->click();
 }
 
-// Watches for the audio error's message box, records it and dismisses it with OK.
+// Watches for message boxes (the audio error's, the step window's question whether to end the
+// run), records each and dismisses it with its button named answer, else with OK.
 class MessageBoxCatcher : public QObject {
  public:
-  MessageBoxCatcher() {
+  explicit MessageBoxCatcher(const char* answer = "OK") {
     timer_.setInterval(2);
-    connect(&timer_, &QTimer::timeout, this, [this] {
+    connect(&timer_, &QTimer::timeout, this, [this, answer] {
       for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* box = qobject_cast<QMessageBox*>(widget);
         if (box == nullptr || !box->isVisible()) continue;
@@ -91,7 +94,13 @@ class MessageBoxCatcher : public QObject {
         buttons = box->standardButtons();
         parent = box->parentWidget();
         modal = box->isModal();
-        box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->accept();
+        default_button = box->defaultButton() ? box->defaultButton()->text() : QString();
+        step_timer_on = Form1->Timer1->isActive();
+        QAbstractButton* pressed = box->button(QMessageBox::Ok);
+        for (QAbstractButton* button : box->buttons()) {
+          if (button->text() == answer) pressed = button;
+        }
+        pressed ? pressed->click() : box->accept();
       }
     });
     timer_.start();
@@ -104,6 +113,8 @@ class MessageBoxCatcher : public QObject {
   QMessageBox::StandardButtons buttons;
   QWidget* parent = nullptr;
   bool modal = false;
+  QString default_button;
+  bool step_timer_on = false;  // Timer1 when the box was seen
 
  private:
   QTimer timer_;

@@ -1,11 +1,13 @@
 // The windows as start-up leaves them (captions, places, controls, the stored text and
 // settings), the Information window, and every way of ending the program, a running step
 // included.
+#include <QAccessible>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTest>
 #include <csignal>
 
 #include "app_fixture.h"
@@ -118,11 +120,45 @@ TEST_F(MainWindow, FontsColoursAndTabOrderAreTheStoredOnes) {
   EXPECT_EQ(Form1->Button4->nextInFocusChain(), Form1->Button5);
   EXPECT_EQ(Form1->Button5->nextInFocusChain(), Form1->Button6);
 
-  // Skip is the only control of the Current frequency window that takes the focus.
+  // Skip, then Pause, are the only controls of the Current frequency window that take the focus.
   for (QWidget* child : Form3->findChildren<QWidget*>()) {
-    EXPECT_EQ(child->focusPolicy() != Qt::NoFocus, child == Form3->Button1)
+    EXPECT_EQ(child->focusPolicy() != Qt::NoFocus,
+              child == Form3->Button1 || child == Form3->Button2)
         << child->objectName().toStdString();
   }
+  EXPECT_EQ(Form3->Button1->nextInFocusChain(), Form3->Button2);
+}
+
+TEST_F(MainWindow, ScreenReadersSeeAFrameANamedBarAndNamedFrequencyLabels) {
+  const auto name = [](QObject* object) {
+    return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name);
+  };
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(Form1)->role(), QAccessible::Window);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(Form2)->role(), QAccessible::Window);
+  EXPECT_EQ(name(Form1), Form1->windowTitle());
+  EXPECT_EQ(name(Form1->ProgressBar1), "Run progress");
+  EXPECT_EQ(name(Form1->Label8), "Current frequency");
+  StepDriver driver([&](int k) {
+    const QString expected = k == 0 ? "Current frequency: 2128HZ" : "Current frequency: 3713HZ";
+    EXPECT_EQ(name(Form1->Label8), expected);
+    EXPECT_EQ(name(Form3->Label1), expected);
+    Form3->Button1->click();
+  });
+  Form1->Button5->click();
+  EXPECT_EQ(driver.seen.size(), 2u);
+  EXPECT_EQ(name(Form1->Label8), "Current frequency");
+}
+
+TEST_F(MainWindow, F1OpensInformationAndReturnPressesTheFocusedButton) {
+  Form1->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form1));
+  QTest::keyClick(Form1, Qt::Key_F1);
+  EXPECT_TRUE(Form2->isVisible());
+  Form2->close();
+  Form1->Button3->setFocus();
+  QTest::keyClick(Form1->Button3, Qt::Key_Return);
+  QTest::qWait(200);  // the button's animated click
+  EXPECT_TRUE(Form2->isVisible());
 }
 
 TEST_F(MainWindow, ThePictureIsDrawnAtNaturalSizeFromTheTopLeftAndClipped) {
@@ -282,6 +318,21 @@ void ExpectAStepEndsWithTheProgram(std::function<void()> end_it) {
   EXPECT_LT(took, 1000);
   EXPECT_NE(BASS_Init(-1, 44100, 0, nullptr, nullptr), 0) << "code " << BASS_ErrorGetCode();
   BASS_Free();
+}
+
+TEST_F(MainWindow, CtrlQEndsTheProgramDuringAStepAndBetweenRuns) {
+  ExpectAStepEndsWithTheProgram([] {
+    EXPECT_TRUE(QTest::qWaitForWindowActive(Form3));
+    QTest::keyClick(Form3, Qt::Key_Q, Qt::ControlModifier);
+  });
+  TearDown();
+  SetUp();
+  QTimer::singleShot(0, Form1, [] {
+    Form1->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(Form1));
+    QTest::keyClick(Form1, Qt::Key_Q, Qt::ControlModifier);
+  });
+  EXPECT_EQ(RunEventLoopUntilEnd(5000), 0);
 }
 
 TEST_F(MainWindow, SigtermDuringAStepEndsTheProgram) {

@@ -242,7 +242,12 @@ TEST_F(TreatmentRun, ChannelPlayFailingInTheFirstStepEndsTheRunAndANewRunPlays) 
   AudioOutputFailNextForTesting(AudioCall::ChannelPlay, 2);
   Form1->Button6->click();
   EXPECT_EQ(box.count, 1);
-  EXPECT_EQ(box.text, "Wiedergabe kann nicht gestartet werden.\r\n(error code: 2)");
+  // Below the message and code of an output that could not be had, what to check.
+  EXPECT_EQ(box.text,
+            "Wiedergabe kann nicht gestartet werden.\r\n(error code: 2)\r\n\r\nNo sound "
+            "output could be opened. Check that a sound server is running, that an "
+            "output device is connected and switched on, and that it is not muted in "
+            "the mixer.");
   EXPECT_TRUE(driver.seen.empty());
   EXPECT_EQ(Form1->Label8->text(), "Current: 10000HZ");
   EXPECT_EQ(Form1->ProgressBar1->value(), 10);
@@ -274,9 +279,12 @@ TEST_F(TreatmentRun, WithoutAnyDeviceTheFirstStepFailsAndTheNextRunPlaysOnceOneI
 
 // --- Closing the Current frequency window -----------------------------------------------------
 
-TEST_F(TreatmentRun, TheCloseBoxEndsTheRunInSilence) {
+TEST_F(TreatmentRun, TheCloseBoxEndsTheRunInSilenceOnceConfirmed) {
+  MessageBoxCatcher answer(TForm3::kEndRunButton);
   StepDriver driver([](int k) { k == 1 ? void(Form3->close()) : FireTimer1(); });
   Form1->Button6->click();
+  EXPECT_EQ(answer.count, 1);
+  EXPECT_EQ(answer.text, TForm3::kEndRunQuestion);
   EXPECT_EQ(driver.seen.size(), 2u);  // no further step
   EXPECT_TRUE(Form1->Label8->text().isEmpty());
   EXPECT_TRUE(Form1->Label1->text().isEmpty());
@@ -287,6 +295,7 @@ TEST_F(TreatmentRun, TheCloseBoxEndsTheRunInSilence) {
 }
 
 TEST_F(TreatmentRun, EscapeEndsTheRunLikeTheCloseBox) {
+  MessageBoxCatcher answer(TForm3::kEndRunButton);
   StepDriver driver([](int) {
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(Form3, &escape);
@@ -297,6 +306,59 @@ TEST_F(TreatmentRun, EscapeEndsTheRunLikeTheCloseBox) {
   EXPECT_EQ(Form1->ProgressBar1->value(), 0);
   EXPECT_FALSE(Form1->Timer1->isActive());
   ExpectOutputReleased();
+}
+
+TEST_F(TreatmentRun, ClosingAsksWithContinueTheDefaultAndTheStepPlaysOnMeanwhile) {
+  MessageBoxCatcher answer(TForm3::kContinueButton);
+  StepDriver driver([](int k) {
+    if (k == 0) Form3->close();
+    FireTimer1();
+  });
+  Form1->Button5->click();
+  EXPECT_EQ(answer.count, 1);
+  EXPECT_TRUE(answer.step_timer_on);
+  EXPECT_EQ(answer.default_button, TForm3::kContinueButton);
+  EXPECT_EQ(driver.seen.size(), 2u);
+  ExpectCompletedRun();
+}
+
+// --- Pausing a step ----------------------------------------------------------------------------
+
+TEST_F(TreatmentRun, PauseAndResumeByButtonKeyAndReturnSayPausedInTheWindow) {
+  const auto press = [](QWidget* to, Qt::Key key) {
+    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(to, &down);
+    QElapsedTimer clicked;  // the button's animated click comes 100 ms later
+    for (clicked.start(); clicked.elapsed() < 200; QThread::msleep(5)) {
+      QCoreApplication::processEvents();
+    }
+  };
+  const std::function<void()> ways[] = {[] { Form3->Button2->click(); },
+                                        [&] { press(Form3, Qt::Key_P); },
+                                        [&] {
+                                          Form3->Button2->setFocus();
+                                          press(Form3->Button2, Qt::Key_Return);
+                                        }};
+  for (const auto& toggle : ways) {
+    StepDriver driver([&](int k) {
+      if (k == 0) {
+        toggle();
+        EXPECT_TRUE(Form1->Treatment()->Paused());
+        EXPECT_EQ(Form3->Button2->text(), "Resume");
+        EXPECT_TRUE(Form3->Label2->text().endsWith(" left \u00b7 paused"));
+        EXPECT_TRUE(TimeLeftHint().endsWith(" left, paused"));
+        toggle();
+        EXPECT_FALSE(Form1->Treatment()->Paused());
+        EXPECT_EQ(Form3->Button2->text(), "Pause");
+        EXPECT_TRUE(Form3->Label2->text().startsWith("Step 1 of 2 \u00b7 "));
+      }
+      FireTimer1();
+    });
+    Form1->Button5->click();
+    EXPECT_EQ(driver.seen.size(), 2u);
+    ExpectCompletedRun();
+    EXPECT_TRUE(Form3->Label2->text().isEmpty());
+  }
 }
 
 // --- Keys and frame of the Current frequency window --------------------------------------------

@@ -1,0 +1,48 @@
+// The terminal side of zelkgen --play: a key that pauses and resumes, and job control. On a
+// terminal in the foreground, p or space are read as they are pressed (the terminal's line
+// editing and echo are off while the player runs; Ctrl+C and Ctrl+Z keep their signals) and
+// give PauseKey. Ctrl+Z (SIGTSTP) gives StopRequested instead of stopping the process at once:
+// the player pauses the run and then calls StopNow, which stops the process as the shell
+// expects. SIGCONT (fg, bg) gives Continued; the keys are read again once the player is back in
+// the foreground.
+//
+// The signal handlers only write the signal's number into a self-pipe, read in whatever event
+// loop runs. One object at a time; the terminal's settings and the signals' handling are given
+// back when it is destroyed.
+#pragma once
+
+#include <termios.h>
+
+#include <QObject>
+#include <QSocketNotifier>
+
+class PlayerTerminal : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit PlayerTerminal(QObject* parent = nullptr);
+  ~PlayerTerminal() override;
+
+  // True while the pause key is read (standard input is the terminal, in the foreground).
+  bool KeysRead() const { return keys_on_; }
+
+  // Stops the process now (SIGSTOP), with the terminal's own settings back while stopped.
+  void StopNow();
+
+ signals:
+  void PauseKey();
+  void StopRequested();
+  void Continued();
+
+ private:
+  void ReadKeys();
+  void ReadSignals();
+  void KeysOn();
+  void KeysOff();
+
+  QSocketNotifier* keys_ = nullptr;
+  QSocketNotifier* signals_ = nullptr;
+  bool terminal_ = false;
+  bool keys_on_ = false;
+  termios saved_{};
+};
