@@ -51,10 +51,11 @@ void OutputWatch::Reopen(Clock::time_point now) {
   } else {
     open_ = false;
     // While an attempt is under way the last finished one says best why there is no output
-    // (a server that is gone); with none finished, the server does not answer.
+    // (a server that is gone, a device that takes no sound); with none finished, the server does
+    // not answer.
     if (reopen == AudioReopen::Failed || !attempt_finished_) code_ = BASS_ErrorGetCode();
-    attempt_finished_ = attempt_finished_ || reopen == AudioReopen::Failed;
   }
+  attempt_finished_ = attempt_finished_ || reopen != AudioReopen::Opening;
 }
 
 void OutputWatch::Look() {
