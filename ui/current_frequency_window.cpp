@@ -56,6 +56,12 @@ void TForm3::keyPressEvent(QKeyEvent* event) {
     (focused != nullptr ? focused : Button1)->animateClick();
     return;
   }
+  // Also where the shortcut is not matched: the key reached this window all the same.
+  if (event->key() == Qt::Key_Q &&
+      (event->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
+    emit QuitRequested();
+    return;
+  }
   if (event->key() == Qt::Key_P && plain) {
     Button2->animateClick();
     return;
