@@ -19,6 +19,7 @@
 #include "console_output.h"
 #include "ddfs.h"
 #include "desktop_run_services.h"
+#include "output_thread.h"
 #include "player_terminal.h"
 #include "process_end.h"
 #include "quit_signals.h"
@@ -210,15 +211,21 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
                    [&run] { run.Paused() ? run.ResumeStep() : run.PauseStep(); });
   bool paused_by_stop = false;
   bool stop_pending = false;  // until the paused output has been released
+  // The release closes the device on the output thread, which a stopped process would hold with
+  // the stream still in the sound server; a frozen server is not waited for beyond the limit.
+  const auto stop_now = [&] {
+    WaitForOutputThread(std::chrono::milliseconds(500));
+    terminal.StopNow();
+  };
   QObject::connect(&terminal, &PlayerTerminal::StopRequested, &run, [&] {
     if (run.PauseStep()) paused_by_stop = true;
     stop_pending = run.Paused() && !run.PauseSettled();
-    if (!stop_pending) terminal.StopNow();
+    if (!stop_pending) stop_now();
   });
   const auto stop_if_pending = [&] {
     if (!stop_pending) return;
     stop_pending = false;
-    terminal.StopNow();
+    stop_now();
   };
   QObject::connect(&run, &TreatmentRun::PausedOutputReleased, &terminal, stop_if_pending);
   QObject::connect(&run, &TreatmentRun::StepEnded, &terminal, stop_if_pending);
