@@ -59,12 +59,13 @@ mkdir -p "$copy"
 find "$copy" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
 excludes=(--exclude=./.git --exclude=./build --exclude='./build-*')
 inside=$(realpath --relative-to="$source_dir" "$build")
-if [[ $inside != ..* ]]; then excludes+=(--exclude="./$inside"); fi
+if [[ $inside != ..* && $inside != . ]]; then excludes+=(--exclude="./$inside"); fi
 tar -C "$source_dir" "${excludes[@]}" -cf - . | tar -C "$copy" -xf -
 copy_deb=$copy/build/package/$(basename "$deb")
 rm -f "$copy_deb"
 if ! SOURCE_DATE_EPOCH=$(cat "$package_build/source_date_epoch") \
-  "$copy/packaging/build_deb.sh" "$copy/build/package" >"$scratch/copy.log" 2>&1; then
+  "$copy/packaging/build_deb.sh" "$copy/build/package" -DZELKGEN_WERROR=ON \
+  >"$scratch/copy.log" 2>&1; then
   cat "$scratch/copy.log"
   fail "the build in $copy failed"
 elif cmp "$deb" "$copy_deb"; then
