@@ -39,7 +39,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# --- The package, twice ---------------------------------------------------------------------
+# --- The package, twice ------------------------------------------------------------------------
 arch=$(dpkg --print-architecture)
 package_build=$build/package
 deb=$package_build/zelkgen_${version}_${arch}.deb

@@ -29,33 +29,6 @@ FrameRange AudibleRange(const std::vector<StereoFrame>& frames, int threshold) {
   return range;
 }
 
-namespace {
-
-// Rising zero crossings of the left channel over [begin, end), linearly interpolated: how many,
-// and the first and last one's place in frames.
-struct Crossings {
-  long count = 0;
-  double first = -1.0;
-  double last = -1.0;
-};
-
-Crossings RisingCrossings(const std::vector<StereoFrame>& frames, size_t begin, size_t end) {
-  Crossings crossings;
-  for (size_t i = begin + 1; i < end && i < frames.size(); ++i) {
-    const double a = frames[i - 1].left;
-    const double b = frames[i].left;
-    if (a < 0.0 && b >= 0.0) {
-      const double t = static_cast<double>(i - 1) + (-a) / (b - a);
-      if (crossings.first < 0.0) crossings.first = t;
-      crossings.last = t;
-      ++crossings.count;
-    }
-  }
-  return crossings;
-}
-
-}  // namespace
-
 double MeasureFrequency(const std::vector<StereoFrame>& frames, size_t begin, size_t end,
                         double frame_rate) {
   return MeasureFrequency(frames, {FrameRange{begin, end}}, frame_rate);
@@ -77,10 +50,22 @@ double MeasureFrequency(const std::vector<StereoFrame>& frames,
   long periods = 0;
   double span = 0.0;
   for (const FrameRange& segment : segments) {
-    const Crossings crossings = RisingCrossings(frames, segment.begin, segment.end);
-    if (crossings.count < 2 || crossings.last <= crossings.first) continue;
-    periods += crossings.count - 1;
-    span += crossings.last - crossings.first;
+    double first = -1.0;
+    double last = -1.0;
+    long crossings = 0;
+    for (size_t i = segment.begin + 1; i < segment.end && i < frames.size(); ++i) {
+      const double a = frames[i - 1].left;
+      const double b = frames[i].left;
+      if (a < 0.0 && b >= 0.0) {
+        const double t = static_cast<double>(i - 1) + (-a) / (b - a);
+        if (first < 0.0) first = t;
+        last = t;
+        ++crossings;
+      }
+    }
+    if (crossings < 2 || last <= first) continue;
+    periods += crossings - 1;
+    span += last - first;
   }
   return periods == 0 ? 0.0 : static_cast<double>(periods) * frame_rate / span;
 }
