@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Shared set-up behind ./run and ./test: install the Debian packages that are missing, then
-# configure and build into build/. Safe to run again: apt is skipped when nothing is missing and
-# the build only redoes what changed.
+# configure build/. Safe to run again: apt is skipped when nothing is missing and the build only
+# redoes what changed.
 set -euo pipefail
 
 ZELKGEN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# What building and running the program needs.
+# What building and running the program needs (./run).
 ZELKGEN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   libsdl2-dev libjpeg62-turbo-dev libsndfile1-dev libxcb1-dev)
-# What the tests and benchmarks need besides.
+# What every test and benchmark uses besides (./test): GoogleTest and Google Benchmark, the tools
+# that check exports (sox, flac), the private X display with a window manager, the mocked desktop
+# services, the load generator, the package's makers and checkers (hardening-check comes with
+# devscripts) and the second compiler.
 ZELKGEN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev sox flac xvfb xdotool openbox
-  wmctrl dbus-daemon python3-dbusmock stress-ng dpkg-dev file lintian appstream desktop-file-utils)
+  wmctrl dbus-daemon python3-dbusmock stress-ng dpkg-dev file lintian devscripts appstream
+  desktop-file-utils clang)
 
 package_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
@@ -44,10 +48,17 @@ install_missing_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-build_zelkgen() {
+# Configures build/ (RelWithDebInfo) when it is new or lacks one of the given cache settings
+# (NAME=VALUE).
+configure_zelkgen() {
   local build_dir="$ZELKGEN_ROOT/build"
-  if [ ! -f "$build_dir/build.ninja" ]; then
-    cmake -S "$ZELKGEN_ROOT" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  local configure=0 setting
+  [ -f "$build_dir/build.ninja" ] || configure=1
+  for setting in "$@"; do
+    grep -qx "${setting%%=*}:[A-Z]*=${setting#*=}" "$build_dir/CMakeCache.txt" 2>/dev/null ||
+      configure=1
+  done
+  if [ $configure -eq 1 ]; then
+    cmake -S "$ZELKGEN_ROOT" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${@/#/-D}"
   fi
-  cmake --build "$build_dir"
 }

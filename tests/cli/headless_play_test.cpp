@@ -136,9 +136,8 @@ TEST(Player, ASignalMidStepEndsItAtOnceInSilenceWithStatusZero) {
 
     const std::vector<StereoFrame> frames = ReadRawStereo(recording);
     ASSERT_GT(frames.size(), kRate);
-    EXPECT_NEAR(MeasureFrequency(frames, AudibleRange(frames).begin + kRate / 10,
-                                 AudibleRange(frames).begin + kRate / 2),
-                Played(2128), 0.5);
+    // Between the gaps a busy machine may leave in the recording.
+    EXPECT_NEAR(MeasureFrequency(frames, SoundSegments(frames)), Played(2128), 0.5);
     // Silence after the end: the recording's last half second is quiet.
     EXPECT_LE(PeakLevel(frames, frames.size() - kRate / 2, frames.size()), 100);
     EXPECT_EQ(ReadFile(out),

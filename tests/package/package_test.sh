@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it: cpack makes build/zelkgen_<version>_<arch>.deb, then its
-# control fields, its file list, lintian, the AppStream metadata and the desktop entry are
-# checked, and the program installed from it into a throw-away root must start, offscreen and on
-# a private Xvfb display, until its main window is there.
+# The Debian package as a user gets it: packaging/build_deb.sh makes
+# BUILD_DIR/package/zelkgen_<version>_<arch>.deb with Debian's flags (warnings as errors here), a
+# second build from a copy of the sources in another folder must give the same file byte for
+# byte, then its control fields, its file list, its hardening, lintian, the AppStream metadata
+# and the desktop entry are checked, and the program installed from it into a throw-away root
+# must start, offscreen and on a private Xvfb display, until its main window is there.
 #
-#   package_test.sh CPACK BUILD_DIR VERSION WINDOW_WATCH
+#   package_test.sh SOURCE_DIR BUILD_DIR VERSION WINDOW_WATCH
 #
 # Every check runs and reports; the test fails if any did. Exit code 77 (a skip) only when a
 # tool is missing that ./test would have installed.
 set -euo pipefail
-cpack=$1 build=$2 version=$3 window_watch=$4
+source_dir=$1 build=$2 version=$3 window_watch=$4
 
 main_caption="Dr. Zelk frequency ganarator                 GENERAL VERSION"
 app_id=org.zelkgen.Zelkgen
 
-for tool in dpkg-deb dpkg-shlibdeps lintian appstreamcli desktop-file-validate file Xvfb; do
+for tool in dpkg-buildflags dpkg-deb dpkg-shlibdeps lintian hardening-check appstreamcli \
+  desktop-file-validate file Xvfb; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is missing; ./test installs it (Debian packages dpkg-dev, lintian," \
-      "appstream, desktop-file-utils, file, xvfb)"
+      "devscripts, appstream, desktop-file-utils, file, xvfb)"
     exit 77
   fi
 done
@@ -36,21 +39,40 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# --- The package -------------------------------------------------------------------------------
+# --- The package, twice ------------------------------------------------------------------------
 arch=$(dpkg --print-architecture)
-deb=$build/zelkgen_${version}_${arch}.deb
+package_build=$build/package
+deb=$package_build/zelkgen_${version}_${arch}.deb
 rm -f "$deb"
-if ! (cd "$build" && "$cpack" -G DEB) >"$scratch/cpack.log" 2>&1; then
-  cat "$scratch/cpack.log"
-  echo "FAIL: cpack -G DEB failed"
-  exit 1
-fi
-if [ ! -f "$deb" ]; then
-  cat "$scratch/cpack.log"
-  echo "FAIL: cpack did not make $deb"
+if ! "$source_dir/packaging/build_deb.sh" "$package_build" -DZELKGEN_WERROR=ON \
+  >"$scratch/build.log" 2>&1 || [ ! -f "$deb" ]; then
+  cat "$scratch/build.log"
+  echo "FAIL: packaging/build_deb.sh did not make $deb"
   exit 1
 fi
 echo "package: $deb, $(stat -c %s "$deb") bytes"
+
+# The same sources in another folder, the same time stamp. Both folders are kept, so that a
+# later run rebuilds only what changed.
+copy=$build/package-elsewhere/zelkgen
+mkdir -p "$copy"
+find "$copy" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
+excludes=(--exclude=./.git --exclude=./build --exclude='./build-*')
+inside=$(realpath --relative-to="$source_dir" "$build")
+if [[ $inside != ..* && $inside != . ]]; then excludes+=(--exclude="./$inside"); fi
+tar -C "$source_dir" "${excludes[@]}" -cf - . | tar -C "$copy" -xf -
+copy_deb=$copy/build/package/$(basename "$deb")
+rm -f "$copy_deb"
+if ! SOURCE_DATE_EPOCH=$(cat "$package_build/source_date_epoch") \
+  "$copy/packaging/build_deb.sh" "$copy/build/package" -DZELKGEN_WERROR=ON \
+  >"$scratch/copy.log" 2>&1; then
+  cat "$scratch/copy.log"
+  fail "the build in $copy failed"
+elif cmp "$deb" "$copy_deb"; then
+  echo "reproducible: $copy_deb is the same file"
+else
+  fail "the package built in $copy differs from $deb"
+fi
 
 # --- Control fields ----------------------------------------------------------------------------
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -110,11 +132,20 @@ echo "lintian:"
 sed 's/^/  /' "$scratch/lintian"
 echo "lintian: $(grep -c '^E:' "$scratch/lintian" || true) errors, $(grep -c '^W:' "$scratch/lintian" || true) warnings"
 grep -q '^E:' "$scratch/lintian" && fail "lintian reports errors"
+grep -q ' hardening-' "$scratch/lintian" && fail "lintian finds hardening missing"
 
 # --- The installed files -----------------------------------------------------------------------
 root=$scratch/root
 mkdir "$root"
 dpkg -x "$deb" "$root"
+
+program=$root/usr/bin/zelkgen
+# Debian 12's C start files carry no control-flow protection marking, so no program linked there
+# has it (/usr/bin/ls neither); every other check must pass.
+if ! hardening-check --nocfprotection "$program" >"$scratch/hardening" 2>&1; then
+  fail "hardening-check finds hardening missing"
+fi
+sed 's/^/  /' "$scratch/hardening"
 
 metainfo=$root/usr/share/metainfo/$app_id.metainfo.xml
 desktop=$root/usr/share/applications/$app_id.desktop
@@ -161,7 +192,6 @@ changelog_version=$(zcat "$root/usr/share/doc/zelkgen/changelog.gz" | head -1 | 
   fail "the changelog's top entry is '$changelog_version', the project's version '$version'"
 
 # --- The installed program starts ---------------------------------------------------------------
-program=$root/usr/bin/zelkgen
 home=$scratch/home
 mkdir -m 700 "$home" "$scratch/runtime"
 # Only what a desktop session gives, and nothing that could reach a sound device: the program

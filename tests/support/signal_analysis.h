@@ -26,6 +26,22 @@ FrameRange AudibleRange(const std::vector<StereoFrame>& frames, int threshold = 
 double MeasureFrequency(const std::vector<StereoFrame>& frames, size_t begin, size_t end,
                         double frame_rate = 44100.0);
 
+// The stretches of sound, split wherever more than gap frames in a row stay within threshold on
+// both channels. A tone never rests near zero that long, so such a silence is a gap in the
+// recording (a player or recorder starved on a busy machine), and the tone on each side of it is
+// measured on its own.
+std::vector<FrameRange> SoundSegments(const std::vector<StereoFrame>& frames, size_t gap = 8,
+                                      int threshold = 100);
+
+// Frequency of the left channel over the segments together: the rising zero crossings within
+// each segment over the time from each one's first crossing to its last, gaps left out. 0 when
+// no segment has two crossings.
+double MeasureFrequency(const std::vector<StereoFrame>& frames,
+                        const std::vector<FrameRange>& segments, double frame_rate = 44100.0);
+
+// Frames in the segments together.
+size_t SoundingFrames(const std::vector<FrameRange>& segments);
+
 // Largest |left + right| over [begin, end): 0 for a perfect antiphase pair.
 int MaxAntiphaseError(const std::vector<StereoFrame>& frames, size_t begin, size_t end);
 

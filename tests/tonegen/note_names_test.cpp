@@ -50,7 +50,8 @@ TEST(NoteToFrequency, DocumentedCasesFromOctaveFour) {
 TEST(NoteToFrequency, NoteNumbersFollowTheEqualTemperedScale) {
   for (int number = 0; number <= 121; ++number) {
     int32_t octave = 7;
-    EXPECT_EQ(NoteToFrequency("N" + std::to_string(number), octave), ExpectedFrequency(number))
+    EXPECT_EQ(NoteToFrequency(std::string("N").append(std::to_string(number)), octave),
+              ExpectedFrequency(number))
         << number;
     EXPECT_EQ(octave, 7);  // the N form keeps the octave
   }
@@ -68,7 +69,7 @@ TEST(NoteToFrequency, EveryLetterAndAccidentalInEveryOctave) {
   for (int o = 0; o <= 9; ++o) {
     for (const Spelling& s : spellings) {
       const int number = s.semitone + 12 * o;  // A flat: semitone 11 of the octave below
-      const std::string text = "O" + std::to_string(o) + s.name;
+      const std::string text = std::string("O").append(std::to_string(o)).append(s.name);
       int32_t octave = 4;
       const int32_t frequency = NoteToFrequency(text, octave);
       if (number < 0) {

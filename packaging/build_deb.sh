@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Makes the Debian package the way Debian builds its own: the program alone, compiled and linked
+# with the flags dpkg-buildflags gives (all hardening on), and every time stamp taken from
+# SOURCE_DATE_EPOCH (the last commit's time unless set), so that two builds of one commit in
+# different folders give the same .deb byte for byte.
+#
+#   packaging/build_deb.sh [BUILD_DIR [CMAKE_OPTION ...]]
+#
+# BUILD_DIR (default build/package) receives the build and the .deb. dpkg-buildflags maps the
+# source folder to "." in what the compiler records, so a BUILD_DIR inside it keeps the folder's
+# name out of the program.
+set -euo pipefail
+
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=$(realpath -m "${1:-$source_dir/build/package}")
+if [ $# -gt 0 ]; then shift; fi
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  # Without git (a source tarball), the newest changelog entry's date, as Debian takes it.
+  SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct 2>/dev/null ||
+    dpkg-parsechangelog -l "$source_dir/packaging/changelog" -STimestamp)
+fi
+export SOURCE_DATE_EPOCH
+
+# The resource compiler writes SOURCE_DATE_EPOCH into the program and reruns only when its
+# files change: a build folder made at another time is started afresh.
+if [ -f "$build_dir/CMakeCache.txt" ] &&
+  [ "$(cat "$build_dir/source_date_epoch" 2>/dev/null)" != "$SOURCE_DATE_EPOCH" ]; then
+  rm -rf "$build_dir"
+fi
+mkdir -p "$build_dir"
+echo "$SOURCE_DATE_EPOCH" >"$build_dir/source_date_epoch"
+
+# dpkg-buildflags takes the folder it runs in as the one to map.
+cd "$source_dir"
+export DEB_BUILD_MAINT_OPTIONS=${DEB_BUILD_MAINT_OPTIONS:-hardening=+all}
+# CMake reads no CPPFLAGS: the preprocessor's flags go with the compiler's.
+cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE= -DZELKGEN_BUILD_TESTS=OFF \
+  -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+  -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" "$@"
+cmake --build "$build_dir"
+cd "$build_dir"
+cpack -G DEB
