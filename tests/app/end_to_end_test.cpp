@@ -27,15 +27,26 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(EndToEnd, BXVirusWithTwoSkipsPlaysBothSquareTonesInAntiphaseThenSilence) {
+// The real program's surroundings: a private PulseAudio and a private X display.
+bool StartSoundAndDisplay(PrivatePulse& pulse, PrivateXvfb& xvfb, std::string* why) {
   for (const char* tool : {"Xvfb", "xdotool"}) {
-    if (!OnPath(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (!OnPath(tool)) {
+      *why = std::string(tool) + " is not installed";
+      return false;
+    }
   }
+  if (!pulse.Start(why)) {
+    *why = "no private PulseAudio: " + *why;
+    return false;
+  }
+  return xvfb.Start(why);
+}
+
+TEST(EndToEnd, BXVirusWithTwoSkipsPlaysBothSquareTonesInAntiphaseThenSilence) {
   PrivatePulse pulse;
-  std::string why;
-  if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
   PrivateXvfb xvfb;
-  if (!xvfb.Start(&why)) GTEST_SKIP() << why;
+  std::string why;
+  if (!StartSoundAndDisplay(pulse, xvfb, &why)) GTEST_SKIP() << why;
   const std::string& display = xvfb.Display();
   const ScratchDir runtime_dir("zelkgen-runtime-");
 
@@ -129,14 +140,10 @@ TEST(EndToEnd, BXVirusWithTwoSkipsPlaysBothSquareTonesInAntiphaseThenSilence) {
 // one-copy socket), comes up ready to start; Enter starts it, and the sink receives the frequency
 // as written, to a thousandth of a hertz, in antiphase.
 TEST(EndToEnd, AProgramFileGivenToASecondStartPlaysInTheRunningWindow) {
-  for (const char* tool : {"Xvfb", "xdotool"}) {
-    if (!OnPath(tool)) GTEST_SKIP() << tool << " is not installed";
-  }
   PrivatePulse pulse;
-  std::string why;
-  if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
   PrivateXvfb xvfb;
-  if (!xvfb.Start(&why)) GTEST_SKIP() << why;
+  std::string why;
+  if (!StartSoundAndDisplay(pulse, xvfb, &why)) GTEST_SKIP() << why;
   const ScratchDir scratch("zelkgen-e2e-file-");
   chmod(scratch.Path().c_str(), 0700);
   const std::string program_file = (scratch.Path() / "by hand.zelkgen").string();
