@@ -31,6 +31,7 @@
 #include "single_instance.h"
 #include "step_countdown.h"
 #include "time_left_hint.h"
+#include "tone_generator_window.h"
 #include "treatment_run.h"
 
 namespace {
@@ -60,6 +61,7 @@ struct Windows {
   std::unique_ptr<TForm2> info_window;
   std::unique_ptr<TForm3> step_window;
   std::unique_ptr<ProgramsWindow> programs_window;
+  std::unique_ptr<ToneGeneratorWindow> tone_generator_window;
   // What the desktop sees of the windows' runs; it reaches D-Bus only at the first step.
   std::unique_ptr<DesktopRunServices> desktop_services;
 };
@@ -212,6 +214,13 @@ void CreateWindows() {
                    Qt::QueuedConnection);
   QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, Form3, &TForm3::ShowTimeLeft);
   QObject::connect(Form1->Countdown(), &StepCountdown::Cleared, Form3, &TForm3::ClearTimeLeft);
+  windows.tone_generator_window = std::make_unique<ToneGeneratorWindow>(Form1->ToneGen1, Form1);
+  FormToneGenerator = windows.tone_generator_window.get();
+  QObject::connect(Form1->ButtonToneGenerator, &QPushButton::clicked, FormToneGenerator,
+                   &ToneGeneratorWindow::ShowWindow);
+  QObject::connect(run, &TreatmentRun::RunStarted, FormToneGenerator,
+                   &ToneGeneratorWindow::RunStarted);
+  QObject::connect(run, &TreatmentRun::RunEnded, FormToneGenerator, &ToneGeneratorWindow::RunEnded);
   windows.desktop_services = std::make_unique<DesktopRunServices>();
   windows.desktop_services->Follow(run, Form1->Countdown());
 }
@@ -232,6 +241,8 @@ void DestroyWindows() {
   windows.signal_watcher.reset();
   // Last created, first destroyed.
   windows.desktop_services.reset();
+  windows.tone_generator_window.reset();
+  FormToneGenerator = nullptr;
   windows.programs_window.reset();
   FormPrograms = nullptr;
   windows.step_window.reset();
