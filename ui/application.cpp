@@ -74,10 +74,10 @@ Windows& TheWindows() {
 // The lock of the running window copy, for the end after a lost display.
 SingleInstance* running_instance = nullptr;
 
-// The main and Information windows are plain widgets, which screen readers would see as a
-// "filler"; they are top-level windows (a frame).
+// The main, Information and Tone generator windows are plain widgets, which screen readers would
+// see as a "filler"; they are top-level windows (a frame).
 QAccessibleInterface* TopLevelWindowAccessible(const QString& key, QObject* object) {
-  if (key != "TForm1" && key != "TForm2") return nullptr;
+  if (key != "TForm1" && key != "TForm2" && key != "ToneGeneratorWindow") return nullptr;
   return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
 }
 
@@ -214,7 +214,8 @@ void CreateWindows() {
                    Qt::QueuedConnection);
   QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, Form3, &TForm3::ShowTimeLeft);
   QObject::connect(Form1->Countdown(), &StepCountdown::Cleared, Form3, &TForm3::ClearTimeLeft);
-  windows.tone_generator_window = std::make_unique<ToneGeneratorWindow>(Form1->ToneGen1, Form1);
+  windows.tone_generator_window =
+      std::make_unique<ToneGeneratorWindow>(Form1->ToneGen1, Form1->font());
   FormToneGenerator = windows.tone_generator_window.get();
   QObject::connect(Form1->ButtonToneGenerator, &QPushButton::clicked, FormToneGenerator,
                    &ToneGeneratorWindow::ShowWindow);

@@ -60,12 +60,11 @@ int WaveformIndex(TTGWave wave) {
 
 }  // namespace
 
-ToneGeneratorWindow::ToneGeneratorWindow(TToneGen* gen, QWidget* parent)
-    : QWidget(parent, Qt::Window), gen_(gen), folder_(QDir::homePath()) {
+ToneGeneratorWindow::ToneGeneratorWindow(TToneGen* gen, const QFont& font)
+    : gen_(gen), folder_(QDir::homePath()) {
   setupUi(this);
   setObjectName("FormToneGenerator");
-  // The main window's font: windows do not take it over from their parent by themselves.
-  if (parent != nullptr) setFont(parent->font());
+  setFont(font);
   CreateLevelRows();
   WireFields();
   WireButtons();
@@ -205,7 +204,7 @@ void ToneGeneratorWindow::WireButtons() {
     Tell(gen_->Loop() ? "Playing the tone with its envelope until Stop."
                       : "Playing the tone with its envelope.");
   });
-  connect(loopButton, &QPushButton::toggled, this, [this](bool on) { gen_->SetLoop(on); });
+  connect(loopBox, &QCheckBox::toggled, this, [this](bool on) { gen_->SetLoop(on); });
   connect(stopButton, &QPushButton::clicked, this, [this] {
     gen_->Stop();
     Tell("Stopped.");
@@ -259,8 +258,8 @@ void ToneGeneratorWindow::ShowProperties() {
   Put(sustainBox, settings.Sustain);
   Put(releaseBox, settings.Release);
   {
-    const QSignalBlocker quiet(loopButton);
-    loopButton->setChecked(settings.Loop);
+    const QSignalBlocker quiet(loopBox);
+    loopBox->setChecked(settings.Loop);
   }
   {
     const QSignalBlocker quiet(multiplierBox);

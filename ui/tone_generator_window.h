@@ -12,6 +12,7 @@
 // tone_gen_editing.h, what it draws is worked out in tone_preview.h.
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -28,8 +29,9 @@ class ToneGeneratorWindow : public QWidget, public Ui::ToneGeneratorWindow {
   Q_OBJECT
 
  public:
-  // gen is not owned and must outlive the window.
-  explicit ToneGeneratorWindow(TToneGen* gen, QWidget* parent = nullptr);
+  // gen is not owned and must outlive the window. A window of its own, not kept above the main
+  // window (which it would cover on most screens); font: the main window's.
+  ToneGeneratorWindow(TToneGen* gen, const QFont& font);
 
   // Shows the component's current settings and brings the window to the front.
   void ShowWindow();

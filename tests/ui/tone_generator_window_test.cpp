@@ -71,13 +71,12 @@ TEST_F(ToneGeneratorWindowTest, ARunStopsTheLoopAndDisablesPlayUntilItEnds) {
   window->ShowWindow();
   ASSERT_TRUE(Form1->ToneGen1->Loop());  // as stored with the main window
   struct Seen {
-    bool play = true, play_envelope = true, loop = true, loop_button = true;
+    bool play = true, play_envelope = true, loop = true, loop_box = true;
     QString hint;
   } seen;
   StepDriver driver([&](int) {
     seen = {window->playButton->isEnabled(), window->playEnvelopeButton->isEnabled(),
-            Form1->ToneGen1->Loop(), window->loopButton->isChecked(),
-            window->playButton->toolTip()};
+            Form1->ToneGen1->Loop(), window->loopBox->isChecked(), window->playButton->toolTip()};
     ClickSkip();
   });
   Form1->Button5->click();
@@ -85,7 +84,7 @@ TEST_F(ToneGeneratorWindowTest, ARunStopsTheLoopAndDisablesPlayUntilItEnds) {
   EXPECT_FALSE(seen.play);
   EXPECT_FALSE(seen.play_envelope);
   EXPECT_FALSE(seen.loop);
-  EXPECT_FALSE(seen.loop_button);
+  EXPECT_FALSE(seen.loop_box);
   EXPECT_EQ(seen.hint, ToneGeneratorWindow::kRunPlayingHint);
   EXPECT_TRUE(window->playButton->isEnabled());
   EXPECT_TRUE(window->playEnvelopeButton->isEnabled());
