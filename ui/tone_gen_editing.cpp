@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "replace_file.h"
 #include "stored_form.h"
-#include "wave_export.h"
 #include "wave_render.h"
 
 void ResetToneGenProperties(TToneGen& gen) {

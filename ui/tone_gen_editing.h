@@ -19,7 +19,7 @@ void ResetToneGenProperties(TToneGen& gen);
 bool LoadToneGenSettings(TToneGen& gen, std::string_view text, std::string* error);
 
 // Writes the component's stored form to path; an older file stays whole until the new one is
-// complete (wave_export.h).
+// complete (replace_file.h).
 bool SaveToneGenSettings(const TToneGen& gen, const std::string& path);
 
 // Writes, through ExportFile, the image the current settings give, plain or enveloped. The image

@@ -42,6 +42,8 @@ class ToneGeneratorWindow : public QWidget, public Ui::ToneGeneratorWindow {
 
   // The fields of one extra tone (0..7), for the tests.
   QSpinBox* AmplitudeBox(int level) const { return levels_[level].amplitude; }
+  QComboBox* LevelWaveformBox(int level) const { return levels_[level].waveform; }
+  QDoubleSpinBox* LevelValueBox(int level) const { return levels_[level].value; }
   QLineEdit* LevelNoteEdit(int level) const { return levels_[level].note; }
 
   // The tooltip of the Play buttons while a run plays.

@@ -9,6 +9,8 @@
 #include <functional>
 
 #include "app_fixture.h"
+#include "child_process.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -18,6 +20,12 @@ void TypeInto(QWidget* field, const QString& text) {
   QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
   QTest::keyClicks(field, text);
   QTest::keyClick(field, Qt::Key_Return);
+}
+
+// Moves a drop-down list down by steps items, as the arrow key does.
+void ChooseBelow(QComboBox* box, int steps) {
+  box->setFocus();
+  for (int i = 0; i < steps; ++i) QTest::keyClick(box, Qt::Key_Down);
 }
 
 }  // namespace
@@ -89,4 +97,35 @@ TEST_F(ToneGeneratorWindowTest, ARunStopsTheLoopAndDisablesPlayUntilItEnds) {
   EXPECT_TRUE(window->playButton->isEnabled());
   EXPECT_TRUE(window->playEnvelopeButton->isEnabled());
   EXPECT_TRUE(window->playButton->toolTip().isEmpty());
+}
+
+TEST_F(ToneGeneratorWindowTest, ItsExportHoldsTheBytesZelkgenToneExportsForTheSameProperties) {
+  ScratchDir folder;
+  ASSERT_TRUE(folder.Created());
+  ToneGeneratorWindow* window = FormToneGenerator;
+  window->ShowWindow();
+  // A triangle with a square a fifth above, stereo, low quality, with its envelope.
+  TypeInto(window->frequencyBox, "330");
+  TypeInto(window->durationBox, "250");
+  ChooseBelow(window->waveformBox, 2);  // from Sine to Triangle
+  ChooseBelow(window->qualityBox, 1);
+  ChooseBelow(window->channelsBox, 1);
+  TypeInto(window->AmplitudeBox(1), "30");
+  ChooseBelow(window->LevelWaveformBox(1), 1);  // from Sine to Square
+  TypeInto(window->LevelValueBox(1), "1.5");
+  window->exportEnvelopeBox->setChecked(true);
+  const std::filesystem::path from_window = folder.Path() / "window.wav";
+  ASSERT_TRUE(window->ExportTo(QString::fromStdString(from_window.string())));
+
+  const std::filesystem::path from_command = folder.Path() / "command.wav";
+  const ProgramRun run =
+      RunProgram({ZELKGEN_PROGRAM, "tone", "--frequency", "330", "--duration", "250", "--waveform",
+                  "triangle", "--am", "2,30,square,1.5", "--stereo", "--quality", "low",
+                  "--envelope", "--export", from_command.string()},
+                 {"DISPLAY=", "WAYLAND_DISPLAY="}, folder.Path().string());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string window_bytes = ReadFile(from_window);
+  // 250 ms of 16-bit stereo at 44100 frames per second, the header and the guard bytes.
+  EXPECT_EQ(window_bytes.size(), 250u * 441 / 10 * 4 + 44 + 32);
+  EXPECT_TRUE(window_bytes == ReadFile(from_command));
 }
