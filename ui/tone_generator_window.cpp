@@ -287,11 +287,18 @@ void ToneGeneratorWindow::ShowPicture() {
   WaveformPreview wave = PreviewWaveform(settings, periods);
   const double shown_ms =
       wave.frame_rate > 0 ? 1000.0 * static_cast<double>(wave.samples.size()) / wave.frame_rate : 0;
-  const QString caption = QStringLiteral("%1 %2 of %3 Hz (%4 ms)")
-                              .arg(periods)
-                              .arg(periods == 1 ? "period" : "periods")
-                              .arg(settings.Frequency)
-                              .arg(shown_ms, 0, 'f', shown_ms < 10 ? 2 : 1);
+  const QString milliseconds = QString::number(shown_ms, 'f', shown_ms < 10 ? 2 : 1);
+  // A tone shorter than the periods asked for is shown whole.
+  const bool whole = static_cast<int64_t>(wave.samples.size()) <
+                     static_cast<int64_t>(periods) * wave.frame_rate / settings.Frequency;
+  const QString caption = whole ? QStringLiteral("The whole tone, %1 ms, at %2 Hz")
+                                      .arg(milliseconds)
+                                      .arg(settings.Frequency)
+                                : QStringLiteral("%1 %2 of %3 Hz (%4 ms)")
+                                      .arg(periods)
+                                      .arg(periods == 1 ? "period" : "periods")
+                                      .arg(settings.Frequency)
+                                      .arg(milliseconds);
   picture->SetWaveform(std::move(wave.samples), wave.frame_rate, caption);
   picture->SetEnvelope(PreviewEnvelope(settings, kEnvelopePoints), settings.Duration);
 }

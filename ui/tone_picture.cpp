@@ -6,6 +6,7 @@
 #include <QPainterPath>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cstddef>
 #include <utility>
 
 namespace {
@@ -14,17 +15,34 @@ namespace {
 constexpr int kWheelStep = 120;
 
 // Draws values (from low to high) as a line across area, values spread evenly over its width.
+// Where several values share a pixel column, the column shows their range, so that a long stretch
+// of tone costs a line per column and still shows every peak.
 void DrawCurve(QPainter& painter, const QRectF& area, const std::vector<float>& values, float low,
                float high) {
   if (values.size() < 2) return;
-  QPainterPath path;
-  const double x_step = area.width() / static_cast<double>(values.size() - 1);
   const auto y_of = [&](float value) {
     return area.bottom() - (value - low) / (high - low) * area.height();
   };
-  path.moveTo(area.left(), y_of(values.front()));
-  for (size_t i = 1; i < values.size(); ++i) {
-    path.lineTo(area.left() + x_step * static_cast<double>(i), y_of(values[i]));
+  QPainterPath path;
+  const auto columns = static_cast<size_t>(std::max(1.0, area.width()));
+  if (values.size() <= 2 * columns) {
+    const double x_step = area.width() / static_cast<double>(values.size() - 1);
+    path.moveTo(area.left(), y_of(values.front()));
+    for (size_t i = 1; i < values.size(); ++i) {
+      path.lineTo(area.left() + x_step * static_cast<double>(i), y_of(values[i]));
+    }
+  } else {
+    for (size_t column = 0; column < columns; ++column) {
+      const size_t first = column * values.size() / columns;
+      const size_t last = std::max(first + 1, (column + 1) * values.size() / columns);
+      const auto [lowest, highest] =
+          std::minmax_element(values.begin() + static_cast<std::ptrdiff_t>(first),
+                              values.begin() + static_cast<std::ptrdiff_t>(last));
+      const double x = area.left() + static_cast<double>(column);
+      if (column == 0) path.moveTo(x, y_of(*lowest));
+      path.lineTo(x, y_of(*lowest));
+      path.lineTo(x, y_of(*highest));
+    }
   }
   painter.drawPath(path);
 }
