@@ -13,7 +13,9 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
+#include <QScreen>
 #include <QStringList>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -138,26 +140,38 @@ void BringToFront(const QString& activation_token) {
 }
 
 // Tells at once that a program file passed on during a step waits for the run's end, in a
-// message beside the step window that leaves the step usable; the run's end closes it.
+// message beside the step window: below it (above where the screen ends first), so that the
+// frequency stays in sight, and without taking the keys from Skip. The run's end closes it.
 void TellFileWaits(const QString& path) {
   Windows& windows = TheWindows();
   windows.waiting_files << QFileInfo(path).fileName();
+  QWidget* beside = Form3 && Form3->isVisible() ? static_cast<QWidget*>(Form3) : Form1;
   if (!windows.waiting_message) {
-    QWidget* over = Form3 && Form3->isVisible() ? static_cast<QWidget*>(Form3) : Form1;
     auto* message =
-        new QMessageBox(QMessageBox::Information, "Programs", QString(), QMessageBox::Ok, over);
+        new QMessageBox(QMessageBox::Information, "Programs", QString(), QMessageBox::Ok, beside);
     message->setAttribute(Qt::WA_DeleteOnClose);
+    message->setAttribute(Qt::WA_ShowWithoutActivating);
     message->setWindowModality(Qt::NonModal);
     message->setTextFormat(Qt::PlainText);
     QObject::connect(message, &QObject::destroyed, [] { TheWindows().waiting_files.clear(); });
     windows.waiting_message = message;
   }
+  QMessageBox* message = windows.waiting_message;
   const qsizetype count = windows.waiting_files.size();
-  windows.waiting_message->setText(windows.waiting_files.join(", ") +
-                                   (count == 1 ? " opens" : " open") +
-                                   " in the Programs window when this run ends.");
-  windows.waiting_message->show();
-  windows.waiting_message->raise();
+  message->setText(windows.waiting_files.join(", ") + (count == 1 ? " opens" : " open") +
+                   " in the Programs window when this run ends.");
+  message->adjustSize();
+  const QRect step = beside->frameGeometry();
+  const QRect screen = beside->screen()->availableGeometry();
+  const int below = step.bottom() + 1;
+  const int y = below + message->height() <= screen.bottom() + 1
+                    ? below
+                    : std::max(screen.top(), step.top() - message->height());
+  message->move(std::clamp(step.left(), screen.left(),
+                           std::max(screen.left(), screen.right() + 1 - message->width())),
+                y);
+  message->show();
+  message->raise();
 }
 
 // A program file for the window: opened in the Programs window at once, or after the run that

@@ -144,8 +144,7 @@ void TForm3::reject() {
 bool TForm3::ConfirmEndProgram() {
   // Between steps no tone plays that the user could lose by a slip.
   if (!isVisible()) return true;
-  return AskEndRun(
-      "End run stops the tone and closes the program; Continue goes back to the step.");
+  return AskEndRun("End run also closes the program.");
 }
 
 bool TForm3::AskEndRun(const char* consequence) {
