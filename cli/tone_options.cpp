@@ -243,7 +243,8 @@ ToneOptions ParseToneOptions(int argc, char** argv) {
   arguments << kCommand;
   for (int i = 2; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   if (!parser.parse(arguments)) return Failed(parser.errorText().toStdString());
-  if (parser.isSet(help)) {
+  // The command has no Qt options of its own, so --help-all prints the same.
+  if (parser.isSet(help) || parser.isSet("help-all")) {
     std::fputs(qPrintable(parser.helpText().replace("<executable_name>", kCommand)), stdout);
     return ToneOptions{};
   }

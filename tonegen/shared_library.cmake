@@ -27,7 +27,11 @@ set_target_properties(zelkgen_tonegen PROPERTIES
 # The version script hides the C++ library's template copies, which its headers mark visible,
 # and --exclude-libs the static platform library; every symbol must be resolved at link time.
 target_link_options(zelkgen_tonegen PRIVATE "LINKER:--version-script=${tonegen_map}"
-  "LINKER:--exclude-libs,ALL" "LINKER:--no-undefined" "LINKER:--as-needed")
+  "LINKER:--exclude-libs,ALL" "LINKER:--as-needed")
+# A sanitizer's run-time may come with the program only (clang's does).
+if(NOT ZELKGEN_SANITIZE)
+  target_link_options(zelkgen_tonegen PRIVATE "LINKER:--no-undefined")
+endif()
 target_link_libraries(zelkgen_tonegen PRIVATE platform)
 target_include_directories(zelkgen_tonegen PUBLIC
   $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
