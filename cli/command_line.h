@@ -50,5 +50,6 @@ CommandLine ParseCommandLine(int argc, char** argv);
 // error is a terminal; 0 when written, 1 (after one line on standard error) when not, the old
 // file then untouched. The player: PlayWithoutWindow (headless_play.h). The check: every file's
 // errors on standard error as FILE:LINE:COLUMN: message, a line on standard output for each good
-// one; 0 when all are good, 1 otherwise.
+// one (the file "-" is standard input, read to its end or to Ctrl+C); 0 when all are good, 1
+// otherwise. Every file is opened as regular_file.h opens it: a pipe or a device is refused.
 int RunWithoutWindow(const CommandLine& command);

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,9 +62,13 @@ struct ParsedProgram {
 
 ParsedProgram ParseProgramText(std::string_view text);
 
-// Reads and parses the file. On false, *messages holds every error as "path:line:column:
-// message" (or "path: message" for the file as a whole) and *program is untouched.
+// Reads and parses the file, which must be a regular file (regular_file.h). On false, *messages
+// holds every error as "path:line:column: message" (or "path: message" for the file as a whole) and
+// *program is untouched.
 bool LoadProgramFile(const std::string& path, TreatmentProgram* program,
+                     std::vector<std::string>* messages);
+// The same for a file already open (standard input), named path in the messages; it stays open.
+bool ReadProgramFile(std::FILE* file, const std::string& path, TreatmentProgram* program,
                      std::vector<std::string>* messages);
 
 // The program as a program file that parses back to the same steps: the built-in programs'

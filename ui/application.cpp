@@ -1,20 +1,25 @@
 #include "application.h"
 
+#include <unistd.h>
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QByteArray>
 #include <QEvent>
-#include <QFileInfo>
 #include <QFont>
 #include <QIcon>
 #include <QImage>
 #include <QImageReader>
 #include <QPixmap>
+#include <QTimer>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app_identity.h"
 #include "audio_output.h"
@@ -25,6 +30,7 @@
 #include "display_start.h"
 #include "info_window.h"
 #include "main_window.h"
+#include "path_text.h"
 #include "process_end.h"
 #include "programs_window.h"
 #include "quit_signals.h"
@@ -129,6 +135,9 @@ void BringToFront(const QString& activation_token) {
   front->activateWindow();
 }
 
+// The file to open once the run that plays now has ended; of several, the latest.
+QString file_after_run;
+
 // A program file for the window: opened in the Programs window at once, or after the run that
 // plays now (its step window keeps the others from input meanwhile).
 void OpenProgramFile(const QString& path) {
@@ -137,23 +146,29 @@ void OpenProgramFile(const QString& path) {
     FormPrograms->OpenFile(path);
     return;
   }
-  auto* once = new QObject(Form1);
-  QObject::connect(Form1->Treatment(), &TreatmentRun::RunEnded, once, [once, path] {
-    once->deleteLater();
-    QTimer::singleShot(0, [path] { OpenProgramFile(path); });
-  });
+  if (std::exchange(file_after_run, path).isEmpty()) {
+    auto* once = new QObject(Form1);
+    QObject::connect(Form1->Treatment(), &TreatmentRun::RunEnded, once, [once] {
+      once->deleteLater();
+      QTimer::singleShot(0, [] { OpenProgramFile(std::exchange(file_after_run, QString())); });
+    });
+  }
+}
+
+// The absolute form of a path given on the command line, as bytes (path_text.h).
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  std::string folder(PATH_MAX, '\0');
+  if (getcwd(folder.data(), folder.size()) == nullptr) return path;
+  folder.resize(std::strlen(folder.c_str()));
+  return folder + (folder.back() == '/' ? "" : "/") + path;
 }
 
 // Before anything else: a second copy hands over to the first and ends. False when this process
 // must end (result in *exit_code); true when it goes on, as the only copy or unguarded.
 bool TakeSingleInstance(SingleInstance& instance, const std::string& program_file, int* exit_code) {
   if (instance.AcquireOrWarn(true)) return true;
-  const std::string absolute = program_file.empty()
-                                   ? std::string()
-                                   : QFileInfo(QString::fromLocal8Bit(program_file))
-                                         .absoluteFilePath()
-                                         .toLocal8Bit()
-                                         .toStdString();
+  const std::string absolute = AbsolutePath(program_file);
   bool answered = false;
   if (SingleInstance::RequestRaise(absolute, 1000, &answered)) {
     if (answered) {
@@ -267,7 +282,11 @@ int RunZelkgen(int argc, char** argv) {
   QObject::connect(single_instance.get(), &SingleInstance::RaiseRequested, BringToFront);
   single_instance->WatchForRaise();
   Form1->show();
-  if (!program_file.empty()) OpenProgramFile(QString::fromLocal8Bit(program_file));
+  // From the event loop, as every later file: a quit at any moment, while the file's errors are
+  // shown too, ends that loop.
+  if (!program_file.empty()) {
+    QTimer::singleShot(0, [file = PathText(program_file)] { OpenProgramFile(file); });
+  }
   const int result = QApplication::exec();
   loop_returned = true;
   DestroyWindows();

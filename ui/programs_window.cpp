@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "outer_geometry.h"
+#include "path_text.h"
 #include "program_file.h"
 #include "program_library.h"
 
@@ -80,9 +81,10 @@ void ProgramsWindow::ShowPrograms() {
 
 bool ProgramsWindow::OpenFile(const QString& path) {
   const QString absolute = QFileInfo(path).absoluteFilePath();
-  if (!Load(absolute)) return false;
+  const std::shared_ptr<const TreatmentProgram> program = Load(absolute);
+  if (!program) return false;
   RememberProgram(absolute);
-  Refill(absolute);
+  Refill(absolute, program.get());
   show();
   raise();
   activateWindow();
@@ -90,7 +92,7 @@ bool ProgramsWindow::OpenFile(const QString& path) {
   return true;
 }
 
-void ProgramsWindow::Refill(const QString& selected) {
+void ProgramsWindow::Refill(const QString& selected, const TreatmentProgram* selected_program) {
   list_->clear();
   QStringList paths = ProgramsRecentFirst();
   // Listed even where the recent list cannot be kept.
@@ -98,13 +100,17 @@ void ProgramsWindow::Refill(const QString& selected) {
   for (const QString& path : paths) {
     TreatmentProgram program;
     std::vector<std::string> ignored;
-    const QString name = QFileInfo(path).fileName();
+    const QString name = ShownPath(QFileInfo(path).fileName());
+    const QString absolute = QFileInfo(path).absoluteFilePath();
     auto* item = new QListWidgetItem(list_);
-    item->setData(Qt::UserRole, QFileInfo(path).absoluteFilePath());
-    item->setToolTip(path);
-    if (LoadProgramFile(path.toLocal8Bit().toStdString(), &program, &ignored)) {
-      item->setText(QString::fromStdString(program.Name));
-      item->setData(Qt::UserRole + 1, SummaryOf(program) + " - " + name);
+    item->setData(Qt::UserRole, absolute);
+    item->setToolTip(ShownPath(path));
+    // The file just read is not opened a second time.
+    const bool given = selected_program != nullptr && absolute == selected;
+    if (given || LoadProgramFile(PathBytes(path), &program, &ignored)) {
+      const TreatmentProgram& shown = given ? *selected_program : program;
+      item->setText(QString::fromStdString(shown.Name));
+      item->setData(Qt::UserRole + 1, SummaryOf(shown) + " - " + name);
     } else {
       item->setText(name + " (has errors)");
       item->setData(Qt::UserRole + 1, "Start shows its errors.");
@@ -137,21 +143,32 @@ void ProgramsWindow::ChooseFile() {
 std::shared_ptr<const TreatmentProgram> ProgramsWindow::Load(const QString& path) {
   auto program = std::make_shared<TreatmentProgram>();
   std::vector<std::string> messages;
-  if (LoadProgramFile(path.toLocal8Bit().toStdString(), program.get(), &messages)) return program;
+  if (LoadProgramFile(PathBytes(path), program.get(), &messages)) return program;
+  ShowErrors(path, messages);
+  return nullptr;
+}
+
+void ProgramsWindow::ShowErrors(const QString& path, const std::vector<std::string>& messages) {
   QStringList lines;
   for (const std::string& message : messages) {
     if (lines.size() == kErrorsShown) break;
-    lines << QString::fromLocal8Bit(message.c_str());
+    lines << ShownText(message);
   }
   if (messages.size() > kErrorsShown) {
     lines << QStringLiteral("... and %1 more").arg(messages.size() - kErrorsShown);
   }
-  QMessageBox box(QMessageBox::Warning, "Programs",
-                  QFileInfo(path).fileName() + " cannot be played:\n\n" + lines.join('\n'),
-                  QMessageBox::Ok, isVisible() ? this : parentWidget());
-  box.setTextFormat(Qt::PlainText);
-  box.exec();
-  return nullptr;
+  if (errors_ == nullptr) {
+    // A window of the main window's, like this one, and kept for the next file's errors.
+    errors_ = new QMessageBox(QMessageBox::Warning, "Programs", QString(), QMessageBox::Ok,
+                              parentWidget() != nullptr ? parentWidget() : this);
+    errors_->setTextFormat(Qt::PlainText);
+    errors_->setModal(false);
+  }
+  errors_->setText(ShownPath(QFileInfo(path).fileName()) + " cannot be played:\n\n" +
+                   lines.join('\n'));
+  errors_->show();
+  errors_->raise();
+  errors_->activateWindow();
 }
 
 void ProgramsWindow::Start() {
