@@ -1,5 +1,7 @@
 #include "path_text.h"
 
+#include <QDir>
+
 namespace {
 
 constexpr char16_t kEscapedByte = 0xDC00;
@@ -84,4 +86,12 @@ QString ShownPath(const QString& text) {
 
 QString ShownText(std::string_view bytes) {
   return ShownPath(PathText(bytes));
+}
+
+QString AbsolutePathText(const QString& path) {
+  return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::currentPath() + '/' + path);
+}
+
+QString FileNameText(const QString& path) {
+  return path.mid(path.lastIndexOf('/') + 1);
 }

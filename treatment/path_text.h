@@ -18,3 +18,7 @@ std::string PathBytes(const QString& text);
 QString ShownPath(const QString& text);
 // ShownPath of the bytes' text: for messages that name a file.
 QString ShownText(std::string_view bytes);
+// The path made absolute and cleaned, and its last part, by text alone: QFileInfo would pass
+// the path through the lossy conversion.
+QString AbsolutePathText(const QString& path);
+QString FileNameText(const QString& path);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFileInfo>
 #include <QSet>
 #include <QStandardPaths>
 #include <cstdio>
@@ -127,7 +126,7 @@ QStringList RecentPrograms() {
 }
 
 bool RememberProgram(const QString& path) {
-  const QString absolute = QFileInfo(path).absoluteFilePath();
+  const QString absolute = AbsolutePathText(path);
   if (absolute.contains('\n') || PathBytes(absolute).size() > 4096) return false;  // one a line
   QStringList paths = ReadRecentList();
   paths.removeAll(absolute);
@@ -139,7 +138,7 @@ bool RememberProgram(const QString& path) {
 QStringList ProgramsRecentFirst() {
   QStringList programs = RecentPrograms();
   for (const QString& path : ProgramFilesInFolders()) {
-    if (!programs.contains(QFileInfo(path).absoluteFilePath())) programs << path;
+    if (!programs.contains(AbsolutePathText(path))) programs << path;
   }
   return programs;
 }

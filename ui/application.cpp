@@ -285,7 +285,7 @@ int RunZelkgen(int argc, char** argv) {
   // From the event loop, as every later file: a quit at any moment, while the file's errors are
   // shown too, ends that loop.
   if (!program_file.empty()) {
-    QTimer::singleShot(0, [file = PathText(program_file)] { OpenProgramFile(file); });
+    QTimer::singleShot(0, [file = PathText(AbsolutePath(program_file))] { OpenProgramFile(file); });
   }
   const int result = QApplication::exec();
   loop_returned = true;

@@ -80,7 +80,7 @@ void ProgramsWindow::ShowPrograms() {
 }
 
 bool ProgramsWindow::OpenFile(const QString& path) {
-  const QString absolute = QFileInfo(path).absoluteFilePath();
+  const QString absolute = AbsolutePathText(path);
   const std::shared_ptr<const TreatmentProgram> program = Load(absolute);
   if (!program) return false;
   RememberProgram(absolute);
@@ -100,8 +100,8 @@ void ProgramsWindow::Refill(const QString& selected, const TreatmentProgram* sel
   for (const QString& path : paths) {
     TreatmentProgram program;
     std::vector<std::string> ignored;
-    const QString name = ShownPath(QFileInfo(path).fileName());
-    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString name = ShownPath(FileNameText(path));
+    const QString absolute = AbsolutePathText(path);
     auto* item = new QListWidgetItem(list_);
     item->setData(Qt::UserRole, absolute);
     item->setToolTip(ShownPath(path));
@@ -164,8 +164,7 @@ void ProgramsWindow::ShowErrors(const QString& path, const std::vector<std::stri
     errors_->setTextFormat(Qt::PlainText);
     errors_->setModal(false);
   }
-  errors_->setText(ShownPath(QFileInfo(path).fileName()) + " cannot be played:\n\n" +
-                   lines.join('\n'));
+  errors_->setText(ShownPath(FileNameText(path)) + " cannot be played:\n\n" + lines.join('\n'));
   errors_->show();
   errors_->raise();
   errors_->activateWindow();

@@ -168,7 +168,8 @@ TEST(CommandLine, ProgramFilesAreCheckedPlayedOnlyWhenGoodAndListedFromTheFolder
 
 // Whatever a program file turns out to be, every route answers at once: a named pipe or a device
 // is refused as "not a regular file" (Ctrl+C and SIGTERM would not reach a process blocked in
-// open), a name that is not UTF-8 opens, and "-" is standard input for --check alone. The window
+// open), a name that is not UTF-8 opens (and is remembered whole), and "-" is standard input for
+// --check alone. The window
 // gets such a file as its argument and from a second start, and still ends at once on SIGTERM.
 TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
   ScratchDir scratch;
@@ -199,6 +200,8 @@ TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
     cases.push_back({Face::SecondStart, {special}, 0, "", "", 0});
   }
   cases.push_back({Face::Command, {"--check", odd}, 0, odd + ": Odd: 1 step, 0:02\n", "", 0});
+  cases.push_back({Face::WindowArgument, {odd}, 0, "", "", 0});
+  cases.push_back({Face::SecondStart, {odd}, 0, "", "", 0});
   cases.push_back({Face::Command, {"--check", "-"}, 1, "", "<stdin>:1:1: ", 2});
   cases.push_back({Face::Command, {"--play", "-"}, 2, "", "zelkgen: unknown program '-'", 2});
   for (const Case& c : cases) {
@@ -210,7 +213,7 @@ TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
       if (c.face == Face::WindowArgument) argv.push_back(c.arguments[0]);
       const ScratchDir runtime;
       const std::vector<std::string> environment = {"XDG_RUNTIME_DIR=" + runtime.Path().string(),
-                                                    "XDG_STATE_HOME=" + folder + "/state",
+                                                    "XDG_STATE_HOME=" + runtime.Path().string(),
                                                     "SDL_AUDIODRIVER=dummy"};
       pid_t pid = SpawnChild(argv, environment);
       ASSERT_GT(pid, 0);
@@ -227,6 +230,9 @@ TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
       kill(pid, SIGTERM);
       EXPECT_EQ(WaitForExit(pid, 1000ms), c.status) << "the window did not end at SIGTERM";
       TerminateChild(pid);
+      // A good file opened in the window is remembered, by its own bytes.
+      const std::string recent = ReadFile(runtime.Path() / "zelkgen/recent-programs");
+      EXPECT_EQ(recent.find(c.arguments[0] + "\n") != std::string::npos, c.arguments[0] == odd);
       continue;
     }
     argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
