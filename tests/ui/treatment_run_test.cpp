@@ -22,6 +22,7 @@
 #include "audio_output.h"
 #include "audio_output_testing.h"
 #include "ddfs.h"
+#include "program_timeline.h"
 #include "programs_window.h"
 #include "scratch_dir.h"
 
@@ -559,11 +560,22 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   ASSERT_TRUE(FormPrograms->isVisible());
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Mine");
 
-  StepDriver driver([](int) { FireTimer1(); });
+  std::vector<qint64> marked;  // where the timeline's marker stood as each step began
+  StepDriver driver([&marked](int) {
+    marked.push_back(FormPrograms->Timeline()->RunPosition());
+    FireTimer1();
+  });
   FormPrograms->StartButton()->click();
   QApplication::processEvents();
   ASSERT_EQ(driver.seen.size(), 2u);
-  EXPECT_FALSE(FormPrograms->isVisible());
+  // At the start of each step: 0, then the first step's 1000 ms (less what the deadline lost).
+  ASSERT_EQ(marked.size(), 2u);
+  EXPECT_GE(marked[0], 0);
+  EXPECT_LT(marked[0], 100);
+  EXPECT_GE(marked[1], 1000);
+  EXPECT_LT(marked[1], 1100);
+  // The window stays up, its timeline marking where the run is.
+  EXPECT_TRUE(FormPrograms->isVisible());
   const Expected expected[] = {{528.0L, 50, "Love"}, {7.83L, 100, "7.83\u21928HZ"}};
   const int periods[] = {1000, 2000};
   for (size_t k = 0; k < 2; ++k) {

@@ -1,0 +1,95 @@
+// The Programs window and the program editor, as a new user goes: a program file selected shows
+// its steps, Edit opens it, a wrong frequency is marked with the parser's message and blocks
+// Save, undo takes it back, a right one is saved touching only its line, a pasted list becomes
+// steps, and closing with unsaved changes asks.
+#include "program_editor.h"
+
+#include <QAbstractItemModel>
+#include <QClipboard>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QUndoStack>
+#include <fstream>
+#include <sstream>
+
+#include "app_fixture.h"
+#include "programs_window.h"
+#include "scratch_dir.h"
+
+namespace {
+
+class ProgramsAndEditor : public WindowsTest {};
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept) {
+  const ScratchDir scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
+  setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
+  setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
+  const std::filesystem::path folder = scratch.Path() / "data" / "zelkgen" / "programs";
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path file = folder / "evening.zelkgen";
+  const std::string text =
+      "zelkgen program: Evening\n# my notes\n728      # first\n432.125  90s\n\n7.83 1:30 \"S\"\n";
+  std::ofstream(file, std::ios::binary) << text;
+
+  FormPrograms->ShowPrograms();
+  ASSERT_GE(FormPrograms->List()->count(), 3);  // the file and the two built-ins
+  EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Evening");
+  const QAbstractItemModel* steps = FormPrograms->Steps()->model();
+  ASSERT_EQ(steps->rowCount(), 3);
+  EXPECT_EQ(steps->index(2, 1).data().toString(), "4:30");  // 3:00 and 90 s before it
+  EXPECT_EQ(steps->index(2, 6).data().toString(), "S");
+  EXPECT_TRUE(FormPrograms->Summary()->text().contains("3 steps, 6:00"));
+
+  FormPrograms->EditButton()->click();
+  ProgramEditor* editor = FormPrograms->Editor();
+  ASSERT_NE(editor, nullptr);
+  ASSERT_TRUE(editor->isVisible());
+  QAbstractItemModel* cells = editor->Steps()->model();
+  ASSERT_EQ(cells->rowCount(), 3);
+  ASSERT_TRUE(cells->setData(cells->index(1, 0), "0"));
+  EXPECT_TRUE(editor->Message()->text().contains("Line 4, column 1: a frequency is above 0 Hz"))
+      << editor->Message()->text().toStdString();
+  EXPECT_TRUE(cells->index(1, 0).data(Qt::BackgroundRole).isValid());
+  EXPECT_FALSE(cells->index(1, 2).data(Qt::BackgroundRole).isValid());
+  EXPECT_FALSE(editor->SaveButton()->isEnabled());
+  editor->Undo()->undo();
+  EXPECT_TRUE(editor->Message()->text().isEmpty());
+  EXPECT_TRUE(editor->SaveButton()->isEnabled());
+
+  ASSERT_TRUE(cells->setData(cells->index(1, 0), "433"));
+  editor->SaveButton()->click();
+  EXPECT_EQ(
+      ReadAll(file),
+      "zelkgen program: Evening\n# my notes\n728      # first\n433  90s\n\n7.83 1:30 \"S\"\n");
+  EXPECT_EQ(FormPrograms->Steps()->model()->index(1, 2).data().toString(), "433 Hz");
+
+  QApplication::clipboard()->setText("440, 528 90s");
+  editor->Steps()->setCurrentIndex(cells->index(2, 0));
+  editor->PasteList();
+  ASSERT_EQ(cells->rowCount(), 5);
+  EXPECT_EQ(cells->index(3, 0).data().toString(), "440");
+  EXPECT_EQ(cells->index(4, 2).data().toString(), "90s");
+  {
+    MessageBoxCatcher box("Discard");
+    editor->close();
+    EXPECT_EQ(box.count, 1);
+  }
+  EXPECT_FALSE(editor->isVisible());
+  EXPECT_EQ(
+      ReadAll(file),
+      "zelkgen program: Evening\n# my notes\n728      # first\n433  90s\n\n7.83 1:30 \"S\"\n");
+  for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
+}
+
+}  // namespace
