@@ -45,16 +45,17 @@ QString ProgramClockText(qint64 ms) {
   return text;
 }
 
-namespace {
-
-// The text a step shows when it has no label of its own.
-QString FrequencyShown(const TreatmentStep& step) {
+QString StepFrequencyText(const TreatmentStep& step) {
   return step.EndFrequency != 0.0L
              ? HertzText(step.Frequency) + QStringLiteral("\u2192") + HertzText(step.EndFrequency)
              : HertzText(step.Frequency);
 }
 
-}  // namespace
+QString StepLabel(const TreatmentStep& step) {
+  // Without a label the step window shows the frequency and "HZ".
+  const QString display = QString::fromStdString(step.DisplayText);
+  return display == StepFrequencyText(step) + QStringLiteral("HZ") ? QString() : display;
+}
 
 ProgramStepsModel::ProgramStepsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -87,7 +88,7 @@ QVariant ProgramStepsModel::data(const QModelIndex& index, int role) const {
     case kStart:
       return ProgramClockText(starts_[row]);
     case kFrequency:
-      return FrequencyShown(step) + QStringLiteral(" Hz");
+      return StepFrequencyText(step) + QStringLiteral(" Hz");
     case kDuration:
       return ProgramClockText(starts_[row + 1] - starts_[row]);
     case kShape:
@@ -95,11 +96,8 @@ QVariant ProgramStepsModel::data(const QModelIndex& index, int role) const {
       return *step.Shape == wsSine ? QStringLiteral("sine") : QStringLiteral("square");
     case kLevel:
       return QStringLiteral("%1%").arg(step.Level);
-    case kLabel: {
-      // A step without a label shows its frequency; the column names only real labels.
-      const QString display = QString::fromStdString(step.DisplayText);
-      return display == FrequencyShown(step) + QStringLiteral("HZ") ? QString() : display;
-    }
+    case kLabel:
+      return StepLabel(step);
     default:
       return {};
   }

@@ -23,6 +23,11 @@ QString HertzText(long double hertz);
 // "3:00", "1:30:00", "0:01.5": a time as program files write durations.
 QString ProgramClockText(qint64 ms);
 
+// "432.125", "100→200": a step's frequency, or its glide.
+QString StepFrequencyText(const TreatmentStep& step);
+// The step's own label; empty for a step that shows its frequency.
+QString StepLabel(const TreatmentStep& step);
+
 class ProgramStepsModel : public QAbstractTableModel {
   Q_OBJECT
 

@@ -121,14 +121,17 @@ void ProgramTimeline::DrawStep(QPainter& painter, const Frame& frame, const Trea
   painter.drawLine(QPointF(x0, frame.plot.top()), QPointF(x0, frame.plot.bottom()));
   painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
   painter.drawLine(QPointF(x0, y0), QPointF(x1, y1));
-  const QString label = QString::fromStdString(step.DisplayText);
+  QString label = StepLabel(step);
+  if (label.isEmpty()) label = StepFrequencyText(step) + QStringLiteral(" Hz");
   const QFontMetrics metrics = painter.fontMetrics();
   if (metrics.horizontalAdvance(label) + 4 <= x1 - x0) {
     painter.setPen(palette().color(QPalette::Text));
-    const double top = std::min(y0, y1) - metrics.height() - 1;
-    painter.drawText(
-        QRectF(x0 + 2, std::max<double>(top, frame.plot.top()), x1 - x0 - 4, metrics.height()),
-        Qt::AlignLeft | Qt::AlignVCenter, label);
+    // Above the line's start, or below it where the plot's top leaves no room.
+    double top = y0 - metrics.height() - 1;
+    if (top < frame.plot.top())
+      top = std::min<double>(y0 + 2, frame.plot.bottom() - metrics.height());
+    painter.drawText(QRectF(x0 + 2, top, x1 - x0 - 4, metrics.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter, label);
   }
 }
 

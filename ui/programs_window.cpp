@@ -120,7 +120,7 @@ ProgramsWindow::ProgramsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   table_->horizontalHeader()->setStretchLastSection(true);
   const int digit = fontMetrics().horizontalAdvance('0');
-  const int widths[] = {6, 8, 14, 8, 10, 5};
+  const int widths[] = {6, 8, 14, 8, 8, 6};
   for (int column = 0; column < 6; ++column) table_->setColumnWidth(column, widths[column] * digit);
   table_->setMinimumSize(120, 60);
   timeline_ = new ProgramTimeline(this);
@@ -227,7 +227,9 @@ void ProgramsWindow::ShowRunElapsed(qint64 ms) {
 void ProgramsWindow::Refill(const QString& selected) {
   QStringList paths = ProgramsRecentFirst();
   // Listed even where the recent list cannot be kept.
-  if (!selected.isEmpty() && !paths.contains(selected)) paths.prepend(selected);
+  if (!selected.isEmpty() && !paths.contains(selected) && QFileInfo(selected).isFile()) {
+    paths.prepend(selected);
+  }
   QHash<QString, std::shared_ptr<const TreatmentProgram>> programs;
   QHash<QString, int> titles;
   struct Entry {

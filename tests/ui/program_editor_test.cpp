@@ -10,12 +10,14 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 #include <QUndoStack>
 #include <fstream>
 #include <sstream>
 
 #include "app_fixture.h"
 #include "programs_window.h"
+#include "radio_group.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -40,16 +42,27 @@ TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept
   const std::filesystem::path file = folder / "evening.zelkgen";
   const std::string text =
       "zelkgen program: Evening\n# my notes\n728      # first\n432.125  90s\n\n7.83 1:30 \"S\"\n";
+  // Every step of this one has its shape, so "Output signal" has nothing to choose for it.
+  std::ofstream(folder / "shaped.zelkgen") << "zelkgen program: Shaped\nshape sine\n440\n";
   std::ofstream(file, std::ios::binary) << text;
 
   FormPrograms->ShowPrograms();
-  ASSERT_GE(FormPrograms->List()->count(), 3);  // the file and the two built-ins
+  ASSERT_EQ(FormPrograms->List()->count(), 4);  // the files and the two built-ins
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Evening");
   const QAbstractItemModel* steps = FormPrograms->Steps()->model();
   ASSERT_EQ(steps->rowCount(), 3);
   EXPECT_EQ(steps->index(2, 1).data().toString(), "4:30");  // 3:00 and 90 s before it
   EXPECT_EQ(steps->index(2, 6).data().toString(), "S");
   EXPECT_TRUE(FormPrograms->Summary()->text().contains("3 steps, 6:00"));
+  EXPECT_TRUE(Form1->RadioGroup1->isEnabled());
+  FormPrograms->List()->setCurrentRow(1);
+  EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Shaped");
+  EXPECT_FALSE(Form1->RadioGroup1->isEnabled());
+  // A file deleted on disk leaves the list.
+  std::filesystem::remove(folder / "shaped.zelkgen");
+  EXPECT_TRUE(QTest::qWaitFor([] { return FormPrograms->List()->count() == 3; }, 5000));
+  EXPECT_TRUE(Form1->RadioGroup1->isEnabled());
+  FormPrograms->List()->setCurrentRow(0);
 
   FormPrograms->EditButton()->click();
   ProgramEditor* editor = FormPrograms->Editor();
