@@ -55,6 +55,7 @@ class ProgramsWindow : public QWidget {
   QPushButton* StartButton() const { return start_; }
   QPushButton* EditButton() const { return edit_; }
   QPushButton* NewButton() const { return new_; }
+  QPushButton* DuplicateButton() const { return duplicate_; }
   QTableView* Steps() const { return table_; }
   ProgramTimeline* Timeline() const { return timeline_; }
   QLabel* Summary() const { return summary_; }

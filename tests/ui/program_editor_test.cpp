@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "app_fixture.h"
+#include "program_file.h"
 #include "programs_window.h"
 #include "radio_group.h"
 #include "scratch_dir.h"
@@ -102,6 +103,71 @@ TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept
   EXPECT_EQ(
       ReadAll(file),
       "zelkgen program: Evening\n# my notes\n728      # first\n433  90s\n\n7.83 1:30 \"S\"\n");
+  for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
+}
+
+}  // namespace
+
+namespace {
+
+// New and Duplicate go to the user's program folder, named after the title; rows added, moved
+// and removed are undone back to the very text they started from, and redone.
+TEST_F(ProgramsAndEditor, NewAndDuplicatedProgramsGoToTheUsersFolderAndRowChangesUndo) {
+  const ScratchDir scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
+  setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
+  setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
+  const std::filesystem::path folder = scratch.Path() / "data" / "zelkgen" / "programs";
+  FormPrograms->ShowPrograms();
+  ASSERT_EQ(FormPrograms->List()->count(), 2);  // the built-ins alone
+  EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Zelk general (built in)");
+  EXPECT_FALSE(FormPrograms->EditButton()->isEnabled());
+  const QAbstractItemModel* steps = FormPrograms->Steps()->model();
+  ASSERT_EQ(steps->rowCount(), 10);
+  // The tenth step starts after nine of three minutes; a built-in step has no label of its own
+  // and plays the "Output signal" choice.
+  EXPECT_EQ(steps->index(9, 1).data().toString(), "27:00");
+  EXPECT_EQ(steps->index(9, 2).data().toString(), "2.008 Hz");
+  EXPECT_EQ(steps->index(9, 4).data().toString(), "Output signal");
+  EXPECT_EQ(steps->index(9, 6).data().toString(), "");
+  EXPECT_TRUE(FormPrograms->Summary()->text().contains("10 steps, 30:00"));
+
+  FormPrograms->DuplicateButton()->click();
+  ProgramEditor* editor = FormPrograms->Editor();
+  ASSERT_NE(editor, nullptr);
+  ASSERT_TRUE(editor->SaveButton()->isEnabled());
+  editor->SaveButton()->click();
+  TreatmentProgram copy;
+  std::vector<std::string> errors;
+  ASSERT_TRUE(LoadProgramFile((folder / "zelk-general-copy.zelkgen").string(), &copy, &errors));
+  EXPECT_EQ(copy.Name, "Zelk general copy");
+  EXPECT_EQ(copy.Steps.size(), 10u);
+  EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Zelk general copy");
+
+  FormPrograms->NewButton()->click();
+  const std::string start = editor->Document().Text();
+  QAbstractItemModel* cells = editor->Steps()->model();
+  ASSERT_EQ(cells->rowCount(), 1);
+  editor->Steps()->setCurrentIndex(cells->index(0, 0));
+  for (QPushButton* button : editor->findChildren<QPushButton*>()) {
+    if (button->text() == "Add step") button->click();
+  }
+  ASSERT_TRUE(cells->setData(cells->index(1, 0), "440"));
+  for (const char* name : {"Move up", "Remove"}) {
+    for (QPushButton* button : editor->findChildren<QPushButton*>()) {
+      if (button->text() == name) button->click();
+    }
+  }
+  ASSERT_EQ(cells->rowCount(), 1);
+  EXPECT_EQ(cells->index(0, 0).data().toString(), "728");  // 440 moved up, then removed
+  const std::string end = editor->Document().Text();
+  while (editor->Undo()->canUndo()) editor->Undo()->undo();
+  EXPECT_EQ(editor->Document().Text(), start);
+  while (editor->Undo()->canRedo()) editor->Undo()->redo();
+  EXPECT_EQ(editor->Document().Text(), end);
+  editor->SaveButton()->click();
+  EXPECT_TRUE(std::filesystem::exists(folder / "new-program.zelkgen"));
   for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
 }
 
