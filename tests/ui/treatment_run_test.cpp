@@ -534,13 +534,13 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
   setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
   setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
-  const auto drop = [](const std::filesystem::path& file) {
+  const auto drop = [](const std::filesystem::path& file, QWidget* on = Form1) {
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(Form1, &enter);
+    QApplication::sendEvent(on, &enter);
     QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(Form1, &event);
+    QApplication::sendEvent(on, &event);
     QApplication::processEvents();
   };
   const std::filesystem::path bad = scratch.Path() / "bad.zelkgen";
@@ -590,6 +590,11 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   ExpectCompletedRun();
   // The built-in programs' steps last the step timer's own period again.
   EXPECT_EQ(Form1->Timer1->interval(), 180000);
+  // A file dropped on the Programs window comes up the same way.
+  const std::filesystem::path other = scratch.Path() / "other.zelkgen";
+  std::ofstream(other) << "zelkgen program: Other\n440 1s\n";
+  drop(other, FormPrograms);
+  EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Other");
   for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
 }
 
