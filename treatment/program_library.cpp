@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
+#include <cstring>
 
 #include "program_file.h"
 
@@ -55,6 +56,20 @@ QStringList ProgramFilesInFolders() {
     }
   }
   return files;
+}
+
+QString ProgramFileName(const QString& path) {
+  QString name = QFileInfo(path).fileName();
+  if (name.endsWith(kProgramFileExtension)) name.chop(int(std::strlen(kProgramFileExtension)));
+  return name;
+}
+
+QString ProgramFileNamed(const QString& name) {
+  if (name.isEmpty() || name.contains('/')) return {};
+  for (const QString& path : ProgramFilesInFolders()) {
+    if (ProgramFileName(path) == name) return path;
+  }
+  return {};
 }
 
 QStringList RecentPrograms() {

@@ -18,6 +18,14 @@ QStringList ProgramFolders();
 // The program files (*.zelkgen) in the folders, each folder's by name.
 QStringList ProgramFilesInFolders();
 
+// The name a program file goes by on the command line: its file name without the folder and the
+// extension ("morning" for .../programs/morning.zelkgen).
+QString ProgramFileName(const QString& path);
+
+// The program file of the folders that goes by name (ProgramFilesInFolders' choice where several
+// folders hold one), or empty.
+QString ProgramFileNamed(const QString& name);
+
 // The recently used program files that still exist, newest first.
 QStringList RecentPrograms();
 

@@ -326,11 +326,26 @@ void ExpectAStepEndsWithTheProgram(std::function<void()> end_it) {
   BASS_Free();
 }
 
-TEST_F(MainWindow, CtrlQEndsTheProgramDuringAStepAndBetweenRuns) {
+TEST_F(MainWindow, CtrlQAsksDuringAStepAndEndsTheProgramOnceConfirmedAndAtOnceBetweenRuns) {
+  {
+    // Continue: the run plays on to its end.
+    MessageBoxCatcher answer(TForm3::kContinueButton);
+    StepDriver driver([](int k) {
+      if (k == 0) QTest::keyClick(Form3, Qt::Key_Q, Qt::ControlModifier);
+      FireTimer1();
+    });
+    Form1->Button5->click();
+    EXPECT_EQ(answer.count, 1);
+    EXPECT_EQ(answer.text, TForm3::kEndRunQuestion);
+    EXPECT_EQ(driver.seen.size(), 2u);
+    EXPECT_EQ(Form1->Label1->text(), "End");
+  }
+  MessageBoxCatcher answer(TForm3::kEndRunButton);
   ExpectAStepEndsWithTheProgram([] {
     EXPECT_TRUE(QTest::qWaitForWindowActive(Form3));
     QTest::keyClick(Form3, Qt::Key_Q, Qt::ControlModifier);
   });
+  EXPECT_EQ(answer.count, 1);
   TearDown();
   SetUp();
   QTimer::singleShot(0, Form1, [] {
