@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -146,13 +147,28 @@ void ProgramDocument::Index() {
   }
 }
 
+namespace {
+
+// Where the title stands in its line: after the magic words and blanks, before a comment ('#'
+// after a blank) and the blanks before it; as the parser reads it.
+std::pair<size_t, size_t> TitleSpan(std::string_view body) {
+  size_t begin = std::strlen(kProgramFileMagic);
+  while (begin < body.size() && IsBlank(body[begin])) ++begin;
+  size_t end = begin;
+  while (end < body.size() && !(body[end] == '#' && (end == begin || IsBlank(body[end - 1])))) {
+    ++end;
+  }
+  while (end > begin && IsBlank(body[end - 1])) --end;
+  return {begin, end};
+}
+
+}  // namespace
+
 std::string ProgramDocument::Title() const {
   if (title_line_ == kNone) return {};
-  std::string_view title = lines_[title_line_].body;
-  title.remove_prefix(std::strlen(kProgramFileMagic));
-  while (!title.empty() && IsBlank(title.front())) title.remove_prefix(1);
-  while (!title.empty() && IsBlank(title.back())) title.remove_suffix(1);
-  return std::string(title);
+  const std::string& body = lines_[title_line_].body;
+  const auto [begin, end] = TitleSpan(body);
+  return body.substr(begin, end - begin);
 }
 
 void ProgramDocument::SetTitle(std::string_view title) {
@@ -161,15 +177,12 @@ void ProgramDocument::SetTitle(std::string_view title) {
     return;
   }
   std::string& body = lines_[title_line_].body;
-  const size_t magic = std::strlen(kProgramFileMagic);
-  size_t begin = body.find_first_not_of(" \t", magic);
-  if (begin == std::string::npos) {
-    // Nothing after the magic words yet: one blank between them and the title.
-    body = body.substr(0, magic) + " " + std::string(title);
-    return;
-  }
-  size_t end = body.find_last_not_of(" \t") + 1;
-  body.replace(begin, end - begin, title);
+  const auto [begin, end] = TitleSpan(body);
+  // One blank between the magic words and a title that had none, and before a comment.
+  std::string text(title);
+  if (begin == std::strlen(kProgramFileMagic)) text.insert(0, " ");
+  if (end == begin && end < body.size()) text += " ";
+  body.replace(begin, end - begin, text);
 }
 
 std::string ProgramDocument::SettingValue(size_t line) const {

@@ -82,6 +82,12 @@ TEST(ProgramDocument, EachEditChangesOnlyItsWordsAndLines) {
        "728                                  # the default\n"
        "432.125   90s                        # decimals\n"
        "7.83      1:30   square   50%   \"Schumann\"\n100 -> 200   2m   \"Rising\"\n"},
+      {"a title before its comment, after comment lines",
+       "# mine\n\nzelkgen program:  Old  # kept\n728\n",
+       [](ProgramDocument& d) { d.SetTitle("New"); },
+       "# mine\n\nzelkgen program:  New  # kept\n728\n"},
+      {"a title where there was none", "zelkgen program:\n728\n",
+       [](ProgramDocument& d) { d.SetTitle("T"); }, "zelkgen program: T\n728\n"},
       {"a repeat changed, a shape taken out",
        "zelkgen program: T\nshape  square # mine\nrepeat 3   # thrice\n728\n",
        [](ProgramDocument& d) {
