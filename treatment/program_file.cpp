@@ -734,27 +734,37 @@ ParsedProgram ParseProgramText(std::string_view text) {
   return Parser().Parse(text);
 }
 
-bool LoadProgramFile(const std::string& path, TreatmentProgram* program,
-                     std::vector<std::string>* messages) {
+bool ReadProgramFileText(const std::string& path, std::string* text, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
-    messages->push_back(path + ": " + std::strerror(errno));
+    *error = path + ": " + std::strerror(errno);
     return false;
   }
-  std::string text(kMaxProgramFileBytes + 1, '\0');
-  const size_t size = std::fread(text.data(), 1, text.size(), file);
+  std::string read(kMaxProgramFileBytes + 1, '\0');
+  const size_t size = std::fread(read.data(), 1, read.size(), file);
   const bool failed = std::ferror(file) != 0;
-  const int error = errno;
+  const int reason = errno;
   std::fclose(file);
   if (failed) {
-    messages->push_back(path + ": " + std::strerror(error));
+    *error = path + ": " + std::strerror(reason);
     return false;
   }
   if (size > kMaxProgramFileBytes) {
-    messages->push_back(path + ": larger than 1 MiB; a program file is a short text");
+    *error = path + ": larger than 1 MiB; a program file is a short text";
     return false;
   }
-  text.resize(size);
+  read.resize(size);
+  *text = std::move(read);
+  return true;
+}
+
+bool LoadProgramFile(const std::string& path, TreatmentProgram* program,
+                     std::vector<std::string>* messages) {
+  std::string text, error;
+  if (!ReadProgramFileText(path, &text, &error)) {
+    messages->push_back(error);
+    return false;
+  }
   ParsedProgram parsed = ParseProgramText(text);
   if (parsed.errors.empty()) {
     *program = std::move(parsed.program);

@@ -65,6 +65,10 @@ struct ParsedProgram {
 
 ParsedProgram ParseProgramText(std::string_view text);
 
+// Reads a program file's text whole, refusing a file larger than kMaxProgramFileBytes. On false,
+// *error says why, as "path: reason". The one place a program file is opened for reading.
+bool ReadProgramFileText(const std::string& path, std::string* text, std::string* error);
+
 // Reads and parses the file. On false, *messages holds every error as "path:line:column:
 // message" (or "path: message" for the file as a whole) and *program is untouched.
 bool LoadProgramFile(const std::string& path, TreatmentProgram* program,

@@ -10,6 +10,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <string>
 
 // The program folders in the order they are searched, existing or not.
 QStringList ProgramFolders();
@@ -31,6 +32,15 @@ QStringList RecentPrograms();
 // Puts path (made absolute) first in the recent list, which keeps 20 entries. False when the
 // list cannot be written; the program works on without it.
 bool RememberProgram(const QString& path);
+
+// Where a new program of this title goes: a file in the first program folder (the user's own)
+// named after the title, "evening-calm.zelkgen", one not yet taken.
+QString NewProgramPath(const QString& title);
+
+// Writes text to path whole or not at all: into a file beside it that then takes its place, so
+// an older file stays as it was on any failure. Makes the folder where needed. On false,
+// *error says why.
+bool SaveProgramText(const QString& path, const std::string& text, QString* error);
 
 // The recent programs, then the programs in the folders that are not among them: what the
 // window lists.

@@ -84,7 +84,9 @@ SingleInstance* running_instance = nullptr;
 // The main and Information windows are plain widgets, which screen readers would see as a
 // "filler"; they are top-level windows (a frame).
 QAccessibleInterface* TopLevelWindowAccessible(const QString& key, QObject* object) {
-  if (key != "TForm1" && key != "TForm2") return nullptr;
+  if (key != "TForm1" && key != "TForm2" && key != "ProgramsWindow" && key != "ProgramEditor") {
+    return nullptr;
+  }
   return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
 }
 
@@ -257,6 +259,21 @@ void CreateWindows() {
   QObject::connect(Form1, &TForm1::ProgramFileDropped, &OpenProgramFile);
   QObject::connect(FormPrograms, &ProgramsWindow::StartRequested, Form1, &TForm1::RunProgramFile,
                    Qt::QueuedConnection);
+  QObject::connect(FormPrograms, &ProgramsWindow::FileDropped, &OpenProgramFile);
+  // "Output signal" claims no shape for a program that gives every step its own.
+  QObject::connect(FormPrograms, &ProgramsWindow::ShapeChoiceTaken, Form1, [](bool taken) {
+    Form1->RadioGroup1->setEnabled(!taken);
+    Form1->RadioGroup1->setToolTip(taken ? "The selected program sets the shape of every step."
+                                         : QString());
+  });
+  QObject::connect(run, &TreatmentRun::RunStarted, FormPrograms,
+                   [](const TreatmentProgram& program) { FormPrograms->FollowRun(&program); });
+  QObject::connect(run, &TreatmentRun::RunEnded, FormPrograms,
+                   [] { FormPrograms->FollowRun(nullptr); });
+  QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, FormPrograms,
+                   [](const StepProgress& progress) {
+                     FormPrograms->ShowRunElapsed(progress.run_ms - progress.run_left_ms);
+                   });
   QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, Form3, &TForm3::ShowTimeLeft);
   QObject::connect(Form1->Countdown(), &StepCountdown::Cleared, Form3, &TForm3::ClearTimeLeft);
   windows.desktop_services = std::make_unique<DesktopRunServices>();
