@@ -4,9 +4,11 @@
 #include <QAccessible>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTableView>
 #include <QTest>
 #include <csignal>
 
@@ -16,6 +18,7 @@
 #include "ddfs.h"
 #include "image.h"
 #include "outer_geometry.h"
+#include "programs_window.h"
 
 namespace {
 
@@ -135,6 +138,9 @@ TEST_F(MainWindow, ScreenReadersSeeAFrameANamedBarAndNamedFrequencyLabels) {
   };
   EXPECT_EQ(QAccessible::queryAccessibleInterface(Form1)->role(), QAccessible::Window);
   EXPECT_EQ(QAccessible::queryAccessibleInterface(Form2)->role(), QAccessible::Window);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(FormPrograms)->role(), QAccessible::Window);
+  EXPECT_EQ(name(FormPrograms->List()), "Programs");
+  EXPECT_EQ(name(FormPrograms->Steps()), "Steps");
   EXPECT_EQ(name(Form1), Form1->windowTitle());
   EXPECT_EQ(name(Form1->ProgressBar1), "Run progress");
   EXPECT_EQ(name(Form1->Label8), "Current frequency");

@@ -1,6 +1,8 @@
 // The treatment run behind the program buttons: steps, Skip, the step timer, the audio error
 // message and what each way of ending a step leaves behind. Steps are ended from inside the
 // modal display instead of waiting three minutes.
+#include <sys/stat.h>
+
 #include <QCursor>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -22,6 +24,7 @@
 #include "audio_output.h"
 #include "audio_output_testing.h"
 #include "ddfs.h"
+#include "program_timeline.h"
 #include "programs_window.h"
 #include "scratch_dir.h"
 
@@ -567,37 +570,55 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
   setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
   setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
-  const auto drop = [](const std::filesystem::path& file) {
+  const auto drop = [](const std::filesystem::path& file, QWidget* on = Form1) {
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(Form1, &enter);
+    QApplication::sendEvent(on, &enter);
     QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(Form1, &event);
+    QApplication::sendEvent(on, &event);
     QApplication::processEvents();
   };
   const std::filesystem::path bad = scratch.Path() / "bad.zelkgen";
   std::ofstream(bad) << "zelkgen program: Bad\n0\n440 9\n";
-  {
-    MessageBoxCatcher box;
-    drop(bad);
-    EXPECT_EQ(box.count, 1);
-    EXPECT_TRUE(box.text.contains(
-        QString::fromStdString(bad.string()) + ":2:1: a frequency is above 0 Hz\n" +
-        QString::fromStdString(bad.string()) + ":3:5: a duration needs its unit"))
-        << box.text.toStdString();
+  // Each file with errors updates the one errors view, which waits for nothing.
+  const std::filesystem::path pipe = scratch.Path() / "pipe.zelkgen";
+  mkfifo(pipe.c_str(), 0600);
+  for (const std::filesystem::path& file : {pipe, bad}) drop(file);
+  int views = 0;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    views += qobject_cast<QMessageBox*>(widget) != nullptr && widget->isVisible();
   }
+  EXPECT_EQ(views, 1);
+  ASSERT_NE(FormPrograms->ErrorsView(), nullptr);
+  const QString text = FormPrograms->ErrorsView()->text();
+  EXPECT_TRUE(
+      text.contains(QString::fromStdString(bad.string()) + ":2:1: a frequency is above 0 Hz\n" +
+                    QString::fromStdString(bad.string()) + ":3:5: a duration needs its unit"))
+      << text.toStdString();
+  FormPrograms->ErrorsView()->close();
   const std::filesystem::path good = scratch.Path() / "mine.zelkgen";
   std::ofstream(good) << "zelkgen program: Mine\n528 1s \"Love\"\n7.83 -> 8 2s\n";
   drop(good);
   ASSERT_TRUE(FormPrograms->isVisible());
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Mine");
 
-  StepDriver driver([](int) { FireTimer1(); });
+  std::vector<qint64> marked;  // where the timeline's marker stood as each step began
+  StepDriver driver([&marked](int) {
+    marked.push_back(FormPrograms->Timeline()->RunPosition());
+    FireTimer1();
+  });
   FormPrograms->StartButton()->click();
   QApplication::processEvents();
   ASSERT_EQ(driver.seen.size(), 2u);
-  EXPECT_FALSE(FormPrograms->isVisible());
+  // At the start of each step: 0, then the first step's 1000 ms (less what the deadline lost).
+  ASSERT_EQ(marked.size(), 2u);
+  EXPECT_GE(marked[0], 0);
+  EXPECT_LT(marked[0], 100);
+  EXPECT_GE(marked[1], 1000);
+  EXPECT_LT(marked[1], 1100);
+  // The window stays up, its timeline marking where the run is.
+  EXPECT_TRUE(FormPrograms->isVisible());
   const Expected expected[] = {{528.0L, 50, "Love"}, {7.83L, 100, "7.83\u21928HZ"}};
   const int periods[] = {1000, 2000};
   for (size_t k = 0; k < 2; ++k) {
@@ -612,6 +633,11 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   ExpectCompletedRun();
   // The built-in programs' steps last the step timer's own period again.
   EXPECT_EQ(Form1->Timer1->interval(), 180000);
+  // A file dropped on the Programs window comes up the same way.
+  const std::filesystem::path other = scratch.Path() / "other.zelkgen";
+  std::ofstream(other) << "zelkgen program: Other\n440 1s\n";
+  drop(other, FormPrograms);
+  EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Other");
   for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
 }
 
