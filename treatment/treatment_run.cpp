@@ -82,8 +82,9 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
     step_period_ms_ = PeriodOf(step);
     step_timer_->setInterval(step_period_ms_);
     step_frames_ = FramesForMs(static_cast<uint64_t>(step_period_ms_));
-    step_proc_ = PrepareStepSound(step, step_frames_);
-    *stream_handle_ = BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_proc_, nullptr);
+    step_sound_ = PrepareStepSound(step, step_frames_, oscillator_);
+    *stream_handle_ =
+        BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_sound_.proc, step_sound_.user);
     if (*stream_handle_ == 0) {
       return Fail(result, kCreateFailed, BASS_ErrorGetCode());
     }
@@ -237,7 +238,8 @@ bool TreatmentRun::ReopenPausedStep() {
     if (!ending_) FailStep(kInitFailed, BASS_ErrorGetCode());
     return false;
   }
-  *stream_handle_ = BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_proc_, nullptr);
+  *stream_handle_ =
+      BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_sound_.proc, step_sound_.user);
   if (*stream_handle_ == 0) {
     FailStep(kCreateFailed, BASS_ErrorGetCode());
     return false;

@@ -68,6 +68,7 @@
 
 #include "audio_output.h"
 #include "output_watch.h"
+#include "step_sound.h"
 #include "tone_gen.h"
 #include "treatment_programs.h"
 
@@ -199,10 +200,12 @@ class TreatmentRun : public QObject {
   bool output_failed_ = false;
   const char* output_failed_message_ = nullptr;
   int output_failed_code_ = 0;
-  // The current step's period, its frames and the stream procedure readied for it.
+  // The current step's period, its frames and the stream procedure readied for it; the exact
+  // oscillator of the run's streams, whose phase runs on from step to step and run to run.
   int step_period_ms_ = 0;
   uint64_t step_frames_ = 0;
-  STREAMPROC step_proc_ = nullptr;
+  StepSound step_sound_;
+  ExactOscillator oscillator_;
   // Pausing: the time left when paused, the frames of the step that have sounded in streams
   // already released, and whether the current pause's output has been released.
   bool paused_ = false;
