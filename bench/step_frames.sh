@@ -10,7 +10,11 @@
 # (bench/step_run), paused as the pairs say; "run" plays the whole BX virus program through
 # `zelkgen --play bx --test-step-ms MS`. A null sink's monitor that resumes from idle loses the start
 # of what it should record, so a quiet constant stream (1000, 1000 in every frame) keeps the sink
-# busy, and the recorder starts before the program. Frames whose magnitude is above 5000 are tone.
+# busy, and the recorder starts before the program. Frames whose magnitude is above 5000 are tone;
+# the gaps inside the tone are underruns (a starved player or server), and a sound server drops a
+# few frames around one, so a count that falls short comes with gaps. STEP_FRAMES_RECORD_MS sets
+# the recorder's latency (100 ms); STEP_FRAMES_CHRT=PRIORITY runs the server, the recorder and
+# step_run at that SCHED_RR priority (as root), which keeps a busy machine from starving them.
 set -euo pipefail
 
 build=build
@@ -25,7 +29,7 @@ need_built "$build" step_run
 need_programs pulseaudio pactl pacat parec python3
 make_scratch step_frames
 pulse_client_env
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no --disable-shm=yes \
+${STEP_FRAMES_CHRT:+chrt -r "$STEP_FRAMES_CHRT"} pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --system=no --disable-shm=yes \
   --load="module-null-sink sink_name=cap rate=44100 format=s16le channels=2" \
   --load="module-native-protocol-unix socket=$work/run/native auth-anonymous=1" \
   >"$work/pulse.log" 2>&1 &
@@ -38,14 +42,14 @@ pactl set-default-sink cap
 python3 -c 'import struct, sys; sys.stdout.buffer.write(struct.pack("<hh", 1000, 1000) * 44100 * 3600)' \
   >"$work/dc.raw"
 pacat --latency-msec=50 --format=s16le --rate=44100 --channels=2 <"$work/dc.raw" &
-parec -d cap.monitor --latency-msec=100 --format=s16le --rate=44100 --channels=2 >"$work/capture.raw" &
+${STEP_FRAMES_CHRT:+chrt -r "$STEP_FRAMES_CHRT"} parec -d cap.monitor --latency-msec=${STEP_FRAMES_RECORD_MS:-100} --format=s16le --rate=44100 --channels=2 >"$work/capture.raw" &
 recorder=$!
 sleep 1
 
 case $mode in
   step)
     expected_ms=${1:?the step length in ms}
-    "$build/bench/step_run" "$@"
+    ${STEP_FRAMES_CHRT:+chrt -r "$STEP_FRAMES_CHRT"} "$build/bench/step_run" "$@"
     ;;
   run)
     ms=${1:?the step length in ms}
@@ -67,7 +71,11 @@ data = open(sys.argv[1], "rb").read()
 data = data[: len(data) // 4 * 4]
 s = array.array("h")
 s.frombytes(data)
-tone = sum(1 for i in range(0, len(s), 2) if abs(s[i]) > 5000)
+on = [abs(s[i]) > 5000 for i in range(0, len(s), 2)]
+tone = sum(on)
+idx = [i for i, v in enumerate(on) if v]
+gaps = [(a, b - a - 1) for a, b in zip(idx, idx[1:]) if b - a > 1]
+if gaps: print("gaps inside the tone (at frame, frames):", gaps[:10])
 want = int(sys.argv[2]) * 441 // 10
 print("recorded tone: %d frames, expected %d: %+d" % (tone, want, tone - want))
 ' "$work/capture.raw" "$expected_ms"
