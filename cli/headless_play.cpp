@@ -189,7 +189,8 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
     status.End();
     std::string text =
         (message + "\n").toLocal8Bit().toStdString() + AudioErrorCodeLine(code) + "\n";
-    if (*AudioErrorAdvice(code) != '\0') text += std::string(AudioErrorAdvice(code)) + "\n";
+    const std::string advice = AudioErrorAdvice(code);
+    if (!advice.empty()) text += advice + "\n";
     err.Write(text);
   });
   TreatmentRun::RunResult result;

@@ -202,7 +202,7 @@ void CreateWindows() {
                    [run] { run->Paused() ? run->ResumeStep() : run->PauseStep(); });
   QObject::connect(Form3, &TForm3::QuitRequested, Form1, &TForm1::EndApplication);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
-  FollowCountdown(Form1->Countdown(), Form3);
+  FollowCountdown(Form1->Countdown(), Form3, true);
   windows.programs_window = std::make_unique<ProgramsWindow>(Form1);
   FormPrograms = windows.programs_window.get();
   QObject::connect(Form1->ButtonPrograms, &QPushButton::clicked, FormPrograms,

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "outer_geometry.h"
+#include "output_choice.h"
 #include "program_file.h"
 #include "program_library.h"
 
@@ -58,6 +59,7 @@ ProgramsWindow::ProgramsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(list_, 1);
   layout->addWidget(about_);
+  layout->addWidget(new OutputChoice(this));
   layout->addLayout(buttons);
 
   setProperty("outerGeometry", kStoredGeometry);
