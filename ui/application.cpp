@@ -198,8 +198,7 @@ void CreateWindows() {
   Form3 = windows.step_window.get();
   TreatmentRun* run = Form1->Treatment();
   QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
-  QObject::connect(Form3, &TForm3::PauseClicked, run,
-                   [run] { run->Paused() ? run->ResumeStep() : run->PauseStep(); });
+  QObject::connect(Form3, &TForm3::PauseClicked, run, &TreatmentRun::TogglePause);
   QObject::connect(Form3, &TForm3::QuitRequested, Form1, &TForm1::EndApplication);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
   FollowCountdown(Form1->Countdown(), Form3, true);
