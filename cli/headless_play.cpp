@@ -213,6 +213,11 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
   // p or space pause and resume. Ctrl+Z pauses the step and stops the process once its output
   // is released; fg or bg resume what Ctrl+Z paused.
   QObject::connect(&terminal, &PlayerTerminal::PauseKey, &run, [&run] { run.TogglePause(); });
+  // n skips to the next step, as the window's Skip; q ends the run, as Ctrl+C does.
+  QObject::connect(&terminal, &PlayerTerminal::NextKey, &run, [&run] {
+    if (run.StepRunning()) run.EndStepBySkip();
+  });
+  QObject::connect(&terminal, &PlayerTerminal::EndKey, &run, &TreatmentRun::EndProgram);
   bool paused_by_stop = false;
   bool stop_pending = false;  // until the paused output has been released
   // The release closes the device on the output thread, which a stopped process would hold with
