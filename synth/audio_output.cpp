@@ -22,6 +22,12 @@ constexpr auto kOpenLimit = std::chrono::seconds(5);
 
 using Clock = std::chrono::steady_clock;
 
+// What the device and the sound server hold ahead of what is heard: some 20 to 50 ms with a sound
+// server, up to a few of its periods when it is busy. A limited stream's last frame has been heard
+// once the device has taken this much silence after it, since it takes sound no faster than it
+// plays it.
+constexpr uint64_t kPlayOutFrames = kFramesPerSecond / 4;
+
 // The one user stream of the open output. Written on the window thread only while SDL's device
 // lock is held; read by the SDL callback, which SDL runs under the same lock.
 struct UserStream {
@@ -29,14 +35,16 @@ struct UserStream {
   STREAMPROC proc = nullptr;
   void* user = nullptr;
   bool playing = false;
-  uint64_t frame_limit = 0;  // frames of the procedure the stream plays at most; 0: no limit
-  uint64_t frames = 0;       // frames the procedure delivered (the callback's own count)
+  uint64_t frame_limit = 0;   // frames of the procedure the stream plays at most; 0: no limit
+  uint64_t frames = 0;        // frames the procedure delivered (the callback's own count)
+  uint64_t frames_after = 0;  // frames of silence the device took after the limit was reached
 };
 
 struct Output {
   std::unique_ptr<DefaultOutput> out;  // the open device, or none
   UserStream stream;
   const char* driver = nullptr;  // the SDL driver the output last opened through
+  std::string device;            // the output it opens: the chosen one, or empty for the default
   // An open under way on the output thread (ahead of BASS_Init, or bringing a lost device back),
   // and when BASS_Init stops waiting for it.
   std::shared_ptr<PendingOpen> opening;
@@ -46,6 +54,7 @@ struct Output {
 // Never destroyed: an audio thread may still read it while the process ends.
 Output& output = *new Output;
 Uint16 device_buffer_frames = kDeviceBufferFrames;
+std::string chosen_device;
 HSTREAM last_handle = 0;  // handles are never reused, so a freed stream's handle stays invalid
 int last_error = AUDIO_OK;
 
@@ -88,6 +97,9 @@ void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
       if (delivered > wanted) delivered = wanted;
       stream.frames += delivered / kBytesPerFrame;
     }
+    if (stream.frame_limit != 0 && stream.frames >= stream.frame_limit) {
+      stream.frames_after += (static_cast<uint32_t>(length) - delivered) / kBytesPerFrame;
+    }
   }
   // Signed 16-bit silence is all zero bytes.
   std::memset(buffer + delivered, 0, static_cast<size_t>(length) - delivered);
@@ -117,7 +129,7 @@ void StartOpen(const char* driver) {
   wanted.userdata = &output;
   // SDL is loaded there, at the first sound, never by a stop or release with nothing open. Its
   // audio is reference-counted: the tone generator's sound service may hold it at the same time.
-  output.opening = PendingOpen::Start(wanted, kStreamName, driver);
+  output.opening = PendingOpen::Start(wanted, kStreamName, driver, output.device);
   output.opening_deadline = Clock::now() + kOpenLimit;
 }
 
@@ -167,7 +179,10 @@ int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const
     return Fail(AUDIO_ERROR_FORMAT);
   }
   output.stream = UserStream{};
-  if (!output.opening) StartOpen(nullptr);
+  if (!output.opening) {
+    output.device = chosen_device;
+    StartOpen(nullptr);
+  }
   if (!output.opening->WaitUntil(output.opening_deadline)) {
     AbandonOpen();
     return Fail(AUDIO_ERROR_TIMEOUT);
@@ -176,7 +191,17 @@ int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const
 }
 
 void AudioOutputOpenAhead() {
-  if (!IsOpen() && !output.opening) StartOpen(nullptr);
+  if (IsOpen() || output.opening) return;
+  output.device = chosen_device;
+  StartOpen(nullptr);
+}
+
+void AudioOutputChooseDevice(const std::string& name) {
+  chosen_device = name;
+}
+
+const std::string& AudioOutputChosenDevice() {
+  return chosen_device;
 }
 
 bool AudioOutputOpenSettled() {
@@ -224,6 +249,16 @@ uint64_t AudioOutputStreamFrames() {
   uint64_t frames = 0;
   WithCallbackHeld([&frames] { frames = output.stream.frames; });
   return frames;
+}
+
+bool AudioOutputStreamPlayedOut() {
+  if (!IsOpen() || output.stream.handle == 0 || output.stream.frame_limit == 0) return false;
+  bool played_out = false;
+  WithCallbackHeld([&played_out] {
+    played_out = output.stream.frames >= output.stream.frame_limit &&
+                 output.stream.frames_after >= kPlayOutFrames;
+  });
+  return played_out;
 }
 
 int BASS_Stop() {
@@ -304,9 +339,14 @@ const char* AudioErrorText(int code) {
   }
 }
 
-const char* AudioErrorAdvice(int code) {
+std::string AudioErrorAdvice(int code) {
   if (code != AUDIO_ERROR_NO_DEVICE && code != AUDIO_ERROR_DRIVER && code != AUDIO_ERROR_TIMEOUT) {
     return "";
+  }
+  if (!chosen_device.empty()) {
+    return "The chosen output \"" + chosen_device +
+           "\" could not be opened. Check that it is connected and switched on and that it is not "
+           "muted in the mixer, or choose another output.";
   }
   return "No sound output could be opened. Check that a sound server is running, that an output "
          "device is connected and switched on, and that it is not muted in the mixer.";

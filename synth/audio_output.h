@@ -47,7 +47,8 @@ enum AudioError : int {
   AUDIO_ERROR_UNKNOWN = -1,
 };
 
-// device -1 is the system's default output; freq the output rate; window and clsid are ignored.
+// device -1 is the output chosen with AudioOutputChooseDevice (below), the system's default unless
+// one is chosen; freq the output rate; window and clsid are ignored.
 // Takes over the open started ahead, if any; fails with AUDIO_ERROR_TIMEOUT when the open has not
 // finished 5 s after it began (it is then given up and closed whenever it does finish).
 int BASS_Init(int device, uint32_t freq, uint32_t flags, void* window, const void* clsid);
@@ -57,6 +58,12 @@ void AudioOutputOpenAhead();
 // True when BASS_Init would return at once: no open under way, or it has finished, or its time
 // is up.
 bool AudioOutputOpenSettled();
+// The output every later BASS_Init (and the reopen of its output when the device went away)
+// opens, by its name as the system lists it (ListOutputs of platform/default_output.h); empty, as
+// at start-up, for the system's default. A chosen output that is not there fails the open with
+// AUDIO_ERROR_NO_DEVICE: the layer never falls back to another output.
+void AudioOutputChooseDevice(const std::string& name);
+const std::string& AudioOutputChosenDevice();
 // Returns the stream handle, 0 on failure. Only freq 44100, chans 2 and flags 0 are supported.
 HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMPROC proc,
                           void* user);
@@ -74,6 +81,11 @@ int BASS_ErrorGetCode();
 // device's buffers run ahead of the moment the caller stops it. 0 on failure (nothing open, no
 // stream).
 int AudioOutputLimitStream(uint64_t frames);
+// True once the open output's limited stream has handed the device every frame of its limit and
+// the device has since taken a quarter of a second of silence, which it takes no faster than it
+// plays: the last frame has then been heard, and releasing the output loses nothing. False with no
+// limit, no stream, or nothing open.
+bool AudioOutputStreamPlayedOut();
 // How many frames of its stream procedure the open output's stream has handed to the device,
 // counted from its creation and across AudioOutputReopen; final once BASS_Stop has returned. 0
 // when there is no stream.
@@ -106,6 +118,6 @@ const char* AudioErrorText(int code);
 std::string AudioErrorCodeLine(int code);
 
 // What the user can check when no output could be had (AUDIO_ERROR_NO_DEVICE,
-// AUDIO_ERROR_DRIVER, AUDIO_ERROR_TIMEOUT), one line to show below a failure's message and code;
-// empty for any other code, which a user cannot mend.
-const char* AudioErrorAdvice(int code);
+// AUDIO_ERROR_DRIVER, AUDIO_ERROR_TIMEOUT), one line to show below a failure's message and code,
+// naming the chosen output when there is one; empty for any other code, which a user cannot mend.
+std::string AudioErrorAdvice(int code);

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "outer_geometry.h"
+#include "output_choice.h"
 #include "path_text.h"
 #include "program_editor.h"
 #include "program_file.h"
@@ -172,6 +173,7 @@ ProgramsWindow::ProgramsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(sides, 1);
   layout->addWidget(about_);
   layout->addLayout(shaping);
+  layout->addWidget(new OutputChoice(this));
   layout->addLayout(buttons);
 
   setAcceptDrops(true);
