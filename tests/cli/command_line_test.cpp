@@ -380,6 +380,11 @@ TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
     cases.push_back({Face::Command, {"--play", special}, 1, "", refused});
     cases.push_back(
         {Face::Command, {"--export", folder + "/out.wav", "--program", special}, 1, "", refused});
+    cases.push_back({Face::Command,
+                     {"tone", "--settings", special, "--export", folder + "/out.wav"},
+                     1,
+                     "",
+                     "zelkgen: cannot read '" + special + "': not a regular file\n"});
     cases.push_back({Face::WindowArgument, {special}, 0, "", "", 0});
     cases.push_back({Face::SecondStart, {special}, 0, "", "", 0});
   }
