@@ -53,11 +53,12 @@ void BM_ToneStreamProc_SineHalfAmplitude(benchmark::State& state) {
 
 void ExactToneFill(benchmark::State& state, const ExactTone& tone) {
   InitDDFS();
-  SetExactTone(tone);
+  ExactOscillator oscillator;
+  oscillator.SetTone(tone);
   alignas(64) unsigned char buffer[BufferBytes];
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ExactToneStreamProc(0, buffer, BufferBytes, nullptr));
+    benchmark::DoNotOptimize(ExactToneStreamProc(0, buffer, BufferBytes, &oscillator));
     benchmark::ClobberMemory();
   }
   ReportFrames(state, std::chrono::steady_clock::now() - start);

@@ -1,16 +1,19 @@
 // Plays the first step of the BX virus program through the treatment run, as the program does,
 // with a step timer of the given interval (180000 ms unless given), and prints how long the step
-// lasted by the run's own clock, pauses left out. Given a pause, the step is paused PAUSE AT ms
-// after its start for PAUSE ms. bench/step_length.sh measures the same step in a recording.
+// lasted by the run's own clock, pauses left out. Given pauses, the step is paused PAUSE AT ms
+// after its start (or the previous resume) for PAUSE ms, for each pair in turn.
+// bench/step_length.sh and bench/step_frames.sh measure the same step in a recording.
 //
-//   step_run [INTERVAL MS [PAUSE AT MS PAUSE MS]]
+//   step_run [INTERVAL MS [PAUSE AT MS PAUSE MS]...]
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "ddfs.h"
 #include "step_timer.h"
@@ -19,11 +22,17 @@
 
 int main(int argc, char** argv) {
   const long interval = argc >= 2 ? std::strtol(argv[1], nullptr, 10) : kStepMilliseconds;
-  const long pause_at = argc == 4 ? std::strtol(argv[2], nullptr, 10) : 0;
-  const long pause_ms = argc == 4 ? std::strtol(argv[3], nullptr, 10) : 0;
-  if (argc == 3 || argc > 4 || interval <= 0 || pause_at < 0 || pause_at >= interval ||
-      pause_ms < 0) {
-    std::fprintf(stderr, "usage: %s [INTERVAL MS [PAUSE AT MS PAUSE MS]]\n", argv[0]);
+  struct Pause {
+    long at, ms;
+  };
+  std::vector<Pause> pauses;
+  bool usable = interval > 0 && argc % 2 == 0;
+  for (int k = 2; usable && k + 1 < argc; k += 2) {
+    pauses.push_back({std::strtol(argv[k], nullptr, 10), std::strtol(argv[k + 1], nullptr, 10)});
+    usable = pauses.back().at >= 0 && pauses.back().at < interval && pauses.back().ms > 0;
+  }
+  if (argc < 2 || !usable) {
+    std::fprintf(stderr, "usage: %s [INTERVAL MS [PAUSE AT MS PAUSE MS]...]\n", argv[0]);
     return 2;
   }
   InitDDFS();
@@ -36,17 +45,21 @@ int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;
   Clock::time_point started, ended;
   Clock::duration paused{};
-  QObject::connect(&run, &TreatmentRun::StepStarted, [&] {
-    started = Clock::now();
-    if (pause_ms == 0) return;
-    QTimer::singleShot(int(pause_at), [&] {
+  std::function<void(size_t)> pause_from = [&](size_t k) {
+    if (k == pauses.size()) return;
+    QTimer::singleShot(int(pauses[k].at), [&, k] {
       const Clock::time_point from = Clock::now();
       run.PauseStep();
-      QTimer::singleShot(int(pause_ms), [&, from] {
+      QTimer::singleShot(int(pauses[k].ms), [&, k, from] {
         run.ResumeStep();
-        paused = Clock::now() - from;
+        paused += Clock::now() - from;
+        pause_from(k + 1);
       });
     });
+  };
+  QObject::connect(&run, &TreatmentRun::StepStarted, [&] {
+    started = Clock::now();
+    pause_from(0);
   });
   // The moment the step ends, before its output is released (which takes a while).
   QObject::connect(&run, &TreatmentRun::StepEnded, [&] {
@@ -68,7 +81,9 @@ int main(int argc, char** argv) {
   const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d); };
   std::printf("step by the run's clock: %.3f ms (interval %ld ms)",
               ms(ended - started - paused).count(), interval);
-  if (pause_ms > 0) std::printf(", paused %.3f ms from %ld ms on", ms(paused).count(), pause_at);
+  if (!pauses.empty()) {
+    std::printf(", paused %zu times for %.3f ms in all", pauses.size(), ms(paused).count());
+  }
   std::printf("\n");
   return 0;
 }

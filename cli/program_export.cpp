@@ -144,10 +144,10 @@ class StepWriter {
     OutputWaveShape.store(shape_);
     for (size_t step = 0; step < program_.Steps.size(); ++step) {
       const uint64_t step_frames = StepFrames(program_.Steps[step], step_frames_);
-      const STREAMPROC proc = PrepareStepSound(program_.Steps[step], step_frames);
+      const StepSound sound = PrepareStepSound(program_.Steps[step], step_frames, oscillator_);
       for (uint64_t left = step_frames; left > 0;) {
         const auto frames = static_cast<uint32_t>(std::min<uint64_t>(left, kChunkFrames));
-        proc(0, samples.data(), frames * kBytesPerFrame, nullptr);
+        sound.proc(0, samples.data(), frames * kBytesPerFrame, sound.user);
         ToHostOrder(samples);
         if (sf_.writef_short(file, samples.data(), frames) != sf_count_t{frames}) return false;
         left -= frames;
@@ -170,6 +170,7 @@ class StepWriter {
   const int format_;
   const uint32_t step_frames_;
   const ExportProgressReport& report_;
+  ExactOscillator oscillator_;
   std::string error_;
 };
 

@@ -22,6 +22,12 @@ constexpr auto kOpenLimit = std::chrono::seconds(5);
 
 using Clock = std::chrono::steady_clock;
 
+// What the device and the sound server hold ahead of what is heard: some 20 to 50 ms with a sound
+// server, up to a few of its periods when it is busy. A limited stream's last frame has been heard
+// once the device has taken this much silence after it, since it takes sound no faster than it
+// plays it.
+constexpr uint64_t kPlayOutFrames = kFramesPerSecond / 4;
+
 // The one user stream of the open output. Written on the window thread only while SDL's device
 // lock is held; read by the SDL callback, which SDL runs under the same lock.
 struct UserStream {
@@ -29,8 +35,9 @@ struct UserStream {
   STREAMPROC proc = nullptr;
   void* user = nullptr;
   bool playing = false;
-  uint64_t frame_limit = 0;  // frames of the procedure the stream plays at most; 0: no limit
-  uint64_t frames = 0;       // frames the procedure delivered (the callback's own count)
+  uint64_t frame_limit = 0;   // frames of the procedure the stream plays at most; 0: no limit
+  uint64_t frames = 0;        // frames the procedure delivered (the callback's own count)
+  uint64_t frames_after = 0;  // frames of silence the device took after the limit was reached
 };
 
 struct Output {
@@ -87,6 +94,9 @@ void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
       delivered = stream.proc(stream.handle, buffer, wanted, stream.user);
       if (delivered > wanted) delivered = wanted;
       stream.frames += delivered / kBytesPerFrame;
+    }
+    if (stream.frame_limit != 0 && stream.frames >= stream.frame_limit) {
+      stream.frames_after += (static_cast<uint32_t>(length) - delivered) / kBytesPerFrame;
     }
   }
   // Signed 16-bit silence is all zero bytes.
@@ -224,6 +234,16 @@ uint64_t AudioOutputStreamFrames() {
   uint64_t frames = 0;
   WithCallbackHeld([&frames] { frames = output.stream.frames; });
   return frames;
+}
+
+bool AudioOutputStreamPlayedOut() {
+  if (!IsOpen() || output.stream.handle == 0 || output.stream.frame_limit == 0) return false;
+  bool played_out = false;
+  WithCallbackHeld([&played_out] {
+    played_out = output.stream.frames >= output.stream.frame_limit &&
+                 output.stream.frames_after >= kPlayOutFrames;
+  });
+  return played_out;
 }
 
 int BASS_Stop() {

@@ -74,6 +74,11 @@ int BASS_ErrorGetCode();
 // device's buffers run ahead of the moment the caller stops it. 0 on failure (nothing open, no
 // stream).
 int AudioOutputLimitStream(uint64_t frames);
+// True once the open output's limited stream has handed the device every frame of its limit and
+// the device has since taken a quarter of a second of silence, which it takes no faster than it
+// plays: the last frame has then been heard, and releasing the output loses nothing. False with no
+// limit, no stream, or nothing open.
+bool AudioOutputStreamPlayedOut();
 // How many frames of its stream procedure the open output's stream has handed to the device,
 // counted from its creation and across AudioOutputReopen; final once BASS_Stop has returned. 0
 // when there is no stream.

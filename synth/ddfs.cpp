@@ -80,21 +80,6 @@ void KeepTablesInMemory() {
   }
 }
 
-const int16_t* TableFor(WaveShape shape) {
-  switch (shape) {
-    case wsSine:
-      return SineTable;
-    case wsSquare:
-      return SquareTable;
-    case wsTriangle:
-      return TriangleTable;
-    case wsSawtooth:
-      return SawtoothTable;
-    default:
-      return nullptr;
-  }
-}
-
 // One accumulator step, for AdvancePhase and the stream alike: the phase moves on by step, and a
 // result greater than 44099 is reduced modulo 44099 (exactly 44099 stays). Returns the phase
 // before the step. From a phase in 0..44099 one subtraction is the modulo.
@@ -167,6 +152,20 @@ uint32_t AdvancePhase(uint8_t Channel, long double Frequency) {
   return Step(Phase[Channel], step);
 }
 
+const int16_t* WaveTable(WaveShape shape) {
+  switch (shape) {
+    case wsSine:
+      return SineTable;
+    case wsSquare:
+      return SquareTable;
+    case wsTriangle:
+      return TriangleTable;
+    case wsSawtooth:
+      return SawtoothTable;
+  }
+  return nullptr;
+}
+
 int16_t SineSample(int32_t Index) {
   return SineTable[Index];
 }
@@ -182,7 +181,7 @@ int16_t SawtoothSample(int32_t Index) {
 
 uint32_t ToneStreamProc(uint32_t /*Handle*/, void* Buffer, uint32_t Length, void* /*User*/) {
   const uint32_t frames = Length / 4;
-  const int16_t* table = TableFor(OutputWaveShape.load(std::memory_order_relaxed));
+  const int16_t* table = WaveTable(OutputWaveShape.load(std::memory_order_relaxed));
   if (table == nullptr || frames == 0) return Length;
 
   // The settings are written only while no stream exists, so reading them once per buffer gives

@@ -42,6 +42,10 @@ uint32_t ResetPhase(uint8_t Channel);
 int32_t SetPhaseOffset(uint8_t Channel, uint8_t PairedChannel, long double Degrees);
 uint32_t AdvancePhase(uint8_t Channel, long double Frequency);
 
+// The table of a shape, for every stream procedure that plays one; nullptr for any other value,
+// which plays nothing.
+const int16_t* WaveTable(WaveShape shape);
+
 int16_t SineSample(int32_t Index);
 int16_t SquareSample(int32_t Index);
 int16_t TriangleSample(int32_t Index);

@@ -3,19 +3,23 @@
 // have always sounded; a program file asks for 7.83 Hz or 432.125 Hz and for glides, so this one
 // plays the frequency written to far below 0.001 Hz and moves it smoothly within a step.
 //
-// It reads the same wave tables as ToneStreamProc (the table lookups of ddfs.h), through a phase
-// accumulator of its own: 64 bits, one cycle being 2^64, advanced per frame by an increment with
-// 64 more bits of fraction (and the phase as many), so the frequency is never rounded to a table
-// step and the error adds up to less than a cycle in centuries. A glide adds a fixed amount to the
-// increment every frame, so the frequency moves linearly from its start to its end over the glide's
-// frames with the phase carried on unbroken; afterwards the end frequency holds. The phase also
-// runs on from one step into the next, so a change of frequency never jumps. Left comes from the
-// table at the phase, right is its negation: the two channels are in antiphase, as ToneStreamProc's
-// are.
+// ExactOscillator is one stream's oscillator. It reads the same wave tables as ToneStreamProc
+// (WaveTable of ddfs.h) through a phase accumulator of its own: 64 bits, one cycle being 2^64,
+// advanced per frame by an increment with 64 more bits of fraction (and the phase as many), so the
+// frequency is never rounded to a table step and the error adds up to less than a cycle in
+// centuries. A glide adds a fixed amount to the increment every frame, so the frequency moves
+// linearly from its start to its end over the glide's frames with the phase carried on unbroken;
+// afterwards the end frequency holds. The phase also runs on from one tone into the next (the
+// next step of a run keeps its oscillator), so a change of frequency never jumps. Left comes from
+// the table at the phase, right is its negation: the two channels are in antiphase, as
+// ToneStreamProc's are.
 //
-// State: the tone set by SetExactTone and the phase. SetExactTone is called on the window thread
-// while no stream of this procedure plays; ExactToneStreamProc then runs on the audio thread with
-// no allocation, lock or system call.
+// State: the tone of SetTone, the phase, and the index within the step of the next frame (frame 0
+// is the first frame after SetTone), which per-frame effects of a step can be timed by. Each
+// stream has its own oscillator, passed to ExactToneStreamProc as the stream's user value: two
+// streams never share a phase. SetTone is called while no stream of the oscillator plays (on the
+// window thread, or the export's); Render then runs on the audio thread with no allocation, lock
+// or system call.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +34,38 @@ struct ExactTone {
   WaveShape shape = wsSquare;
 };
 
-// The tone the next streams of ExactToneStreamProc play. A frequency outside 0 to half the frame
-// rate plays as silence rather than as an alias.
-void SetExactTone(const ExactTone& tone);
+class ExactOscillator {
+ public:
+  // The tone of the frames to come, from step frame 0. The phase runs on from where it stood. A
+  // frequency outside 0 to half the frame rate, or an unknown shape, plays as silence rather than
+  // as an alias.
+  void SetTone(const ExactTone& tone);
+  // Writes frames stereo frames (4 bytes each, left first, little-endian) at out and moves the
+  // tone on by as many.
+  void Render(uint8_t* out, uint32_t frames);
+  // The index within the step of the next frame Render writes.
+  uint64_t StepFrame() const { return step_frame_; }
 
-// The stream procedure of the audio output layer's user stream (see audio_output.h): fills
-// Length / 4 frames and returns Length.
+ private:
+  // Phase per frame with 64 bits of fraction below the phase's own 64: 2^-128 of a cycle.
+  __extension__ typedef unsigned __int128 Wide;
+
+  // Writes frames frames, the glide's when glide, at full level when full_level, and moves on.
+  template <bool glide, bool full_level>
+  uint8_t* RenderFrames(uint8_t* out, uint32_t frames);
+
+  Wide phase_ = 0;  // a whole cycle is 2^64 in the upper half
+  Wide increment_ = 0;
+  Wide slope_ = 0;  // added to the increment every frame of a glide; negative ones wrap
+  Wide end_increment_ = 0;
+  uint64_t glide_left_ = 0;  // frames of the glide still to come
+  uint64_t step_frame_ = 0;
+  const int16_t* table_ = nullptr;
+  int level_ = 100;
+  bool silent_ = true;
+};
+
+// The stream procedure of the audio output layer's user stream (see audio_output.h): User is the
+// stream's ExactOscillator. Fills Length / 4 frames (silence without an oscillator) and returns
+// Length.
 uint32_t ExactToneStreamProc(uint32_t Handle, void* Buffer, uint32_t Length, void* User);

@@ -1,17 +1,16 @@
 #include "step_sound.h"
 
-#include "exact_tone.h"
-
-STREAMPROC PrepareStepSound(const TreatmentStep& step, uint64_t step_frames) {
+StepSound PrepareStepSound(const TreatmentStep& step, uint64_t step_frames,
+                           ExactOscillator& oscillator) {
   StreamFrequency = step.Frequency;
   StreamAmplitude = step.Level == 100 ? 1.0L : step.Level / 100.0L;
-  if (!step.Exact) return ToneStreamProc;
+  if (!step.Exact) return {ToneStreamProc, nullptr};
   ExactTone tone;
   tone.start_hz = step.Frequency;
   tone.end_hz = step.EndFrequency != 0.0L ? step.EndFrequency : step.Frequency;
   tone.glide_frames = step_frames;
   tone.level_percent = step.Level;
   tone.shape = step.Shape.value_or(OutputWaveShape.load(std::memory_order_relaxed));
-  SetExactTone(tone);
-  return ExactToneStreamProc;
+  oscillator.SetTone(tone);
+  return {ExactToneStreamProc, &oscillator};
 }

@@ -23,8 +23,13 @@ const char* const kInitFailed = "BASS.dll error!";
 const char* const kCreateFailed = "User-Stream kann nicht angelegt werden!";
 const char* const kPlayFailed = "Wiedergabe kann nicht gestartet werden.";
 
-// How often the wait for an opening output looks whether the open has finished.
+// How often the wait for an opening output looks whether the open has finished, and the wait for a
+// step's last frames whether they have played.
 constexpr int kOpenLookMs = 5;
+constexpr int kPlayOutLookMs = 5;
+// A step's last frames are waited for at most as long as they take to play and this much more: a
+// device that stops taking sound meanwhile does not hold the step.
+constexpr qint64 kPlayOutSlackMs = 1000;
 constexpr qint64 kNsPerMs = 1000000;
 
 }  // namespace
@@ -38,13 +43,16 @@ TreatmentRun::TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* str
       output_watch_(new OutputWatch(this)) {
   // A coarse timer may fire 5 % early or late: 9 s either way on a three-minute step.
   step_timer_->setTimerType(Qt::PreciseTimer);
-  connect(step_timer_, &QTimer::timeout, this, &TreatmentRun::EndStepByTimer);
+  connect(step_timer_, &QTimer::timeout, this, &TreatmentRun::StepTimeUp);
   deadline_approach_.setSingleShot(true);
   deadline_approach_.setTimerType(Qt::PreciseTimer);
   connect(&deadline_approach_, &QTimer::timeout, this, &TreatmentRun::ApproachDeadline);
   pause_release_.setSingleShot(true);
   pause_release_.setInterval(kPauseReleaseMs);
   connect(&pause_release_, &QTimer::timeout, this, &TreatmentRun::ReleasePausedOutput);
+  play_out_.setInterval(kPlayOutLookMs);
+  play_out_.setTimerType(Qt::PreciseTimer);
+  connect(&play_out_, &QTimer::timeout, this, &TreatmentRun::LookAtPlayOut);
   connect(output_watch_, &OutputWatch::Lost, this, &TreatmentRun::OutputLost);
   connect(output_watch_, &OutputWatch::Resumed, this, &TreatmentRun::OutputResumed);
   connect(output_watch_, &OutputWatch::GaveUp, this, &TreatmentRun::EndStepByLostOutput);
@@ -82,8 +90,9 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
     step_period_ms_ = PeriodOf(step);
     step_timer_->setInterval(step_period_ms_);
     step_frames_ = FramesForMs(static_cast<uint64_t>(step_period_ms_));
-    step_proc_ = PrepareStepSound(step, step_frames_);
-    *stream_handle_ = BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_proc_, nullptr);
+    step_sound_ = PrepareStepSound(step, step_frames_, oscillator_);
+    *stream_handle_ =
+        BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_sound_.proc, step_sound_.user);
     if (*stream_handle_ == 0) {
       return Fail(result, kCreateFailed, BASS_ErrorGetCode());
     }
@@ -178,12 +187,14 @@ void TreatmentRun::ApproachDeadline() {
 
 void TreatmentRun::ReleaseStepOutput() {
   pause_release_.stop();
+  play_out_.stop();
   output_watch_->Stop();
   ReleaseOutput();
 }
 
 bool TreatmentRun::PauseStep() {
-  if (!step_running_ || paused_ || ending_) return false;
+  // A step whose time is up only lets its last frames play.
+  if (!step_running_ || paused_ || ending_ || play_out_.isActive()) return false;
   paused_left_ns_ = std::max<qint64>(step_deadline_.remainingTimeNSecs(), 0);
   paused_ = true;
   pause_released_ = false;
@@ -207,7 +218,8 @@ void TreatmentRun::ReleasePausedOutput() {
 bool TreatmentRun::ResumeStep() {
   if (!step_running_ || !paused_ || ending_) return false;
   pause_release_.stop();
-  if (paused_left_ns_ == 0 || (pause_released_ && frames_released_ >= step_frames_)) {
+  const uint64_t played = frames_released_ + (pause_released_ ? 0 : AudioOutputStreamFrames());
+  if (played >= step_frames_) {
     // Paused in its last moment: nothing is left to play.
     paused_ = false;
     EndStepByTimer();
@@ -237,7 +249,8 @@ bool TreatmentRun::ReopenPausedStep() {
     if (!ending_) FailStep(kInitFailed, BASS_ErrorGetCode());
     return false;
   }
-  *stream_handle_ = BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_proc_, nullptr);
+  *stream_handle_ =
+      BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_sound_.proc, step_sound_.user);
   if (*stream_handle_ == 0) {
     FailStep(kCreateFailed, BASS_ErrorGetCode());
     return false;
@@ -248,6 +261,27 @@ bool TreatmentRun::ReopenPausedStep() {
     return false;
   }
   return true;
+}
+
+// The step timer's event: the step's time is up by the clock. Its tone ends once the device has
+// played the step's last frame, which may still be in the device's and the sound server's buffers,
+// or not handed over yet where the device started late; then EndStepByTimer.
+void TreatmentRun::StepTimeUp() {
+  if (!step_running_ || paused_ || AudioOutputStreamPlayedOut() || AudioOutputStreamFrames() == 0) {
+    EndStepByTimer();
+    return;
+  }
+  step_timer_->stop();
+  deadline_approach_.stop();
+  const uint64_t limit = step_frames_ - std::min(frames_released_, step_frames_);
+  const uint64_t left = limit - std::min(AudioOutputStreamFrames(), limit);
+  play_out_limit_.setRemainingTime(static_cast<qint64>(left * 1000 / kFramesPerSecond) +
+                                   kPlayOutSlackMs);
+  play_out_.start();
+}
+
+void TreatmentRun::LookAtPlayOut() {
+  if (AudioOutputStreamPlayedOut() || play_out_limit_.hasExpired()) EndStepByTimer();
 }
 
 void TreatmentRun::EndStepByTimer() {

@@ -16,6 +16,8 @@
 // the run gives the timer its own period back when it ends.
 //
 // A step ends in one of these ways, each with its own order of actions:
+//   the step timer   its event finds the step's time up; the step's last frames play out (below),
+//                    then EndStepByTimer
 //   EndStepByTimer   ToneGen1.Loop false, StepEnded, ToneGen1 stopped, output stopped and freed
 //   EndStepBySkip    ToneGen1 stopped, ToneGen1.Loop false, output stopped and freed, StepEnded
 //   window closed    (the wait returns false) ToneGen1 stopped, output stopped and freed; the run
@@ -48,10 +50,16 @@
 // output is opened again and again until the tone sounds on (OutputResumed) or 10 s have passed.
 // The step's period runs on meanwhile. The step timer fires on time: a 180 s wait of the event
 // loop may end up to 100 ms late (the kernel's timer slack grows with the wait), so the run wakes
-// the loop shortly before the step's deadline, and the timer's own last wait is a short one. And
-// the tone lasts the step's period to the frame: the output plays that many frames of the stream
-// procedure and silence after them, so the 20 to 40 ms of sound its buffers hold ahead when the
-// step ends do not lengthen the tone.
+// the loop shortly before the step's deadline, and the timer's own last wait is a short one.
+//
+// A step's tone is counted in frames, not in the calls that start and stop it: the output plays
+// exactly the step's period in frames of the stream procedure, across any number of pauses, and
+// silence after them. When the step timer fires, the frames the device has not played yet (those
+// its and the sound server's buffers hold, and those a device that started late has still to
+// take) are let play out: the output is released only once the device has taken a quarter of a
+// second of silence after the last of them (AudioOutputStreamPlayedOut), at most their own length
+// and a second more after the timer's event; a pause is refused meanwhile. Skip, EndProgram and
+// every other end still silence the tone at once.
 //
 // State: whether a run is under way, whether a step's sound is on (StepRunning), whether the
 // program is ending, how the current step ended, the step's deadline, and while paused the step's
@@ -68,6 +76,7 @@
 
 #include "audio_output.h"
 #include "output_watch.h"
+#include "step_sound.h"
 #include "tone_gen.h"
 #include "treatment_programs.h"
 
@@ -172,6 +181,9 @@ class TreatmentRun : public QObject {
   // Starts the step timer for left_ns nanoseconds (a whole period, or a paused step's time left).
   void StartStepTimer(qint64 left_ns);
   void ApproachDeadline();
+  // The step timer's event, and the wait for the step's last frames to play.
+  void StepTimeUp();
+  void LookAtPlayOut();
   // A step's period: its own duration, else the step timer's period at the run's start.
   int PeriodOf(const TreatmentStep& step) const;
   // Stops watching the step's output and releases it.
@@ -199,10 +211,12 @@ class TreatmentRun : public QObject {
   bool output_failed_ = false;
   const char* output_failed_message_ = nullptr;
   int output_failed_code_ = 0;
-  // The current step's period, its frames and the stream procedure readied for it.
+  // The current step's period, its frames and the stream procedure readied for it; the exact
+  // oscillator of the run's streams, whose phase runs on from step to step and run to run.
   int step_period_ms_ = 0;
   uint64_t step_frames_ = 0;
-  STREAMPROC step_proc_ = nullptr;
+  StepSound step_sound_;
+  ExactOscillator oscillator_;
   // Pausing: the time left when paused, the frames of the step that have sounded in streams
   // already released, and whether the current pause's output has been released.
   bool paused_ = false;
@@ -210,4 +224,7 @@ class TreatmentRun : public QObject {
   uint64_t frames_released_ = 0;
   bool pause_released_ = false;
   QTimer pause_release_;
+  // While the step's time is up and its last frames play: looks whether they have, until the limit.
+  QTimer play_out_;
+  QDeadlineTimer play_out_limit_;
 };
