@@ -9,15 +9,19 @@
 
 namespace {
 
+// A gate's cycle in thousandths of a hertz times frames per second: frame n is at position
+// n x rate mod kGateCycle, so a rate in thousandths of a hertz is counted without rounding.
+constexpr uint64_t kGateCycle = uint64_t{kFramesPerSecond} * 1000;
+
 bool Playable(long double hz) {
   return hz > 0.0L && hz < kFramesPerSecond / 2.0L;  // false for a NaN too
 }
 
-// The table entry at a phase: the tables hold one cycle in entries 0..44098.
+// The table index of a phase: the tables hold one cycle in entries 0..44098.
 template <typename Wide>
-inline int16_t EntryAt(const int16_t* table, Wide phase) {
+inline uint32_t TableIndex(Wide phase) {
   const auto cycle = static_cast<uint64_t>(phase >> 64);
-  return table[static_cast<uint32_t>((Wide{cycle} * PhaseModulus) >> 64)];
+  return static_cast<uint32_t>((Wide{cycle} * PhaseModulus) >> 64);
 }
 
 // Left, and right its negation (no entry is -32768, so the negation fits).
@@ -42,6 +46,18 @@ void ExactOscillator::SetTone(const ExactTone& tone) {
   level_ = std::clamp(tone.level_percent, 1, 100);
   silent_ = table_ == nullptr || !Playable(tone.start_hz) || !Playable(tone.end_hz);
   if (silent_) return;
+  // The gate's cycle starts with the step, on first; only the rate's remainder over a whole
+  // cycle per frame counts.
+  gate_step_ = tone.gate_millihertz % kGateCycle;
+  gated_ = gate_step_ != 0;
+  gate_position_ = 0;
+  gate_on_below_ = kGateCycle / 100 * uint64_t(std::clamp(tone.gate_on_percent, 1, 99));
+  pulse_ = tone.shape == wsSquare;
+  const auto duty = static_cast<uint32_t>(std::clamp(tone.duty_percent, 1, 99));
+  // Nearest, a half up: 50 % gives 22050, the square table's own change from high to low.
+  duty_index_ = (PhaseModulus * duty + 50) / 100;
+  high_ = table_[0] * level_ / 100;
+  low_ = table_[PhaseModulus - 1] * level_ / 100;
   increment_ = increment_for(tone.start_hz);
   end_increment_ = increment_for(tone.end_hz);
   glide_left_ = tone.end_hz != tone.start_hz ? tone.glide_frames : 0;
@@ -58,20 +74,32 @@ void ExactOscillator::SetTone(const ExactTone& tone) {
 }
 
 // One frame after another; frame is the step's index of the frame being written.
-template <bool glide, bool full_level>
+template <bool glide, bool full_level, bool gated, bool pulse>
 uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
   const int16_t* const table = table_;
   const int level = level_;
   Wide phase = phase_;
   Wide increment = increment_;
   uint64_t frame = step_frame_;
+  uint64_t gate = gate_position_;
   for (uint32_t k = 0; k < frames; ++k, ++frame, out += kBytesPerFrame) {
-    int32_t left = EntryAt(table, phase);
-    if constexpr (!full_level) left = left * level / 100;  // toward zero
+    int32_t left;
+    if constexpr (pulse) {
+      left = TableIndex(phase) < duty_index_ ? high_ : low_;  // already at level
+    } else {
+      left = table[TableIndex(phase)];
+      if constexpr (!full_level) left = left * level / 100;  // toward zero
+    }
+    if constexpr (gated) {
+      if (gate >= gate_on_below_) left = 0;
+      gate += gate_step_;
+      if (gate >= kGateCycle) gate -= kGateCycle;
+    }
     PutAntiphase(out, left);
     phase += increment;
     if constexpr (glide) increment += slope_;
   }
+  gate_position_ = gate;
   phase_ = phase;
   step_frame_ = frame;
   if constexpr (glide) {
@@ -82,6 +110,22 @@ uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
   return out;
 }
 
+template <bool glide>
+ExactOscillator::Renderer ExactOscillator::RendererFor() const {
+  // One loop for each combination, chosen once per buffer.
+  static constexpr Renderer kRenderers[] = {
+      &ExactOscillator::RenderFrames<glide, false, false, false>,
+      &ExactOscillator::RenderFrames<glide, false, false, true>,
+      &ExactOscillator::RenderFrames<glide, false, true, false>,
+      &ExactOscillator::RenderFrames<glide, false, true, true>,
+      &ExactOscillator::RenderFrames<glide, true, false, false>,
+      &ExactOscillator::RenderFrames<glide, true, false, true>,
+      &ExactOscillator::RenderFrames<glide, true, true, false>,
+      &ExactOscillator::RenderFrames<glide, true, true, true>,
+  };
+  return kRenderers[(level_ == 100 ? 4 : 0) + (gated_ ? 2 : 0) + (pulse_ ? 1 : 0)];
+}
+
 void ExactOscillator::Render(uint8_t* out, uint32_t frames) {
   if (silent_) {
     std::memset(out, 0, size_t{frames} * kBytesPerFrame);
@@ -90,13 +134,8 @@ void ExactOscillator::Render(uint8_t* out, uint32_t frames) {
   }
   // The glide's frames first, then the steady rest: no test per frame for either.
   const auto gliding = static_cast<uint32_t>(std::min<uint64_t>(glide_left_, frames));
-  if (level_ == 100) {
-    out = RenderFrames<true, true>(out, gliding);
-    RenderFrames<false, true>(out, frames - gliding);
-  } else {
-    out = RenderFrames<true, false>(out, gliding);
-    RenderFrames<false, false>(out, frames - gliding);
-  }
+  out = (this->*RendererFor<true>())(out, gliding);
+  (this->*RendererFor<false>())(out, frames - gliding);
 }
 
 uint32_t ExactToneStreamProc(uint32_t /*Handle*/, void* Buffer, uint32_t Length, void* User) {
