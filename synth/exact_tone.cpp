@@ -74,14 +74,13 @@ void ExactOscillator::SetTone(const ExactTone& tone) {
 }
 
 // One frame after another; frame is the step's index of the frame being written.
-template <bool glide, bool full_level, bool gated, bool pulse>
+template <bool glide, bool full_level, bool pulse>
 uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
   const int16_t* const table = table_;
   const int level = level_;
   Wide phase = phase_;
   Wide increment = increment_;
   uint64_t frame = step_frame_;
-  uint64_t gate = gate_position_;
   for (uint32_t k = 0; k < frames; ++k, ++frame, out += kBytesPerFrame) {
     int32_t left;
     if constexpr (pulse) {
@@ -90,16 +89,10 @@ uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
       left = table[TableIndex(phase)];
       if constexpr (!full_level) left = left * level / 100;  // toward zero
     }
-    if constexpr (gated) {
-      if (gate >= gate_on_below_) left = 0;
-      gate += gate_step_;
-      if (gate >= kGateCycle) gate -= kGateCycle;
-    }
     PutAntiphase(out, left);
     phase += increment;
     if constexpr (glide) increment += slope_;
   }
-  gate_position_ = gate;
   phase_ = phase;
   step_frame_ = frame;
   if constexpr (glide) {
@@ -112,18 +105,34 @@ uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
 
 template <bool glide>
 ExactOscillator::Renderer ExactOscillator::RendererFor() const {
-  // One loop for each combination, chosen once per buffer.
-  static constexpr Renderer kRenderers[] = {
-      &ExactOscillator::RenderFrames<glide, false, false, false>,
-      &ExactOscillator::RenderFrames<glide, false, false, true>,
-      &ExactOscillator::RenderFrames<glide, false, true, false>,
-      &ExactOscillator::RenderFrames<glide, false, true, true>,
-      &ExactOscillator::RenderFrames<glide, true, false, false>,
-      &ExactOscillator::RenderFrames<glide, true, false, true>,
-      &ExactOscillator::RenderFrames<glide, true, true, false>,
-      &ExactOscillator::RenderFrames<glide, true, true, true>,
-  };
-  return kRenderers[(level_ == 100 ? 4 : 0) + (gated_ ? 2 : 0) + (pulse_ ? 1 : 0)];
+  // One loop for each combination, chosen once per run of frames. A pulse's two samples are
+  // already at the level.
+  if (pulse_) return &ExactOscillator::RenderFrames<glide, true, true>;
+  return level_ == 100 ? &ExactOscillator::RenderFrames<glide, true, false>
+                       : &ExactOscillator::RenderFrames<glide, false, false>;
+}
+
+uint8_t* ExactOscillator::RenderSilence(uint8_t* out, uint32_t frames) {
+  std::memset(out, 0, size_t{frames} * kBytesPerFrame);
+  // Where the frames one by one would have left the phase and the glide.
+  const Wide k = frames;
+  if (glide_left_ != 0) {
+    phase_ += k * increment_ + slope_ * (k * (k - 1) / 2);
+    increment_ += k * slope_;
+    glide_left_ -= frames;
+    if (glide_left_ == 0) increment_ = end_increment_;
+  } else {
+    phase_ += k * increment_;
+  }
+  step_frame_ += frames;
+  return out + size_t{frames} * kBytesPerFrame;
+}
+
+uint32_t ExactOscillator::GateRun(uint32_t frames) const {
+  // Frames until the position reaches the end of the part it is in: the on share or the cycle.
+  const uint64_t end = gate_position_ < gate_on_below_ ? gate_on_below_ : kGateCycle;
+  const uint64_t run = (end - gate_position_ + gate_step_ - 1) / gate_step_;
+  return static_cast<uint32_t>(std::min<uint64_t>(run, frames));
 }
 
 void ExactOscillator::Render(uint8_t* out, uint32_t frames) {
@@ -132,10 +141,26 @@ void ExactOscillator::Render(uint8_t* out, uint32_t frames) {
     step_frame_ += frames;
     return;
   }
-  // The glide's frames first, then the steady rest: no test per frame for either.
-  const auto gliding = static_cast<uint32_t>(std::min<uint64_t>(glide_left_, frames));
-  out = (this->*RendererFor<true>())(out, gliding);
-  (this->*RendererFor<false>())(out, frames - gliding);
+  // The glide's frames first, then the steady rest, each cut at the gate's edges: no test per
+  // frame for any of them.
+  while (frames > 0) {
+    uint32_t run = frames;
+    if (glide_left_ != 0) run = static_cast<uint32_t>(std::min<uint64_t>(glide_left_, run));
+    bool on = true;
+    if (gated_) {
+      on = gate_position_ < gate_on_below_;
+      run = GateRun(run);
+      gate_position_ = (gate_position_ + uint64_t{run} * gate_step_) % kGateCycle;
+    }
+    if (!on) {
+      out = RenderSilence(out, run);
+    } else if (glide_left_ != 0) {
+      out = (this->*RendererFor<true>())(out, run);
+    } else {
+      out = (this->*RendererFor<false>())(out, run);
+    }
+    frames -= run;
+  }
 }
 
 uint32_t ExactToneStreamProc(uint32_t /*Handle*/, void* Buffer, uint32_t Length, void* User) {

@@ -61,14 +61,18 @@ class ExactOscillator {
   // Phase per frame with 64 bits of fraction below the phase's own 64: 2^-128 of a cycle.
   __extension__ typedef unsigned __int128 Wide;
 
-  // Writes frames frames, the glide's when glide, at full level when full_level, switched by the
-  // gate when gated, a square of the duty's share when pulse (else the table's entry), and moves
-  // on.
-  template <bool glide, bool full_level, bool gated, bool pulse>
+  // Writes frames frames, the glide's when glide, at full level when full_level, a square of the
+  // duty's share when pulse (else the table's entry), and moves on.
+  template <bool glide, bool full_level, bool pulse>
   uint8_t* RenderFrames(uint8_t* out, uint32_t frames);
   using Renderer = uint8_t* (ExactOscillator::*)(uint8_t*, uint32_t);
   template <bool glide>
   Renderer RendererFor() const;
+  // Writes frames frames of the gate's silence and moves the tone on by as many.
+  uint8_t* RenderSilence(uint8_t* out, uint32_t frames);
+  // How many of the next frames, at most frames, stay in the gate's part (on or off) they start
+  // in.
+  uint32_t GateRun(uint32_t frames) const;
 
   Wide phase_ = 0;  // a whole cycle is 2^64 in the upper half
   Wide increment_ = 0;
@@ -80,7 +84,7 @@ class ExactOscillator {
   int level_ = 100;
   bool silent_ = true;
   // The gate: its position in the cycle of the next frame, and what one frame adds, in units of
-  // kGateCycle per cycle; the tone sounds while the position is below gate_on_below_.
+  // a cycle of 44100 x 1000; the tone sounds while the position is below gate_on_below_.
   bool gated_ = false;
   uint64_t gate_position_ = 0;
   uint64_t gate_step_ = 0;

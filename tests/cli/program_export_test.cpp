@@ -159,6 +159,7 @@ TEST_F(ProgramExport, GatesAndDutiesSoundOnExactlyTheirFramesOverTheRunningCarri
       {"1000 2s gate 10 on 25%", 1000, 1000, 88200, 100, false, 10000, 25, 50},
       {"7.83 -> 15 3s square duty 25%", 7.83L, 15, 132300, 100, true, 0, 50, 25},
       {"728 3s gate 7.83 50%", 728, 728, 132300, 50, false, 7830, 50, 50},
+      {"100 -> 50 2s gate 3 on 40%", 100, 50, 88200, 100, false, 3000, 40, 50},
   };
   const fs::path file = scratch_.Path() / "gates.zelkgen";
   std::string text = "zelkgen program: Gates\n";
@@ -172,7 +173,7 @@ TEST_F(ProgramExport, GatesAndDutiesSoundOnExactlyTheirFramesOverTheRunningCarri
                                     "--shape", sine ? "sine" : "square"});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::vector<int16_t> samples = Decode(target);
-    ASSERT_EQ(samples.size(), 2u * (88200 + 88200 + 132300 + 132300));
+    ASSERT_EQ(samples.size(), 2u * (88200 + 88200 + 132300 + 132300 + 88200));
     long double cycles = 0;  // the carrier's phase at a step's start: it runs on between steps
     size_t at = 0;
     for (const GatedStep& step : steps) {
