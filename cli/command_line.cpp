@@ -37,9 +37,10 @@ const ModeOption kModes[] = {
      "needs no display.",
      CommandLine::Mode::Export, false},
     {"play", "zelk|bx|file",
-     "Play the program (a built-in or a program file) through the default sound output without "
-     "a window; needs no display. Ctrl+C ends it; on a terminal p or space pause and resume it, "
-     "and so do Ctrl+Z and fg.",
+     "Play the program (a built-in, a program file or the name of one in the program folders) "
+     "through the default sound output without a window; needs no display. Ctrl+C ends it; on a "
+     "terminal p or space pause and resume it (so do Ctrl+Z and fg), n skips to the next step "
+     "and q ends the run.",
      CommandLine::Mode::Play, true},
     {"check", nullptr,
      "Check the program files given as arguments: each error as FILE:LINE:COLUMN: message; "
@@ -91,16 +92,20 @@ const TreatmentProgram* BuiltInNamed(const QString& name) {
   return nullptr;
 }
 
-// A program named on the command line: a built-in's name, else a program file; a bare word that
-// names neither is an unknown program. Empty when good.
+// A program named on the command line: a built-in's name, else a program file, else the name of
+// one in the program folders ("morning"); a bare word that names none is an unknown program.
+// Empty when good.
 QString ReadProgram(const QString& name, CommandLine* command) {
   command->program = BuiltInNamed(name);
   if (command->program != nullptr) return {};
-  if (name.contains('/') || name.contains('.') || QFileInfo(name).isFile()) {
-    command->program_file = name.toLocal8Bit().toStdString();
+  QString file = QFileInfo(name).isFile() ? name : ProgramFileNamed(name);
+  if (file.isEmpty() && (name.contains('/') || name.contains('.'))) file = name;
+  if (!file.isEmpty()) {
+    command->program_file = file.toLocal8Bit().toStdString();
     return {};
   }
-  return "unknown program '" + name + "' (" + ProgramNames() + " or a program file)";
+  return "unknown program '" + name + "' (" + ProgramNames() +
+         ", a program file or the name of one in the program folders)";
 }
 
 CommandLine UsageError(const QString& message) {
@@ -214,7 +219,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                          : QCommandLineOption(mode.name, mode.description));
   }
   const QCommandLineOption program(
-      "program", "The treatment program: zelk (Zelk general), bx (BX virus) or a program file.",
+      "program",
+      "The treatment program: zelk (Zelk general), bx (BX virus), a program file or the name of "
+      "one in the program folders.",
       ProgramNames() + "|file");
   parser.addPositionalArgument("file", "A program file to open in the window, or to --check.",
                                "[file...]");
@@ -328,8 +335,19 @@ int RunExport(const CommandLine& command, const TreatmentProgram& program) {
   return 1;
 }
 
-void PrintMessages(const std::vector<std::string>& messages) {
-  for (const std::string& message : messages) std::fprintf(stderr, "%s\n", message.c_str());
+// A file's errors, at most kErrorsPrinted of them: a wrong file (a recording, a list of
+// something else) would otherwise give one a line.
+constexpr size_t kErrorsPrinted = 100;
+
+void PrintMessages(const std::string& file, const std::vector<std::string>& messages) {
+  for (size_t k = 0; k < messages.size() && k < kErrorsPrinted; ++k) {
+    std::fprintf(stderr, "%s\n", messages[k].c_str());
+  }
+  if (messages.size() > kErrorsPrinted) {
+    const size_t more = messages.size() - kErrorsPrinted;
+    std::fprintf(stderr, "%s: and %zu more %s\n", file.c_str(), more,
+                 more == 1 ? "error" : "errors");
+  }
 }
 
 // The program a run names: a built-in, or the program file loaded into *loaded. Null after the
@@ -338,7 +356,7 @@ const TreatmentProgram* RunProgram(const CommandLine& command, TreatmentProgram*
   if (command.program_file.empty()) return command.program;
   std::vector<std::string> messages;
   if (LoadProgramFile(command.program_file, loaded, &messages)) return loaded;
-  PrintMessages(messages);
+  PrintMessages(command.program_file, messages);
   return nullptr;
 }
 
@@ -355,7 +373,7 @@ int CheckFiles(const std::vector<std::string>& files) {
     if (LoadProgramFile(file, &program, &messages)) {
       std::printf("%s: %s\n", file.c_str(), Summary(program).c_str());
     } else {
-      PrintMessages(messages);
+      PrintMessages(file, messages);
       status = 1;
     }
   }
@@ -368,12 +386,17 @@ int ListPrograms() {
   }
   for (const QString& path : ProgramFilesInFolders()) {
     const std::string file = path.toLocal8Bit().toStdString();
+    // The name --play and --export take; a built-in's name would play the built-in, so such a
+    // file goes by its path.
+    const QString name = ProgramFileName(path);
+    const std::string first =
+        BuiltInNamed(name) != nullptr ? file : name.toLocal8Bit().toStdString();
     TreatmentProgram program;
     std::vector<std::string> messages;
     if (LoadProgramFile(file, &program, &messages)) {
-      std::printf("%s\t%s\n", file.c_str(), Summary(program).c_str());
+      std::printf("%s\t%s (%s)\n", first.c_str(), Summary(program).c_str(), file.c_str());
     } else {
-      std::printf("%s\thas errors (zelkgen --check shows them)\n", file.c_str());
+      std::printf("%s\thas errors (zelkgen --check %s shows them)\n", first.c_str(), file.c_str());
     }
   }
   return 0;

@@ -6,7 +6,8 @@
 //
 // A new mode is one more row in the mode table of command_line.cpp, a value of Mode and a
 // runner; the run options (--program, --shape) are shared by the modes, and a mode's own value
-// may name the program instead (--play zelk). A program is a built-in's name or a program file.
+// may name the program instead (--play zelk). A program is a built-in's name, a program file, or
+// the name of one in the program folders without folder and extension (--play morning).
 #pragma once
 
 #include <cstdint>
@@ -49,6 +50,7 @@ CommandLine ParseCommandLine(int argc, char** argv);
 // start-up leaves it, then the whole program into the file, with a progress line when standard
 // error is a terminal; 0 when written, 1 (after one line on standard error) when not, the old
 // file then untouched. The player: PlayWithoutWindow (headless_play.h). The check: every file's
-// errors on standard error as FILE:LINE:COLUMN: message, a line on standard output for each good
-// one; 0 when all are good, 1 otherwise.
+// errors on standard error as FILE:LINE:COLUMN: message (at most 100 a file, then "FILE: and N
+// more errors", as for a file given to run), a line on standard output for each good one; 0 when
+// all are good, 1 otherwise.
 int RunWithoutWindow(const CommandLine& command);

@@ -209,6 +209,11 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
   // is released; fg or bg resume what Ctrl+Z paused.
   QObject::connect(&terminal, &PlayerTerminal::PauseKey, &run,
                    [&run] { run.Paused() ? run.ResumeStep() : run.PauseStep(); });
+  // n skips to the next step, as the window's Skip; q ends the run, as Ctrl+C does.
+  QObject::connect(&terminal, &PlayerTerminal::NextKey, &run, [&run] {
+    if (run.StepRunning()) run.EndStepBySkip();
+  });
+  QObject::connect(&terminal, &PlayerTerminal::EndKey, &run, &TreatmentRun::EndProgram);
   bool paused_by_stop = false;
   bool stop_pending = false;  // until the paused output has been released
   // The release closes the device on the output thread, which a stopped process would hold with

@@ -80,7 +80,23 @@ void PlayerTerminal::ReadKeys() {
     return;
   }
   for (ssize_t i = 0; i < count; ++i) {
-    if (keys[i] == 'p' || keys[i] == 'P' || keys[i] == ' ') emit PauseKey();
+    switch (keys[i]) {
+      case 'p':
+      case 'P':
+      case ' ':
+        emit PauseKey();
+        break;
+      case 'n':
+      case 'N':
+        emit NextKey();
+        break;
+      case 'q':
+      case 'Q':
+        emit EndKey();
+        break;
+      default:
+        break;
+    }
   }
 }
 

@@ -1,10 +1,10 @@
-// The terminal side of zelkgen --play: a key that pauses and resumes, and job control. On a
-// terminal in the foreground, p or space are read as they are pressed (the terminal's line
-// editing and echo are off while the player runs; Ctrl+C and Ctrl+Z keep their signals) and
-// give PauseKey. Ctrl+Z (SIGTSTP) gives StopRequested instead of stopping the process at once:
-// the player pauses the run and then calls StopNow, which stops the process as the shell
-// expects. SIGCONT (fg, bg) gives Continued; the keys are read again once the player is back in
-// the foreground.
+// The terminal side of zelkgen --play: keys that pause and resume, skip and end, and job control.
+// On a terminal in the foreground, keys are read as they are pressed (the terminal's line editing
+// and echo are off while the player runs; Ctrl+C and Ctrl+Z keep their signals): p or space give
+// PauseKey, n NextKey (the next step, as Skip) and q EndKey (the end of the run). Ctrl+Z (SIGTSTP)
+// gives StopRequested instead of stopping the process at once: the player pauses the run and then
+// calls StopNow, which stops the process as the shell expects. SIGCONT (fg, bg) gives Continued;
+// the keys are read again once the player is back in the foreground.
 //
 // The signal handlers only write the signal's number into a self-pipe, read in whatever event
 // loop runs. One object at a time; the terminal's settings and the signals' handling are given
@@ -23,7 +23,7 @@ class PlayerTerminal : public QObject {
   explicit PlayerTerminal(QObject* parent = nullptr);
   ~PlayerTerminal() override;
 
-  // True while the pause key is read (standard input is the terminal, in the foreground).
+  // True while the keys are read (standard input is the terminal, in the foreground).
   bool KeysRead() const { return keys_on_; }
 
   // Stops the process now (SIGSTOP), with the terminal's own settings back while stopped.
@@ -31,6 +31,8 @@ class PlayerTerminal : public QObject {
 
  signals:
   void PauseKey();
+  void NextKey();
+  void EndKey();
   void StopRequested();
   void Continued();
 

@@ -60,14 +60,17 @@ xdotool search --sync --onlyvisible --name '^Current frequency$' >/dev/null
 sleep 1
 import -window root -crop 468x282+278+271 +repage "$root/doc/step.png"
 
-# Escape ends the run; then "Programs..." (48, 214, 153 x 23) opens the Programs window beside
-# the main window (750, 285, 270 x 268).
+# Escape and End run end the run; then "Programs..." (48, 214, 153 x 23) opens the Programs window at its
+# stored place over the main window's right side (430, 40, 590 x 560).
 step=$(xdotool search --onlyvisible --name '^Current frequency$' | head -1)
 xdotool windowactivate --sync "$step" 2>/dev/null || true
 xdotool key Escape
 sleep 1
+# Escape asks "End the whole run?" with Continue focused; Tab goes on to End run.
+xdotool key Tab space
+sleep 1
 xdotool mousemove --window "$main" 124 225 click 1
 xdotool search --sync --onlyvisible --name '^Programs$' >/dev/null
 sleep 1
-import -window root -crop 742x268+278+285 +repage "$root/doc/programs.png"
+import -window root -crop 742x560+278+40 +repage "$root/doc/programs.png"
 echo "wrote doc/main-window.png, doc/step.png and doc/programs.png"

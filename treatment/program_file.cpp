@@ -34,8 +34,18 @@ bool EndsWithWord(std::string_view text, std::string_view suffix) {
   return text.size() > suffix.size() && Lower(text.substr(text.size() - suffix.size())) == suffix;
 }
 
+// The text as written, in quotes; a long one is cut after 40 characters (never inside one).
 std::string Quoted(std::string_view text) {
-  return "'" + std::string(text.substr(0, 40)) + (text.size() > 40 ? "...'" : "'");
+  size_t cut = 0;
+  for (int characters = 0; cut < text.size() && characters < 40; ++characters) {
+    do ++cut;
+    while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80);
+  }
+  return "'" + std::string(text.substr(0, cut)) + (cut < text.size() ? "...'" : "'");
+}
+
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 size_t Characters(std::string_view text) {
@@ -79,6 +89,50 @@ size_t BadUtf8At(std::string_view text) {
   return std::string_view::npos;
 }
 
+// Characters a text editor shows as a space or not at all, which a program line cannot hold
+// outside a label.
+struct InvisibleCharacter {
+  char32_t code;
+  const char* name;
+  bool space;  // shown as a space; else not shown at all
+};
+
+constexpr InvisibleCharacter kInvisibleCharacters[] = {
+    {0x00A0, "a no-break space", true},
+    {0x00AD, "a soft hyphen", false},
+    {0x2002, "an en space", true},
+    {0x2003, "an em space", true},
+    {0x2007, "a figure space", true},
+    {0x2009, "a thin space", true},
+    {0x200A, "a hair space", true},
+    {0x200B, "a zero-width space", false},
+    {0x200C, "a zero-width non-joiner", false},
+    {0x200D, "a zero-width joiner", false},
+    {0x200E, "a left-to-right mark", false},
+    {0x200F, "a right-to-left mark", false},
+    {0x202F, "a narrow no-break space", true},
+    {0x2060, "a word joiner", false},
+    {0x3000, "an ideographic space", true},
+    {0xFEFF, "a zero-width no-break space", false},
+};
+
+// The invisible character that begins at byte i of well-formed UTF-8 text, or null.
+const InvisibleCharacter* InvisibleAt(std::string_view text, size_t i) {
+  const auto byte = [&](size_t k) { return char32_t(static_cast<unsigned char>(text[i + k])); };
+  char32_t code = 0;
+  if (byte(0) >= 0xC2 && byte(0) <= 0xDF) {
+    code = (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
+  } else if (byte(0) >= 0xE0 && byte(0) <= 0xEF) {
+    code = (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+  } else {
+    return nullptr;
+  }
+  for (const InvisibleCharacter& invisible : kInvisibleCharacters) {
+    if (invisible.code == code) return &invisible;
+  }
+  return nullptr;
+}
+
 // A decimal written out in digits with at most max_decimals after the point, in units of
 // 10^-max_decimals. Saturates far above every limit, so no text overflows it.
 struct Decimal {
@@ -86,12 +140,17 @@ struct Decimal {
   std::string error;  // empty when it is a number
 };
 
-Decimal ReadDecimal(std::string_view text, int max_decimals, const char* what) {
+// The number is the first length bytes of written, the token as the user wrote it, which the
+// messages quote whole; a unit already read follows. units: what a letter after the digits is
+// told (the units the token may carry), or null where it takes none.
+Decimal ReadDecimal(std::string_view written, size_t length, int max_decimals, const char* what,
+                    const char* units = nullptr) {
   Decimal number;
+  const std::string_view text = written.substr(0, length);
   const std::string lower = Lower(text);
   if (lower == "nan" || lower == "-nan" || lower == "inf" || lower == "-inf" ||
       lower == "infinity" || lower == "+inf") {
-    number.error = Quoted(text) + " is not " + what;
+    number.error = Quoted(written) + " is not " + what;
     return number;
   }
   size_t i = 0;
@@ -115,20 +174,25 @@ Decimal ReadDecimal(std::string_view text, int max_decimals, const char* what) {
       whole = std::min<int64_t>(whole * 10 + (c - '0'), int64_t{1} << 50);
     } else if (c == '.' && !point) {
       point = true;
-    } else if ((c == 'e' || c == 'E') && digits > 0) {
+    } else if ((c == 'e' || c == 'E') && digits > 0 && i + 1 < text.size() &&
+               (IsDigit(text[i + 1]) || text[i + 1] == '-' || text[i + 1] == '+')) {
       number.error = std::string(what) + " is written out in digits, without an exponent";
       return number;
     } else if (c == ',' && digits > 0) {
-      number.error = "the decimal separator is a point: " + std::string(text.substr(0, i)) + "." +
-                     std::string(text.substr(i + 1));
+      number.error = "the decimal separator is a point: " + std::string(written.substr(0, i)) +
+                     "." + std::string(written.substr(i + 1));
+      return number;
+    } else if (IsLetter(c) && digits > 0 && units != nullptr) {
+      number.error = "unknown unit '" + std::string(written.substr(i)) + "' in " + Quoted(written) +
+                     ": " + units;
       return number;
     } else {
-      number.error = Quoted(text) + " is not " + what;
+      number.error = Quoted(written) + " is not " + what;
       return number;
     }
   }
   if (digits == 0) {
-    number.error = Quoted(text) + " is not " + what;
+    number.error = Quoted(written) + " is not " + what;
     return number;
   }
   for (; decimals < max_decimals; ++decimals)
@@ -230,15 +294,18 @@ class Parser {
 
   void ReadLine(std::string_view line) {
     line_text_ = line;
-    // A line that cannot be read stands for a step, so that the program is not also said to
-    // have none.
+    // Blank lines and comments may stand before the title line: the first line with anything
+    // else is the title line. A line that cannot be read stands for a step, so that the program
+    // is not also said to have none.
     const size_t text_at = line.find_first_not_of(" \t");
     const bool blank = text_at == std::string_view::npos || line[text_at] == '#';
-    if (!blank && !(line_ == 1 && line.starts_with(kProgramFileMagic))) ++content_lines_;
+    const bool title_line = !blank && title_line_ == 0;
+    if (title_line) title_line_ = line_;
+    if (!blank && !(title_line && line.starts_with(kProgramFileMagic))) ++content_lines_;
     if (line.size() > kMaxLineBytes) {
       line_text_ = {};
       Error(0, "the line is longer than " + std::to_string(kMaxLineBytes) + " bytes");
-      if (line_ == 1) Error(0, MissingTitle());
+      if (title_line) Error(0, MissingTitle());
       return;
     }
     if (const size_t nul = line.find('\0'); nul != std::string_view::npos) {
@@ -253,21 +320,33 @@ class Parser {
       Error(bad, "not UTF-8 text (save the file as UTF-8)");
       return;
     }
-    if (line_ == 1) {
-      if (line.substr(0, std::strlen(kProgramFileMagic)) == kProgramFileMagic) {
+    if (title_line) {
+      if (line.starts_with(kProgramFileMagic)) {
         ReadTitle(line);
+        return;
+      }
+      // A title line misspelt or indented is one mistake, not a step with a word per error.
+      const std::string first =
+          Lower(line.substr(text_at, line.find_first_of(" \t", text_at) - text_at));
+      if (!IsDigit(line[text_at]) && line[text_at] != '.' && first != "shape" &&
+          first != "repeat") {
+        if (line.substr(text_at).starts_with(kProgramFileMagic)) {
+          Error(text_at, std::string("the title line begins at the start of the line, with '") +
+                             kProgramFileMagic + "'");
+        } else {
+          Error(0, MissingTitle());
+        }
         return;
       }
       Error(0, MissingTitle());
     }
     std::vector<Token> tokens;
-    Tokenize(line, &tokens);
-    if (tokens.empty()) return;
+    if (!Tokenize(line, &tokens) || tokens.empty()) return;
     const std::string first = Lower(tokens[0].text);
     if (!tokens[0].quoted && (first == "shape" || first == "repeat")) {
       ++settings_lines_;
       ReadSetting(first, tokens);
-    } else if (line.substr(0, std::strlen(kProgramFileMagic)) == kProgramFileMagic) {
+    } else if (line.starts_with(kProgramFileMagic)) {
       Error(0, "the title line comes only once, first in the file");
     } else {
       ReadStep(tokens);
@@ -281,15 +360,22 @@ class Parser {
   void ReadTitle(std::string_view line) {
     std::string_view title = line.substr(std::strlen(kProgramFileMagic));
     while (!title.empty() && IsBlank(title.front())) title.remove_prefix(1);
+    // '#' after a blank starts a comment; one inside a word ("No#1") belongs to the title.
+    for (size_t i = 0; i < title.size(); ++i) {
+      if (title[i] == '#' && (i == 0 || IsBlank(title[i - 1]))) {
+        title = title.substr(0, i);
+        break;
+      }
+    }
     while (!title.empty() && IsBlank(title.back())) title.remove_suffix(1);
+    const size_t title_at = static_cast<size_t>(title.data() - line.data());
     if (title.empty()) {
-      Error(line.size(),
-            std::string("the program needs a title after '") + kProgramFileMagic + "'");
+      Error(title_at, std::string("the program needs a title after '") + kProgramFileMagic + "'");
     } else if (Characters(title) > kMaxTitleCharacters) {
-      Error(line.size() - title.size(),
+      Error(title_at,
             "the title is longer than " + std::to_string(kMaxTitleCharacters) + " characters");
     } else if (HasControl(title)) {
-      Error(line.size() - title.size(), "the title holds a control character");
+      Error(title_at, "the title holds a control character");
     } else {
       result_.program.Name = std::string(title);
     }
@@ -300,19 +386,26 @@ class Parser {
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
   }
 
-  // Splits a line into words, labels and "->"; a label left open ends it, after an error.
-  void Tokenize(std::string_view line, std::vector<Token>* tokens) {
+  // Splits a line into words, labels and "->"; a label left open ends it, after an error. False
+  // when an invisible character stands outside a label: the line gives that one error.
+  bool Tokenize(std::string_view line, std::vector<Token>* tokens) {
     size_t i = 0;
     while (i < line.size()) {
       if (IsBlank(line[i])) {
         ++i;
       } else if (line[i] == '#') {
         break;
+      } else if (const InvisibleCharacter* invisible = InvisibleAt(line, i)) {
+        char code[16];
+        std::snprintf(code, sizeof code, " (U+%04X)", static_cast<unsigned>(invisible->code));
+        Error(i, std::string(invisible->name) + code + ", which looks like " +
+                     (invisible->space ? "a space: write a plain space" : "nothing: delete it"));
+        return false;
       } else if (line[i] == '"') {
         const size_t close = line.find('"', i + 1);
         if (close == std::string_view::npos) {
           Error(i, "the label has no closing '\"'");
-          return;
+          return true;
         }
         tokens->push_back({line.substr(i + 1, close - i - 1), i, true});
         i = close + 1;
@@ -322,13 +415,14 @@ class Parser {
       } else {
         size_t end = i;
         while (end < line.size() && !IsBlank(line[end]) && line[end] != '#' && line[end] != '"' &&
-               line.substr(end, 2) != "->") {
+               line.substr(end, 2) != "->" && InvisibleAt(line, end) == nullptr) {
           ++end;
         }
         tokens->push_back({line.substr(i, end - i), i});
         i = end;
       }
     }
+    return true;
   }
 
   void ReadSetting(const std::string& name, const std::vector<Token>& tokens) {
@@ -356,7 +450,7 @@ class Parser {
       Error(tokens[0].at, "the program's repeat is already given");
       return;
     }
-    const Decimal count = ReadDecimal(value.text, 0, "a count");
+    const Decimal count = ReadDecimal(value.text, value.text.size(), 0, "a count");
     if (!count.error.empty()) {
       Error(value.at, count.error);
     } else if (count.scaled < 1 || count.scaled > int64_t{kMaxProgramSteps}) {
@@ -378,9 +472,10 @@ class Parser {
 
   // A frequency token, "728", "7.83hz"; false after an error.
   bool ReadFrequency(const Token& token, int64_t* millihertz) {
-    std::string_view text = token.text;
-    if (EndsWithWord(text, "hz")) text.remove_suffix(2);
-    const Decimal number = ReadDecimal(text, 3, "a frequency");
+    const std::string_view text = token.text;
+    const size_t length = EndsWithWord(text, "hz") ? text.size() - 2 : text.size();
+    const Decimal number = ReadDecimal(text, length, 3, "a frequency",
+                                       "a frequency is in hz or has no unit (440hz, 440)");
     if (!number.error.empty()) {
       Error(token.at, number.error);
       return false;
@@ -433,13 +528,15 @@ class Parser {
       } kUnits[] = {{"s", 1000}, {"m", 60000}, {"h", 3600000}};
       const auto unit = std::find_if(std::begin(kUnits), std::end(kUnits),
                                      [&](const auto& u) { return EndsWithWord(text, u.unit); });
-      if (unit == std::end(kUnits)) {
-        Error(token.at, "a duration needs its unit: 90s, 5m, 1h or 1:30");
-        return false;
-      }
-      const Decimal number = ReadDecimal(text.substr(0, text.size() - 1), 3, "a duration");
+      const Decimal number =
+          ReadDecimal(text, unit == std::end(kUnits) ? text.size() : text.size() - 1, 3,
+                      "a duration", "a duration is in s, m or h (90s, 5m, 1.5h) or written 1:30");
       if (!number.error.empty()) {
         Error(token.at, number.error);
+        return false;
+      }
+      if (unit == std::end(kUnits)) {
+        Error(token.at, "a duration needs its unit: 90s, 5m, 1h or 1:30");
         return false;
       }
       // In thousandths of a unit of a second or more, so whole milliseconds; a number beyond the
@@ -464,9 +561,11 @@ class Parser {
       return false;
     }
     const Token& rate = tokens[++*k];
-    std::string_view text = rate.text;
-    if (EndsWithWord(text, "hz")) text.remove_suffix(2);
-    const Decimal number = ReadDecimal(text, 3, "a gate's rate");
+    const std::string_view text = rate.text;
+    const size_t length = EndsWithWord(text, "hz") ? text.size() - 2 : text.size();
+    const Decimal number =
+        ReadDecimal(text, length, 3, "a gate's rate",
+                    "a gate's rate is in hz or has no unit (gate 10hz, gate 10)");
     bool good = number.error.empty();
     if (!good) {
       Error(rate.at, number.error);
@@ -502,8 +601,7 @@ class Parser {
       return false;
     }
     const Token& value = tokens[++*k];
-    const Decimal share =
-        ReadDecimal(value.text.substr(0, value.text.size() - 1), 0, "a percentage");
+    const Decimal share = ReadDecimal(value.text, value.text.size() - 1, 0, "a percentage");
     if (!share.error.empty()) {
       Error(value.at, share.error);
       return false;
@@ -514,6 +612,18 @@ class Parser {
     }
     *percent = static_cast<int>(share.scaled);
     return true;
+  }
+
+  // What stands where a step's duration may: it begins with a digit or holds a ':'.
+  static bool IsDuration(const Token& token) {
+    return !token.quoted && (IsDigit(token.text[0]) || token.text[0] == '.' ||
+                             token.text.find(':') != std::string_view::npos);
+  }
+
+  // A whole number a level could be, 1 to 100, written without its '%'.
+  static bool IsBareLevel(std::string_view text) {
+    return !text.empty() && text.size() <= 3 && std::all_of(text.begin(), text.end(), IsDigit) &&
+           std::stoi(std::string(text)) >= 1 && std::stoi(std::string(text)) <= 100;
   }
 
   void ReadStep(const std::vector<Token>& tokens) {
@@ -534,6 +644,8 @@ class Parser {
       }
       good = ReadFrequency(tokens[k++], &step.end_millihertz) && good;
     }
+    // After the frequencies: the duration, shape, level and label in any order.
+    const auto options = tokens.begin() + static_cast<std::ptrdiff_t>(k);
     bool have_duration = false, have_level = false, have_shape = false, have_label = false;
     bool have_gate = false, have_duty = false;
     size_t duty_at = 0;
@@ -581,8 +693,7 @@ class Parser {
           good = false;
           continue;
         }
-        const Decimal level =
-            ReadDecimal(token.text.substr(0, token.text.size() - 1), 0, "a level");
+        const Decimal level = ReadDecimal(token.text, token.text.size() - 1, 0, "a level");
         if (!level.error.empty()) {
           Error(token.at, level.error);
           good = false;
@@ -592,8 +703,17 @@ class Parser {
         } else {
           step.level = static_cast<int>(level.scaled);
         }
-      } else if (IsDigit(token.text[0]) || token.text[0] == '.' ||
-                 token.text.find(':') != std::string_view::npos) {
+      } else if (IsDuration(token)) {
+        if (!have_level && IsBareLevel(token.text) &&
+            std::any_of(options, tokens.end(), [&](const Token& other) {
+              return &other != &token && IsDuration(other) && !IsBareLevel(other.text);
+            })) {
+          // The step has its duration: a bare number beside it is a level without its '%'.
+          Error(token.at, Quoted(token.text) + " has no unit: did you mean " +
+                              std::string(token.text) + "%?");
+          good = false;
+          continue;
+        }
         if (!once(have_duration, token, "duration")) {
           good = false;
           continue;
@@ -693,6 +813,7 @@ class Parser {
 
   ParsedProgram result_;
   int line_ = 0;
+  int title_line_ = 0;  // the first line that is neither blank nor a comment
   std::string_view line_text_;
   std::vector<StepLine> steps_;
   size_t steps_seen_ = 0;
@@ -719,27 +840,37 @@ ParsedProgram ParseProgramText(std::string_view text) {
   return Parser().Parse(text);
 }
 
-bool LoadProgramFile(const std::string& path, TreatmentProgram* program,
-                     std::vector<std::string>* messages) {
+bool ReadProgramFileText(const std::string& path, std::string* text, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
-    messages->push_back(path + ": " + std::strerror(errno));
+    *error = path + ": " + std::strerror(errno);
     return false;
   }
-  std::string text(kMaxProgramFileBytes + 1, '\0');
-  const size_t size = std::fread(text.data(), 1, text.size(), file);
+  std::string read(kMaxProgramFileBytes + 1, '\0');
+  const size_t size = std::fread(read.data(), 1, read.size(), file);
   const bool failed = std::ferror(file) != 0;
-  const int error = errno;
+  const int reason = errno;
   std::fclose(file);
   if (failed) {
-    messages->push_back(path + ": " + std::strerror(error));
+    *error = path + ": " + std::strerror(reason);
     return false;
   }
   if (size > kMaxProgramFileBytes) {
-    messages->push_back(path + ": larger than 1 MiB; a program file is a short text");
+    *error = path + ": larger than 1 MiB; a program file is a short text";
     return false;
   }
-  text.resize(size);
+  read.resize(size);
+  *text = std::move(read);
+  return true;
+}
+
+bool LoadProgramFile(const std::string& path, TreatmentProgram* program,
+                     std::vector<std::string>* messages) {
+  std::string text, error;
+  if (!ReadProgramFileText(path, &text, &error)) {
+    messages->push_back(error);
+    return false;
+  }
   ParsedProgram parsed = ParseProgramText(text);
   if (parsed.errors.empty()) {
     *program = std::move(parsed.program);

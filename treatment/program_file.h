@@ -1,8 +1,10 @@
 // Program files: treatment programs people write by hand, read into the same TreatmentProgram
 // value as the built-in ones. Plain UTF-8 text:
 //
-//   zelkgen program: Evening calm       the first line: the magic words and the program's title
-//   # a comment                         '#' starts a comment anywhere outside a label
+//   # a comment                         '#' starts a comment anywhere outside a label (on the
+//                                       title line, a '#' after a blank)
+//   zelkgen program: Evening calm       the title line, first but for blank lines and comments:
+//                                       the magic words at the line's start and the title
 //   shape sine                          the program's shape for steps without one (else the
 //                                       "Output signal" choice); before the first step
 //   repeat 2                            the steps play this many times; before the first step
@@ -15,7 +17,9 @@
 // Durations: 3:00, 1:00:00, 90s, 5m, 1.5h. A gate's rate is 0.01 Hz to below half the step's
 // lowest frequency; its on share and a duty are 1 % to 99 %. The limits (each guards the listener, the amplifier
 // or the program itself) are below. Every error of a file is reported, as "LINE:COLUMN: message"
-// (columns count characters from 1), and a file with any error gives no program.
+// (columns count characters from 1), quoting the text as written, and a file with any error gives
+// no program. A line gives one error where one mistake spoils it whole: a misspelt or indented
+// title line, an invisible character (a no-break or zero-width space) outside a label.
 //
 // No Qt: the parser is fuzzed on its own (fuzz/program_file_fuzz.cpp).
 #pragma once
@@ -63,6 +67,10 @@ struct ParsedProgram {
 };
 
 ParsedProgram ParseProgramText(std::string_view text);
+
+// Reads a program file's text whole, refusing a file larger than kMaxProgramFileBytes. On false,
+// *error says why, as "path: reason". The one place a program file is opened for reading.
+bool ReadProgramFileText(const std::string& path, std::string* text, std::string* error);
 
 // Reads and parses the file. On false, *messages holds every error as "path:line:column:
 // message" (or "path: message" for the file as a whole) and *program is untouched.

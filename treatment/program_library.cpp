@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
+#include <cstring>
 
 #include "program_file.h"
 
@@ -57,6 +58,20 @@ QStringList ProgramFilesInFolders() {
   return files;
 }
 
+QString ProgramFileName(const QString& path) {
+  QString name = QFileInfo(path).fileName();
+  if (name.endsWith(kProgramFileExtension)) name.chop(int(std::strlen(kProgramFileExtension)));
+  return name;
+}
+
+QString ProgramFileNamed(const QString& name) {
+  if (name.isEmpty() || name.contains('/')) return {};
+  for (const QString& path : ProgramFilesInFolders()) {
+    if (ProgramFileName(path) == name) return path;
+  }
+  return {};
+}
+
 QStringList RecentPrograms() {
   QStringList existing;
   for (const QString& path : ReadRecentList()) {
@@ -86,4 +101,46 @@ QStringList ProgramsRecentFirst() {
     if (!programs.contains(QFileInfo(path).absoluteFilePath())) programs << path;
   }
   return programs;
+}
+
+QString NewProgramPath(const QString& title) {
+  QString stem;
+  for (const QChar c : title.toLower()) {
+    if (c.isLetterOrNumber()) {
+      stem += c;
+    } else if (!stem.isEmpty() && !stem.endsWith('-')) {
+      stem += '-';
+    }
+  }
+  while (stem.endsWith('-')) stem.chop(1);
+  if (stem.isEmpty()) stem = QStringLiteral("program");
+  const QDir folder(ProgramFolders().value(0));
+  QString name = stem + kProgramFileExtension;
+  for (int n = 2; folder.exists(name); ++n) {
+    name = QStringLiteral("%1-%2%3").arg(stem).arg(n).arg(kProgramFileExtension);
+  }
+  return folder.absoluteFilePath(name);
+}
+
+bool SaveProgramText(const QString& path, const std::string& text, QString* error) {
+  if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+    *error = QFileInfo(path).absolutePath() + ": the folder cannot be made";
+    return false;
+  }
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) {
+    *error = path + ": " + file.errorString();
+    return false;
+  }
+  if (file.write(text.data(), static_cast<qint64>(text.size())) !=
+      static_cast<qint64>(text.size())) {
+    *error = path + ": " + file.errorString();
+    file.cancelWriting();
+    return false;
+  }
+  if (!file.commit()) {
+    *error = path + ": " + file.errorString();
+    return false;
+  }
+  return true;
 }

@@ -10,7 +10,12 @@
 #include <QIcon>
 #include <QImage>
 #include <QImageReader>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
+#include <QScreen>
+#include <QStringList>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -62,6 +67,10 @@ struct Windows {
   std::unique_ptr<ProgramsWindow> programs_window;
   // What the desktop sees of the windows' runs; it reaches D-Bus only at the first step.
   std::unique_ptr<DesktopRunServices> desktop_services;
+  // The program files passed on during a step, which open when the run ends, and the message
+  // that says so meanwhile.
+  QStringList waiting_files;
+  QPointer<QMessageBox> waiting_message;
 };
 
 Windows& TheWindows() {
@@ -75,7 +84,9 @@ SingleInstance* running_instance = nullptr;
 // The main and Information windows are plain widgets, which screen readers would see as a
 // "filler"; they are top-level windows (a frame).
 QAccessibleInterface* TopLevelWindowAccessible(const QString& key, QObject* object) {
-  if (key != "TForm1" && key != "TForm2") return nullptr;
+  if (key != "TForm1" && key != "TForm2" && key != "ProgramsWindow" && key != "ProgramEditor") {
+    return nullptr;
+  }
   return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
 }
 
@@ -127,6 +138,42 @@ void BringToFront(const QString& activation_token) {
     window->raise();
   }
   front->activateWindow();
+  if (TheWindows().waiting_message) TheWindows().waiting_message->raise();
+}
+
+// Tells at once that a program file passed on during a step waits for the run's end, in a
+// message beside the step window: below it (above where the screen ends first), so that the
+// frequency stays in sight, and without taking the keys from Skip. The run's end closes it.
+void TellFileWaits(const QString& path) {
+  Windows& windows = TheWindows();
+  windows.waiting_files << QFileInfo(path).fileName();
+  QWidget* beside = Form3 && Form3->isVisible() ? static_cast<QWidget*>(Form3) : Form1;
+  if (!windows.waiting_message) {
+    auto* message =
+        new QMessageBox(QMessageBox::Information, "Programs", QString(), QMessageBox::Ok, beside);
+    message->setAttribute(Qt::WA_DeleteOnClose);
+    message->setAttribute(Qt::WA_ShowWithoutActivating);
+    message->setWindowModality(Qt::NonModal);
+    message->setTextFormat(Qt::PlainText);
+    QObject::connect(message, &QObject::destroyed, [] { TheWindows().waiting_files.clear(); });
+    windows.waiting_message = message;
+  }
+  QMessageBox* message = windows.waiting_message;
+  const qsizetype count = windows.waiting_files.size();
+  message->setText(windows.waiting_files.join(", ") + (count == 1 ? " opens" : " open") +
+                   " in the Programs window when this run ends.");
+  message->adjustSize();
+  const QRect step = beside->frameGeometry();
+  const QRect screen = beside->screen()->availableGeometry();
+  const int below = step.bottom() + 1;
+  const int y = below + message->height() <= screen.bottom() + 1
+                    ? below
+                    : std::max(screen.top(), step.top() - message->height());
+  message->move(std::clamp(step.left(), screen.left(),
+                           std::max(screen.left(), screen.right() + 1 - message->width())),
+                y);
+  message->show();
+  message->raise();
 }
 
 // A program file for the window: opened in the Programs window at once, or after the run that
@@ -137,9 +184,11 @@ void OpenProgramFile(const QString& path) {
     FormPrograms->OpenFile(path);
     return;
   }
+  TellFileWaits(path);
   auto* once = new QObject(Form1);
   QObject::connect(Form1->Treatment(), &TreatmentRun::RunEnded, once, [once, path] {
     once->deleteLater();
+    if (TheWindows().waiting_message) TheWindows().waiting_message->close();
     QTimer::singleShot(0, [path] { OpenProgramFile(path); });
   });
 }
@@ -200,7 +249,7 @@ void CreateWindows() {
   QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
   QObject::connect(Form3, &TForm3::PauseClicked, run,
                    [run] { run->Paused() ? run->ResumeStep() : run->PauseStep(); });
-  QObject::connect(Form3, &TForm3::QuitRequested, Form1, &TForm1::EndApplication);
+  QObject::connect(Form3, &TForm3::QuitRequested, Form1, &TForm1::EndApplicationAsked);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
   FollowCountdown(Form1->Countdown(), Form3);
   windows.programs_window = std::make_unique<ProgramsWindow>(Form1);
@@ -210,6 +259,21 @@ void CreateWindows() {
   QObject::connect(Form1, &TForm1::ProgramFileDropped, &OpenProgramFile);
   QObject::connect(FormPrograms, &ProgramsWindow::StartRequested, Form1, &TForm1::RunProgramFile,
                    Qt::QueuedConnection);
+  QObject::connect(FormPrograms, &ProgramsWindow::FileDropped, &OpenProgramFile);
+  // "Output signal" claims no shape for a program that gives every step its own.
+  QObject::connect(FormPrograms, &ProgramsWindow::ShapeChoiceTaken, Form1, [](bool taken) {
+    Form1->RadioGroup1->setEnabled(!taken);
+    Form1->RadioGroup1->setToolTip(taken ? "The selected program sets the shape of every step."
+                                         : QString());
+  });
+  QObject::connect(run, &TreatmentRun::RunStarted, FormPrograms,
+                   [](const TreatmentProgram& program) { FormPrograms->FollowRun(&program); });
+  QObject::connect(run, &TreatmentRun::RunEnded, FormPrograms,
+                   [] { FormPrograms->FollowRun(nullptr); });
+  QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, FormPrograms,
+                   [](const StepProgress& progress) {
+                     FormPrograms->ShowRunElapsed(progress.run_ms - progress.run_left_ms);
+                   });
   QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, Form3, &TForm3::ShowTimeLeft);
   QObject::connect(Form1->Countdown(), &StepCountdown::Cleared, Form3, &TForm3::ClearTimeLeft);
   windows.desktop_services = std::make_unique<DesktopRunServices>();

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QWindow>
+#include <algorithm>
 
 #include "auto_size_label.h"
 #include "outer_geometry.h"
@@ -30,6 +31,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   KeepBlueReadable(Label1);
   KeepStoredOuterGeometry(this);
   FitLabelsToText(this);
+  stored_label_left_ = Label1->x();
   // The time-left line spans the window below the frequency, above the buttons.
   Label2->setGeometry(0, 41, width(), 14);
   setModal(true);
@@ -71,8 +73,8 @@ void TForm3::keyPressEvent(QKeyEvent* event) {
 
 namespace {
 
-// The margin a label keeps from the window's right edge when a long text is shortened.
-constexpr int kRightMargin = 8;
+// The margin a label keeps from the window's edges when a long text is moved or shortened.
+constexpr int kMargin = 8;
 
 }  // namespace
 
@@ -80,11 +82,25 @@ void TForm3::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
   // The time-left line is centred across the window, whatever the frame leaves of it.
   Label2->resize(width(), Label2->height());
+  if (isVisible()) FitDisplayText();
+}
+
+void TForm3::FitDisplayText() {
+  // The built-ins' texts fit from the stored left edge. A program file's longer label moves left
+  // just as far as it needs, and only a text wider than the window ends in "..." (with the whole
+  // text as its tooltip).
+  const int right = width() - kMargin;
+  Label1->move(stored_label_left_, Label1->y());
+  SetCaption(Label1, display_text_);
+  if (Label1->x() + Label1->width() > right) {
+    Label1->move(std::max(kMargin, right - Label1->width()), Label1->y());
+  }
+  SetCaptionWithin(Label1, display_text_, right);
 }
 
 bool TForm3::ShowStep(const QString& DisplayText, QWidget* Owner) {
-  // A program file's label may be longer than the window is wide; the built-ins' texts fit.
-  SetCaptionWithin(Label1, DisplayText, width() - kRightMargin);
+  display_text_ = DisplayText;
+  FitDisplayText();
   NameFrequencyLabel(Label1, DisplayText);
   ClearTimeLeft();
   // A dialog of the main window, not of the whole program: window managers then keep it above
@@ -119,9 +135,23 @@ void TForm3::reject() {
     QDialog::reject();
     return;
   }
+  // The step may have ended while the question was up; the display is then over already.
+  if (AskEndRun("Continue goes back to the step; Skip ends only this frequency.") && isVisible()) {
+    QDialog::reject();
+  }
+}
+
+bool TForm3::ConfirmEndProgram() {
+  // Between steps no tone plays that the user could lose by a slip.
+  if (!isVisible()) return true;
+  return AskEndRun("End run also closes the program.");
+}
+
+bool TForm3::AskEndRun(const char* consequence) {
+  if (question_) return false;
   QMessageBox box(QMessageBox::Question, windowTitle(), kEndRunQuestion, QMessageBox::NoButton,
                   this);
-  box.setInformativeText("Continue goes back to the step; Skip ends only this frequency.");
+  box.setInformativeText(consequence);
   QPushButton* keep = box.addButton(kContinueButton, QMessageBox::RejectRole);
   QPushButton* end = box.addButton(kEndRunButton, QMessageBox::DestructiveRole);
   box.setDefaultButton(keep);
@@ -129,6 +159,5 @@ void TForm3::reject() {
   question_ = &box;
   box.exec();
   question_ = nullptr;
-  // The step may have ended while the question was up; the display is then over already.
-  if (box.clickedButton() == end && isVisible()) QDialog::reject();
+  return box.clickedButton() == end;
 }

@@ -8,7 +8,8 @@
 // the display (all wired at start-up).
 //
 // Closing it (the close box, Escape) asks first whether to end the whole run; the tone plays on
-// while it asks, and continuing is the default. Skip ends the step at once.
+// while it asks, and continuing is the default. Ending the program during a step (Ctrl+Q, the
+// main window's close box) asks the same. Skip ends the step at once.
 #pragma once
 
 #include <QDialog>
@@ -47,6 +48,10 @@ class TForm3 : public QDialog, public Ui::TForm3 {
   // Asks whether to end the whole run before the window closes.
   void reject() override;
 
+  // Before the user's end of the program (Ctrl+Q, the main window's close box): true when no
+  // step is shown, or when the question whether to end the whole run was answered with End run.
+  bool ConfirmEndProgram();
+
   // The question's texts.
   static const char* const kEndRunQuestion;
   static const char* const kEndRunButton;
@@ -64,6 +69,13 @@ class TForm3 : public QDialog, public Ui::TForm3 {
   void QuitRequested();
 
  private:
+  // Asks whether to end the whole run; true for End run. False at once while asking already.
+  bool AskEndRun(const char* consequence);
+  // Label1 shows the display text within the window's width.
+  void FitDisplayText();
+
+  QString display_text_;
+  int stored_label_left_ = 0;
   QPointer<QMessageBox> question_;
 };
 

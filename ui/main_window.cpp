@@ -76,11 +76,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   // Ctrl+Q quits as Exit does and F1 opens Information, from every window the user can act in.
   connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this, nullptr, nullptr,
                         Qt::ApplicationShortcut),
-          &QShortcut::activated, this, &TForm1::EndApplication);
+          &QShortcut::activated, this, &TForm1::EndApplicationAsked);
   connect(
       new QShortcut(QKeySequence::HelpContents, this, nullptr, nullptr, Qt::ApplicationShortcut),
       &QShortcut::activated, this, [this] { Button3Click(Button3); });
-  blocked_close_ = std::make_unique<BlockedCloseFilter>(this, [this] { EndApplication(); });
+  blocked_close_ = std::make_unique<BlockedCloseFilter>(this, [this] { EndApplicationAsked(); });
 
   connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(Button3); });
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(Button4); });
@@ -239,6 +239,12 @@ void TForm1::EndApplication() {
   treatment_->EndProgram();
   // exit() leaves the nested modal loops as well as the main one.
   QCoreApplication::exit(0);
+}
+
+void TForm1::EndApplicationAsked() {
+  if (treatment_->Ending()) return;
+  if (Form3 != nullptr && !Form3->ConfirmEndProgram()) return;
+  EndApplication();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

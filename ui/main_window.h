@@ -51,9 +51,12 @@ class TForm1 : public QWidget, public Ui::TForm1 {
 
   // Ends the program from wherever it stands, a treatment step included: the sound stops, the
   // audio output is released, every event loop (modal ones too) is left and no further step
-  // starts. Exit, the close box (during a step too), Ctrl+Q, logging out and the quit signals all
-  // come here.
+  // starts. Exit, the close box (during a step too, after asking), Ctrl+Q (likewise), logging out
+  // and the quit signals all come here.
   void EndApplication();
+  // The user's own end of the program (Ctrl+Q, the close box): during a step it first asks
+  // whether to end the whole run, as closing the step window does; then EndApplication.
+  void EndApplicationAsked();
 
   // Opens the "Programs" window (programs_window.h); it stands under the picture.
   QPushButton* ButtonPrograms = nullptr;

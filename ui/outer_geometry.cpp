@@ -37,6 +37,11 @@ QRect InsideAvailableArea(const QWidget* window, const QRect& outer) {
   if (screen == nullptr) return outer;
   const QRect available = screen->availableGeometry();
   QRect placed = outer;
+  // A window of our own that may be smaller than stored is made small enough to lie inside.
+  if (window->property("shrinkToScreen").toBool()) {
+    placed.setWidth(qMin(placed.width(), available.width()));
+    placed.setHeight(qMin(placed.height(), available.height()));
+  }
   if (placed.right() > available.right()) placed.moveRight(available.right());
   if (placed.bottom() > available.bottom()) placed.moveBottom(available.bottom());
   if (placed.left() < available.left()) placed.moveLeft(available.left());

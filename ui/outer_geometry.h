@@ -5,7 +5,8 @@
 // shown, and once more shortly after if the frame arrived late. Later moves and resizes by the
 // user are left alone. Without a window manager the frame is empty and the client area takes
 // the whole stored size. A stored rectangle that does not fit the available area of its screen
-// (a small screen, a large scale factor, panels) is moved just enough to lie inside it.
+// (a small screen, a large scale factor, panels) is moved just enough to lie inside it; a window
+// whose "shrinkToScreen" property is true is made smaller first where it is larger than the area.
 #pragma once
 
 #include <QRect>

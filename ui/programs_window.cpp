@@ -1,31 +1,52 @@
 // programs_window.cpp holds ProgramsWindow, the "Programs" window.
 #include "programs_window.h"
 
+#include <QAccessible>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <string>
 #include <vector>
 
 #include "outer_geometry.h"
+#include "program_editor.h"
 #include "program_file.h"
 #include "program_library.h"
+#include "program_steps_model.h"
+#include "program_timeline.h"
 
 ProgramsWindow* FormPrograms = nullptr;
 
 namespace {
 
-// Beside the main window (278, 285, 468 x 268), as tall as it, within a screen 1024 pixels wide;
-// moved onto smaller screens.
-const QRect kStoredGeometry(750, 285, 270, 268);
+// Right of the main window's buttons, down to the bottom of a 1024 x 768 screen: room for the
+// table and the timeline. Shrunk to fit smaller screens (outer_geometry.h).
+const QRect kStoredGeometry(430, 40, 590, 560);
 // More lines than a message box shows on a small screen are counted, not listed.
 constexpr int kErrorsShown = 20;
+
+constexpr int kPathRole = Qt::UserRole;         // the file, absolute; empty for a built-in
+constexpr int kAboutRole = Qt::UserRole + 1;    // the line under the list
+constexpr int kBuiltInRole = Qt::UserRole + 2;  // the built-in's index, or -1
 
 QString SummaryOf(const TreatmentProgram& program) {
   return QStringLiteral("%1 %2, %3")
@@ -34,45 +55,149 @@ QString SummaryOf(const TreatmentProgram& program) {
       .arg(QString::fromStdString(ProgramLengthText(program)));
 }
 
+// A built-in program as a shared value that owns nothing: the run plays the program itself.
+std::shared_ptr<const TreatmentProgram> BuiltIn(int index) {
+  return std::shared_ptr<const TreatmentProgram>(std::shared_ptr<void>(),
+                                                 kBuiltInPrograms[index].program);
+}
+
+bool EveryStepHasItsShape(const TreatmentProgram& program) {
+  if (program.Steps.empty()) return false;
+  for (const TreatmentStep& step : program.Steps) {
+    if (!step.Shape) return false;
+  }
+  return true;
+}
+
+// Qt's own file dialog keeps its history in a settings file of the toolkit's; the program
+// keeps no settings, so the dialog's go to a folder that is gone when it closes.
+QString ChooseProgramFileToOpen(QWidget* parent, const QString& folder) {
+  QTemporaryDir settings;
+  const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  if (settings.isValid()) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+  }
+  QString path;
+  {
+    QFileDialog dialog(
+        parent, "Open a program file", folder,
+        QStringLiteral("Program files (*%1);;All files (*)").arg(kProgramFileExtension));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+      path = dialog.selectedFiles().first();
+    }
+  }
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
+  return path;
+}
+
 }  // namespace
 
 ProgramsWindow::ProgramsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("FormPrograms");
   setWindowTitle("Programs");
+  setAccessibleName("Programs");
   // The main window's font: windows do not take it over from their parent by themselves.
   if (parent != nullptr) setFont(parent->font());
   list_ = new QListWidget(this);
+  list_->setAccessibleName("Programs");
+  list_->setMinimumWidth(120);
+  summary_ = new QLabel(this);
+  summary_->setTextFormat(Qt::PlainText);
+  summary_->setWordWrap(true);
+  summary_->setAccessibleName("Program");
+  model_ = new ProgramStepsModel(this);
+  table_ = new QTableView(this);
+  table_->setModel(model_);
+  table_->setAccessibleName("Steps");
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->verticalHeader()->hide();
+  // Fixed row heights and column widths: the view never measures 10 000 rows.
+  table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  const int digit = fontMetrics().horizontalAdvance('0');
+  const int widths[] = {6, 8, 14, 8, 8, 6};
+  for (int column = 0; column < 6; ++column) table_->setColumnWidth(column, widths[column] * digit);
+  table_->setMinimumSize(120, 60);
+  timeline_ = new ProgramTimeline(this);
   about_ = new QLabel(this);
   about_->setWordWrap(true);
   about_->setTextFormat(Qt::PlainText);
+  new_ = new QPushButton("New...", this);
+  edit_ = new QPushButton("Edit...", this);
+  duplicate_ = new QPushButton("Duplicate...", this);
+  text_editor_ = new QPushButton("Open in text editor", this);
   open_ = new QPushButton("Open file...", this);
   start_ = new QPushButton("Start", this);
   close_ = new QPushButton("Close", this);
   start_->setDefault(true);
 
+  auto* right = new QWidget(this);
+  auto* right_layout = new QVBoxLayout(right);
+  right_layout->setContentsMargins(0, 0, 0, 0);
+  auto* views = new QSplitter(Qt::Vertical, right);
+  views->addWidget(table_);
+  views->addWidget(timeline_);
+  views->setChildrenCollapsible(false);
+  right_layout->addWidget(summary_);
+  right_layout->addWidget(views, 1);
+  auto* sides = new QSplitter(Qt::Horizontal, this);
+  sides->addWidget(list_);
+  sides->addWidget(right);
+  sides->setStretchFactor(1, 1);
+  sides->setChildrenCollapsible(false);
+  sides->setSizes({160, 420});
+
+  auto* shaping = new QHBoxLayout;
+  for (QPushButton* button : {new_, edit_, duplicate_, text_editor_}) shaping->addWidget(button);
+  shaping->addStretch();
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(open_);
   buttons->addStretch();
   buttons->addWidget(start_);
   buttons->addWidget(close_);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(list_, 1);
+  layout->addWidget(sides, 1);
   layout->addWidget(about_);
+  layout->addLayout(shaping);
   layout->addLayout(buttons);
 
+  setAcceptDrops(true);
   setProperty("outerGeometry", kStoredGeometry);
+  setProperty("shrinkToScreen", true);
   KeepStoredOuterGeometry(this);
+
+  watcher_ = new QFileSystemWatcher(this);
+  refill_later_.setSingleShot(true);
+  refill_later_.setInterval(200);  // an editor's save is a burst of changes
+  connect(&refill_later_, &QTimer::timeout, this, [this] {
+    const QListWidgetItem* current = list_->currentItem();
+    Refill(current != nullptr ? current->data(kPathRole).toString() : QString());
+  });
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, &refill_later_,
+          qOverload<>(&QTimer::start));
+  connect(watcher_, &QFileSystemWatcher::fileChanged, &refill_later_, qOverload<>(&QTimer::start));
 
   connect(list_, &QListWidget::currentRowChanged, this, &ProgramsWindow::ShowSelected);
   connect(list_, &QListWidget::itemActivated, this, &ProgramsWindow::Start);
+  connect(new_, &QPushButton::clicked, this, &ProgramsWindow::NewProgram);
+  connect(edit_, &QPushButton::clicked, this, &ProgramsWindow::EditProgram);
+  connect(duplicate_, &QPushButton::clicked, this, &ProgramsWindow::DuplicateProgram);
+  connect(text_editor_, &QPushButton::clicked, this, &ProgramsWindow::OpenInTextEditor);
   connect(open_, &QPushButton::clicked, this, &ProgramsWindow::ChooseFile);
   connect(start_, &QPushButton::clicked, this, &ProgramsWindow::Start);
   connect(close_, &QPushButton::clicked, this, &QWidget::hide);
 }
 
+ProgramsWindow::~ProgramsWindow() = default;
+
 void ProgramsWindow::ShowPrograms() {
   const QListWidgetItem* current = list_->currentItem();
-  Refill(current != nullptr ? current->data(Qt::UserRole).toString() : QString());
+  Refill(current != nullptr ? current->data(kPathRole).toString() : QString());
   show();
   raise();
   activateWindow();
@@ -90,47 +215,137 @@ bool ProgramsWindow::OpenFile(const QString& path) {
   return true;
 }
 
+void ProgramsWindow::FollowRun(const TreatmentProgram* program) {
+  running_ = program;
+  timeline_->SetRunPosition(-1);
+}
+
+void ProgramsWindow::ShowRunElapsed(qint64 ms) {
+  timeline_->SetRunPosition(running_ != nullptr && running_ == model_->Program() ? ms : -1);
+}
+
 void ProgramsWindow::Refill(const QString& selected) {
-  list_->clear();
   QStringList paths = ProgramsRecentFirst();
   // Listed even where the recent list cannot be kept.
-  if (!selected.isEmpty() && !paths.contains(selected)) paths.prepend(selected);
+  if (!selected.isEmpty() && !paths.contains(selected) && QFileInfo(selected).isFile()) {
+    paths.prepend(selected);
+  }
+  QHash<QString, std::shared_ptr<const TreatmentProgram>> programs;
+  QHash<QString, int> titles;
+  struct Entry {
+    QString path, name, title;
+  };
+  std::vector<Entry> entries;
   for (const QString& path : paths) {
-    TreatmentProgram program;
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    auto program = std::make_shared<TreatmentProgram>();
     std::vector<std::string> ignored;
-    const QString name = QFileInfo(path).fileName();
-    auto* item = new QListWidgetItem(list_);
-    item->setData(Qt::UserRole, QFileInfo(path).absoluteFilePath());
-    item->setToolTip(path);
-    if (LoadProgramFile(path.toLocal8Bit().toStdString(), &program, &ignored)) {
-      item->setText(QString::fromStdString(program.Name));
-      item->setData(Qt::UserRole + 1, SummaryOf(program) + " - " + name);
+    if (LoadProgramFile(absolute.toLocal8Bit().toStdString(), program.get(), &ignored)) {
+      programs.insert(absolute, program);
+      const QString title = QString::fromStdString(program->Name);
+      ++titles[title];
+      entries.push_back({absolute, QFileInfo(path).fileName(), title});
     } else {
-      item->setText(name + " (has errors)");
-      item->setData(Qt::UserRole + 1, "Start shows its errors.");
+      programs.insert(absolute, nullptr);
+      entries.push_back({absolute, QFileInfo(path).fileName(), QString()});
     }
   }
+  for (const BuiltInProgram& builtin : kBuiltInPrograms)
+    ++titles[QString(builtin.program->Name.c_str())];
+  programs_ = std::move(programs);
+
+  const QSignalBlocker quiet(list_);
+  list_->clear();
+  for (const Entry& entry : entries) {
+    auto* item = new QListWidgetItem(list_);
+    item->setData(kPathRole, entry.path);
+    item->setData(kBuiltInRole, -1);
+    item->setToolTip(entry.path);
+    if (const auto& program = programs_.value(entry.path)) {
+      // Two programs of one title are told apart by their files' names.
+      item->setText(titles.value(entry.title) > 1 ? entry.title + " (" + entry.name + ")"
+                                                  : entry.title);
+      item->setData(kAboutRole, SummaryOf(*program) + " - " + entry.name);
+      item->setData(Qt::AccessibleTextRole, entry.title + ", " + entry.name);
+    } else {
+      item->setText(entry.name + " (has errors)");
+      item->setData(kAboutRole, "Start shows its errors.");
+      item->setData(Qt::AccessibleTextRole, entry.name + ", has errors");
+    }
+  }
+  for (int index = 0; index < 2; ++index) {
+    const TreatmentProgram& program = *kBuiltInPrograms[index].program;
+    const QString title = QString::fromStdString(program.Name);
+    auto* item = new QListWidgetItem(title + " (built in)", list_);
+    item->setData(kBuiltInRole, index);
+    item->setData(kAboutRole, SummaryOf(program) + " - built in");
+    item->setData(Qt::AccessibleTextRole, title + ", built in");
+  }
+  WatchListed(paths);
   int row = 0;
   for (int i = 0; i < list_->count(); ++i) {
-    if (list_->item(i)->data(Qt::UserRole).toString() == selected) row = i;
+    if (!selected.isEmpty() && list_->item(i)->data(kPathRole).toString() == selected) row = i;
   }
-  list_->setCurrentRow(list_->count() > 0 ? row : -1);
-  start_->setEnabled(list_->count() > 0);
-  if (list_->count() == 0) {
-    about_->setText("No program files yet: open one, or put them in " +
-                    QFileInfo(ProgramFolders().value(0)).absoluteFilePath() + ".");
+  list_->setCurrentRow(row);
+  ShowSelected();
+}
+
+void ProgramsWindow::WatchListed(const QStringList& paths) {
+  if (!watcher_->files().isEmpty()) watcher_->removePaths(watcher_->files());
+  if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
+  QStringList watched;
+  for (const QString& folder : ProgramFolders()) {
+    if (QFileInfo(folder).isDir()) watched << folder;
   }
+  for (const QString& path : paths) watched << QFileInfo(path).absoluteFilePath();
+  if (!watched.isEmpty()) watcher_->addPaths(watched);
+}
+
+QString ProgramsWindow::SelectedPath() const {
+  const QListWidgetItem* item = list_->currentItem();
+  return item != nullptr ? item->data(kPathRole).toString() : QString();
+}
+
+std::shared_ptr<const TreatmentProgram> ProgramsWindow::SelectedProgram() const {
+  const QListWidgetItem* item = list_->currentItem();
+  if (item == nullptr) return nullptr;
+  const int builtin = item->data(kBuiltInRole).toInt();
+  if (builtin >= 0) return BuiltIn(builtin);
+  return programs_.value(item->data(kPathRole).toString());
 }
 
 void ProgramsWindow::ShowSelected() {
   const QListWidgetItem* item = list_->currentItem();
-  if (item != nullptr) about_->setText(item->data(Qt::UserRole + 1).toString());
+  const std::shared_ptr<const TreatmentProgram> program = SelectedProgram();
+  const bool file = item != nullptr && item->data(kBuiltInRole).toInt() < 0;
+  model_->SetProgram(program);
+  timeline_->SetProgram(program, model_->Starts());
+  if (item == nullptr) {
+    summary_->clear();
+    about_->setText("No program files yet: open one, or put them in " +
+                    QFileInfo(ProgramFolders().value(0)).absoluteFilePath() + ".");
+  } else {
+    about_->setText(item->data(kAboutRole).toString());
+    summary_->setText(program ? QString::fromStdString(program->Name) + " - " + SummaryOf(*program)
+                              : item->text());
+  }
+  start_->setEnabled(item != nullptr);
+  edit_->setEnabled(file);
+  duplicate_->setEnabled(program != nullptr);
+  text_editor_->setEnabled(file);
+  emit ShapeChoiceTaken(isVisible() && program && file && EveryStepHasItsShape(*program));
 }
 
 void ProgramsWindow::ChooseFile() {
-  const QString path = QFileDialog::getOpenFileName(
-      this, "Open a program file", QString(),
-      QStringLiteral("Program files (*%1);;All files (*)").arg(kProgramFileExtension));
+  // The first program folder that exists: the user's own, else the system's examples.
+  QString folder = QDir::homePath();
+  for (const QString& candidate : ProgramFolders()) {
+    if (QFileInfo(candidate).isDir()) {
+      folder = candidate;
+      break;
+    }
+  }
+  const QString path = ChooseProgramFileToOpen(this, folder);
   if (!path.isEmpty()) OpenFile(path);
 }
 
@@ -157,12 +372,75 @@ std::shared_ptr<const TreatmentProgram> ProgramsWindow::Load(const QString& path
 void ProgramsWindow::Start() {
   const QListWidgetItem* item = list_->currentItem();
   if (item == nullptr) return;
-  const QString path = item->data(Qt::UserRole).toString();
+  const int builtin = item->data(kBuiltInRole).toInt();
+  if (builtin >= 0) {
+    emit StartRequested(BuiltIn(builtin));
+    return;
+  }
+  const QString path = item->data(kPathRole).toString();
   std::shared_ptr<const TreatmentProgram> program = Load(path);
   if (!program) return;
   RememberProgram(path);
-  hide();
+  // The table and the timeline show what plays, so the run's marker follows it.
+  programs_.insert(path, program);
+  ShowSelected();
   emit StartRequested(program);
+}
+
+void ProgramsWindow::NewProgram() {
+  OpenEditor(NewProgramPath("New program"),
+             QStringLiteral("%1 New program\n\n728 3:00\n").arg(kProgramFileMagic), true);
+}
+
+void ProgramsWindow::EditProgram() {
+  const QString path = SelectedPath();
+  if (path.isEmpty()) return;
+  std::string text, error;
+  if (!ReadProgramFileText(path.toLocal8Bit().toStdString(), &text, &error)) {
+    QMessageBox::warning(this, "Programs", QString::fromLocal8Bit(error.c_str()));
+    return;
+  }
+  OpenEditor(path, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), false);
+}
+
+void ProgramsWindow::DuplicateProgram() {
+  const std::shared_ptr<const TreatmentProgram> program = SelectedProgram();
+  if (!program) return;
+  const QString path = SelectedPath();
+  std::string text, error;
+  if (path.isEmpty()) {
+    text = ProgramFileText(*program);
+  } else if (!ReadProgramFileText(path.toLocal8Bit().toStdString(), &text, &error)) {
+    QMessageBox::warning(this, "Programs", QString::fromLocal8Bit(error.c_str()));
+    return;
+  }
+  const QString title = QString::fromStdString(program->Name) + " copy";
+  OpenEditor(NewProgramPath(title),
+             QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), true);
+  editor_->SetTitle(title);
+}
+
+void ProgramsWindow::OpenEditor(const QString& path, const QString& text, bool is_new) {
+  if (editor_ == nullptr) {
+    editor_ = new ProgramEditor(this);
+    connect(editor_, &ProgramEditor::Saved, this, [this](const QString& saved) {
+      RememberProgram(saved);
+      Refill(saved);
+    });
+  }
+  if (!editor_->Edit(path, text, is_new)) return;
+  editor_->show();
+  editor_->raise();
+  editor_->activateWindow();
+}
+
+void ProgramsWindow::OpenInTextEditor() {
+  const QString path = SelectedPath();
+  if (path.isEmpty()) return;
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+    QMessageBox::warning(this, "Programs",
+                         "No application opens " + QFileInfo(path).fileName() + ".");
+  }
 }
 
 void ProgramsWindow::keyPressEvent(QKeyEvent* event) {
@@ -171,4 +449,37 @@ void ProgramsWindow::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QWidget::keyPressEvent(event);
+}
+
+namespace {
+
+// The one local file a drag carries, or empty.
+QString DraggedFile(const QMimeData* data) {
+  if (data == nullptr || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().first();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+void ProgramsWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void ProgramsWindow::dropEvent(QDropEvent* event) {
+  const QString path = DraggedFile(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  // After the drop has finished: opening the file may show a message.
+  QTimer::singleShot(0, this, [this, path] { emit FileDropped(path); });
+}
+
+void ProgramsWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  ShowSelected();
+}
+
+void ProgramsWindow::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  emit ShapeChoiceTaken(false);
 }

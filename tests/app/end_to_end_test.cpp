@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -190,9 +191,9 @@ TEST(EndToEnd, AProgramFileGivenToASecondStartPlaysInTheRunningWindow) {
 }
 
 // Under a window manager: the dock's match of the window with its desktop entry, and the main
-// window's close box in the middle of a step, which must end the program as Exit does although
-// the step window is modal over it.
-TEST(EndToEnd, UnderAWindowManagerTheCloseBoxEndsAStepAndTheEntryMatchesTheWindow) {
+// window's close box in the middle of a step, which must ask whether to end the whole run and
+// then end the program as Exit does, although the step window is modal over it.
+TEST(EndToEnd, UnderAWindowManagerTheCloseBoxAsksThenEndsAStepAndTheEntryMatchesTheWindow) {
   if (!OnPath("wmctrl")) GTEST_SKIP() << "wmctrl is not installed";
   PrivateXvfb xvfb;
   std::string why;
@@ -220,9 +221,17 @@ TEST(EndToEnd, UnderAWindowManagerTheCloseBoxEndsAStepAndTheEntryMatchesTheWindo
   std::this_thread::sleep_for(500ms);
   RunProgram({"wmctrl", "-i", "-c", main_window}, {"DISPLAY=" + xvfb.Display()},
              runtime_dir.Path().string());
+  // It asks first whether to end the whole run, as Escape does, and the step plays on meanwhile.
+  std::this_thread::sleep_for(1000ms);
+  int waited = 0;
+  EXPECT_EQ(waitpid(program, &waited, WNOHANG), 0) << "the close box ended the step unasked";
+  // Continue has the focus; the other button is End run.
+  const std::string question = xvfb.XdoTool({"getactivewindow"});
+  EXPECT_NE(question, main_window);
+  xvfb.XdoTool({"key", "--window", question, "Tab", "space"});
   const int status = WaitForExit(program, 3000ms);
   TerminateChild(program);
-  EXPECT_EQ(status, 0) << "the close box did not end the program";
+  EXPECT_EQ(status, 0) << "End run did not end the program";
 }
 
 }  // namespace

@@ -142,6 +142,19 @@ TEST(CommandLine, ProgramFilesAreCheckedPlayedOnlyWhenGoodAndListedFromTheFolder
   EXPECT_EQ(failed.err, bad + ":2:1: a frequency is written out in digits, without an exponent\n" +
                             bad + ":3:1: 'nan' is not a frequency\n" + bad +
                             ":4:5: a duration needs its unit: 90s, 5m, 1h or 1:30\n");
+  // A hundred errors of a file at most, then how many more.
+  const std::string many = folder + "/many.zelkgen";
+  {
+    std::ofstream lines(many);
+    lines << "zelkgen program: Many\n";
+    for (int k = 0; k < 105; ++k) lines << "0\n";
+  }
+  const ProgramRun capped = RunProgram({ZELKGEN_PROGRAM, "--check", bad, many}, {}, folder);
+  EXPECT_EQ(capped.status, 1);
+  EXPECT_EQ(Lines(capped.err), 3u + 100u + 1u);
+  const std::string last = many + ": and 5 more errors\n";
+  ASSERT_GT(capped.err.size(), last.size());
+  EXPECT_EQ(capped.err.substr(capped.err.size() - last.size()), last);
   // Nothing plays from a file with errors.
   const ProgramRun play = RunProgram({ZELKGEN_PROGRAM, "--play", bad}, kNoDisplay, folder);
   EXPECT_EQ(play.status, 1);
@@ -157,12 +170,27 @@ TEST(CommandLine, ProgramFilesAreCheckedPlayedOnlyWhenGoodAndListedFromTheFolder
       {ZELKGEN_PROGRAM, "--list"},
       {"XDG_DATA_HOME=" + folder + "/user", "XDG_DATA_DIRS=" + folder + "/system"}, folder);
   EXPECT_EQ(list.status, 0);
+  // A file goes by its name without folder and extension, unless a built-in has that name.
+  const std::string user_bx = folder + "/user/zelkgen/programs/bx.zelkgen";
+  const std::string system_bad = folder + "/system/zelkgen/programs/bad.zelkgen";
   EXPECT_EQ(list.out,
             "zelk\tZelk general: 10 steps, 30:00 (built in)\n"
             "bx\tBX virus: 2 steps, 6:00 (built in)\n" +
-                folder + "/user/zelkgen/programs/bx.zelkgen\tBX virus: 2 steps, 6:00\n" + folder +
-                "/system/zelkgen/programs/bad.zelkgen\thas errors (zelkgen --check "
-                "shows them)\n");
+                user_bx + "\tBX virus: 2 steps, 6:00 (" + user_bx + ")\n" +
+                "bad\thas errors (zelkgen --check " + system_bad + " shows them)\n");
+  // --play and --export take that name.
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--play", "bad"},
+        std::vector<std::string>{"--export", folder + "/bad.wav", "--program", "bad"}}) {
+    std::vector<std::string> argv = {ZELKGEN_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environment = kNoDisplay;
+    environment.push_back("XDG_DATA_HOME=" + folder + "/user");
+    environment.push_back("XDG_DATA_DIRS=" + folder + "/system");
+    const ProgramRun named = RunProgram(argv, environment, "/");
+    EXPECT_EQ(named.status, 1) << arguments[0];
+    EXPECT_EQ(named.err.rfind(system_bad + ":2:1: a frequency is written out", 0), 0u) << named.err;
+  }
 }
 
 TEST(CommandLine, QtPlatformOptionOpensTheWindowWithoutADisplay) {

@@ -317,7 +317,7 @@ bool Stopped(pid_t pid) {
          std::string::npos;
 }
 
-TEST(Player, OnANarrowTerminalTheLineFitsMessagesEndItAndPOrCtrlZPauseWithTheOutputReleased) {
+TEST(Player, OnANarrowTerminalTheLineFitsMessagesEndItPOrCtrlZPauseNSkipsAndQEnds) {
   PrivatePulse pulse;
   std::string why;
   if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
@@ -368,12 +368,18 @@ TEST(Player, OnANarrowTerminalTheLineFitsMessagesEndItAndPOrCtrlZPauseWithTheOut
     read_for(1000ms);
     EXPECT_TRUE(playing());
   }
-  kill(player, SIGTERM);
+  // n goes on to the next step at once, as Skip does; q ends the run.
+  EXPECT_EQ(write(terminal, "n", 1), 1);
+  read_for(1500ms);
+  EXPECT_NE(shown.find("BX virus: 2/2"), std::string::npos) << shown;
+  EXPECT_TRUE(playing());
+  EXPECT_EQ(write(terminal, "q", 1), 1);
   read_for(1000ms);
   pid_t ended = player;
   EXPECT_EQ(WaitForExit(ended, 2s), 0);
   TerminateChild(ended);
   close(terminal);
+  EXPECT_NE(shown.find("BX virus: stopped at step 2 of 2"), std::string::npos) << shown;
 
   // Each drawing of the line, from a carriage return to the next, fits in 49 columns.
   const size_t warning = shown.find("zelkgen: cannot keep the computer");

@@ -34,6 +34,8 @@ std::string FirstError(const ParsedProgram& parsed) {
 
 TEST(ProgramFile, EachStepLineGivesItsStepOrItsError) {
   const std::string long_label(41, 'x');
+  std::string euros;  // 14 characters of three bytes each
+  for (int i = 0; i < 14; ++i) euros += "\u20ac";
   const LineCase cases[] = {
       {"728", "", 728, 0, 180000, 100, {}, "728HZ"},
       {"7.83 90s sine 50% \"Schumann\"", "", 7.83L, 0, 90000, 50, wsSine, "Schumann"},
@@ -103,6 +105,29 @@ TEST(ProgramFile, EachStepLineGivesItsStepOrItsError) {
       {"728 duty 2.5%", "2:10: a percentage is a whole number"},
       {"728 duty 25", "2:5: a percentage follows 'duty', e.g. duty 25%"},
       {"728 sine duty 25%", "2:10: a duty is for square steps, and this one is sine"},
+      // Messages quote the token as written, name the units and suggest a missing '%'.
+      {"440 90ss",
+       "2:5: unknown unit 'ss' in '90ss': a duration is in s, m or h (90s, 5m, 1.5h) or "
+       "written 1:30"},
+      {"440khz",
+       "2:1: unknown unit 'khz' in '440khz': a frequency is in hz or has no unit "
+       "(440hz, 440)"},
+      {"abchz", "2:1: 'abchz' is not a frequency"},
+      {"440 5x%", "2:5: '5x%' is not a level"},
+      {"440 7,5s", "2:5: the decimal separator is a point: 7.5s"},
+      {"440 3:00 50", "2:10: '50' has no unit: did you mean 50%?"},
+      {"440 50 sine 90s", "2:5: '50' has no unit: did you mean 50%?"},
+      {"100 -> 200 50", "2:12: a duration needs its unit: 90s, 5m, 1h or 1:30"},
+      // A long token is cut after 40 characters, never inside one.
+      {"440 " + euros, "2:5: unexpected '" + euros +
+                           "' (a step is: frequency [-> frequency] [duration] "
+                           "[sine|square] [level%] [gate RATE [on P%]] [duty P%] [\"label\"])"},
+      // Invisible characters are named, once for the line.
+      {"440\u00a090s 50",
+       "2:4: a no-break space (U+00A0), which looks like a space: write a "
+       "plain space"},
+      {"440 90s\u200b", "2:8: a zero-width space (U+200B), which looks like nothing: delete it"},
+      {"440 \"a\u00a0b\"", "", 440, 0, 180000, 100, {}, "a\u00a0b"},
   };
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.line);
@@ -147,6 +172,24 @@ TEST(ProgramFile, AWholeFileGivesItsTitleShapeRepeatsAndPositions) {
   EXPECT_EQ(ProgramLengthText(program), "9:00");
 }
 
+TEST(ProgramFile, CommentsAndBlankLinesMayStandBeforeTheTitleAndACommentAfterIt) {
+  const struct {
+    std::string text;
+    std::string title;
+  } cases[] = {
+      {"# Evening tones\n\n  # by hand\nzelkgen program: Evening calm\n440\n", "Evening calm"},
+      {"zelkgen program: Evening calm   # for Sundays\n440\n", "Evening calm"},
+      {"zelkgen program: No#1 in C#\t# a '#' inside a word is the title's\n440\n", "No#1 in C#"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ParsedProgram parsed = ParseProgramText(c.text);
+    EXPECT_EQ(FirstError(parsed), "");
+    EXPECT_EQ(parsed.program.Name, c.title);
+    EXPECT_EQ(parsed.program.Steps.size(), 1u);
+  }
+}
+
 TEST(ProgramFile, EveryErrorOfAFileIsReportedInOrderAndNothingIsGiven) {
   struct FileCase {
     std::string text;
@@ -181,6 +224,16 @@ TEST(ProgramFile, EveryErrorOfAFileIsReportedInOrderAndNothingIsGiven) {
        {"4:1: the program is longer than 24 h with this step"}},
       {"zelkgen program: T\nrepeat 5\n440 4h\n440 1h\n",
        {"2:8: with this repeat the program lasts 25:00:00, more than 24 h"}},
+      // The title line: misspelt or indented, one message for it.
+      {"zelkgen programm: Evening calm\n440\n",
+       {"1:1: a program file begins with the line 'zelkgen program: TITLE'"}},
+      {"  zelkgen program: Evening calm\n440\n",
+       {"1:3: the title line begins at the start of the line, with 'zelkgen program:'"}},
+      {"# a comment\n\n440 9\n",
+       {"3:1: a program file begins with the line 'zelkgen program: TITLE'",
+        "3:5: a duration needs its unit: 90s, 5m, 1h or 1:30"}},
+      {"zelkgen program: # no title\n440\n",
+       {"1:18: the program needs a title after 'zelkgen program:'"}},
       // Not a text file: the first NUL byte ends the reading.
       {"zelkgen program: T\n0\n\x7f" + std::string("ELF\0\1\n\0\0\n", 9),
        {"2:1: a frequency is above 0 Hz", "3:5: a NUL byte: this is not a text file"}},

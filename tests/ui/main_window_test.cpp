@@ -4,9 +4,11 @@
 #include <QAccessible>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTableView>
 #include <QTest>
 #include <csignal>
 
@@ -16,6 +18,7 @@
 #include "ddfs.h"
 #include "image.h"
 #include "outer_geometry.h"
+#include "programs_window.h"
 
 namespace {
 
@@ -135,6 +138,9 @@ TEST_F(MainWindow, ScreenReadersSeeAFrameANamedBarAndNamedFrequencyLabels) {
   };
   EXPECT_EQ(QAccessible::queryAccessibleInterface(Form1)->role(), QAccessible::Window);
   EXPECT_EQ(QAccessible::queryAccessibleInterface(Form2)->role(), QAccessible::Window);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(FormPrograms)->role(), QAccessible::Window);
+  EXPECT_EQ(name(FormPrograms->List()), "Programs");
+  EXPECT_EQ(name(FormPrograms->Steps()), "Steps");
   EXPECT_EQ(name(Form1), Form1->windowTitle());
   EXPECT_EQ(name(Form1->ProgressBar1), "Run progress");
   EXPECT_EQ(name(Form1->Label8), "Current frequency");
@@ -320,11 +326,26 @@ void ExpectAStepEndsWithTheProgram(std::function<void()> end_it) {
   BASS_Free();
 }
 
-TEST_F(MainWindow, CtrlQEndsTheProgramDuringAStepAndBetweenRuns) {
+TEST_F(MainWindow, CtrlQAsksDuringAStepAndEndsTheProgramOnceConfirmedAndAtOnceBetweenRuns) {
+  {
+    // Continue: the run plays on to its end.
+    MessageBoxCatcher answer(TForm3::kContinueButton);
+    StepDriver driver([](int k) {
+      if (k == 0) QTest::keyClick(Form3, Qt::Key_Q, Qt::ControlModifier);
+      FireTimer1();
+    });
+    Form1->Button5->click();
+    EXPECT_EQ(answer.count, 1);
+    EXPECT_EQ(answer.text, TForm3::kEndRunQuestion);
+    EXPECT_EQ(driver.seen.size(), 2u);
+    EXPECT_EQ(Form1->Label1->text(), "End");
+  }
+  MessageBoxCatcher answer(TForm3::kEndRunButton);
   ExpectAStepEndsWithTheProgram([] {
     EXPECT_TRUE(QTest::qWaitForWindowActive(Form3));
     QTest::keyClick(Form3, Qt::Key_Q, Qt::ControlModifier);
   });
+  EXPECT_EQ(answer.count, 1);
   TearDown();
   SetUp();
   QTimer::singleShot(0, Form1, [] {

@@ -23,6 +23,7 @@
 #include "ddfs.h"
 #include "info_window.h"
 #include "main_window.h"
+#include "programs_window.h"
 #include "scratch_dir.h"
 
 // Rectangles in failure messages as x, y, width x height.
@@ -47,6 +48,7 @@ int RunProbe(int argc, char** argv) {
   Form1->show();
   Form2->show();
   Form3->show();
+  FormPrograms->ShowPrograms();
   // Past the second fitting a late window frame would bring.
   QTimer::singleShot(500, [] { QCoreApplication::exit(0); });
   QApplication::exec();
@@ -54,6 +56,7 @@ int RunProbe(int argc, char** argv) {
   PrintRect("Form1", Form1->frameGeometry());
   PrintRect("Form2", Form2->frameGeometry());
   PrintRect("Form3", Form3->frameGeometry());
+  PrintRect("Programs", FormPrograms->frameGeometry());
   PrintRect("Exit", QRect(Form1->Button4->mapToGlobal(QPoint(0, 0)), Form1->Button4->size()));
   std::fflush(stdout);
   DestroyWindows();
@@ -92,6 +95,16 @@ TEST(WindowPlacement, StoredPositionsWhereTheyFitOtherwiseMovedJustInsideTheScre
        {172, 244, 468, 268},
        {165, 64, 475, 448},
        step_stored},
+      // The small screens the Programs window must lie inside: all stored rectangles fit
+      // 1024 x 768; at scale 2 on 1280 x 800 (640 x 400 logical) as above, the Information
+      // window's top at the screen's.
+      {"1024x768", {0, 0, 1024, 768}, "1", main_stored, info_stored, step_stored},
+      {"1280x800 at scale 2",
+       {0, 0, 1280, 800},
+       "2",
+       {172, 132, 468, 268},
+       {165, 0, 475, 448},
+       step_stored},
       // A screen whose area starts at 100, 50 and ends at 740, 530.
       {"640x480 at 100,50",
        {100, 50, 640, 480},
@@ -126,6 +139,10 @@ TEST(WindowPlacement, StoredPositionsWhereTheyFitOtherwiseMovedJustInsideTheScre
     EXPECT_EQ(rects["Form1"], c.main);
     EXPECT_EQ(rects["Form2"], c.info);
     EXPECT_EQ(rects["Form3"], c.step);
+    // The Programs window is made small enough for any screen of 640 x 400 or more.
+    if (available.width() >= 640 && available.height() >= 400) {
+      EXPECT_TRUE(available.contains(rects["Programs"])) << rects["Programs"].width();
+    }
     if (c.main.width() <= available.width()) {
       EXPECT_TRUE(available.contains(rects["Form1"]));
       EXPECT_TRUE(available.contains(rects["Exit"]));

@@ -22,6 +22,7 @@
 #include "audio_output.h"
 #include "audio_output_testing.h"
 #include "ddfs.h"
+#include "program_timeline.h"
 #include "programs_window.h"
 #include "scratch_dir.h"
 
@@ -139,6 +140,40 @@ TEST_F(TreatmentRun, LabelsGrowToTheRightFromTheirStoredLeftEdge) {
   EXPECT_EQ(driver.seen.size(), 2u);
   EXPECT_EQ(Form1->Label1->x(), 320);
   EXPECT_GE(Form1->Label1->width(), Form1->Label1->fontMetrics().horizontalAdvance("End"));
+}
+
+// A label that fits the window's width shows whole, moved left only as far as it must; only one
+// wider than the window is shortened, with the whole text as its tooltip.
+TEST_F(TreatmentRun, TheStepLabelUsesTheWindowsWidthAndIsShortenedOnlyWhereItMust) {
+  const QFontMetrics metrics = Form3->Label1->fontMetrics();
+  const int right = Form3->width() - 8;
+  // Sixteen characters that do not fit from the stored left edge but fit in the window.
+  QString sixteen = "Evening calm 7Hz";
+  ASSERT_EQ(sixteen.size(), 16);
+  ASSERT_GT(88 + metrics.horizontalAdvance(sixteen), right);
+  ASSERT_LT(metrics.horizontalAdvance(sixteen), right - 8);
+  const struct {
+    QString text;
+    bool whole;
+  } cases[] = {{"2128HZ", true}, {sixteen, true}, {QString(40, 'W'), false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.toStdString());
+    QTimer::singleShot(0, Form3, [&] {
+      const QLabel* label = Form3->Label1;
+      EXPECT_EQ(label->text() == c.text, c.whole) << label->text().toStdString();
+      EXPECT_EQ(label->toolTip(), c.whole ? QString() : c.text);
+      if (c.text == "2128HZ") {
+        EXPECT_EQ(label->x(), 88);
+      }
+      EXPECT_GE(label->x(), 8);
+      EXPECT_LE(label->x() + metrics.horizontalAdvance(label->text()), right);
+      if (!c.whole) {
+        EXPECT_TRUE(label->text().endsWith(QChar(0x2026)));
+      }
+      Form3->CloseStepDisplay();
+    });
+    Form3->ShowStep(c.text, Form1);
+  }
 }
 
 // The tooltip and accessible description of the bar and of the step window, which must agree.
@@ -533,13 +568,13 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
   setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
   setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
-  const auto drop = [](const std::filesystem::path& file) {
+  const auto drop = [](const std::filesystem::path& file, QWidget* on = Form1) {
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(Form1, &enter);
+    QApplication::sendEvent(on, &enter);
     QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(Form1, &event);
+    QApplication::sendEvent(on, &event);
     QApplication::processEvents();
   };
   const std::filesystem::path bad = scratch.Path() / "bad.zelkgen";
@@ -559,11 +594,22 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   ASSERT_TRUE(FormPrograms->isVisible());
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Mine");
 
-  StepDriver driver([](int) { FireTimer1(); });
+  std::vector<qint64> marked;  // where the timeline's marker stood as each step began
+  StepDriver driver([&marked](int) {
+    marked.push_back(FormPrograms->Timeline()->RunPosition());
+    FireTimer1();
+  });
   FormPrograms->StartButton()->click();
   QApplication::processEvents();
   ASSERT_EQ(driver.seen.size(), 2u);
-  EXPECT_FALSE(FormPrograms->isVisible());
+  // At the start of each step: 0, then the first step's 1000 ms (less what the deadline lost).
+  ASSERT_EQ(marked.size(), 2u);
+  EXPECT_GE(marked[0], 0);
+  EXPECT_LT(marked[0], 100);
+  EXPECT_GE(marked[1], 1000);
+  EXPECT_LT(marked[1], 1100);
+  // The window stays up, its timeline marking where the run is.
+  EXPECT_TRUE(FormPrograms->isVisible());
   const Expected expected[] = {{528.0L, 50, "Love"}, {7.83L, 100, "7.83\u21928HZ"}};
   const int periods[] = {1000, 2000};
   for (size_t k = 0; k < 2; ++k) {
@@ -578,6 +624,48 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   ExpectCompletedRun();
   // The built-in programs' steps last the step timer's own period again.
   EXPECT_EQ(Form1->Timer1->interval(), 180000);
+  // A file dropped on the Programs window comes up the same way.
+  const std::filesystem::path other = scratch.Path() / "other.zelkgen";
+  std::ofstream(other) << "zelkgen program: Other\n440 1s\n";
+  drop(other, FormPrograms);
+  EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Other");
+  for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
+}
+
+// A program file passed on during a step (a second start, a drop) is said to wait at once; it
+// opens in the Programs window when the run ends.
+TEST_F(TreatmentRun, AFileOpenedDuringAStepIsSaidToWaitAndOpensWhenTheRunEnds) {
+  const ScratchDir scratch("zelkgen-programs-");
+  ASSERT_TRUE(scratch.Created());
+  setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
+  setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
+  setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
+  const std::filesystem::path file = scratch.Path() / "waiting.zelkgen";
+  std::ofstream(file) << "zelkgen program: Waiting\n440\n";
+  QString said;
+  bool programs_shown = true;
+  StepDriver driver([&](int k) {
+    if (k == 0) {
+      // As a drop or a later copy passes it on.
+      emit Form1->ProgramFileDropped(QString::fromStdString(file.string()));
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box != nullptr && box->isVisible()) said = box->text();
+      }
+      programs_shown = FormPrograms->isVisible();
+    }
+    FireTimer1();
+  });
+  Form1->Button5->click();
+  QApplication::processEvents();
+  EXPECT_EQ(said, "waiting.zelkgen opens in the Programs window when this run ends.");
+  EXPECT_FALSE(programs_shown);
+  EXPECT_EQ(driver.seen.size(), 2u);
+  ASSERT_TRUE(FormPrograms->isVisible());
+  EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Waiting");
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    EXPECT_FALSE(qobject_cast<QMessageBox*>(widget) != nullptr && widget->isVisible());
+  }
   for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
 }
 

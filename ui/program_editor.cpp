@@ -1,0 +1,550 @@
+// program_editor.cpp holds ProgramEditor, the window that makes and changes program files.
+#include "program_editor.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QShortcut>
+#include <QSpinBox>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QUndoStack>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "outer_geometry.h"
+#include "program_library.h"
+
+using Field = ProgramDocument::Field;
+
+namespace {
+
+// Beside the Programs window, over the main window; shrunk to fit smaller screens.
+const QRect kStoredGeometry(360, 80, 600, 480);
+// An error's cell: a light red with dark text, readable on light and dark palettes alike.
+const QColor kErrorBackground(0xF4, 0xC7, 0xC3);
+const QColor kErrorText(Qt::black);
+const char kErrorStyle[] = "background: #f4c7c3; color: black;";
+constexpr int kErrorsListed = 3;
+
+const Field kColumnFields[] = {Field::kFrequency, Field::kEndFrequency, Field::kDuration,
+                               Field::kShape,     Field::kLevel,        Field::kLabel};
+constexpr int kColumns = 6;
+
+int ColumnOf(Field field) {
+  return static_cast<int>(std::find(std::begin(kColumnFields), std::end(kColumnFields), field) -
+                          std::begin(kColumnFields));
+}
+
+QString ErrorText(const ProgramFileError& error) {
+  return QStringLiteral("Line %1, column %2: %3")
+      .arg(error.line)
+      .arg(error.column)
+      .arg(QString::fromStdString(error.message));
+}
+
+// One change of the document, undone and redone as the texts before and after it.
+class DocumentChange : public QUndoCommand {
+ public:
+  DocumentChange(ProgramEditor* editor, const QString& what, std::string before, std::string after)
+      : QUndoCommand(what), editor_(editor), before_(std::move(before)), after_(std::move(after)) {}
+  void undo() override { editor_->ShowText(before_); }
+  void redo() override { editor_->ShowText(after_); }
+
+ private:
+  ProgramEditor* editor_;
+  std::string before_, after_;
+};
+
+}  // namespace
+
+// The document's steps as the table's rows, a cell a field, with the parser's errors marked.
+class EditorStepsModel : public QAbstractTableModel {
+ public:
+  explicit EditorStepsModel(ProgramEditor* editor) : QAbstractTableModel(editor), editor_(editor) {}
+
+  // Shows the document anew: rows added or removed, or only cells changed.
+  void Refresh(size_t old_rows) {
+    if (old_rows != editor_->Document().StepCount()) {
+      beginResetModel();
+      endResetModel();
+    } else if (old_rows > 0) {
+      emit dataChanged(index(0, 0), index(static_cast<int>(old_rows) - 1, kColumns - 1));
+    }
+  }
+
+  void Mark(const QHash<qint64, QString>& marks) {
+    marks_ = marks;
+    if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1));
+  }
+  static qint64 Key(size_t row, int column) { return static_cast<qint64>(row) * kColumns + column; }
+
+  int rowCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : static_cast<int>(editor_->Document().StepCount());
+  }
+  int columnCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : kColumns;
+  }
+  Qt::ItemFlags flags(const QModelIndex& index) const override {
+    return QAbstractTableModel::flags(index) | Qt::ItemIsEditable;
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const auto row = static_cast<size_t>(index.row());
+    const qint64 key = Key(row, index.column());
+    switch (role) {
+      case Qt::DisplayRole: {
+        const QString text = QString::fromStdString(
+            editor_->Document().StepField(row, kColumnFields[index.column()]));
+        if (text.isEmpty() && kColumnFields[index.column()] == Field::kShape) {
+          return QStringLiteral("(program's)");
+        }
+        return text;
+      }
+      case Qt::EditRole:
+        return QString::fromStdString(
+            editor_->Document().StepField(row, kColumnFields[index.column()]));
+      case Qt::BackgroundRole:
+        return marks_.contains(key) ? QVariant(kErrorBackground) : QVariant();
+      case Qt::ForegroundRole:
+        return marks_.contains(key) ? QVariant(kErrorText) : QVariant();
+      case Qt::ToolTipRole:
+        return marks_.value(key);
+      default:
+        return {};
+    }
+  }
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+    if (role != Qt::EditRole || !index.isValid()) return false;
+    const auto row = static_cast<size_t>(index.row());
+    const Field field = kColumnFields[index.column()];
+    const std::string text = value.toString().toStdString();
+    if (editor_->Document().StepField(row, field) == text) return false;
+    ProgramDocument after = editor_->Document();
+    std::string why;
+    if (!after.SetStepField(row, field, text, &why)) {
+      editor_->Message()->setText(QString::fromStdString(why));
+      return false;
+    }
+    editor_->Change(QStringLiteral("Edit step %1").arg(row + 1), after);
+    return true;
+  }
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Vertical) return section + 1;
+    static const char* const kHeaders[kColumns] = {"Frequency", "Glide to", "Duration",
+                                                   "Shape",     "Level",    "Label"};
+    return QString(kHeaders[section]);
+  }
+
+ private:
+  ProgramEditor* editor_;
+  QHash<qint64, QString> marks_;
+};
+
+namespace {
+
+// Typed cells: words the file format takes, a choice of shape, a level from 1 % to 100 %.
+class StepCellDelegate : public QStyledItemDelegate {
+ public:
+  explicit StepCellDelegate(ProgramEditor* editor) : QStyledItemDelegate(editor), editor_(editor) {}
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                        const QModelIndex& index) const override {
+    const Field field = kColumnFields[index.column()];
+    if (field == Field::kShape) {
+      auto* box = new QComboBox(parent);
+      box->addItem("(program's)", QString());
+      box->addItem("sine", QStringLiteral("sine"));
+      box->addItem("square", QStringLiteral("square"));
+      return box;
+    }
+    if (field == Field::kLevel) {
+      auto* spin = new QSpinBox(parent);
+      spin->setRange(0, 100);
+      spin->setSuffix("%");
+      spin->setSpecialValueText("100% (default)");
+      return spin;
+    }
+    auto* line = new QLineEdit(parent);
+    if (field == Field::kFrequency || field == Field::kEndFrequency) {
+      line->setValidator(
+          new QRegularExpressionValidator(QRegularExpression("[0-9.,]*([hH][zZ]?)?"), line));
+    } else if (field == Field::kDuration) {
+      line->setValidator(
+          new QRegularExpressionValidator(QRegularExpression("[0-9.:]*[smhSMH]?"), line));
+    }
+    const int row = index.row();
+    connect(line, &QLineEdit::textEdited, line, [this, line, row, field](const QString& text) {
+      editor_->CheckTyping(row, field, text);
+      line->setStyleSheet(line->property("cellError").toBool() ? kErrorStyle : "");
+    });
+    return line;
+  }
+  void setEditorData(QWidget* widget, const QModelIndex& index) const override {
+    const QString text = index.data(Qt::EditRole).toString();
+    if (auto* box = qobject_cast<QComboBox*>(widget)) {
+      box->setCurrentIndex(std::max(0, box->findData(text.toLower())));
+    } else if (auto* spin = qobject_cast<QSpinBox*>(widget)) {
+      spin->setValue(text.isEmpty() ? 0 : QStringView(text).chopped(1).toInt());
+    } else {
+      QStyledItemDelegate::setEditorData(widget, index);
+    }
+  }
+  void setModelData(QWidget* widget, QAbstractItemModel* model,
+                    const QModelIndex& index) const override {
+    if (auto* box = qobject_cast<QComboBox*>(widget)) {
+      model->setData(index, box->currentData());
+    } else if (auto* spin = qobject_cast<QSpinBox*>(widget)) {
+      model->setData(index,
+                     spin->value() == 0 ? QString() : QStringLiteral("%1%").arg(spin->value()));
+    } else {
+      QStyledItemDelegate::setModelData(widget, model, index);
+    }
+  }
+
+ private:
+  ProgramEditor* editor_;
+};
+
+}  // namespace
+
+ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
+  setObjectName("ProgramEditor");
+  setWindowTitle("Program editor");
+  setAccessibleName("Program editor");
+  if (parent != nullptr) setFont(parent->font());
+  undo_ = new QUndoStack(this);
+  title_ = new QLineEdit(this);
+  title_->setAccessibleName("Title");
+  shape_ = new QComboBox(this);
+  shape_->setAccessibleName("Default shape");
+  shape_->addItem("Output signal", QString());
+  shape_->addItem("sine", QStringLiteral("sine"));
+  shape_->addItem("square", QStringLiteral("square"));
+  repeat_ = new QSpinBox(this);
+  repeat_->setAccessibleName("Repeat");
+  repeat_->setRange(1, static_cast<int>(kMaxProgramSteps));
+  repeat_->setSuffix(" times");
+  model_ = new EditorStepsModel(this);
+  table_ = new QTableView(this);
+  table_->setModel(model_);
+  table_->setAccessibleName("Steps");
+  table_->setItemDelegate(new StepCellDelegate(this));
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setEditTriggers(QAbstractItemView::AllEditTriggers);
+  table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->setMinimumSize(160, 80);
+  message_ = new QLabel(this);
+  message_->setWordWrap(true);
+  message_->setTextFormat(Qt::PlainText);
+  message_->setAccessibleName("Errors");
+  add_ = new QPushButton("Add step", this);
+  remove_ = new QPushButton("Remove", this);
+  up_ = new QPushButton("Move up", this);
+  down_ = new QPushButton("Move down", this);
+  undo_button_ = new QPushButton("Undo", this);
+  redo_button_ = new QPushButton("Redo", this);
+  save_ = new QPushButton("Save", this);
+  close_ = new QPushButton("Close", this);
+  for (QPushButton* button : {add_, remove_, up_, down_, undo_button_, redo_button_, close_}) {
+    button->setAutoDefault(false);
+  }
+
+  auto* header = new QFormLayout;
+  header->addRow("Title:", title_);
+  auto* settings = new QHBoxLayout;
+  settings->addWidget(shape_);
+  settings->addWidget(new QLabel("Repeat:", this));
+  settings->addWidget(repeat_);
+  settings->addStretch();
+  header->addRow("Default shape:", settings);
+  auto* rows = new QHBoxLayout;
+  for (QPushButton* button : {add_, remove_, up_, down_, undo_button_, redo_button_}) {
+    rows->addWidget(button);
+  }
+  rows->addStretch();
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(new QLabel("Paste a list of frequencies to add steps.", this), 1);
+  buttons->addWidget(save_);
+  buttons->addWidget(close_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(header);
+  layout->addLayout(rows);
+  layout->addWidget(table_, 1);
+  layout->addWidget(message_);
+  layout->addLayout(buttons);
+
+  setProperty("outerGeometry", kStoredGeometry);
+  setProperty("shrinkToScreen", true);
+  KeepStoredOuterGeometry(this);
+
+  connect(title_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    ProgramDocument candidate = document_;
+    candidate.SetTitle(text.toStdString());
+    Check(candidate);
+  });
+  connect(title_, &QLineEdit::editingFinished, this, [this] {
+    if (title_->text().toStdString() == document_.Title()) return;
+    ProgramDocument after = document_;
+    after.SetTitle(title_->text().toStdString());
+    Change("Title", after);
+  });
+  connect(shape_, &QComboBox::activated, this, [this] {
+    ProgramDocument after = document_;
+    after.SetProgramShape(shape_->currentData().toString().toStdString());
+    if (after.Text() != document_.Text()) Change("Default shape", after);
+  });
+  connect(repeat_, &QSpinBox::valueChanged, this, [this](int count) {
+    ProgramDocument after = document_;
+    after.SetRepeat(count == 1 ? std::string() : std::to_string(count));
+    if (after.Text() != document_.Text()) Change("Repeat", after);
+  });
+  connect(add_, &QPushButton::clicked, this, &ProgramEditor::AddRow);
+  connect(remove_, &QPushButton::clicked, this, &ProgramEditor::RemoveRows);
+  connect(up_, &QPushButton::clicked, this, [this] { MoveRow(-1); });
+  connect(down_, &QPushButton::clicked, this, [this] { MoveRow(1); });
+  connect(undo_button_, &QPushButton::clicked, undo_, &QUndoStack::undo);
+  connect(redo_button_, &QPushButton::clicked, undo_, &QUndoStack::redo);
+  connect(undo_, &QUndoStack::canUndoChanged, undo_button_, &QPushButton::setEnabled);
+  connect(undo_, &QUndoStack::canRedoChanged, redo_button_, &QPushButton::setEnabled);
+  connect(save_, &QPushButton::clicked, this, &ProgramEditor::Save);
+  connect(close_, &QPushButton::clicked, this, &QWidget::close);
+  auto* undo_key = new QShortcut(QKeySequence::Undo, this);
+  connect(undo_key, &QShortcut::activated, undo_, &QUndoStack::undo);
+  auto* redo_key = new QShortcut(QKeySequence::Redo, this);
+  connect(redo_key, &QShortcut::activated, undo_, &QUndoStack::redo);
+  auto* paste = new QShortcut(QKeySequence::Paste, table_, nullptr, nullptr, Qt::WidgetShortcut);
+  connect(paste, &QShortcut::activated, this, &ProgramEditor::PasteList);
+  auto* close_key = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(close_key, &QShortcut::activated, this, &QWidget::close);
+  undo_button_->setEnabled(false);
+  redo_button_->setEnabled(false);
+}
+
+ProgramEditor::~ProgramEditor() = default;
+
+bool ProgramEditor::Modified() const {
+  return is_new_ || !undo_->isClean();
+}
+
+bool ProgramEditor::Edit(const QString& path, const QString& text, bool is_new) {
+  if (isVisible() && !MaySet()) return false;
+  path_ = path;
+  is_new_ = is_new;
+  undo_->clear();
+  ShowText(text.toStdString());
+  undo_->setClean();
+  return true;
+}
+
+void ProgramEditor::SetTitle(const QString& title) {
+  ProgramDocument after = document_;
+  after.SetTitle(title.toStdString());
+  Change("Title", after);
+}
+
+void ProgramEditor::Change(const QString& what, const ProgramDocument& after) {
+  undo_->push(new DocumentChange(this, what, document_.Text(), after.Text()));
+}
+
+void ProgramEditor::ShowText(const std::string& text) {
+  const size_t old_rows = document_.StepCount();
+  document_.SetText(text);
+  model_->Refresh(old_rows);
+  ShowHeader();
+  Check(document_);
+}
+
+void ProgramEditor::ShowHeader() {
+  const QSignalBlocker quiet_title(title_), quiet_shape(shape_), quiet_repeat(repeat_);
+  title_->setText(QString::fromStdString(document_.Title()));
+  shape_->setCurrentIndex(
+      std::max(0, shape_->findData(QString::fromStdString(document_.ProgramShape()).toLower())));
+  bool ok = false;
+  const int count = QString::fromStdString(document_.Repeat()).toInt(&ok);
+  repeat_->setValue(ok ? count : 1);
+  setWindowTitle("Program editor - " + QString::fromStdString(document_.Title()));
+}
+
+void ProgramEditor::Check(const ProgramDocument& document) {
+  errors_ = ParseProgramText(document.Text()).errors;
+  QHash<qint64, QString> marks;
+  bool title_error = false, shape_error = false, repeat_error = false;
+  for (const ProgramFileError& error : errors_) {
+    const ProgramDocument::Place place = document.PlaceOf(error.line, error.column);
+    switch (place.kind) {
+      case ProgramDocument::Place::kTitle:
+        title_error = true;
+        break;
+      case ProgramDocument::Place::kShape:
+        shape_error = true;
+        break;
+      case ProgramDocument::Place::kRepeat:
+        repeat_error = true;
+        break;
+      case ProgramDocument::Place::kStep: {
+        // An error in no field of its own (an unknown word) marks the step's frequency.
+        const int column = place.field ? ColumnOf(*place.field) : 0;
+        QString& text = marks[EditorStepsModel::Key(place.row, column)];
+        if (text.isEmpty()) text = QString::fromStdString(error.message);
+        break;
+      }
+      case ProgramDocument::Place::kOther:
+        break;
+    }
+  }
+  model_->Mark(marks);
+  title_->setStyleSheet(title_error ? kErrorStyle : "");
+  shape_->setStyleSheet(shape_error ? kErrorStyle : "");
+  repeat_->setStyleSheet(repeat_error ? kErrorStyle : "");
+  QStringList lines;
+  for (size_t k = 0; k < errors_.size() && k < kErrorsListed; ++k) lines << ErrorText(errors_[k]);
+  if (errors_.size() > kErrorsListed) {
+    lines << QStringLiteral("... and %1 more").arg(errors_.size() - kErrorsListed);
+  }
+  message_->setText(lines.join('\n'));
+  save_->setEnabled(errors_.empty());
+}
+
+void ProgramEditor::CheckTyping(int row, Field field, const QString& text) {
+  auto* typing = qobject_cast<QWidget*>(sender());
+  ProgramDocument candidate = document_;
+  std::string why;
+  bool cell_error = false;
+  if (!candidate.SetStepField(static_cast<size_t>(row), field, text.toStdString(), &why)) {
+    message_->setText(QString::fromStdString(why));
+    save_->setEnabled(false);
+    cell_error = true;
+  } else {
+    Check(candidate);
+    for (const ProgramFileError& error : errors_) {
+      const ProgramDocument::Place place = candidate.PlaceOf(error.line, error.column);
+      if (place.kind == ProgramDocument::Place::kStep && place.row == static_cast<size_t>(row) &&
+          place.field == field) {
+        cell_error = true;
+      }
+    }
+  }
+  if (typing != nullptr) typing->setProperty("cellError", cell_error);
+}
+
+int ProgramEditor::CurrentRow() const {
+  const QModelIndex current = table_->currentIndex();
+  return current.isValid() ? current.row() : -1;
+}
+
+void ProgramEditor::AddRow() {
+  const int row = CurrentRow();
+  const size_t at = row < 0 ? document_.StepCount() : static_cast<size_t>(row) + 1;
+  ProgramDocument after = document_;
+  after.InsertStep(at, "728 3:00");
+  Change("Add step", after);
+  table_->setCurrentIndex(model_->index(static_cast<int>(at), 0));
+}
+
+void ProgramEditor::RemoveRows() {
+  QList<int> rows;
+  for (const QModelIndex& index : table_->selectionModel()->selectedRows()) rows << index.row();
+  if (rows.isEmpty() && CurrentRow() >= 0) rows << CurrentRow();
+  if (rows.isEmpty()) return;
+  std::sort(rows.rbegin(), rows.rend());
+  ProgramDocument after = document_;
+  for (const int row : rows) after.RemoveStep(static_cast<size_t>(row));
+  Change(rows.size() == 1 ? QStringLiteral("Remove step") : QStringLiteral("Remove steps"), after);
+}
+
+void ProgramEditor::MoveRow(int by) {
+  const int row = CurrentRow();
+  const int to = row + by;
+  if (row < 0 || to < 0 || to >= static_cast<int>(document_.StepCount())) return;
+  ProgramDocument after = document_;
+  after.SwapWithNext(static_cast<size_t>(std::min(row, to)));
+  Change("Move step", after);
+  table_->setCurrentIndex(model_->index(to, std::max(0, table_->currentIndex().column())));
+}
+
+void ProgramEditor::PasteList() {
+  const std::vector<std::string> steps =
+      ProgramDocument::StepsFromList(QApplication::clipboard()->text().toStdString());
+  if (steps.empty()) {
+    message_->setText(
+        "Paste a list of frequencies: one a line, or separated by commas or "
+        "blanks, each optionally with its duration (440 90s, 528 2m).");
+    return;
+  }
+  const int row = CurrentRow();
+  size_t at = row < 0 ? document_.StepCount() : static_cast<size_t>(row) + 1;
+  ProgramDocument after = document_;
+  for (const std::string& step : steps) after.InsertStep(at++, step);
+  Change(QStringLiteral("Paste %1 steps").arg(steps.size()), after);
+}
+
+bool ProgramEditor::Save() {
+  if (!errors_.empty()) return false;
+  if (is_new_) {
+    const QString title = QString::fromStdString(document_.Title());
+    path_ = NewProgramPath(title);
+  }
+  QString error;
+  if (!SaveProgramText(path_, document_.Text(), &error)) {
+    QMessageBox box(QMessageBox::Warning, "Program editor",
+                    "The program was not saved; the file is as it was.\n\n" + error,
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return false;
+  }
+  is_new_ = false;
+  undo_->setClean();
+  emit Saved(path_);
+  return true;
+}
+
+bool ProgramEditor::MaySet() {
+  if (!Modified()) return true;
+  const QString title = QString::fromStdString(document_.Title());
+  QMessageBox box(
+      QMessageBox::Question, "Program editor",
+      errors_.empty()
+          ? "Save the changes to \"" + title + "\"?"
+          : "\"" + title + "\" has errors and cannot be saved yet. Discard the changes?",
+      errors_.empty() ? QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel
+                      : QMessageBox::Discard | QMessageBox::Cancel,
+      this);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::Cancel);
+  switch (box.exec()) {
+    case QMessageBox::Save:
+      return Save();
+    case QMessageBox::Discard:
+      is_new_ = false;
+      undo_->setClean();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void ProgramEditor::closeEvent(QCloseEvent* event) {
+  if (MaySet()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
