@@ -44,7 +44,8 @@ TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept
   const std::string text =
       "zelkgen program: Evening\n# my notes\n728      # first\n432.125  90s\n\n7.83 1:30 \"S\"\n";
   // Every step of this one has its shape, so "Output signal" has nothing to choose for it.
-  std::ofstream(folder / "shaped.zelkgen") << "zelkgen program: Shaped\nshape sine\n440\n";
+  std::ofstream(folder / "shaped.zelkgen")
+      << "zelkgen program: Shaped\nshape sine\n440 gate 7.83 on 25%\n";
   std::ofstream(file, std::ios::binary) << text;
 
   FormPrograms->ShowPrograms();
@@ -58,6 +59,7 @@ TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept
   EXPECT_TRUE(Form1->RadioGroup1->isEnabled());
   FormPrograms->List()->setCurrentRow(1);
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Shaped");
+  EXPECT_EQ(steps->index(0, 4).data().toString(), "sine, gate 7.83 Hz on 25%");
   EXPECT_FALSE(Form1->RadioGroup1->isEnabled());
   // A file deleted on disk leaves the list.
   std::filesystem::remove(folder / "shaped.zelkgen");
