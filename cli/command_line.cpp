@@ -15,6 +15,8 @@
 #include <memory>
 
 #include "app_identity.h"
+#include "audio_output.h"
+#include "default_output.h"
 #include "headless_play.h"
 #include "program_file.h"
 #include "program_library.h"
@@ -48,6 +50,9 @@ const ModeOption kModes[] = {
      CommandLine::Mode::Check, false},
     {"list", nullptr, "List the built-in programs and the program files in the program folders.",
      CommandLine::Mode::List, false},
+    {"list-devices", nullptr,
+     "List the sound outputs, one a line, as --device takes them; the default first, marked.",
+     CommandLine::Mode::ListDevices, false},
     {"print-program", "zelk|bx",
      "Write a built-in program as a program file, a starting point for your own.",
      CommandLine::Mode::PrintProgram, true},
@@ -229,7 +234,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   TestStepOptions step;
   step.frames.setFlags(QCommandLineOption::HiddenFromHelp);
   step.ms.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOptions({program, shape, step.frames, step.ms});
+  const QCommandLineOption device("device",
+                                  "The sound output --play plays through (--export ignores it): "
+                                  "its name as --list-devices lists it, or any part of it that "
+                                  "names one output only (default: the system's default output).",
+                                  "name");
+  parser.addOptions({program, shape, device, step.frames, step.ms});
   const QString qt_options = AddQtOptions(parser);
 
   QStringList arguments;
@@ -270,6 +280,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     command.files.push_back(file.toLocal8Bit().toStdString());
   const bool run_options = parser.isSet(program) || parser.isSet(shape) ||
                            parser.isSet(step.frames) || parser.isSet(step.ms);
+  if (parser.isSet(device)) {
+    if (command.mode != CommandLine::Mode::Play && command.mode != CommandLine::Mode::Export) {
+      return UsageError("--device goes with --play");
+    }
+    command.device = parser.value(device).toLocal8Bit().toStdString();
+  }
   switch (command.mode) {
     case CommandLine::Mode::Export:
     case CommandLine::Mode::Play:
@@ -285,6 +301,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       [[fallthrough]];
     case CommandLine::Mode::Check:
     case CommandLine::Mode::List:
+    case CommandLine::Mode::ListDevices:
     case CommandLine::Mode::PrintProgram:
       if (run_options) {
         return UsageError("--program goes with --export, --shape with --export or --play");
@@ -402,6 +419,43 @@ int ListPrograms() {
   return 0;
 }
 
+int ListDevices() {
+  const OutputList outputs = ListOutputs();
+  if (!outputs.ok) {
+    std::fprintf(stderr, "%s: no sound output can be reached (%s)\n", kAppName,
+                 AudioErrorText(AUDIO_ERROR_NO_DEVICE));
+    return 1;
+  }
+  // The default first, marked after a tab so that the name stands alone before it.
+  for (const std::string& name : outputs.names) {
+    if (name == outputs.default_name) std::printf("%s\t(default)\n", name.c_str());
+  }
+  for (const std::string& name : outputs.names) {
+    if (name != outputs.default_name) std::printf("%s\n", name.c_str());
+  }
+  return 0;
+}
+
+// The output a --device name picks, chosen for the run; false after a usage error naming the
+// outputs it matches (none, or more than one).
+bool ChooseDevice(const std::string& wanted) {
+  const OutputList outputs = ListOutputs();
+  const std::vector<std::string> found = OutputsNamed(outputs.names, wanted);
+  if (found.size() == 1) {
+    AudioOutputChooseDevice(found.front());
+    return true;
+  }
+  QString why = "--device '" + QString::fromLocal8Bit(wanted.c_str()) + "' ";
+  if (found.empty()) {
+    why += "names no sound output (" + QString(kAppName) + " --list-devices lists them)";
+  } else {
+    why += "names " + QString::number(found.size()) + " outputs:";
+    for (const std::string& name : found) why += "\n  " + QString::fromStdString(name);
+  }
+  UsageError(why);
+  return false;
+}
+
 }  // namespace
 
 int RunWithoutWindow(const CommandLine& command) {
@@ -411,6 +465,10 @@ int RunWithoutWindow(const CommandLine& command) {
     case CommandLine::Mode::Play: {
       const TreatmentProgram* program = RunProgram(command, &loaded);
       if (program == nullptr) return 1;
+      if (command.mode == CommandLine::Mode::Play && !command.device.empty() &&
+          !ChooseDevice(command.device)) {
+        return 2;
+      }
       return command.mode == CommandLine::Mode::Export
                  ? RunExport(command, *program)
                  : PlayWithoutWindow(*program, command.shape, command.step_ms);
@@ -419,6 +477,8 @@ int RunWithoutWindow(const CommandLine& command) {
       return CheckFiles(command.files);
     case CommandLine::Mode::List:
       return ListPrograms();
+    case CommandLine::Mode::ListDevices:
+      return ListDevices();
     case CommandLine::Mode::PrintProgram:
       std::fputs(ProgramFileText(*command.program).c_str(), stdout);
       return 0;

@@ -27,6 +27,7 @@ struct CommandLine {
     Check,         // --check FILE...: the program files checked, their errors listed
     List,          // --list: the built-in programs and those in the program folders
     PrintProgram,  // --print-program zelk|bx: a built-in program as a program file
+    ListDevices,   // --list-devices: the sound outputs, as --device takes them
     Done,          // nothing left to run: help or version printed, or a usage error
   };
   Mode mode = Mode::Window;
@@ -35,6 +36,7 @@ struct CommandLine {
   const TreatmentProgram* program = nullptr;  // --program zelk|bx, or --play's value
   std::string program_file;                   // --program FILE or --play FILE instead
   WaveShape shape = wsSquare;                 // --shape square|sine
+  std::string device;                         // --device: the output --play plays through
   std::string file;                           // --export
   std::vector<std::string> files;             // --check's files; the window's program file
   uint32_t step_frames = kStepFrames;         // --test-step-frames, hidden: tests' short steps

@@ -16,6 +16,7 @@
 
 #include "app_identity.h"
 #include "audio_output.h"
+#include "clock_text.h"
 #include "console_output.h"
 #include "ddfs.h"
 #include "desktop_run_services.h"
@@ -85,23 +86,26 @@ class StatusLine {
  private:
   QString Text(const StepProgress& progress, bool keys) const {
     const QString what = QString::fromStdString(progress.what->DisplayText);
-    const QString step = QStringLiteral("%1: step %2 of %3, %4, %5 left in the step")
-                             .arg(program_name_)
-                             .arg(progress.step)
-                             .arg(progress.steps)
-                             .arg(what, ClockText(progress.step_left_ms));
-    const QString run = QStringLiteral(", %1 left in the run").arg(ClockText(progress.run_left_ms));
+    const QString step =
+        QStringLiteral("%1: step %2 of %3, %4, %5 left in the step")
+            .arg(program_name_)
+            .arg(progress.step)
+            .arg(progress.steps)
+            .arg(what, QString::fromStdString(ClockTextRoundedUp(progress.step_left_ms)));
+    const QString run = QStringLiteral(", %1 left in the run")
+                            .arg(QString::fromStdString(ClockTextRoundedUp(progress.run_left_ms)));
     const QString paused = !progress.paused ? QString()
                            : keys           ? QStringLiteral(", paused (p resumes)")
                                             : QStringLiteral(", paused");
     if (!terminal_) return step + run + paused;
     // A line as wide as the terminal would wrap and add a line at every update: the longest of
     // these that fits, else the shortest cut to the width.
-    const QString brief = QStringLiteral("%1: %2/%3, %4, %5 left")
-                              .arg(program_name_)
-                              .arg(progress.step)
-                              .arg(progress.steps)
-                              .arg(what, ClockText(progress.step_left_ms));
+    const QString brief =
+        QStringLiteral("%1: %2/%3, %4, %5 left")
+            .arg(program_name_)
+            .arg(progress.step)
+            .arg(progress.steps)
+            .arg(what, QString::fromStdString(ClockTextRoundedUp(progress.step_left_ms)));
     const QString brief_paused = progress.paused ? QStringLiteral(", paused") : QString();
     winsize size{};
     const int width = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col - 1 : 0;
@@ -189,7 +193,8 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
     status.End();
     std::string text =
         (message + "\n").toLocal8Bit().toStdString() + AudioErrorCodeLine(code) + "\n";
-    if (*AudioErrorAdvice(code) != '\0') text += std::string(AudioErrorAdvice(code)) + "\n";
+    const std::string advice = AudioErrorAdvice(code);
+    if (!advice.empty()) text += advice + "\n";
     err.Write(text);
   });
   TreatmentRun::RunResult result;
@@ -207,8 +212,7 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
 
   // p or space pause and resume. Ctrl+Z pauses the step and stops the process once its output
   // is released; fg or bg resume what Ctrl+Z paused.
-  QObject::connect(&terminal, &PlayerTerminal::PauseKey, &run,
-                   [&run] { run.Paused() ? run.ResumeStep() : run.PauseStep(); });
+  QObject::connect(&terminal, &PlayerTerminal::PauseKey, &run, [&run] { run.TogglePause(); });
   // n skips to the next step, as the window's Skip; q ends the run, as Ctrl+C does.
   QObject::connect(&terminal, &PlayerTerminal::NextKey, &run, [&run] {
     if (run.StepRunning()) run.EndStepBySkip();

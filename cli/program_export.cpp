@@ -89,16 +89,6 @@ void ToHostOrder(std::vector<int16_t>& samples) {
   }
 }
 
-uint64_t StepFrames(const TreatmentStep& step, uint32_t step_frames) {
-  return step.DurationMs > 0 ? FramesForMs(static_cast<uint64_t>(step.DurationMs)) : step_frames;
-}
-
-uint64_t ProgramFrames(const TreatmentProgram& program, uint32_t step_frames) {
-  uint64_t frames = 0;
-  for (const TreatmentStep& step : program.Steps) frames += StepFrames(step, step_frames);
-  return frames;
-}
-
 class StepWriter {
  public:
   StepWriter(const SndfileApi& sndfile, const TreatmentProgram& program, WaveShape shape,

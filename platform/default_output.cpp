@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -131,8 +132,62 @@ void PrepareSdl(const SdlAudioApi& sdl) {
 
 }  // namespace
 
+namespace {
+
+bool Listed(const SdlAudioApi& sdl, const std::string& device) {
+  const int count = sdl.GetNumAudioDevices(0);
+  for (int k = 0; k < count; ++k) {
+    const char* name = sdl.GetAudioDeviceName(k, 0);
+    if (name != nullptr && device == name) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> OutputsNamed(const std::vector<std::string>& names,
+                                      const std::string& wanted) {
+  for (const std::string& name : names) {
+    if (name == wanted) return {name};
+  }
+  const auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  std::vector<std::string> found;
+  for (const std::string& name : names) {
+    if (!wanted.empty() && lower(name).find(lower(wanted)) != std::string::npos) {
+      found.push_back(name);
+    }
+  }
+  return found;
+}
+
+OutputList ListOutputs() {
+  OutputList list;
+  const SdlAudioApi* sdl = SdlAudio();
+  if (sdl == nullptr) return list;
+  const std::lock_guard<std::mutex> lock(SdlAudioMutex());
+  QuietAlsaErrors();
+  PrepareSdl(*sdl);
+  if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return list;
+  list.ok = true;
+  const int count = sdl->GetNumAudioDevices(0);
+  for (int k = 0; k < count; ++k) {
+    if (const char* name = sdl->GetAudioDeviceName(k, 0)) list.names.emplace_back(name);
+  }
+  char* default_name = nullptr;
+  SDL_AudioSpec spec{};
+  if (sdl->GetDefaultAudioInfo(&default_name, &spec, 0) == 0 && default_name != nullptr) {
+    list.default_name = default_name;
+    sdl->Free(default_name);
+  }
+  sdl->QuitSubSystem(SDL_INIT_AUDIO);
+  return list;
+}
+
 OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_name,
-                             DefaultOutput* output, const char* driver) {
+                             DefaultOutput* output, const char* driver, const std::string& device) {
   const SdlAudioApi* sdl = SdlAudio();
   if (sdl == nullptr) return OpenResult::NoDevice;
   const std::lock_guard<std::mutex> lock(SdlAudioMutex());
@@ -144,6 +199,11 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
   if (driver != nullptr) sdl->SetHint(SDL_HINT_AUDIODRIVER, nullptr);
   // No driver could start: no sound server to connect to and no usable sound system.
   if (started != 0) return OpenResult::NoDevice;
+  // SDL opens the default for a name it does not list; the chosen output is that one or none.
+  if (!device.empty() && !Listed(*sdl, device)) {
+    sdl->QuitSubSystem(SDL_INIT_AUDIO);
+    return OpenResult::NoDevice;
+  }
   sdl->SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, stream_name);
   output->callback = wanted.callback;
   output->userdata = wanted.userdata;
@@ -153,8 +213,9 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
   counted.callback = CountingCallback;
   counted.userdata = output;
   SDL_AudioSpec obtained{};
-  const SDL_AudioDeviceID device = sdl->OpenAudioDevice(nullptr, 0, &counted, &obtained, 0);
-  if (device == 0) {
+  const SDL_AudioDeviceID opened =
+      sdl->OpenAudioDevice(device.empty() ? nullptr : device.c_str(), 0, &counted, &obtained, 0);
+  if (opened == 0) {
     const bool no_devices = sdl->GetNumAudioDevices(0) == 0;
     sdl->QuitSubSystem(SDL_INIT_AUDIO);
     output->callback = nullptr;
@@ -162,7 +223,7 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
     return no_devices ? OpenResult::NoDevice : OpenResult::DriverFailed;
   }
   output->sdl = sdl;
-  output->device = device;
+  output->device = opened;
   output->driver = sdl->GetCurrentAudioDriver();
   output->obtained = obtained;
   return OpenResult::Opened;

@@ -21,6 +21,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "sdl_audio_api.h"
 
@@ -52,8 +54,31 @@ enum class OpenResult {
 // data) as a stream called stream_name, through the driver SDL picks, or only through driver when
 // one is named (SDL_AUDIODRIVER in the environment still wins). output must be closed. On failure
 // nothing stays open.
+//
+// With a device name (as ListOutputs lists it), that output instead, and only that one: when the
+// system does not list it (unplugged, gone with its server), the open fails with NoDevice rather
+// than letting SDL fall back to the default, since a tone meant for an amplifier must not come out
+// of the speakers.
 OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_name,
-                             DefaultOutput* output, const char* driver = nullptr);
+                             DefaultOutput* output, const char* driver = nullptr,
+                             const std::string& device = {});
+
+// The outputs the system offers, by the names SDL gives them (a sound server's descriptions of its
+// sinks), and which of them is the default. ok is false when SDL's audio could not start (no
+// library, no server and no card); the default is empty when the system does not say it.
+struct OutputList {
+  bool ok = false;
+  std::vector<std::string> names;
+  std::string default_name;
+};
+// Asks the system; may wait on a sound server as an open does (output_thread.h runs it off the
+// caller's thread).
+OutputList ListOutputs();
+
+// The outputs of names that wanted names: the one called exactly that, else every one whose name
+// contains it, letter case aside. A name a user types picks an output only when this holds one.
+std::vector<std::string> OutputsNamed(const std::vector<std::string>& names,
+                                      const std::string& wanted);
 
 // Closes the device, which waits for a callback in progress (none follows), and stops the audio
 // subsystem; output becomes empty. Harmless, and SDL is not touched, when nothing is open. Also

@@ -77,12 +77,14 @@ void CloseAndDelete(std::unique_ptr<DefaultOutput> output) {
 
 }  // namespace
 
-PendingOpen::PendingOpen(const SDL_AudioSpec& wanted, const char* stream_name, const char* driver)
-    : wanted_(wanted), stream_name_(stream_name), driver_(driver) {}
+PendingOpen::PendingOpen(const SDL_AudioSpec& wanted, const char* stream_name, const char* driver,
+                         const std::string& device)
+    : wanted_(wanted), stream_name_(stream_name), driver_(driver), device_(device) {}
 
 std::shared_ptr<PendingOpen> PendingOpen::Start(const SDL_AudioSpec& wanted,
-                                                const char* stream_name, const char* driver) {
-  std::shared_ptr<PendingOpen> open(new PendingOpen(wanted, stream_name, driver));
+                                                const char* stream_name, const char* driver,
+                                                const std::string& device) {
+  std::shared_ptr<PendingOpen> open(new PendingOpen(wanted, stream_name, driver, device));
   TheOutputThread().Post([open] { open->Run(); });
   return open;
 }
@@ -97,7 +99,8 @@ void PendingOpen::Run() {
   }
   // The callback's data points into the output, so it has its own place from the start.
   auto output = std::make_unique<DefaultOutput>();
-  const OpenResult result = OpenDefaultOutput(wanted_, stream_name_, output.get(), driver_);
+  const OpenResult result =
+      OpenDefaultOutput(wanted_, stream_name_, output.get(), driver_, device_);
   std::unique_lock<std::mutex> lock(mutex_);
   finished_ = true;
   result_ = result;
@@ -141,6 +144,23 @@ void CloseOnOutputThread(std::unique_ptr<DefaultOutput> output) {
   // std::function needs a copyable job: the output travels as a shared pointer.
   std::shared_ptr<DefaultOutput> closing(std::move(output));
   TheOutputThread().Post([closing] { CloseDefaultOutput(closing.get(), true); });
+}
+
+std::shared_ptr<PendingList> PendingList::Start() {
+  auto list = std::make_shared<PendingList>();
+  TheOutputThread().Post([list] {
+    OutputList found = ListOutputs();
+    std::lock_guard<std::mutex> lock(list->mutex_);
+    list->list_ = std::move(found);
+    list->finished_ = true;
+  });
+  return list;
+}
+
+std::optional<OutputList> PendingList::Result() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!finished_) return std::nullopt;
+  return list_;
 }
 
 bool OutputThreadIdle() {

@@ -17,6 +17,8 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "default_output.h"
 
@@ -25,10 +27,11 @@ class PendingOpen {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // Starts OpenDefaultOutput(wanted, stream_name, driver) on the output thread and returns at
-  // once. stream_name and driver must live as long as the program (literals, SDL's names).
+  // Starts OpenDefaultOutput(wanted, stream_name, driver, device) on the output thread and returns
+  // at once. stream_name and driver must live as long as the program (literals, SDL's names).
   static std::shared_ptr<PendingOpen> Start(const SDL_AudioSpec& wanted, const char* stream_name,
-                                            const char* driver = nullptr);
+                                            const char* driver = nullptr,
+                                            const std::string& device = {});
 
   // Waits until the open has finished or until deadline; true when it has finished.
   bool WaitUntil(Clock::time_point deadline);
@@ -44,18 +47,33 @@ class PendingOpen {
   void Abandon();
 
  private:
-  PendingOpen(const SDL_AudioSpec& wanted, const char* stream_name, const char* driver);
+  PendingOpen(const SDL_AudioSpec& wanted, const char* stream_name, const char* driver,
+              const std::string& device);
   void Run();  // on the output thread
 
   const SDL_AudioSpec wanted_;
   const char* const stream_name_;
   const char* const driver_;
+  const std::string device_;
   std::mutex mutex_;
   std::condition_variable finished_cv_;
   bool finished_ = false;
   bool abandoned_ = false;
   OpenResult result_ = OpenResult::NoDevice;
   std::unique_ptr<DefaultOutput> output_;
+};
+
+// The system's outputs (ListOutputs), asked on the output thread so that a window never waits on
+// a sound server: Start returns at once, Result is empty until the answer is there.
+class PendingList {
+ public:
+  static std::shared_ptr<PendingList> Start();
+  std::optional<OutputList> Result();
+
+ private:
+  std::mutex mutex_;
+  bool finished_ = false;
+  OutputList list_;
 };
 
 // Closes output on the output thread (CloseDefaultOutput, waking an audio thread stuck on its

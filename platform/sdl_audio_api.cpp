@@ -16,7 +16,9 @@ const LoadedLibrary<SdlAudioApi>& Loaded() {
                resolve("SDL_UnlockAudioDevice", &api.UnlockAudioDevice) &&
                resolve("SDL_GetAudioDeviceStatus", &api.GetAudioDeviceStatus) &&
                resolve("SDL_GetNumAudioDevices", &api.GetNumAudioDevices) &&
-               resolve("SDL_SetHint", &api.SetHint) &&
+               resolve("SDL_GetAudioDeviceName", &api.GetAudioDeviceName) &&
+               resolve("SDL_GetDefaultAudioInfo", &api.GetDefaultAudioInfo) &&
+               resolve("SDL_free", &api.Free) && resolve("SDL_SetHint", &api.SetHint) &&
                resolve("SDL_GetCurrentAudioDriver", &api.GetCurrentAudioDriver);
       });
 }

@@ -25,6 +25,9 @@ struct SdlAudioApi {
   decltype(&SDL_UnlockAudioDevice) UnlockAudioDevice;
   decltype(&SDL_GetAudioDeviceStatus) GetAudioDeviceStatus;
   decltype(&SDL_GetNumAudioDevices) GetNumAudioDevices;
+  decltype(&SDL_GetAudioDeviceName) GetAudioDeviceName;
+  decltype(&SDL_GetDefaultAudioInfo) GetDefaultAudioInfo;  // SDL 2.24 and later
+  decltype(&SDL_free) Free;
   decltype(&SDL_SetHint) SetHint;
   decltype(&SDL_GetCurrentAudioDriver) GetCurrentAudioDriver;
 };

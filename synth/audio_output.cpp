@@ -44,6 +44,7 @@ struct Output {
   std::unique_ptr<DefaultOutput> out;  // the open device, or none
   UserStream stream;
   const char* driver = nullptr;  // the SDL driver the output last opened through
+  std::string device;            // the output it opens: the chosen one, or empty for the default
   // An open under way on the output thread (ahead of BASS_Init, or bringing a lost device back),
   // and when BASS_Init stops waiting for it.
   std::shared_ptr<PendingOpen> opening;
@@ -53,6 +54,7 @@ struct Output {
 // Never destroyed: an audio thread may still read it while the process ends.
 Output& output = *new Output;
 Uint16 device_buffer_frames = kDeviceBufferFrames;
+std::string chosen_device;
 HSTREAM last_handle = 0;  // handles are never reused, so a freed stream's handle stays invalid
 int last_error = AUDIO_OK;
 
@@ -127,7 +129,7 @@ void StartOpen(const char* driver) {
   wanted.userdata = &output;
   // SDL is loaded there, at the first sound, never by a stop or release with nothing open. Its
   // audio is reference-counted: the tone generator's sound service may hold it at the same time.
-  output.opening = PendingOpen::Start(wanted, kStreamName, driver);
+  output.opening = PendingOpen::Start(wanted, kStreamName, driver, output.device);
   output.opening_deadline = Clock::now() + kOpenLimit;
 }
 
@@ -177,7 +179,10 @@ int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const
     return Fail(AUDIO_ERROR_FORMAT);
   }
   output.stream = UserStream{};
-  if (!output.opening) StartOpen(nullptr);
+  if (!output.opening) {
+    output.device = chosen_device;
+    StartOpen(nullptr);
+  }
   if (!output.opening->WaitUntil(output.opening_deadline)) {
     AbandonOpen();
     return Fail(AUDIO_ERROR_TIMEOUT);
@@ -186,7 +191,17 @@ int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const
 }
 
 void AudioOutputOpenAhead() {
-  if (!IsOpen() && !output.opening) StartOpen(nullptr);
+  if (IsOpen() || output.opening) return;
+  output.device = chosen_device;
+  StartOpen(nullptr);
+}
+
+void AudioOutputChooseDevice(const std::string& name) {
+  chosen_device = name;
+}
+
+const std::string& AudioOutputChosenDevice() {
+  return chosen_device;
 }
 
 bool AudioOutputOpenSettled() {
@@ -324,9 +339,14 @@ const char* AudioErrorText(int code) {
   }
 }
 
-const char* AudioErrorAdvice(int code) {
+std::string AudioErrorAdvice(int code) {
   if (code != AUDIO_ERROR_NO_DEVICE && code != AUDIO_ERROR_DRIVER && code != AUDIO_ERROR_TIMEOUT) {
     return "";
+  }
+  if (!chosen_device.empty()) {
+    return "The chosen output \"" + chosen_device +
+           "\" could not be opened. Check that it is connected and switched on and that it is not "
+           "muted in the mixer, or choose another output.";
   }
   return "No sound output could be opened. Check that a sound server is running, that an output "
          "device is connected and switched on, and that it is not muted in the mixer.";

@@ -47,7 +47,8 @@ enum AudioError : int {
   AUDIO_ERROR_UNKNOWN = -1,
 };
 
-// device -1 is the system's default output; freq the output rate; window and clsid are ignored.
+// device -1 is the output chosen with AudioOutputChooseDevice (below), the system's default unless
+// one is chosen; freq the output rate; window and clsid are ignored.
 // Takes over the open started ahead, if any; fails with AUDIO_ERROR_TIMEOUT when the open has not
 // finished 5 s after it began (it is then given up and closed whenever it does finish).
 int BASS_Init(int device, uint32_t freq, uint32_t flags, void* window, const void* clsid);
@@ -57,6 +58,12 @@ void AudioOutputOpenAhead();
 // True when BASS_Init would return at once: no open under way, or it has finished, or its time
 // is up.
 bool AudioOutputOpenSettled();
+// The output every later BASS_Init (and the reopen of its output when the device went away)
+// opens, by its name as the system lists it (ListOutputs of platform/default_output.h); empty, as
+// at start-up, for the system's default. A chosen output that is not there fails the open with
+// AUDIO_ERROR_NO_DEVICE: the layer never falls back to another output.
+void AudioOutputChooseDevice(const std::string& name);
+const std::string& AudioOutputChosenDevice();
 // Returns the stream handle, 0 on failure. Only freq 44100, chans 2 and flags 0 are supported.
 HSTREAM BASS_StreamCreate(uint32_t freq, uint32_t chans, uint32_t flags, STREAMPROC proc,
                           void* user);
@@ -111,6 +118,6 @@ const char* AudioErrorText(int code);
 std::string AudioErrorCodeLine(int code);
 
 // What the user can check when no output could be had (AUDIO_ERROR_NO_DEVICE,
-// AUDIO_ERROR_DRIVER, AUDIO_ERROR_TIMEOUT), one line to show below a failure's message and code;
-// empty for any other code, which a user cannot mend.
-const char* AudioErrorAdvice(int code);
+// AUDIO_ERROR_DRIVER, AUDIO_ERROR_TIMEOUT), one line to show below a failure's message and code,
+// naming the chosen output when there is one; empty for any other code, which a user cannot mend.
+std::string AudioErrorAdvice(int code);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <optional>
 
+#include "clock_text.h"
+
 namespace {
 
 struct Token {
@@ -227,26 +229,6 @@ std::string HalfText(int64_t millihertz) {
     text += part;
   }
   return text;
-}
-
-std::string ClockText(int64_t ms) {
-  const int64_t seconds = ms / 1000;
-  char text[32];
-  if (seconds >= 3600) {
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-  } else {
-    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
-  }
-  std::string result = text;
-  if (ms % 1000 != 0) {
-    char fraction[8];
-    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(ms % 1000));
-    result += fraction;
-    while (result.back() == '0') result.pop_back();
-  }
-  return result;
 }
 
 // What one step line says, before the program's own settings apply.
@@ -772,8 +754,8 @@ class Parser {
                               std::to_string(steps_.size() * repeat_) + " steps, more than " +
                               std::to_string(kMaxProgramSteps));
       } else if (length_ms_ * repeat_ > kMaxProgramMs) {
-        Error(repeat_at_, "with this repeat the program lasts " + ClockText(length_ms_ * repeat_) +
-                              ", more than 24 h");
+        Error(repeat_at_, "with this repeat the program lasts " +
+                              ClockTextExact(length_ms_ * repeat_) + ", more than 24 h");
       }
     }
     std::stable_sort(result_.errors.begin(), result_.errors.end(),
@@ -894,9 +876,9 @@ std::string ProgramFileText(const TreatmentProgram& program, int step_ms) {
       line += " -> " + DecimalText(end);
       shown = DecimalText(start) + "\u2192" + DecimalText(end) + "HZ";
     }
-    const int ms = step.DurationMs > 0 ? step.DurationMs : step_ms;
+    const int ms = StepPeriodMs(step, step_ms);
     // A clock has no fraction of a second; seconds with decimals have.
-    line += " " + (ms % 1000 == 0 ? ClockText(ms) : DecimalText(ms) + "s");
+    line += " " + (ms % 1000 == 0 ? ClockTextExact(ms) : DecimalText(ms) + "s");
     if (step.Shape) line += *step.Shape == wsSine ? " sine" : " square";
     if (step.Level != 100) line += " " + std::to_string(step.Level) + "%";
     if (step.GateMillihertz != 0) {
@@ -911,9 +893,5 @@ std::string ProgramFileText(const TreatmentProgram& program, int step_ms) {
 }
 
 std::string ProgramLengthText(const TreatmentProgram& program, int step_ms) {
-  int64_t total = 0;
-  for (const TreatmentStep& step : program.Steps) {
-    total += step.DurationMs > 0 ? step.DurationMs : step_ms;
-  }
-  return ClockText(total);
+  return ClockTextExact(PeriodsMs(program, step_ms));
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "clock_text.h"
+
 namespace {
 
 // The tick comes this long after the time left has crossed a whole second, so that the new
@@ -10,23 +12,19 @@ constexpr int kPastTheSecondMs = 5;
 
 }  // namespace
 
-QString ClockText(qint64 ms) {
-  const qint64 seconds = (std::max<qint64>(ms, 0) + 999) / 1000;
-  return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
-}
-
 QString StepTimeLeftText(const StepProgress& progress) {
   return QStringLiteral("Step %1 of %2, %3 left%4")
       .arg(progress.step)
       .arg(progress.steps)
-      .arg(ClockText(progress.step_left_ms), progress.paused ? ", paused" : "");
+      .arg(QString::fromStdString(ClockTextRoundedUp(progress.step_left_ms)),
+           progress.paused ? ", paused" : "");
 }
 
 QString StepTimeLeftLine(const StepProgress& progress) {
   return QStringLiteral("Step %1 of %2 \u00b7 %3 left%4")
       .arg(progress.step)
       .arg(progress.steps)
-      .arg(ClockText(progress.step_left_ms),
+      .arg(QString::fromStdString(ClockTextRoundedUp(progress.step_left_ms)),
            progress.paused ? QStringLiteral(" \u00b7 paused") : "");
 }
 

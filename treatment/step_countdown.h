@@ -30,8 +30,6 @@ struct StepProgress {
   bool paused = false;
 };
 
-// Minutes and seconds, "2:41", the seconds rounded up: a countdown shows 0:01 in its last second.
-QString ClockText(qint64 ms);
 // "Step 3 of 10, 2:41 left", and ", paused" after it while paused.
 QString StepTimeLeftText(const StepProgress& progress);
 // The same for a line of its own: "Step 3 of 10 · 2:41 left", " · paused" after it while paused.

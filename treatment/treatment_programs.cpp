@@ -1,5 +1,7 @@
 #include "treatment_programs.h"
 
+#include "audio_format.h"
+
 // The texts are fixed strings, not formatted from the frequencies: 2.165 is shown as written.
 const TreatmentProgram ZelkGeneralProgram{"Zelk general",
                                           {
@@ -24,3 +26,25 @@ const TreatmentProgram BXVirusProgram{"BX virus",
                                       false};
 
 const BuiltInProgram kBuiltInPrograms[2] = {{"zelk", &ZelkGeneralProgram}, {"bx", &BXVirusProgram}};
+
+int StepPeriodMs(const TreatmentStep& step, int period_ms) {
+  return step.DurationMs > 0 ? step.DurationMs : period_ms;
+}
+
+int64_t PeriodsMs(const TreatmentProgram& program, int period_ms, size_t from) {
+  int64_t sum = 0;
+  for (size_t k = from; k < program.Steps.size(); ++k) {
+    sum += StepPeriodMs(program.Steps[k], period_ms);
+  }
+  return sum;
+}
+
+uint64_t StepFrames(const TreatmentStep& step, uint64_t step_frames) {
+  return step.DurationMs > 0 ? FramesForMs(static_cast<uint64_t>(step.DurationMs)) : step_frames;
+}
+
+uint64_t ProgramFrames(const TreatmentProgram& program, uint64_t step_frames) {
+  uint64_t frames = 0;
+  for (const TreatmentStep& step : program.Steps) frames += StepFrames(step, step_frames);
+  return frames;
+}

@@ -3,6 +3,7 @@
 // give more, values of the same type, which the same run plays and the same export writes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,3 +49,12 @@ struct BuiltInProgram {
   const TreatmentProgram* program;
 };
 extern const BuiltInProgram kBuiltInPrograms[2];
+
+// The one place a program's periods are summed, for the run's countdown, the program's length and
+// the export alike. A step lasts its own duration, else the step timer's period (period_ms; the
+// export's step_frames): in milliseconds for the clocks, in frames for the sound.
+int StepPeriodMs(const TreatmentStep& step, int period_ms);
+// The periods of the steps from index from (0: the whole program) to the end.
+int64_t PeriodsMs(const TreatmentProgram& program, int period_ms, size_t from = 0);
+uint64_t StepFrames(const TreatmentStep& step, uint64_t step_frames);
+uint64_t ProgramFrames(const TreatmentProgram& program, uint64_t step_frames);

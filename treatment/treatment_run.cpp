@@ -145,23 +145,15 @@ bool TreatmentRun::InitOutput(void* window) {
 }
 
 int TreatmentRun::PeriodOf(const TreatmentStep& step) const {
-  return step.DurationMs > 0 ? step.DurationMs : base_period_ms_;
+  return StepPeriodMs(step, base_period_ms_);
 }
 
 qint64 TreatmentRun::TimeAfterStepMs() const {
-  if (program_ == nullptr) return 0;
-  qint64 after = 0;
-  for (size_t k = step_index_ + 1; k < program_->Steps.size(); ++k) {
-    after += PeriodOf(program_->Steps[k]);
-  }
-  return after;
+  return program_ == nullptr ? 0 : PeriodsMs(*program_, base_period_ms_, step_index_ + 1);
 }
 
 qint64 TreatmentRun::RunTimeMs() const {
-  if (program_ == nullptr) return 0;
-  qint64 all = 0;
-  for (const TreatmentStep& step : program_->Steps) all += PeriodOf(step);
-  return all;
+  return program_ == nullptr ? 0 : PeriodsMs(*program_, base_period_ms_);
 }
 
 void TreatmentRun::StartStepTimer(qint64 left_ns) {
@@ -261,6 +253,10 @@ bool TreatmentRun::ReopenPausedStep() {
     return false;
   }
   return true;
+}
+
+bool TreatmentRun::TogglePause() {
+  return paused_ ? ResumeStep() : PauseStep();
 }
 
 // The step timer's event: the step's time is up by the clock. Its tone ends once the device has

@@ -127,6 +127,9 @@ class TreatmentRun : public QObject {
   // True when the paused step plays again (or failed trying and has ended); false, and nothing
   // done, when no step is paused.
   bool ResumeStep();
+  // Pause or resume, as the step stands: the one decision behind the window's Pause button and
+  // the player's p key. True when something was done.
+  bool TogglePause();
   // Ends the program's sound for good: no further step starts. Idempotent.
   void EndProgram();
 

@@ -247,11 +247,10 @@ void CreateWindows() {
   Form3 = windows.step_window.get();
   TreatmentRun* run = Form1->Treatment();
   QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
-  QObject::connect(Form3, &TForm3::PauseClicked, run,
-                   [run] { run->Paused() ? run->ResumeStep() : run->PauseStep(); });
+  QObject::connect(Form3, &TForm3::PauseClicked, run, &TreatmentRun::TogglePause);
   QObject::connect(Form3, &TForm3::QuitRequested, Form1, &TForm1::EndApplicationAsked);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
-  FollowCountdown(Form1->Countdown(), Form3);
+  FollowCountdown(Form1->Countdown(), Form3, true);
   windows.programs_window = std::make_unique<ProgramsWindow>(Form1);
   FormPrograms = windows.programs_window.get();
   QObject::connect(Form1->ButtonPrograms, &QPushButton::clicked, FormPrograms,

@@ -128,7 +128,7 @@ WaveShape TForm1::GetWaveShape() const {
 void TForm1::ShowAudioError(const QString& Message, int Code) {
   QString text = Message + "\r\n" + QString::fromStdString(AudioErrorCodeLine(Code));
   // Below the message and its code, what the user can check.
-  const QString advice = AudioErrorAdvice(Code);
+  const QString advice = QString::fromStdString(AudioErrorAdvice(Code));
   if (!advice.isEmpty()) text += "\r\n\r\n" + advice;
   QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
                   QMessageBox::Ok, this);

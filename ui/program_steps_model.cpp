@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "clock_text.h"
 #include "program_file.h"
 
 std::vector<qint64> StepStartsMs(const TreatmentProgram& program) {
@@ -11,7 +12,7 @@ std::vector<qint64> StepStartsMs(const TreatmentProgram& program) {
   qint64 at = 0;
   for (const TreatmentStep& step : program.Steps) {
     starts.push_back(at);
-    at += step.DurationMs > 0 ? step.DurationMs : kStepMilliseconds;
+    at += StepPeriodMs(step, kStepMilliseconds);
   }
   starts.push_back(at);
   return starts;
@@ -24,23 +25,6 @@ QString HertzText(long double hertz) {
     QString decimals = QStringLiteral("%1").arg(fraction, 3, 10, QLatin1Char('0'));
     while (decimals.endsWith('0')) decimals.chop(1);
     text += '.' + decimals;
-  }
-  return text;
-}
-
-QString ProgramClockText(qint64 ms) {
-  const qint64 seconds = ms / 1000;
-  QString text =
-      seconds >= 3600
-          ? QStringLiteral("%1:%2:%3")
-                .arg(seconds / 3600)
-                .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-                .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-          : QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-  if (ms % 1000 != 0) {
-    QString fraction = QStringLiteral("%1").arg(ms % 1000, 3, 10, QLatin1Char('0'));
-    while (fraction.endsWith('0')) fraction.chop(1);
-    text += '.' + fraction;
   }
   return text;
 }
@@ -98,11 +82,11 @@ QVariant ProgramStepsModel::data(const QModelIndex& index, int role) const {
     case kNumber:
       return index.row() + 1;
     case kStart:
-      return ProgramClockText(starts_[row]);
+      return QString::fromStdString(ClockTextExact(starts_[row]));
     case kFrequency:
       return StepFrequencyText(step) + QStringLiteral(" Hz");
     case kDuration:
-      return ProgramClockText(starts_[row + 1] - starts_[row]);
+      return QString::fromStdString(ClockTextExact(starts_[row + 1] - starts_[row]));
     case kShape:
       return StepShapeText(step);
     case kLevel:

@@ -20,8 +20,6 @@ std::vector<qint64> StepStartsMs(const TreatmentProgram& program);
 
 // "728", "7.83", "432.125": hertz to a thousandth, as program files write them.
 QString HertzText(long double hertz);
-// "3:00", "1:30:00", "0:01.5": a time as program files write durations.
-QString ProgramClockText(qint64 ms);
 
 // "432.125", "100→200": a step's frequency, or its glide.
 QString StepFrequencyText(const TreatmentStep& step);

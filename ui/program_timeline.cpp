@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "clock_text.h"
 #include "program_steps_model.h"
 
 namespace {
@@ -110,7 +111,8 @@ void ProgramTimeline::DrawAxes(QPainter& painter, const Frame& frame) const {
   painter.setPen(palette().color(QPalette::Text));
   const QRect below(frame.plot.left(), frame.plot.bottom() + 2, frame.plot.width(), line);
   painter.drawText(below, Qt::AlignLeft | Qt::AlignTop, QStringLiteral("0:00"));
-  painter.drawText(below, Qt::AlignRight | Qt::AlignTop, ProgramClockText(starts_.back()));
+  painter.drawText(below, Qt::AlignRight | Qt::AlignTop,
+                   QString::fromStdString(ClockTextExact(starts_.back())));
 }
 
 void ProgramTimeline::DrawStep(QPainter& painter, const Frame& frame, const TreatmentStep& step,

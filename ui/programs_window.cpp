@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "outer_geometry.h"
+#include "output_choice.h"
 #include "program_editor.h"
 #include "program_file.h"
 #include "program_library.h"
@@ -164,6 +165,7 @@ ProgramsWindow::ProgramsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(sides, 1);
   layout->addWidget(about_);
   layout->addLayout(shaping);
+  layout->addWidget(new OutputChoice(this));
   layout->addLayout(buttons);
 
   setAcceptDrops(true);

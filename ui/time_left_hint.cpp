@@ -5,6 +5,7 @@
 #include <QToolTip>
 #include <QWidget>
 
+#include "audio_output.h"
 #include "step_countdown.h"
 
 namespace {
@@ -38,10 +39,17 @@ void ShowTimeLeftHint(QWidget* widget, const QString& text) {
   }
 }
 
-void FollowCountdown(const StepCountdown* countdown, QWidget* widget) {
-  QObject::connect(countdown, &StepCountdown::TimeLeft, widget, [widget](const StepProgress& p) {
-    ShowTimeLeftHint(widget, StepTimeLeftText(p));
-  });
+void FollowCountdown(const StepCountdown* countdown, QWidget* widget, bool name_output) {
+  QObject::connect(countdown, &StepCountdown::TimeLeft, widget,
+                   [widget, name_output](const StepProgress& p) {
+                     QString text = StepTimeLeftText(p);
+                     if (name_output) {
+                       const std::string& chosen = AudioOutputChosenDevice();
+                       text += "\nOutput: " + (chosen.empty() ? QStringLiteral("default output")
+                                                              : QString::fromStdString(chosen));
+                     }
+                     ShowTimeLeftHint(widget, text);
+                   });
   QObject::connect(countdown, &StepCountdown::Cleared, widget,
                    [widget] { ShowTimeLeftHint(widget, {}); });
 }

@@ -13,5 +13,6 @@ class StepCountdown;
 // Empty text takes the hint away again.
 void ShowTimeLeftHint(QWidget* widget, const QString& text);
 
-// Keeps widget's hint on the countdown's step and time left, and takes it away between steps.
-void FollowCountdown(const StepCountdown* countdown, QWidget* widget);
+// Keeps widget's hint on the countdown's step and time left, and takes it away between steps; with
+// name_output, a second line names the sound output the step plays through ("Output: AmpOut").
+void FollowCountdown(const StepCountdown* countdown, QWidget* widget, bool name_output = false);

@@ -195,6 +195,60 @@ TEST(Player, AProgramFilesRecordingEqualsItsExportFrameForFrame) {
   EXPECT_EQ(matched, exported.size());
 }
 
+// Two outputs: --device picks the one its name or a unique part of it names, and the whole tone
+// arrives there, frame for frame, and nothing on the default; a part that names both is a usage
+// error listing them. Each sink is kept busy by a quiet constant stream, so that its monitor
+// records every frame (|sample| 1000 is not tone).
+TEST(Player, PlaysThroughTheOutputItsDeviceNamesAndNowhereElse) {
+  PrivatePulse pulse;
+  std::string why;
+  if (!pulse.Start(&why) || !pulse.LoadSink("amp", "AmpOut")) {
+    GTEST_SKIP() << "no private PulseAudio with two sinks: " << why;
+  }
+  ScratchDir scratch, runtime;
+  const auto in_scratch = [&](const char* name) { return (scratch.Path() / name).string(); };
+  {
+    std::ofstream constant(in_scratch("dc.raw"), std::ios::binary);
+    const char frame[4] = {'\xE8', '\x03', '\xE8', '\x03'};
+    for (size_t k = 0; k < 20 * kRate; ++k) constant.write(frame, 4);
+    std::ofstream(in_scratch("one.zelkgen")) << "zelkgen program: One\n1000 2s square\n";
+  }
+  std::vector<pid_t> helpers;
+  for (const char* sink : {"cap", "amp"}) {
+    helpers.push_back(SpawnChild(
+        {"sh", "-c",
+         std::string("exec pacat -d ") + sink + " --latency-msec=50 < " + in_scratch("dc.raw")},
+        pulse.ClientEnvironment()));
+    helpers.push_back(
+        SpawnChild({"parec", "-d", std::string(sink) + ".monitor", "--raw", "--format=s16le",
+                    "--rate=44100", "--channels=2", "--latency-msec=100"},
+                   pulse.ClientEnvironment(), in_scratch(sink)));
+  }
+  std::this_thread::sleep_for(1s);
+  const auto play = [&](const char* device) {
+    return RunProgram({ZELKGEN_PROGRAM, "--play", in_scratch("one.zelkgen"), "--device", device},
+                      PlayerEnvironment(pulse, runtime), scratch.Path().string());
+  };
+  const ProgramRun ambiguous = play("Out");
+  const ProgramRun run = play("amp");
+  std::this_thread::sleep_for(500ms);
+  for (pid_t& helper : helpers) {
+    kill(helper, SIGINT);
+    if (WaitForExit(helper, 1s) < 0) TerminateChild(helper);
+  }
+  EXPECT_EQ(ambiguous.status, 2);
+  EXPECT_NE(ambiguous.err.find("--device 'Out' names 2 outputs:\n  Null Output\n  AmpOut\n"),
+            std::string::npos)
+      << ambiguous.err;
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto tone_frames = [](const std::vector<StereoFrame>& frames) {
+    return std::count_if(frames.begin(), frames.end(),
+                         [](const StereoFrame& f) { return std::abs(f.left) > 5000; });
+  };
+  EXPECT_EQ(tone_frames(ReadRawStereo(in_scratch("amp"))), long(2 * kRate));
+  EXPECT_EQ(tone_frames(ReadRawStereo(in_scratch("cap"))), 0);
+}
+
 TEST(Player, ASignalMidStepEndsItAtOnceInSilenceWithStatusZero) {
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal_number));

@@ -86,6 +86,9 @@ TEST(SdlAudioApi, EveryThreadGetsTheSameCompleteTable) {
       {"SDL_UnlockAudioDevice", reinterpret_cast<void*>(api->UnlockAudioDevice)},
       {"SDL_GetAudioDeviceStatus", reinterpret_cast<void*>(api->GetAudioDeviceStatus)},
       {"SDL_GetNumAudioDevices", reinterpret_cast<void*>(api->GetNumAudioDevices)},
+      {"SDL_GetAudioDeviceName", reinterpret_cast<void*>(api->GetAudioDeviceName)},
+      {"SDL_GetDefaultAudioInfo", reinterpret_cast<void*>(api->GetDefaultAudioInfo)},
+      {"SDL_free", reinterpret_cast<void*>(api->Free)},
       {"SDL_SetHint", reinterpret_cast<void*>(api->SetHint)},
       {"SDL_GetCurrentAudioDriver", reinterpret_cast<void*>(api->GetCurrentAudioDriver)},
   };

@@ -160,6 +160,12 @@ bool PrivatePulse::Launch(std::string* why) {
   return false;
 }
 
+bool PrivatePulse::LoadSink(const std::string& name, const std::string& description) const {
+  return RunPactl({"load-module", "module-null-sink", "sink_name=" + name, "rate=44100",
+                   "format=s16le", "channels=2",
+                   "sink_properties=device.description=" + description});
+}
+
 bool PrivatePulse::StartRecording(const std::string& path, std::string* why, int latency_ms) {
   StopRecording();
   recorder_pid_ =

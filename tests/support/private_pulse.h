@@ -44,6 +44,9 @@ class PrivatePulse {
   bool Freeze() const;
   bool Thaw() const;
 
+  // Adds a second null sink name (44100 Hz s16le stereo) that outputs are listed by as description.
+  bool LoadSink(const std::string& name, const std::string& description) const;
+
   // Suspends the sink, as a server does with an idle or busy card, or resumes it.
   bool SuspendSink(bool suspended) const;
 

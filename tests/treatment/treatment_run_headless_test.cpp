@@ -18,6 +18,7 @@
 
 #include "audio_output.h"
 #include "audio_output_testing.h"
+#include "clock_text.h"
 #include "ddfs.h"
 #include "program_file.h"
 #include "scratch_dir.h"
@@ -304,14 +305,14 @@ TEST_F(Headless, NoRunStartsOnceTheProgramEnds) {
 }
 
 // A countdown shows the seconds rounded up: 0:00 only once the time is over.
-TEST(ClockText, ShowsMinutesAndSecondsRoundedUp) {
+TEST(ClockTextRoundedUp, ShowsMinutesAndSecondsRoundedUp) {
   const struct {
     qint64 ms;
     const char* text;
   } cases[] = {{-5, "0:00"},     {0, "0:00"},       {1, "0:01"},      {1000, "0:01"},
                {1001, "0:02"},   {59001, "1:00"},   {161000, "2:41"}, {179001, "3:00"},
                {180000, "3:00"}, {1800000, "30:00"}};
-  for (const auto& c : cases) EXPECT_EQ(ClockText(c.ms).toStdString(), c.text) << c.ms;
+  for (const auto& c : cases) EXPECT_EQ(ClockTextRoundedUp(c.ms), c.text) << c.ms;
 }
 
 }  // namespace

@@ -1,0 +1,46 @@
+// output_choice.cpp holds OutputChoice, "Output:" and the sound outputs the window's runs can play
+// through: "Default output" (the system's default, as at first start) or one output by its name.
+// The choice is the audio output layer's (AudioOutputChooseDevice) and is remembered, like the
+// recent programs, in $XDG_STATE_HOME/zelkgen/output (~/.local/state), one name or nothing. A
+// remembered output that is not there now stays chosen, marked "(not found)": the run then fails
+// with its name rather than sounding from another output.
+//
+// The outputs are asked on the output thread each time the control is shown, so that a sound
+// server that does not answer never holds the window. Window thread only.
+#pragma once
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+class PendingList;
+struct OutputList;
+class QComboBox;
+
+class OutputChoice : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Chooses the remembered output for the runs to come.
+  explicit OutputChoice(QWidget* parent = nullptr);
+
+  QComboBox* Box() const { return box_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void LookForList();
+  void Fill(const OutputList& outputs);
+  void Choose(int index);
+
+  QComboBox* box_;
+  QTimer look_;
+  std::shared_ptr<PendingList> pending_;
+};
+
+// The output last chosen in the window (empty: the default), and remembering another; false when
+// it cannot be written (the choice still holds until the program ends).
+QString RememberedOutput();
+bool RememberOutput(const QString& name);
