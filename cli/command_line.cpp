@@ -1,10 +1,10 @@
 #include "command_line.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
-#include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +18,7 @@
 #include "audio_output.h"
 #include "default_output.h"
 #include "headless_play.h"
+#include "path_text.h"
 #include "program_file.h"
 #include "program_library.h"
 #include "quit_signals.h"
@@ -103,13 +104,18 @@ const TreatmentProgram* BuiltInNamed(const QString& name) {
 QString ReadProgram(const QString& name, CommandLine* command) {
   command->program = BuiltInNamed(name);
   if (command->program != nullptr) return {};
-  QString file = QFileInfo(name).isFile() ? name : ProgramFileNamed(name);
-  if (file.isEmpty() && (name.contains('/') || name.contains('.'))) file = name;
-  if (!file.isEmpty()) {
-    command->program_file = file.toLocal8Bit().toStdString();
+  // A file's name is bytes (path_text.h): checked and kept as such.
+  const std::string bytes = PathBytes(name);
+  struct stat info {};
+  std::string file = stat(bytes.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)
+                         ? bytes
+                         : PathBytes(ProgramFileNamed(name));
+  if (file.empty() && (name.contains('/') || name.contains('.'))) file = bytes;
+  if (!file.empty()) {
+    command->program_file = file;
     return {};
   }
-  return "unknown program '" + name + "' (" + ProgramNames() +
+  return "unknown program '" + ShownPath(name) + "' (" + ProgramNames() +
          ", a program file or the name of one in the program folders)";
 }
 
@@ -243,7 +249,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   const QString qt_options = AddQtOptions(parser);
 
   QStringList arguments;
-  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  // File names are bytes, which need not be UTF-8: kept whole (path_text.h).
+  for (int i = 0; i < argc; ++i) arguments << PathText(argv[i]);
   if (arguments.isEmpty()) arguments << kAppName;
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
   if (parser.isSet(help) || parser.isSet("help-all")) {
@@ -263,7 +270,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     if (mode.names_program) {
       program_name = parser.value(mode.name);
     } else if (mode.value_name != nullptr) {
-      command.file = parser.value(mode.name).toLocal8Bit().toStdString();
+      command.file = PathBytes(parser.value(mode.name));
     }
     ++modes;
   }
@@ -274,10 +281,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                                 : command.mode == CommandLine::Mode::Window ? 1
                                                                             : 0;
   if (arguments_left.size() > files_taken) {
-    return UsageError("unexpected argument '" + arguments_left[files_taken] + "'");
+    return UsageError("unexpected argument '" + ShownPath(arguments_left[files_taken]) + "'");
   }
-  for (const QString& file : arguments_left)
-    command.files.push_back(file.toLocal8Bit().toStdString());
+  for (const QString& file : arguments_left) command.files.push_back(PathBytes(file));
   const bool run_options = parser.isSet(program) || parser.isSet(shape) ||
                            parser.isSet(step.frames) || parser.isSet(step.ms);
   if (parser.isSet(device)) {
@@ -292,11 +298,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       break;
     case CommandLine::Mode::Window:
       if (!arguments_left.isEmpty() && !run_options) {
-        const QFileInfo info(arguments_left[0]);
-        if (!info.exists()) {
-          return UsageError("cannot open '" + arguments_left[0] + "': " + std::strerror(ENOENT));
+        const QString shown = ShownPath(arguments_left[0]);
+        struct stat info {};
+        if (stat(command.files[0].c_str(), &info) != 0) {
+          return UsageError("cannot open '" + shown + "': " + std::strerror(errno));
         }
-        if (info.isDir()) return UsageError("'" + arguments_left[0] + "' is a folder");
+        if (S_ISDIR(info.st_mode)) return UsageError("'" + shown + "' is a folder");
       }
       [[fallthrough]];
     case CommandLine::Mode::Check:
@@ -356,6 +363,8 @@ int RunExport(const CommandLine& command, const TreatmentProgram& program) {
 // something else) would otherwise give one a line.
 constexpr size_t kErrorsPrinted = 100;
 
+constexpr char kStandardInput[] = "<stdin>";
+
 void PrintMessages(const std::string& file, const std::vector<std::string>& messages) {
   for (size_t k = 0; k < messages.size() && k < kErrorsPrinted; ++k) {
     std::fprintf(stderr, "%s\n", messages[k].c_str());
@@ -382,15 +391,31 @@ std::string Summary(const TreatmentProgram& program) {
          (program.Steps.size() == 1 ? " step, " : " steps, ") + ProgramLengthText(program);
 }
 
+// A file of --check: "-" is standard input, named as compilers name it.
+bool CheckedProgram(const std::string& file, TreatmentProgram* program,
+                    std::vector<std::string>* messages) {
+  if (file != "-") return LoadProgramFile(file, program, messages);
+  std::string text, error;
+  if (ReadProgramText(stdin, kStandardInput, &text, &error)) {
+    return ProgramFromText(text, kStandardInput, program, messages);
+  }
+  messages->push_back(error);
+  return false;
+}
+
 int CheckFiles(const std::vector<std::string>& files) {
+  // A check has nothing to clean up: a quit signal ends it at once, in a read of a terminal too
+  // (the catcher's handler would let the read go on).
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, SIG_DFL);
   int status = 0;
   for (const std::string& file : files) {
     TreatmentProgram program;
     std::vector<std::string> messages;
-    if (LoadProgramFile(file, &program, &messages)) {
-      std::printf("%s: %s\n", file.c_str(), Summary(program).c_str());
+    const std::string name = file == "-" ? kStandardInput : file;
+    if (CheckedProgram(file, &program, &messages)) {
+      std::printf("%s: %s\n", name.c_str(), Summary(program).c_str());
     } else {
-      PrintMessages(file, messages);
+      PrintMessages(name, messages);
       status = 1;
     }
   }
@@ -402,12 +427,11 @@ int ListPrograms() {
     std::printf("%s\t%s (built in)\n", entry.name, Summary(*entry.program).c_str());
   }
   for (const QString& path : ProgramFilesInFolders()) {
-    const std::string file = path.toLocal8Bit().toStdString();
+    const std::string file = PathBytes(path);
     // The name --play and --export take; a built-in's name would play the built-in, so such a
     // file goes by its path.
     const QString name = ProgramFileName(path);
-    const std::string first =
-        BuiltInNamed(name) != nullptr ? file : name.toLocal8Bit().toStdString();
+    const std::string first = BuiltInNamed(name) != nullptr ? file : PathBytes(name);
     TreatmentProgram program;
     std::vector<std::string> messages;
     if (LoadProgramFile(file, &program, &messages)) {

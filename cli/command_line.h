@@ -53,6 +53,7 @@ CommandLine ParseCommandLine(int argc, char** argv);
 // error is a terminal; 0 when written, 1 (after one line on standard error) when not, the old
 // file then untouched. The player: PlayWithoutWindow (headless_play.h). The check: every file's
 // errors on standard error as FILE:LINE:COLUMN: message (at most 100 a file, then "FILE: and N
-// more errors", as for a file given to run), a line on standard output for each good one; 0 when
-// all are good, 1 otherwise.
+// more errors", as for a file given to run), a line on standard output for each good one (the
+// file "-" is standard input, read to its end or to Ctrl+C); 0 when all are good, 1 otherwise.
+// Every file is opened as regular_file.h opens it: a pipe or a device is refused.
 int RunWithoutWindow(const CommandLine& command);

@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -20,6 +19,8 @@
 #include <utility>
 
 #include "app_identity.h"
+#include "path_text.h"
+#include "private_folder.h"
 
 namespace {
 
@@ -35,87 +36,16 @@ constexpr size_t kLongestRequest = 6144;
 constexpr auto kRaiseEvery = std::chrono::milliseconds(250);
 constexpr int kRequestsPerRead = 64;
 
-// A directory only this user can reach, so that no one else can hold or fake the lock.
-bool IsPrivateDirectory(const std::string& path, std::string* why) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0) {
-    *why = path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (!S_ISDIR(info.st_mode)) {
-    *why = path + " is not a directory";
-  } else if (info.st_uid != geteuid()) {
-    *why = path + " belongs to another user";
-  } else if ((info.st_mode & 077) != 0) {
-    *why = path + " is open to other users";
-  } else if (access(path.c_str(), W_OK | X_OK) != 0) {
-    *why = path + " cannot be written";
-  } else {
-    return true;
-  }
-  return false;
-}
-
-// True when nobody else can have made or replaced the folders above path: each one, up to /,
-// belongs to this user or to root and nobody else may write in it, unless it is sticky (/tmp),
-// where only an entry's owner may replace it.
-bool OnlyThisUserMadeTheWay(const std::string& path, std::string* why) {
-  for (std::string folder = path; folder.size() > 1;) {
-    folder = folder.substr(0, std::max<size_t>(folder.find_last_of('/'), 1));
-    struct stat info {};
-    if (stat(folder.c_str(), &info) != 0) {
-      *why = folder + ": " + std::strerror(errno);
-      return false;
-    }
-    if ((info.st_uid != geteuid() && info.st_uid != 0) ||
-        ((info.st_mode & 022) != 0 && (info.st_mode & S_ISVTX) == 0)) {
-      *why = folder + " is open to other users";
-      return false;
-    }
-  }
-  return true;
-}
-
-// Makes path and the folders above it that are missing, each for this user only.
-void MakeFolders(const std::string& path) {
-  for (size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    mkdir(path.substr(0, slash).c_str(), 0700);
-  }
-  mkdir(path.c_str(), 0700);
-}
-
-// The user's state folder for the program: $XDG_STATE_HOME/zelkgen, else
-// ~/.local/state/zelkgen. Empty when there is no home to put it in.
-std::string StateFolder() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return std::string(state) + "/zelkgen";
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] != '/') {
-    const passwd* entry = getpwuid(geteuid());
-    home = entry != nullptr ? entry->pw_dir : nullptr;
-  }
-  if (home == nullptr || home[0] != '/') return {};
-  return std::string(home) + "/.local/state/zelkgen";
-}
-
 // $XDG_RUNTIME_DIR when it is private and writable, else the user's state folder (made when
 // missing). Never a folder that everybody shares, such as /tmp: another user could make the
 // folder there first and so switch the lock off. Empty (with the reason) when neither serves.
 std::string LockDirectory(std::string* why) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::string ignored;
-  if (runtime != nullptr && runtime[0] == '/' && IsPrivateDirectory(runtime, &ignored)) {
+  if (runtime != nullptr && runtime[0] == '/' && IsPrivateFolder(runtime, &ignored)) {
     return runtime;
   }
-  const std::string dir = StateFolder();
-  if (dir.empty()) {
-    *why = "no private runtime folder and no home folder";
-    return {};
-  }
-  MakeFolders(dir);
-  if (!IsPrivateDirectory(dir, why) || !OnlyThisUserMadeTheWay(dir, why)) return {};
-  return dir;
+  return PrivateStateFolder(true, why);
 }
 
 bool SocketAddress(const std::string& path, sockaddr_un* address) {
@@ -234,7 +164,7 @@ void SingleInstance::ReadRequests() {
     if (const size_t file_at = token.find('\n'); file_at != std::string::npos) {
       const std::string file = token.substr(file_at + 1);
       token.resize(file_at);
-      if (!file.empty()) open_file_ = QString::fromLocal8Bit(file);
+      if (!file.empty()) open_file_ = PathText(file);
     }
     raise_token_ = QString::fromUtf8(token);
     raise_asked_ = true;
@@ -278,15 +208,18 @@ bool SingleInstance::RequestRaise(const std::string& program_file, int answer_wa
 
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  // A name of the kernel's choosing (Linux's abstract names), for the holder to answer to.
+  // A name of the kernel's choosing (Linux's abstract names), for the holder to answer to. Any
+  // user could send to that name; connected to the holder's socket, which only this user can
+  // have bound in the private folder, it takes datagrams from the holder alone, so nobody else
+  // can answer "raised" in its place.
   const sa_family_t family = AF_UNIX;
   if (answer_wait_ms > 0) bind(fd, reinterpret_cast<const sockaddr*>(&family), sizeof family);
   bool sent = false;
   // A copy that has just taken the lock binds its socket a moment later.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (!sent && std::chrono::steady_clock::now() < deadline) {
-    sent = sendto(fd, request.data(), request.size(), MSG_DONTWAIT,
-                  reinterpret_cast<const sockaddr*>(&address), sizeof address) >= 0;
+    sent = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+           send(fd, request.data(), request.size(), MSG_DONTWAIT) >= 0;
     if (!sent) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (sent && answer_wait_ms > 0 && answered != nullptr) {

@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,12 +70,19 @@ struct ParsedProgram {
 ParsedProgram ParseProgramText(std::string_view text);
 
 // Reads a program file's text whole, refusing a file larger than kMaxProgramFileBytes. On false,
-// *error says why, as "path: reason". The one place a program file is opened for reading.
+// *error says why, as "path: reason". The one place a program file is opened for reading, and
+// only as a regular file (regular_file.h): a pipe or a device is refused, never waited on.
 bool ReadProgramFileText(const std::string& path, std::string* text, std::string* error);
+// The same for a file already open (standard input), named path; it stays open.
+bool ReadProgramText(std::FILE* file, const std::string& path, std::string* text,
+                     std::string* error);
 
 // Reads and parses the file. On false, *messages holds every error as "path:line:column:
 // message" (or "path: message" for the file as a whole) and *program is untouched.
 bool LoadProgramFile(const std::string& path, TreatmentProgram* program,
+                     std::vector<std::string>* messages);
+// The same for the text read from path.
+bool ProgramFromText(std::string_view text, const std::string& path, TreatmentProgram* program,
                      std::vector<std::string>* messages);
 
 // The program as a program file that parses back to the same steps: the built-in programs'

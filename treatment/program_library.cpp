@@ -1,33 +1,95 @@
 #include "program_library.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 
+#include "app_identity.h"
+#include "path_text.h"
+#include "private_folder.h"
 #include "program_file.h"
+#include "regular_file.h"
 
 namespace {
 
-constexpr int kRecentKept = 20;
+constexpr char kRecentListName[] = "/recent-programs";
 
-QString RecentListPath() {
-  QString state = qEnvironmentVariable("XDG_STATE_HOME");
-  if (!QDir::isAbsolutePath(state)) state = QDir::homePath() + "/.local/state";
-  return state + "/zelkgen/recent-programs";
+// One line on stderr for whatever keeps the list from being used, once in the process's life:
+// the window reads the list at every refill.
+void ComplainOnce(const std::string& why) {
+  static bool complained = false;
+  if (std::exchange(complained, true)) return;
+  std::fprintf(stderr, "%s: the list of recent programs is not used (%s)\n", kAppName, why.c_str());
 }
 
+bool IsRegularFile(const QString& path) {
+  struct stat info {};
+  return stat(PathBytes(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The list's entries; empty when there is none yet, or it cannot be read as a list.
 QStringList ReadRecentList() {
-  QFile file(RecentListPath());
-  if (!file.open(QIODevice::ReadOnly)) return {};
+  std::string why;
+  const std::string folder = PrivateStateFolder(false, &why);
+  if (folder.empty()) return {};  // nothing kept yet, or a folder another could have made
+  const std::string path = folder + kRecentListName;
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return {};  // none yet
+  std::FILE* file = OpenRegularFile(path, &why, false);
+  if (file == nullptr) {
+    ComplainOnce(path + ": " + why);
+    return {};
+  }
+  std::string text(kMaxRecentListBytes + 1, '\0');
+  const size_t size = std::fread(text.data(), 1, text.size(), file);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  text.resize(size);
+  if (failed || size > kMaxRecentListBytes || text.find('\0') != std::string::npos) {
+    ComplainOnce(path + ": " + (failed ? "cannot be read" : "not a list of paths"));
+    return {};
+  }
   QStringList paths;
-  for (const QByteArray& line : file.readAll().split('\n')) {
-    if (!line.isEmpty()) paths << QString::fromUtf8(line);
+  for (size_t at = 0; at < text.size() && paths.size() < kRecentKept;) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    // Only absolute paths were written.
+    if (text[at] == '/') paths << PathText(std::string_view(text).substr(at, end - at));
+    at = end + 1;
   }
   return paths;
+}
+
+// Replaces the list through a new file in the checked folder: an existing list, or a link put
+// in its place, is replaced, never written through.
+bool WriteRecentList(const QStringList& paths) {
+  std::string why;
+  const std::string folder = PrivateStateFolder(true, &why);
+  if (folder.empty()) {
+    ComplainOnce(why);
+    return false;
+  }
+  std::string text;
+  for (const QString& entry : paths) text += PathBytes(entry) + '\n';
+  std::string temporary = folder + kRecentListName + ".XXXXXX";
+  const int fd = mkostemp(temporary.data(), O_CLOEXEC);  // 0600
+  if (fd < 0) return false;
+  bool written = write(fd, text.data(), text.size()) == ssize_t(text.size());
+  written = close(fd) == 0 && written;
+  if (written && rename(temporary.c_str(), (folder + kRecentListName).c_str()) == 0) return true;
+  unlink(temporary.c_str());
+  return false;
 }
 
 }  // namespace
@@ -75,30 +137,25 @@ QString ProgramFileNamed(const QString& name) {
 QStringList RecentPrograms() {
   QStringList existing;
   for (const QString& path : ReadRecentList()) {
-    if (QFileInfo(path).isFile()) existing << path;
+    if (IsRegularFile(path)) existing << path;
   }
   return existing;
 }
 
 bool RememberProgram(const QString& path) {
-  const QString absolute = QFileInfo(path).absoluteFilePath();
-  if (absolute.contains('\n')) return false;  // one path a line
+  const QString absolute = AbsolutePathText(path);
+  if (absolute.contains('\n') || PathBytes(absolute).size() > 4096) return false;  // one a line
   QStringList paths = ReadRecentList();
   paths.removeAll(absolute);
   paths.prepend(absolute);
   while (paths.size() > kRecentKept) paths.removeLast();
-  const QString list = RecentListPath();
-  if (!QDir().mkpath(QFileInfo(list).path())) return false;
-  QSaveFile file(list);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  for (const QString& entry : paths) file.write(entry.toUtf8() + '\n');
-  return file.commit();
+  return WriteRecentList(paths);
 }
 
 QStringList ProgramsRecentFirst() {
   QStringList programs = RecentPrograms();
   for (const QString& path : ProgramFilesInFolders()) {
-    if (!programs.contains(QFileInfo(path).absoluteFilePath())) programs << path;
+    if (!programs.contains(AbsolutePathText(path))) programs << path;
   }
   return programs;
 }

@@ -1,11 +1,12 @@
 #include "application.h"
 
+#include <unistd.h>
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QByteArray>
 #include <QEvent>
-#include <QFileInfo>
 #include <QFont>
 #include <QIcon>
 #include <QImage>
@@ -15,11 +16,15 @@
 #include <QPointer>
 #include <QScreen>
 #include <QStringList>
+#include <QTimer>
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app_identity.h"
 #include "audio_output.h"
@@ -30,6 +35,7 @@
 #include "display_start.h"
 #include "info_window.h"
 #include "main_window.h"
+#include "path_text.h"
 #include "process_end.h"
 #include "programs_window.h"
 #include "quit_signals.h"
@@ -39,6 +45,9 @@
 #include "treatment_run.h"
 
 namespace {
+
+// Files passed on during a run that wait for its end at most: as many as the recent list keeps.
+constexpr qsizetype kFilesWaitingAtMost = 20;
 
 // A session manager ends the program with a quit event; it must stop a running step first.
 class QuitEventFilter : public QObject {
@@ -67,8 +76,8 @@ struct Windows {
   std::unique_ptr<ProgramsWindow> programs_window;
   // What the desktop sees of the windows' runs; it reaches D-Bus only at the first step.
   std::unique_ptr<DesktopRunServices> desktop_services;
-  // The program files passed on during a step, which open when the run ends, and the message
-  // that says so meanwhile.
+  // The program files passed on during a step, which open when the run ends (the latest
+  // kFilesWaitingAtMost), and the message that says so meanwhile.
   QStringList waiting_files;
   QPointer<QMessageBox> waiting_message;
 };
@@ -144,9 +153,10 @@ void BringToFront(const QString& activation_token) {
 // Tells at once that a program file passed on during a step waits for the run's end, in a
 // message beside the step window: below it (above where the screen ends first), so that the
 // frequency stays in sight, and without taking the keys from Skip. The run's end closes it.
-void TellFileWaits(const QString& path) {
+void TellFileWaits() {
   Windows& windows = TheWindows();
-  windows.waiting_files << QFileInfo(path).fileName();
+  QStringList names;
+  for (const QString& path : windows.waiting_files) names << ShownPath(FileNameText(path));
   QWidget* beside = Form3 && Form3->isVisible() ? static_cast<QWidget*>(Form3) : Form1;
   if (!windows.waiting_message) {
     auto* message =
@@ -155,12 +165,10 @@ void TellFileWaits(const QString& path) {
     message->setAttribute(Qt::WA_ShowWithoutActivating);
     message->setWindowModality(Qt::NonModal);
     message->setTextFormat(Qt::PlainText);
-    QObject::connect(message, &QObject::destroyed, [] { TheWindows().waiting_files.clear(); });
     windows.waiting_message = message;
   }
   QMessageBox* message = windows.waiting_message;
-  const qsizetype count = windows.waiting_files.size();
-  message->setText(windows.waiting_files.join(", ") + (count == 1 ? " opens" : " open") +
+  message->setText(names.join(", ") + (names.size() == 1 ? " opens" : " open") +
                    " in the Programs window when this run ends.");
   message->adjustSize();
   const QRect step = beside->frameGeometry();
@@ -184,25 +192,40 @@ void OpenProgramFile(const QString& path) {
     FormPrograms->OpenFile(path);
     return;
   }
-  TellFileWaits(path);
+  Windows& windows = TheWindows();
+  // Coalesced and bounded: a file passed on again waits once, and of a flood the latest few wait.
+  const bool first = windows.waiting_files.isEmpty();
+  windows.waiting_files.removeAll(path);
+  windows.waiting_files << path;
+  while (windows.waiting_files.size() > kFilesWaitingAtMost) windows.waiting_files.removeFirst();
+  TellFileWaits();
+  if (!first) return;
   auto* once = new QObject(Form1);
-  QObject::connect(Form1->Treatment(), &TreatmentRun::RunEnded, once, [once, path] {
+  QObject::connect(Form1->Treatment(), &TreatmentRun::RunEnded, once, [once] {
     once->deleteLater();
     if (TheWindows().waiting_message) TheWindows().waiting_message->close();
-    QTimer::singleShot(0, [path] { OpenProgramFile(path); });
+    QTimer::singleShot(0, [] {
+      for (const QString& file : std::exchange(TheWindows().waiting_files, {})) {
+        OpenProgramFile(file);
+      }
+    });
   });
+}
+
+// The absolute form of a path given on the command line, as bytes (path_text.h).
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  std::string folder(PATH_MAX, '\0');
+  if (getcwd(folder.data(), folder.size()) == nullptr) return path;
+  folder.resize(std::strlen(folder.c_str()));
+  return folder + (folder.back() == '/' ? "" : "/") + path;
 }
 
 // Before anything else: a second copy hands over to the first and ends. False when this process
 // must end (result in *exit_code); true when it goes on, as the only copy or unguarded.
 bool TakeSingleInstance(SingleInstance& instance, const std::string& program_file, int* exit_code) {
   if (instance.AcquireOrWarn(true)) return true;
-  const std::string absolute = program_file.empty()
-                                   ? std::string()
-                                   : QFileInfo(QString::fromLocal8Bit(program_file))
-                                         .absoluteFilePath()
-                                         .toLocal8Bit()
-                                         .toStdString();
+  const std::string absolute = AbsolutePath(program_file);
   bool answered = false;
   if (SingleInstance::RequestRaise(absolute, 1000, &answered)) {
     if (answered) {
@@ -330,7 +353,11 @@ int RunZelkgen(int argc, char** argv) {
   QObject::connect(single_instance.get(), &SingleInstance::RaiseRequested, BringToFront);
   single_instance->WatchForRaise();
   Form1->show();
-  if (!program_file.empty()) OpenProgramFile(QString::fromLocal8Bit(program_file));
+  // From the event loop, as every later file: a quit at any moment, while the file's errors are
+  // shown too, ends that loop.
+  if (!program_file.empty()) {
+    QTimer::singleShot(0, [file = PathText(AbsolutePath(program_file))] { OpenProgramFile(file); });
+  }
   const int result = QApplication::exec();
   loop_returned = true;
   DestroyWindows();

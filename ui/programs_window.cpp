@@ -1,6 +1,8 @@
 // programs_window.cpp holds ProgramsWindow, the "Programs" window.
 #include "programs_window.h"
 
+#include <sys/stat.h>
+
 #include <QAccessible>
 #include <QDesktopServices>
 #include <QDir>
@@ -29,6 +31,7 @@
 
 #include "outer_geometry.h"
 #include "output_choice.h"
+#include "path_text.h"
 #include "program_editor.h"
 #include "program_file.h"
 #include "program_library.h"
@@ -44,6 +47,11 @@ namespace {
 const QRect kStoredGeometry(430, 40, 590, 560);
 // More lines than a message box shows on a small screen are counted, not listed.
 constexpr int kErrorsShown = 20;
+
+bool IsRegularFile(const QString& path) {
+  struct stat info {};
+  return stat(PathBytes(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
 
 constexpr int kPathRole = Qt::UserRole;         // the file, absolute; empty for a built-in
 constexpr int kAboutRole = Qt::UserRole + 1;    // the line under the list
@@ -206,10 +214,11 @@ void ProgramsWindow::ShowPrograms() {
 }
 
 bool ProgramsWindow::OpenFile(const QString& path) {
-  const QString absolute = QFileInfo(path).absoluteFilePath();
-  if (!Load(absolute)) return false;
+  const QString absolute = AbsolutePathText(path);
+  std::shared_ptr<const TreatmentProgram> program = Load(absolute);
+  if (!program) return false;
   RememberProgram(absolute);
-  Refill(absolute);
+  Refill(absolute, std::move(program));
   show();
   raise();
   activateWindow();
@@ -226,10 +235,12 @@ void ProgramsWindow::ShowRunElapsed(qint64 ms) {
   timeline_->SetRunPosition(running_ != nullptr && running_ == model_->Program() ? ms : -1);
 }
 
-void ProgramsWindow::Refill(const QString& selected) {
+void ProgramsWindow::Refill(const QString& selected,
+                            std::shared_ptr<const TreatmentProgram> selected_program) {
   QStringList paths = ProgramsRecentFirst();
   // Listed even where the recent list cannot be kept.
-  if (!selected.isEmpty() && !paths.contains(selected) && QFileInfo(selected).isFile()) {
+  if (!selected.isEmpty() && !paths.contains(selected) &&
+      (selected_program || IsRegularFile(selected))) {
     paths.prepend(selected);
   }
   QHash<QString, std::shared_ptr<const TreatmentProgram>> programs;
@@ -239,17 +250,24 @@ void ProgramsWindow::Refill(const QString& selected) {
   };
   std::vector<Entry> entries;
   for (const QString& path : paths) {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    auto program = std::make_shared<TreatmentProgram>();
-    std::vector<std::string> ignored;
-    if (LoadProgramFile(absolute.toLocal8Bit().toStdString(), program.get(), &ignored)) {
-      programs.insert(absolute, program);
+    const QString absolute = AbsolutePathText(path);
+    const QString name = ShownPath(FileNameText(path));
+    std::shared_ptr<const TreatmentProgram> program;
+    // The file just read is not opened a second time.
+    if (selected_program && absolute == selected) {
+      program = selected_program;
+    } else {
+      auto read = std::make_shared<TreatmentProgram>();
+      std::vector<std::string> ignored;
+      if (LoadProgramFile(PathBytes(absolute), read.get(), &ignored)) program = std::move(read);
+    }
+    programs.insert(absolute, program);
+    if (program) {
       const QString title = QString::fromStdString(program->Name);
       ++titles[title];
-      entries.push_back({absolute, QFileInfo(path).fileName(), title});
+      entries.push_back({absolute, name, title});
     } else {
-      programs.insert(absolute, nullptr);
-      entries.push_back({absolute, QFileInfo(path).fileName(), QString()});
+      entries.push_back({absolute, name, QString()});
     }
   }
   for (const BuiltInProgram& builtin : kBuiltInPrograms)
@@ -262,7 +280,7 @@ void ProgramsWindow::Refill(const QString& selected) {
     auto* item = new QListWidgetItem(list_);
     item->setData(kPathRole, entry.path);
     item->setData(kBuiltInRole, -1);
-    item->setToolTip(entry.path);
+    item->setToolTip(ShownPath(entry.path));
     if (const auto& program = programs_.value(entry.path)) {
       // Two programs of one title are told apart by their files' names.
       item->setText(titles.value(entry.title) > 1 ? entry.title + " (" + entry.name + ")"
@@ -354,21 +372,31 @@ void ProgramsWindow::ChooseFile() {
 std::shared_ptr<const TreatmentProgram> ProgramsWindow::Load(const QString& path) {
   auto program = std::make_shared<TreatmentProgram>();
   std::vector<std::string> messages;
-  if (LoadProgramFile(path.toLocal8Bit().toStdString(), program.get(), &messages)) return program;
+  if (LoadProgramFile(PathBytes(path), program.get(), &messages)) return program;
+  ShowErrors(path, messages);
+  return nullptr;
+}
+
+void ProgramsWindow::ShowErrors(const QString& path, const std::vector<std::string>& messages) {
   QStringList lines;
   for (const std::string& message : messages) {
     if (lines.size() == kErrorsShown) break;
-    lines << QString::fromLocal8Bit(message.c_str());
+    lines << ShownText(message);
   }
   if (messages.size() > kErrorsShown) {
     lines << QStringLiteral("... and %1 more").arg(messages.size() - kErrorsShown);
   }
-  QMessageBox box(QMessageBox::Warning, "Programs",
-                  QFileInfo(path).fileName() + " cannot be played:\n\n" + lines.join('\n'),
-                  QMessageBox::Ok, isVisible() ? this : parentWidget());
-  box.setTextFormat(Qt::PlainText);
-  box.exec();
-  return nullptr;
+  if (errors_ == nullptr) {
+    // A window of the main window's, like this one, and kept for the next file's errors.
+    errors_ = new QMessageBox(QMessageBox::Warning, "Programs", QString(), QMessageBox::Ok,
+                              parentWidget() != nullptr ? parentWidget() : this);
+    errors_->setTextFormat(Qt::PlainText);
+    errors_->setModal(false);
+  }
+  errors_->setText(ShownPath(FileNameText(path)) + " cannot be played:\n\n" + lines.join('\n'));
+  errors_->show();
+  errors_->raise();
+  errors_->activateWindow();
 }
 
 void ProgramsWindow::Start() {
@@ -398,8 +426,8 @@ void ProgramsWindow::EditProgram() {
   const QString path = SelectedPath();
   if (path.isEmpty()) return;
   std::string text, error;
-  if (!ReadProgramFileText(path.toLocal8Bit().toStdString(), &text, &error)) {
-    QMessageBox::warning(this, "Programs", QString::fromLocal8Bit(error.c_str()));
+  if (!ReadProgramFileText(PathBytes(path), &text, &error)) {
+    QMessageBox::warning(this, "Programs", ShownText(error));
     return;
   }
   OpenEditor(path, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), false);
@@ -412,8 +440,8 @@ void ProgramsWindow::DuplicateProgram() {
   std::string text, error;
   if (path.isEmpty()) {
     text = ProgramFileText(*program);
-  } else if (!ReadProgramFileText(path.toLocal8Bit().toStdString(), &text, &error)) {
-    QMessageBox::warning(this, "Programs", QString::fromLocal8Bit(error.c_str()));
+  } else if (!ReadProgramFileText(PathBytes(path), &text, &error)) {
+    QMessageBox::warning(this, "Programs", ShownText(error));
     return;
   }
   const QString title = QString::fromStdString(program->Name) + " copy";

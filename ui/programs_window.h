@@ -10,6 +10,11 @@
 // with errors shows them, with their line numbers, in a message. The list follows the program
 // folders and the listed files as they change on disk.
 //
+// That message is one window, not modal, which the next file with errors updates: however many
+// files arrive, the event loop never nests and the windows keep answering. Names that are not
+// UTF-8 are shown escaped (path_text.h); files are opened as regular_file.h opens them, so a pipe
+// or a device never holds the window.
+//
 // It reads a file when it is listed, chosen or started, never while a run plays: Start hands the
 // main window a program of its own (a shared value), which the run holds to its end.
 #pragma once
@@ -25,6 +30,7 @@
 class QFileSystemWatcher;
 class QLabel;
 class QListWidget;
+class QMessageBox;
 class QPushButton;
 class QTableView;
 class ProgramEditor;
@@ -60,6 +66,8 @@ class ProgramsWindow : public QWidget {
   ProgramTimeline* Timeline() const { return timeline_; }
   QLabel* Summary() const { return summary_; }
   ProgramEditor* Editor() const { return editor_; }
+  // The message with the latest file's errors; null before the first.
+  QMessageBox* ErrorsView() const { return errors_; }
 
  signals:
   // Start was pressed on a good program.
@@ -78,7 +86,10 @@ class ProgramsWindow : public QWidget {
   void hideEvent(QHideEvent* event) override;
 
  private:
-  void Refill(const QString& selected);
+  // Lists the programs, selected first when it is not among them; selected_program, when given,
+  // is selected's program, already read, which is not read again.
+  void Refill(const QString& selected,
+              std::shared_ptr<const TreatmentProgram> selected_program = nullptr);
   void ShowSelected();
   void ChooseFile();
   void Start();
@@ -93,6 +104,7 @@ class ProgramsWindow : public QWidget {
   std::shared_ptr<const TreatmentProgram> SelectedProgram() const;
   // The selected file read anew; null after its errors have been shown.
   std::shared_ptr<const TreatmentProgram> Load(const QString& path);
+  void ShowErrors(const QString& path, const std::vector<std::string>& messages);
 
   QListWidget* list_;
   QLabel* summary_;
@@ -113,6 +125,7 @@ class ProgramsWindow : public QWidget {
   // The listed files' programs, read when listed; null for a file with errors.
   QHash<QString, std::shared_ptr<const TreatmentProgram>> programs_;
   const TreatmentProgram* running_ = nullptr;
+  QMessageBox* errors_ = nullptr;
 };
 
 extern ProgramsWindow* FormPrograms;

@@ -2,6 +2,7 @@
 // a display, and Qt's own options still reaching the window.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -190,6 +191,86 @@ TEST(CommandLine, ProgramFilesAreCheckedPlayedOnlyWhenGoodAndListedFromTheFolder
     const ProgramRun named = RunProgram(argv, environment, "/");
     EXPECT_EQ(named.status, 1) << arguments[0];
     EXPECT_EQ(named.err.rfind(system_bad + ":2:1: a frequency is written out", 0), 0u) << named.err;
+  }
+}
+
+// Whatever a program file turns out to be, every route answers at once: a named pipe or a device
+// is refused as "not a regular file" (Ctrl+C and SIGTERM would not reach a process blocked in
+// open), a name that is not UTF-8 opens (and is remembered whole), and "-" is standard input for
+// --check alone. The window
+// gets such a file as its argument and from a second start, and still ends at once on SIGTERM.
+TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
+  ScratchDir scratch;
+  ASSERT_TRUE(scratch.Created());
+  const std::string folder = scratch.Path().string();
+  const std::string pipe = folder + "/pipe.zelkgen", zero = folder + "/zero.zelkgen";
+  const std::string odd = folder + "/\xff\xfe.zelkgen";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", zero);
+  std::ofstream(odd) << "zelkgen program: Odd\n440 2s\n";
+  enum class Face { Command, WindowArgument, SecondStart };
+  struct Case {
+    Face face;
+    std::vector<std::string> arguments;  // for the window: the file alone
+    int status;
+    std::string out;
+    std::string err_starts;
+    size_t err_lines = 1;
+  };
+  std::vector<Case> cases;
+  for (const std::string& special : {pipe, zero}) {
+    const std::string refused = special + ": not a regular file\n";
+    cases.push_back({Face::Command, {"--check", special}, 1, "", refused});
+    cases.push_back({Face::Command, {"--play", special}, 1, "", refused});
+    cases.push_back(
+        {Face::Command, {"--export", folder + "/out.wav", "--program", special}, 1, "", refused});
+    cases.push_back({Face::WindowArgument, {special}, 0, "", "", 0});
+    cases.push_back({Face::SecondStart, {special}, 0, "", "", 0});
+  }
+  cases.push_back({Face::Command, {"--check", odd}, 0, odd + ": Odd: 1 step, 0:02\n", "", 0});
+  cases.push_back({Face::WindowArgument, {odd}, 0, "", "", 0});
+  cases.push_back({Face::SecondStart, {odd}, 0, "", "", 0});
+  cases.push_back({Face::Command, {"--check", "-"}, 1, "", "<stdin>:1:1: ", 2});
+  cases.push_back({Face::Command, {"--play", "-"}, 2, "", "zelkgen: unknown program '-'", 2});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments) +
+                 (c.face == Face::SecondStart ? " to a second start" : ""));
+    std::vector<std::string> argv = {ZELKGEN_PROGRAM};
+    if (c.face != Face::Command) {
+      argv.insert(argv.end(), {"-platform", "offscreen"});
+      if (c.face == Face::WindowArgument) argv.push_back(c.arguments[0]);
+      const ScratchDir runtime;
+      const std::vector<std::string> environment = {"XDG_RUNTIME_DIR=" + runtime.Path().string(),
+                                                    "XDG_STATE_HOME=" + runtime.Path().string(),
+                                                    "SDL_AUDIODRIVER=dummy"};
+      pid_t pid = SpawnChild(argv, environment);
+      ASSERT_GT(pid, 0);
+      const auto socket = runtime.Path() / "zelkgen.socket";
+      while (!std::filesystem::exists(socket) && WaitForExit(pid, 10ms) < 0) {
+      }
+      if (c.face == Face::SecondStart) {
+        const ProgramRun second =
+            RunProgram({ZELKGEN_PROGRAM, c.arguments[0]}, environment, folder, 5s);
+        EXPECT_EQ(second.status, 0) << second.err;
+      }
+      // Time to open the file; a window blocked in open() would not answer the signal.
+      std::this_thread::sleep_for(500ms);
+      kill(pid, SIGTERM);
+      EXPECT_EQ(WaitForExit(pid, 1000ms), c.status) << "the window did not end at SIGTERM";
+      TerminateChild(pid);
+      // A good file opened in the window is remembered, by its own bytes.
+      const std::string recent = ReadFile(runtime.Path() / "zelkgen/recent-programs");
+      EXPECT_EQ(recent.find(c.arguments[0] + "\n") != std::string::npos, c.arguments[0] == odd);
+      continue;
+    }
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    const auto started = std::chrono::steady_clock::now();
+    const ProgramRun run = RunProgram(argv, kNoDisplay, folder, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err.rfind(c.err_starts, 0), 0u) << run.err;
+    EXPECT_EQ(Lines(run.err), c.err_lines) << run.err;
   }
 }
 

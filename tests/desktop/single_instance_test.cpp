@@ -10,10 +10,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -237,8 +240,10 @@ class RealProgram {
   }
   void Add(const std::string& entry) { environment_.push_back(entry); }
   // Every copy started is ended with the test, whatever it asserted.
-  pid_t Start(const std::string& stderr_path = "") {
-    started_.push_back(SpawnChild({ZELKGEN_PROGRAM}, environment_, "", stderr_path));
+  pid_t Start(const std::string& stderr_path = "", const std::string& program_file = "") {
+    std::vector<std::string> argv = {ZELKGEN_PROGRAM};
+    if (!program_file.empty()) argv.push_back(program_file);
+    started_.push_back(SpawnChild(argv, environment_, "", stderr_path));
     return started_.back();
   }
   // WaitForExit, forgetting a copy once it has been reaped.
@@ -381,6 +386,63 @@ TEST(OneCopyAtATime, TheSecondCopyBringsTheMinimisedMainWindowBack) {
       << "the main window stayed minimised";
   EXPECT_TRUE(WaitUntil([&] { return xvfb.XdoTool({"getactivewindow"}) == window; }))
       << "the main window is not the active one";
+}
+
+// Started with a file with errors, then flooded with 10 000 more from later starts (sent
+// straight to the socket): one errors view stands at any time, a raise is answered within a
+// second throughout, and the main window's close box ends the program, its socket gone.
+TEST(OneCopyAtATime, AFloodOfFilesWithErrorsKeepsOneErrorsViewAndTheWindowAnswering) {
+  if (!OnPath("wmctrl")) GTEST_SKIP() << "wmctrl is not installed";
+  PrivateXvfb xvfb;
+  std::string why;
+  if (!xvfb.Start(&why) || !xvfb.StartWindowManager(&why)) GTEST_SKIP() << why;
+  ScratchDir runtime;
+  chmod(runtime.Path().c_str(), 0700);
+  const fs::path bad = runtime.Path() / "bad.zelkgen";
+  std::ofstream(bad) << "zelkgen program: Bad\n0\n";
+  RealProgram program(runtime.Path());
+  program.Add("QT_QPA_PLATFORM=xcb");
+  program.Add("DISPLAY=" + xvfb.Display());
+  program.Add("XDG_STATE_HOME=" + (runtime.Path() / "state").string());
+  pid_t pid = program.Start("", bad.string());
+  const std::string main_window = xvfb.FindWindow("Dr. Zelk frequency ganarator");
+  ASSERT_FALSE(main_window.empty()) << "the main window did not appear";
+  ASSERT_FALSE(xvfb.FindWindow("Programs").empty()) << "no errors view at the start";
+
+  EnvironmentOverride xdg("XDG_RUNTIME_DIR", runtime.Path().string());
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = (runtime.Path() / "zelkgen.socket").string();
+  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  // A full queue waits for the window to read; a window that stops reading fails the send.
+  const timeval limit{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  const std::string request = "raise\n\n" + bad.string();
+  for (int i = 1; i <= 10000; ++i) {
+    ASSERT_GE(sendto(fd, request.data(), request.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&address), sizeof address),
+              0)
+        << "request " << i << " not taken";
+    // Spread over some two seconds, so that the window opens the files several times.
+    if (i % 100 == 0) std::this_thread::sleep_for(20ms);
+    if (i % 2500 == 0) {
+      bool answered = false;
+      EXPECT_TRUE(SingleInstance::RequestRaise({}, 1000, &answered) && answered)
+          << "no answer after " << i << " files";
+    }
+  }
+  close(fd);
+  std::this_thread::sleep_for(500ms);
+  const ProgramRun views =
+      RunProgram({"xdotool", "search", "--onlyvisible", "--name", "^Programs$"},
+                 {"DISPLAY=" + xvfb.Display()}, runtime.Path().string());
+  EXPECT_EQ(std::count(views.out.begin(), views.out.end(), '\n'), 1)
+      << "errors views: " << views.out;
+  RunProgram({"wmctrl", "-i", "-c", main_window}, {"DISPLAY=" + xvfb.Display()},
+             runtime.Path().string());
+  EXPECT_EQ(program.Wait(pid, 1000), 0) << "the close box did not end the program";
+  EXPECT_FALSE(fs::exists(socket_path));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The treatment run behind the program buttons: steps, Skip, the step timer, the audio error
 // message and what each way of ending a step leaves behind. Steps are ended from inside the
 // modal display instead of waiting three minutes.
+#include <sys/stat.h>
+
 #include <QCursor>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -580,15 +582,22 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   };
   const std::filesystem::path bad = scratch.Path() / "bad.zelkgen";
   std::ofstream(bad) << "zelkgen program: Bad\n0\n440 9\n";
-  {
-    MessageBoxCatcher box;
-    drop(bad);
-    EXPECT_EQ(box.count, 1);
-    EXPECT_TRUE(box.text.contains(
-        QString::fromStdString(bad.string()) + ":2:1: a frequency is above 0 Hz\n" +
-        QString::fromStdString(bad.string()) + ":3:5: a duration needs its unit"))
-        << box.text.toStdString();
+  // Each file with errors updates the one errors view, which waits for nothing.
+  const std::filesystem::path pipe = scratch.Path() / "pipe.zelkgen";
+  mkfifo(pipe.c_str(), 0600);
+  for (const std::filesystem::path& file : {pipe, bad}) drop(file);
+  int views = 0;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    views += qobject_cast<QMessageBox*>(widget) != nullptr && widget->isVisible();
   }
+  EXPECT_EQ(views, 1);
+  ASSERT_NE(FormPrograms->ErrorsView(), nullptr);
+  const QString text = FormPrograms->ErrorsView()->text();
+  EXPECT_TRUE(
+      text.contains(QString::fromStdString(bad.string()) + ":2:1: a frequency is above 0 Hz\n" +
+                    QString::fromStdString(bad.string()) + ":3:5: a duration needs its unit"))
+      << text.toStdString();
+  FormPrograms->ErrorsView()->close();
   const std::filesystem::path good = scratch.Path() / "mine.zelkgen";
   std::ofstream(good) << "zelkgen program: Mine\n528 1s \"Love\"\n7.83 -> 8 2s\n";
   drop(good);

@@ -1,0 +1,18 @@
+// Folders only this user can reach, for what another user must neither read nor replace: the
+// one-copy lock where $XDG_RUNTIME_DIR does not serve, and the list of recently used programs.
+// Both live in the user's state folder, $XDG_STATE_HOME/zelkgen or ~/.local/state/zelkgen, which
+// is made for this user alone (0700) and used only when nobody else can have made or replaced it
+// or a folder above it. Never a folder that everybody shares, such as /tmp. No Qt.
+#pragma once
+
+#include <string>
+
+// True when path is a folder (not a link to one) of this user's, closed to everybody else and
+// writable; else false with the reason in *why.
+bool IsPrivateFolder(const std::string& path, std::string* why);
+
+// The user's state folder for the program, checked as above. With make, it and the folders
+// above it that are missing are made first, each 0700. Empty, with the reason in *why, when
+// there is no home to put it in or the folder does not pass the checks (or, without make, does
+// not exist).
+std::string PrivateStateFolder(bool make, std::string* why);
