@@ -13,7 +13,7 @@
 #include "library_at_first_use.h"
 #include "little_endian.h"
 #include "step_sound.h"
-#include "wave_export.h"
+#include "replace_file.h"
 
 namespace {
 

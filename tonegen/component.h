@@ -13,9 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "tonegen_api.h"
+
 // A binary value of a component's stored settings, in memory: written at its end, read from a
 // moving position.
-class TBinaryStream {
+class ZELKGEN_TONEGEN_API TBinaryStream {
  public:
   TBinaryStream() = default;
   explicit TBinaryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
@@ -38,7 +40,7 @@ class TBinaryStream {
 inline constexpr const char* kStreamReadError = "Stream read error";
 
 // Collects the binary values a component stores beyond its properties.
-class TFiler {
+class ZELKGEN_TONEGEN_API TFiler {
  public:
   // A reader returns false when the value is too short for it (the stream read error); it must
   // then leave the component as it was.
@@ -61,7 +63,7 @@ class TFiler {
   std::vector<BinaryProperty> properties_;
 };
 
-class TComponent {
+class ZELKGEN_TONEGEN_API TComponent {
  public:
   // Inserts itself into AOwner (which may be null); designing when the owner is.
   explicit TComponent(TComponent* AOwner);

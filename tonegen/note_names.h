@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "tonegen_api.h"
+
 // The equal-tempered frequency in whole hertz (halves rounded up), or 0 when the text is not a
 // note or the frequency lies outside 20..20000. When the text is a note, octave receives the
 // octave it ends in (also when the frequency is then out of range); otherwise it is left alone.
-int32_t NoteToFrequency(std::string_view note, int32_t& octave);
+ZELKGEN_TONEGEN_API int32_t NoteToFrequency(std::string_view note, int32_t& octave);

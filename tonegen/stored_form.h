@@ -33,6 +33,7 @@
 #include <string_view>
 
 #include "tone_gen.h"
+#include "tonegen_api.h"
 
 // Reads the text into gen and gives it the name found there. The whole text is checked first:
 // an unknown or repeated property, a malformed value, a bad frame or anything else wrong fails
@@ -40,7 +41,7 @@
 // in the order above with the loading flag set, and the binary values last. A binary value
 // shorter than its reader needs fails with "line <n>: AMArrayData: Stream read error"; the
 // properties are then applied already, the AM table is left as it was.
-bool ReadToneGenForm(TToneGen& gen, std::string_view text, std::string* error);
+ZELKGEN_TONEGEN_API bool ReadToneGenForm(TToneGen& gen, std::string_view text, std::string* error);
 
 // The text of gen's stored settings, as above.
-std::string WriteToneGenForm(const TToneGen& gen);
+ZELKGEN_TONEGEN_API std::string WriteToneGenForm(const TToneGen& gen);

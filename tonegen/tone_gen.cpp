@@ -8,7 +8,7 @@
 #include "range_check.h"
 #include "sound_service.h"
 #include "testing/tonegen_testing.h"
-#include "wave_export.h"
+#include "replace_file.h"
 #include "wave_render.h"
 #include "wave_volume.h"
 

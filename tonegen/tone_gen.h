@@ -24,8 +24,9 @@
 #include "component.h"
 #include "tg_types.h"
 #include "tone_settings.h"
+#include "tonegen_api.h"
 
-class TToneGen : public TComponent {
+class ZELKGEN_TONEGEN_API TToneGen : public TComponent {
  public:
   explicit TToneGen(TComponent* AOwner);
   ~TToneGen() override;
@@ -143,6 +144,6 @@ class TToneGen : public TComponent {
 // first instance of a running program found. SavedVolumeKnown is true from a successful read
 // until the last instance has given that volume back; otherwise the last instance leaves the
 // volume as it is.
-extern int32_t ToneGenCount;
-extern uint32_t SavedVolume;
-extern bool SavedVolumeKnown;
+extern ZELKGEN_TONEGEN_API int32_t ToneGenCount;
+extern ZELKGEN_TONEGEN_API uint32_t SavedVolume;
+extern ZELKGEN_TONEGEN_API bool SavedVolumeKnown;

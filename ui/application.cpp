@@ -42,6 +42,7 @@
 #include "single_instance.h"
 #include "step_countdown.h"
 #include "time_left_hint.h"
+#include "tone_generator_window.h"
 #include "treatment_run.h"
 
 namespace {
@@ -74,6 +75,7 @@ struct Windows {
   std::unique_ptr<TForm2> info_window;
   std::unique_ptr<TForm3> step_window;
   std::unique_ptr<ProgramsWindow> programs_window;
+  std::unique_ptr<ToneGeneratorWindow> tone_generator_window;
   // What the desktop sees of the windows' runs; it reaches D-Bus only at the first step.
   std::unique_ptr<DesktopRunServices> desktop_services;
   // The program files passed on during a step, which open when the run ends (the latest
@@ -90,10 +92,11 @@ Windows& TheWindows() {
 // The lock of the running window copy, for the end after a lost display.
 SingleInstance* running_instance = nullptr;
 
-// The main and Information windows are plain widgets, which screen readers would see as a
-// "filler"; they are top-level windows (a frame).
+// The main, Information, Programs and Tone generator windows and the program editor are plain
+// widgets, which screen readers would see as a "filler"; they are top-level windows (a frame).
 QAccessibleInterface* TopLevelWindowAccessible(const QString& key, QObject* object) {
-  if (key != "TForm1" && key != "TForm2" && key != "ProgramsWindow" && key != "ProgramEditor") {
+  if (key != "TForm1" && key != "TForm2" && key != "ProgramsWindow" && key != "ProgramEditor" &&
+      key != "ToneGeneratorWindow") {
     return nullptr;
   }
   return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
@@ -298,6 +301,14 @@ void CreateWindows() {
                    });
   QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, Form3, &TForm3::ShowTimeLeft);
   QObject::connect(Form1->Countdown(), &StepCountdown::Cleared, Form3, &TForm3::ClearTimeLeft);
+  windows.tone_generator_window =
+      std::make_unique<ToneGeneratorWindow>(Form1->ToneGen1, Form1->font());
+  FormToneGenerator = windows.tone_generator_window.get();
+  QObject::connect(Form1->ButtonToneGenerator, &QPushButton::clicked, FormToneGenerator,
+                   &ToneGeneratorWindow::ShowWindow);
+  QObject::connect(run, &TreatmentRun::RunStarted, FormToneGenerator,
+                   &ToneGeneratorWindow::RunStarted);
+  QObject::connect(run, &TreatmentRun::RunEnded, FormToneGenerator, &ToneGeneratorWindow::RunEnded);
   windows.desktop_services = std::make_unique<DesktopRunServices>();
   windows.desktop_services->Follow(run, Form1->Countdown());
 }
@@ -318,6 +329,8 @@ void DestroyWindows() {
   windows.signal_watcher.reset();
   // Last created, first destroyed.
   windows.desktop_services.reset();
+  windows.tone_generator_window.reset();
+  FormToneGenerator = nullptr;
   windows.programs_window.reset();
   FormPrograms = nullptr;
   windows.step_window.reset();

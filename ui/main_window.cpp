@@ -92,6 +92,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ButtonPrograms->setObjectName("ButtonPrograms");
   ButtonPrograms->setGeometry(48, 214, 153, 23);
   ButtonPrograms->setAutoDefault(false);
+  // Right of it, under "Output signal", clear of Exit.
+  ButtonToneGenerator = new QPushButton("&Tone generator...", this);
+  ButtonToneGenerator->setObjectName("ButtonToneGenerator");
+  ButtonToneGenerator->setGeometry(232, 218, 105, 20);
+  ButtonToneGenerator->setAutoDefault(false);
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this), &QShortcut::activated,
+          ButtonToneGenerator, &QPushButton::click);
   setAcceptDrops(true);
 }
 

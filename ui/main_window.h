@@ -60,6 +60,8 @@ class TForm1 : public QWidget, public Ui::TForm1 {
 
   // Opens the "Programs" window (programs_window.h); it stands under the picture.
   QPushButton* ButtonPrograms = nullptr;
+  // Opens the "Tone generator" window (tone_generator_window.h), beside "Programs..."; Ctrl+T.
+  QPushButton* ButtonToneGenerator = nullptr;
 
   // Plays a program file's program as the program buttons play theirs; the window keeps the
   // program until the run has ended.

@@ -1,7 +1,7 @@
 // Writing an image to a file: all or nothing, never destroying what was there, refusing what the
 // user may not write, keeping links; and the written wave file opens in ordinary tools. Root
 // passes every permission check, so the cases that meet them run as an ordinary user.
-#include "wave_export.h"
+#include "replace_file.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "wave_export.h"
+#include "replace_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>

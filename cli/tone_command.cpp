@@ -1,0 +1,119 @@
+#include "tone_command.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "app_identity.h"
+#include "process_end.h"
+#include "quit_signals.h"
+#include "replace_file.h"
+#include "stored_form.h"
+#include "tone_gen.h"
+#include "tone_options.h"
+
+namespace {
+
+// A stored form is a few dozen lines; anything far larger is not one.
+constexpr std::streamsize kMostSettingsBytes = 1 << 20;
+// How long a played tone is given beyond its duration to leave the device's and the sound
+// server's buffers before the output is closed.
+constexpr std::chrono::milliseconds kDrainTime(250);
+
+int Failure(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", kAppName, message.c_str());
+  return 1;
+}
+
+std::string Reason() {
+  return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
+}
+
+// Reads the stored form of path into gen; an error text, or empty.
+std::string ReadSettings(const std::string& path, TToneGen& gen) {
+  errno = 0;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return "cannot read '" + path + "'" + Reason();
+  std::string text(static_cast<size_t>(kMostSettingsBytes) + 1, '\0');
+  file.read(text.data(), kMostSettingsBytes + 1);
+  if (file.bad()) return "cannot read '" + path + "'" + Reason();
+  text.resize(static_cast<size_t>(file.gcount()));
+  if (text.size() > static_cast<size_t>(kMostSettingsBytes)) {
+    return "'" + path + "' is not a tone generator's stored form (larger than 1 MiB)";
+  }
+  std::string error;
+  if (!ReadToneGenForm(gen, text, &error)) return path + ": " + error;
+  return {};
+}
+
+int Play(const ToneOptions& options, TToneGen& gen) {
+  // Ctrl+C, kill and a closed terminal end the tone, and the process, in order.
+  CatchQuitSignals();
+  gen.SetAsync(true);
+  gen.SetLoop(options.loop);
+  if (options.envelope) {
+    gen.PlayADSR();
+  } else {
+    gen.Play();
+  }
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(gen.Duration()) + kDrainTime;
+  while (QuitSignalArrived() == 0 && (options.loop || std::chrono::steady_clock::now() < end)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  gen.Stop();
+  return EndProcess(0);
+}
+
+}  // namespace
+
+bool IsToneCommand(int argc, char** argv) {
+  return argc > 1 && std::strcmp(argv[1], "tone") == 0;
+}
+
+int RunToneCommand(int argc, char** argv) {
+  const ToneOptions options = ParseToneOptions(argc, argv);
+  if (options.action == ToneOptions::Action::Done) return options.exit_status;
+  // A file size limit fails the write, like a full disk, and the old file stays.
+  std::signal(SIGXFSZ, SIG_IGN);
+
+  TToneGen gen(nullptr);
+  if (!options.settings_file.empty()) {
+    const std::string error = ReadSettings(options.settings_file, gen);
+    if (!error.empty()) return Failure(error);
+  }
+  if (const std::string error = ApplyToneOptions(options, gen); !error.empty()) {
+    return ToneUsageError(error);
+  }
+
+  switch (options.action) {
+    case ToneOptions::Action::Export: {
+      if (!(options.envelope ? gen.PrepareADSR() : gen.Prepare())) {
+        return Failure("not enough memory for the tone's image");
+      }
+      errno = 0;
+      if (!gen.ExportFile(options.file))
+        return Failure("cannot write '" + options.file + "'" + Reason());
+      return 0;
+    }
+    case ToneOptions::Action::Play:
+      return Play(options, gen);
+    case ToneOptions::Action::SaveSettings: {
+      const std::string text = WriteToneGenForm(gen);
+      errno = 0;
+      if (!ReplaceFileContents(options.file, text.data(), text.size())) {
+        return Failure("cannot write '" + options.file + "'" + Reason());
+      }
+      return 0;
+    }
+    case ToneOptions::Action::Done:
+      break;
+  }
+  return options.exit_status;
+}

@@ -1,0 +1,129 @@
+// zelkgen tone run as a user would: its exported file holds the bytes the component's own
+// ExportFile writes for the same property values, its stored settings read back to the same
+// tone with later options overriding them, and a looping tone ends on Ctrl+C. Its usage errors
+// are rows of the command-line table (command_line_test.cpp).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_process.h"
+#include "scratch_dir.h"
+#include "tone_gen.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::vector<std::string> kSilent = {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_AUDIODRIVER=dummy"};
+
+struct ToneCase {
+  const char* name;
+  std::vector<std::string> properties;  // the command's property options
+  bool envelope;
+  std::function<void(TToneGen&)> set;  // the same through the component's setters
+};
+
+// The file ExportFile writes for gen's settings.
+std::string ComponentExport(TToneGen& gen, bool envelope, const std::filesystem::path& path) {
+  EXPECT_TRUE(envelope ? gen.PrepareADSR() : gen.Prepare());
+  EXPECT_TRUE(gen.ExportFile(path.string()));
+  return ReadFile(path);
+}
+
+std::string CommandExport(std::vector<std::string> arguments, const std::filesystem::path& path,
+                          const std::filesystem::path& folder) {
+  arguments.insert(arguments.begin(), {ZELKGEN_PROGRAM, "tone"});
+  arguments.insert(arguments.end(), {"--export", path.string()});
+  const ProgramRun run = RunProgram(arguments, kSilent, folder.string());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out + run.err, "");
+  return ReadFile(path);
+}
+
+TEST(ToneCommand, ExportsTheComponentsBytesAndItsSettingsReadBackWithOverrides) {
+  const std::vector<ToneCase> cases = {
+      {"defaults", {}, false, [](TToneGen&) {}},
+      {"triangle with a square a fifth above, stereo, low quality, enveloped",
+       {"--frequency", "330", "--duration", "250", "--waveform", "triangle", "--am",
+        "2,30,square,1.5", "--stereo", "--quality", "low"},
+       true,
+       [](TToneGen& gen) {
+         gen.SetFrequency(330);
+         gen.SetDuration(250);
+         gen.SetWaveform(tgTriangle);
+         gen.SetAMParameter(tgAMLevel2, 30, 1.5f, tgSquare);
+         gen.SetStereo(true);
+         gen.SetQuality(tgLoQ);
+       }},
+      {"8-bit noise from a note, sustain only",
+       {"--note", "C", "--resolution", "8", "--waveform", "noise", "--attack", "0", "--hold", "0",
+        "--decay", "0", "--release", "0", "--sustain", "40", "--volume", "30,70"},
+       true,
+       [](TToneGen& gen) {
+         gen.SetNote("C");
+         gen.SetResolution(tg8Bit);
+         gen.SetWaveform(tgNoise);
+         gen.SetAttack(0);
+         gen.SetHold(0);
+         gen.SetDecay(0);
+         gen.SetRelease(0);
+         gen.SetSustain(40);
+         gen.SetLeftVolume(30);
+         gen.SetRightVolume(70);
+       }},
+      {"extra tones in hertz, one a note",
+       {"--am-hertz", "--am", "1,50,sawtooth,880.5", "--am", "8,20,sine,>A"},
+       false,
+       [](TToneGen& gen) {
+         gen.SetAMUseMultiplier(false);
+         gen.SetAMParameter(tgAMLevel1, 50, 880.5f, tgSawtooth);
+         gen.SetAMParameter(tgAMLevel8, 20, 0.0f, tgSine);
+         gen.SetAMNote(tgAMLevel8, ">A");
+       }},
+  };
+  ScratchDir scratch;
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path folder = scratch.Path();
+  for (const ToneCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> options = c.properties;
+    if (c.envelope) options.push_back("--envelope");
+    const std::string command = CommandExport(options, folder / "command.wav", folder);
+    TToneGen gen(nullptr);
+    c.set(gen);
+    EXPECT_EQ(command, ComponentExport(gen, c.envelope, folder / "component.wav"));
+
+    // The stored settings, then a later option over them.
+    std::vector<std::string> save = {ZELKGEN_PROGRAM, "tone"};
+    save.insert(save.end(), c.properties.begin(), c.properties.end());
+    save.insert(save.end(), {"--save-settings", (folder / "saved.tonegen").string()});
+    const ProgramRun saved = RunProgram(save, kSilent, folder.string());
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    options = {"--settings", (folder / "saved.tonegen").string(), "--duration", "40"};
+    if (c.envelope) options.push_back("--envelope");
+    const std::string reread = CommandExport(options, folder / "reread.wav", folder);
+    gen.SetDuration(40);
+    EXPECT_EQ(reread, ComponentExport(gen, c.envelope, folder / "component.wav"));
+  }
+}
+
+TEST(ToneCommand, LoopingToneEndsOnCtrlC) {
+  pid_t pid =
+      SpawnChild({ZELKGEN_PROGRAM, "tone", "--play", "--loop", "--duration", "50"}, kSilent);
+  ASSERT_GT(pid, 0);
+  // Still looping long after one tone would have ended, until the signal comes.
+  while (!CatchesSignal(pid, SIGINT)) std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(600ms);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "ended by itself";
+  kill(pid, SIGINT);
+  EXPECT_EQ(WaitForExit(pid, 10s), 0);
+  TerminateChild(pid);
+}
+
+}  // namespace
