@@ -290,6 +290,13 @@ TEST(CommandLine, ProgramFilesAreCheckedPlayedOnlyWhenGoodAndListedFromTheFolder
   ASSERT_EQ(printed.status, 0);
   const std::string good = folder + "/bx.zelkgen", bad = folder + "/bad.zelkgen";
   std::ofstream(good) << printed.out;
+  // A file is written back as read, its gate and duty with it.
+  const std::string gated = folder + "/gated.zelkgen";
+  std::ofstream(gated) << "zelkgen program: G\n728 3s  gate 7.83 on 25%\n1000 2s square duty 25%\n";
+  const ProgramRun reprinted = RunProgram({ZELKGEN_PROGRAM, "--print-program", gated}, {}, folder);
+  EXPECT_EQ(reprinted.status, 0) << reprinted.err;
+  EXPECT_NE(reprinted.out.find("gate 7.83 on 25%"), std::string::npos) << reprinted.out;
+  EXPECT_NE(reprinted.out.find("duty 25%"), std::string::npos) << reprinted.out;
   std::ofstream(bad) << "zelkgen program: Bad\n1e999\nnan 3:00\n440 9\n";
   const ProgramRun passed = RunProgram({ZELKGEN_PROGRAM, "--check", good}, {}, folder);
   EXPECT_EQ(passed.status, 0) << passed.err;
