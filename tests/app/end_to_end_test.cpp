@@ -170,7 +170,13 @@ TEST(EndToEnd, AProgramFileGivenToASecondStartPlaysInTheRunningWindow) {
   ASSERT_FALSE(programs.empty()) << "the Programs window did not come up";
   xvfb.XdoTool({"key", "--window", programs, "Return"});
   ASSERT_FALSE(xvfb.FindWindow("Current frequency").empty()) << "the program did not start";
-  std::this_thread::sleep_for(7500ms);
+  // The step ends once its frames have played, however late a loaded machine starts them.
+  const auto given_up = std::chrono::steady_clock::now() + 20s;
+  while (!xvfb.XdoTool({"search", "--onlyvisible", "--name", "Current frequency"}).empty() &&
+         std::chrono::steady_clock::now() < given_up) {
+    std::this_thread::sleep_for(100ms);
+  }
+  std::this_thread::sleep_for(1s);
   pulse.StopRecording();
   kill(program, SIGTERM);
   EXPECT_EQ(WaitForExit(program, 1000ms), 0);
