@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include "plain_text.h"
+
 namespace {
 
 constexpr char16_t kEscapedByte = 0xDC00;
@@ -10,40 +12,13 @@ bool IsEscapedByte(char16_t unit) {
   return unit >= kEscapedByte + 0x80 && unit <= kEscapedByte + 0xFF;
 }
 
-// The length of the valid UTF-8 sequence at bytes[at], 0 when there is none.
-size_t SequenceLength(std::string_view bytes, size_t at) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (at + length > bytes.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (size_t i = at + 2; i < at + length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
-
 }  // namespace
 
 QString PathText(std::string_view bytes) {
   QString text;
   size_t run = 0;  // the start of the valid UTF-8 not yet decoded
   for (size_t at = 0; at < bytes.size();) {
-    const size_t length = SequenceLength(bytes, at);
+    const size_t length = Utf8SequenceLength(bytes, at);
     if (length != 0) {
       at += length;
       continue;

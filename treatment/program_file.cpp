@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "clock_text.h"
+#include "plain_text.h"
 #include "regular_file.h"
 
 namespace {
@@ -16,22 +17,6 @@ struct Token {
   size_t at;              // byte offset in the line
   bool quoted = false;
 };
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
 
 bool EndsWithWord(std::string_view text, std::string_view suffix) {
   return text.size() > suffix.size() && Lower(text.substr(text.size() - suffix.size())) == suffix;
@@ -63,34 +48,9 @@ size_t Characters(std::string_view text) {
 
 // The byte offset of the first byte that is not part of well-formed UTF-8, or npos.
 size_t BadUtf8At(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char lead = bytes[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // no overlong forms
-      if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    } else {
-      return i;
-    }
-    if (i + length > text.size()) return i;
-    if (bytes[i + 1] < low || bytes[i + 1] > high) return i;
-    for (size_t k = 2; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return i;
-    }
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) return i;
     i += length;
   }
   return std::string_view::npos;
