@@ -9,9 +9,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QShortcut>
-#include <QUrl>
 #include <cstdio>
 #include <string>
 
@@ -20,6 +18,7 @@
 #include "auto_size_label.h"
 #include "blocked_close_filter.h"
 #include "current_frequency_window.h"
+#include "dropped_file.h"
 #include "info_window.h"
 #include "jpeg_picture.h"
 #include "outer_geometry.h"
@@ -180,25 +179,13 @@ void TForm1::RunProgramFile(std::shared_ptr<const TreatmentProgram> program) {
   file_program_.reset();
 }
 
-namespace {
-
-// The one local file a drag carries, or empty.
-QString DraggedFile(const QMimeData* data) {
-  if (data == nullptr || data->urls().size() != 1) return {};
-  const QUrl url = data->urls().first();
-  return url.isLocalFile() ? url.toLocalFile() : QString();
-}
-
-}  // namespace
-
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  AcceptFileDrag(event);
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-  const QString path = DraggedFile(event->mimeData());
+  const QString path = TakeDroppedFile(event);
   if (path.isEmpty()) return;
-  event->acceptProposedAction();
   // After the drop has finished: the program's window may show a message.
   QTimer::singleShot(0, this, [this, path] { emit ProgramFileDropped(path); });
 }

@@ -17,7 +17,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
@@ -29,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "dropped_file.h"
 #include "outer_geometry.h"
 #include "output_choice.h"
 #include "path_text.h"
@@ -481,25 +481,13 @@ void ProgramsWindow::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
-namespace {
-
-// The one local file a drag carries, or empty.
-QString DraggedFile(const QMimeData* data) {
-  if (data == nullptr || data->urls().size() != 1) return {};
-  const QUrl url = data->urls().first();
-  return url.isLocalFile() ? url.toLocalFile() : QString();
-}
-
-}  // namespace
-
 void ProgramsWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  AcceptFileDrag(event);
 }
 
 void ProgramsWindow::dropEvent(QDropEvent* event) {
-  const QString path = DraggedFile(event->mimeData());
+  const QString path = TakeDroppedFile(event);
   if (path.isEmpty()) return;
-  event->acceptProposedAction();
   // After the drop has finished: opening the file may show a message.
   QTimer::singleShot(0, this, [this, path] { emit FileDropped(path); });
 }

@@ -573,7 +573,8 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
   const auto drop = [](const std::filesystem::path& file, QWidget* on = Form1) {
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
+    // As a file manager sends it: the name's bytes percent-encoded, whether UTF-8 or not.
+    data.setUrls({QUrl::fromEncoded("file://" + QByteArray(file.c_str()).toPercentEncoding("/"))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(on, &enter);
     QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -598,7 +599,7 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
                     QString::fromStdString(bad.string()) + ":3:5: a duration needs its unit"))
       << text.toStdString();
   FormPrograms->ErrorsView()->close();
-  const std::filesystem::path good = scratch.Path() / "mine.zelkgen";
+  const std::filesystem::path good = scratch.Path() / "mine\xff.zelkgen";
   std::ofstream(good) << "zelkgen program: Mine\n528 1s \"Love\"\n7.83 -> 8 2s\n";
   drop(good);
   ASSERT_TRUE(FormPrograms->isVisible());
