@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -159,7 +160,7 @@ ProgramsWindow::ProgramsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   sides->addWidget(right);
   sides->setStretchFactor(1, 1);
   sides->setChildrenCollapsible(false);
-  sides->setSizes({160, 420});
+  sides->setSizes({130, 450});
 
   auto* shaping = new QHBoxLayout;
   for (QPushButton* button : {new_, edit_, duplicate_, text_editor_}) shaping->addWidget(button);
@@ -334,12 +335,26 @@ std::shared_ptr<const TreatmentProgram> ProgramsWindow::SelectedProgram() const 
   return programs_.value(item->data(kPathRole).toString());
 }
 
+// The shape column widens for a gate or a duty ("sine, gate 7.83 Hz on 25%"), judged from the
+// first rows only, so that a long program is never measured whole.
+void ProgramsWindow::FitShapeColumn() {
+  constexpr int kShapeColumn = 4, kRowsMeasured = 200;
+  const int digit = fontMetrics().horizontalAdvance('0');
+  int width = 8 * digit;
+  for (int row = 0; row < std::min(model_->rowCount(), kRowsMeasured); ++row) {
+    const QString text = model_->index(row, kShapeColumn).data().toString();
+    width = std::max(width, fontMetrics().horizontalAdvance(text) + 2 * digit);
+  }
+  table_->setColumnWidth(kShapeColumn, std::min(width, 30 * digit));
+}
+
 void ProgramsWindow::ShowSelected() {
   const QListWidgetItem* item = list_->currentItem();
   const std::shared_ptr<const TreatmentProgram> program = SelectedProgram();
   const bool file = item != nullptr && item->data(kBuiltInRole).toInt() < 0;
   model_->SetProgram(program);
   timeline_->SetProgram(program, model_->Starts());
+  FitShapeColumn();
   if (item == nullptr) {
     summary_->clear();
     about_->setText("No program files yet: open one, or put them in " +

@@ -91,6 +91,7 @@ class ProgramsWindow : public QWidget {
   void Refill(const QString& selected,
               std::shared_ptr<const TreatmentProgram> selected_program = nullptr);
   void ShowSelected();
+  void FitShapeColumn();
   void ChooseFile();
   void Start();
   void NewProgram();
