@@ -12,7 +12,7 @@
 
 #include "app_identity.h"
 #include "process_end.h"
-#include "quit_signals.h"
+#include "process_signals.h"
 #include "replace_file.h"
 #include "stored_form.h"
 #include "tone_gen.h"
