@@ -54,8 +54,9 @@ const ModeOption kModes[] = {
     {"list-devices", nullptr,
      "List the sound outputs, one a line, as --device takes them; the default first, marked.",
      CommandLine::Mode::ListDevices, false},
-    {"print-program", "zelk|bx",
-     "Write a built-in program as a program file, a starting point for your own.",
+    {"print-program", "zelk|bx|FILE",
+     "Write a program as a program file: a built-in one as a starting point for your own, a "
+     "file (or the name of one in the program folders) as it was read.",
      CommandLine::Mode::PrintProgram, true},
 };
 
@@ -317,9 +318,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         return UsageError("--check needs one or more program files");
       }
       if (command.mode == CommandLine::Mode::PrintProgram) {
-        command.program = BuiltInNamed(program_name);
-        if (command.program == nullptr) {
-          return UsageError("unknown program '" + program_name + "' (" + ProgramNames() + ")");
+        if (const QString error = ReadProgram(program_name, &command); !error.isEmpty()) {
+          return UsageError(error);
         }
       }
       return command;
@@ -503,9 +503,12 @@ int RunWithoutWindow(const CommandLine& command) {
       return ListPrograms();
     case CommandLine::Mode::ListDevices:
       return ListDevices();
-    case CommandLine::Mode::PrintProgram:
-      std::fputs(ProgramFileText(*command.program).c_str(), stdout);
+    case CommandLine::Mode::PrintProgram: {
+      const TreatmentProgram* program = RunProgram(command, &loaded);
+      if (program == nullptr) return 1;
+      std::fputs(ProgramFileText(*program).c_str(), stdout);
       return 0;
+    }
     case CommandLine::Mode::Done:
     case CommandLine::Mode::Window:
       break;

@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -13,6 +12,7 @@
 #include "app_identity.h"
 #include "process_end.h"
 #include "process_signals.h"
+#include "regular_file.h"
 #include "replace_file.h"
 #include "stored_form.h"
 #include "tone_gen.h"
@@ -35,15 +35,18 @@ std::string Reason() {
   return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
 }
 
-// Reads the stored form of path into gen; an error text, or empty.
+// Reads the stored form of path into gen; an error text, or empty. A named pipe or a device is
+// refused rather than waited on.
 std::string ReadSettings(const std::string& path, TToneGen& gen) {
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return "cannot read '" + path + "'" + Reason();
+  std::string why;
+  std::FILE* file = OpenRegularFile(path, &why);
+  if (file == nullptr) return "cannot read '" + path + "': " + why;
   std::string text(static_cast<size_t>(kMostSettingsBytes) + 1, '\0');
-  file.read(text.data(), kMostSettingsBytes + 1);
-  if (file.bad()) return "cannot read '" + path + "'" + Reason();
-  text.resize(static_cast<size_t>(file.gcount()));
+  errno = 0;
+  text.resize(std::fread(text.data(), 1, text.size(), file));
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) return "cannot read '" + path + "'" + Reason();
   if (text.size() > static_cast<size_t>(kMostSettingsBytes)) {
     return "'" + path + "' is not a tone generator's stored form (larger than 1 MiB)";
   }

@@ -9,15 +9,19 @@
 
 namespace {
 
+// A gate's cycle in thousandths of a hertz times frames per second: frame n is at position
+// n x rate mod kGateCycle, so a rate in thousandths of a hertz is counted without rounding.
+constexpr uint64_t kGateCycle = uint64_t{kFramesPerSecond} * 1000;
+
 bool Playable(long double hz) {
   return hz > 0.0L && hz < kFramesPerSecond / 2.0L;  // false for a NaN too
 }
 
-// The table entry at a phase: the tables hold one cycle in entries 0..44098.
+// The table index of a phase: the tables hold one cycle in entries 0..44098.
 template <typename Wide>
-inline int16_t EntryAt(const int16_t* table, Wide phase) {
+inline uint32_t TableIndex(Wide phase) {
   const auto cycle = static_cast<uint64_t>(phase >> 64);
-  return table[static_cast<uint32_t>((Wide{cycle} * PhaseModulus) >> 64)];
+  return static_cast<uint32_t>((Wide{cycle} * PhaseModulus) >> 64);
 }
 
 // Left, and right its negation (no entry is -32768, so the negation fits).
@@ -42,6 +46,18 @@ void ExactOscillator::SetTone(const ExactTone& tone) {
   level_ = std::clamp(tone.level_percent, 1, 100);
   silent_ = table_ == nullptr || !Playable(tone.start_hz) || !Playable(tone.end_hz);
   if (silent_) return;
+  // The gate's cycle starts with the step, on first; only the rate's remainder over a whole
+  // cycle per frame counts.
+  gate_step_ = tone.gate_millihertz % kGateCycle;
+  gated_ = gate_step_ != 0;
+  gate_position_ = 0;
+  gate_on_below_ = kGateCycle / 100 * uint64_t(std::clamp(tone.gate_on_percent, 1, 99));
+  pulse_ = tone.shape == wsSquare;
+  const auto duty = static_cast<uint32_t>(std::clamp(tone.duty_percent, 1, 99));
+  // Nearest, a half up: 50 % gives 22050, the square table's own change from high to low.
+  duty_index_ = (PhaseModulus * duty + 50) / 100;
+  high_ = table_[0] * level_ / 100;
+  low_ = table_[PhaseModulus - 1] * level_ / 100;
   increment_ = increment_for(tone.start_hz);
   end_increment_ = increment_for(tone.end_hz);
   glide_left_ = tone.end_hz != tone.start_hz ? tone.glide_frames : 0;
@@ -58,7 +74,7 @@ void ExactOscillator::SetTone(const ExactTone& tone) {
 }
 
 // One frame after another; frame is the step's index of the frame being written.
-template <bool glide, bool full_level>
+template <bool glide, bool full_level, bool pulse>
 uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
   const int16_t* const table = table_;
   const int level = level_;
@@ -66,8 +82,13 @@ uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
   Wide increment = increment_;
   uint64_t frame = step_frame_;
   for (uint32_t k = 0; k < frames; ++k, ++frame, out += kBytesPerFrame) {
-    int32_t left = EntryAt(table, phase);
-    if constexpr (!full_level) left = left * level / 100;  // toward zero
+    int32_t left;
+    if constexpr (pulse) {
+      left = TableIndex(phase) < duty_index_ ? high_ : low_;  // already at level
+    } else {
+      left = table[TableIndex(phase)];
+      if constexpr (!full_level) left = left * level / 100;  // toward zero
+    }
     PutAntiphase(out, left);
     phase += increment;
     if constexpr (glide) increment += slope_;
@@ -82,20 +103,63 @@ uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
   return out;
 }
 
+template <bool glide>
+ExactOscillator::Renderer ExactOscillator::RendererFor() const {
+  // One loop for each combination, chosen once per run of frames. A pulse's two samples are
+  // already at the level.
+  if (pulse_) return &ExactOscillator::RenderFrames<glide, true, true>;
+  return level_ == 100 ? &ExactOscillator::RenderFrames<glide, true, false>
+                       : &ExactOscillator::RenderFrames<glide, false, false>;
+}
+
+uint8_t* ExactOscillator::RenderSilence(uint8_t* out, uint32_t frames) {
+  std::memset(out, 0, size_t{frames} * kBytesPerFrame);
+  // Where the frames one by one would have left the phase and the glide.
+  const Wide k = frames;
+  if (glide_left_ != 0) {
+    phase_ += k * increment_ + slope_ * (k * (k - 1) / 2);
+    increment_ += k * slope_;
+    glide_left_ -= frames;
+    if (glide_left_ == 0) increment_ = end_increment_;
+  } else {
+    phase_ += k * increment_;
+  }
+  step_frame_ += frames;
+  return out + size_t{frames} * kBytesPerFrame;
+}
+
+uint32_t ExactOscillator::GateRun(uint32_t frames) const {
+  // Frames until the position reaches the end of the part it is in: the on share or the cycle.
+  const uint64_t end = gate_position_ < gate_on_below_ ? gate_on_below_ : kGateCycle;
+  const uint64_t run = (end - gate_position_ + gate_step_ - 1) / gate_step_;
+  return static_cast<uint32_t>(std::min<uint64_t>(run, frames));
+}
+
 void ExactOscillator::Render(uint8_t* out, uint32_t frames) {
   if (silent_) {
     std::memset(out, 0, size_t{frames} * kBytesPerFrame);
     step_frame_ += frames;
     return;
   }
-  // The glide's frames first, then the steady rest: no test per frame for either.
-  const auto gliding = static_cast<uint32_t>(std::min<uint64_t>(glide_left_, frames));
-  if (level_ == 100) {
-    out = RenderFrames<true, true>(out, gliding);
-    RenderFrames<false, true>(out, frames - gliding);
-  } else {
-    out = RenderFrames<true, false>(out, gliding);
-    RenderFrames<false, false>(out, frames - gliding);
+  // The glide's frames first, then the steady rest, each cut at the gate's edges: no test per
+  // frame for any of them.
+  while (frames > 0) {
+    uint32_t run = frames;
+    if (glide_left_ != 0) run = static_cast<uint32_t>(std::min<uint64_t>(glide_left_, run));
+    bool on = true;
+    if (gated_) {
+      on = gate_position_ < gate_on_below_;
+      run = GateRun(run);
+      gate_position_ = (gate_position_ + uint64_t{run} * gate_step_) % kGateCycle;
+    }
+    if (!on) {
+      out = RenderSilence(out, run);
+    } else if (glide_left_ != 0) {
+      out = (this->*RendererFor<true>())(out, run);
+    } else {
+      out = (this->*RendererFor<false>())(out, run);
+    }
+    frames -= run;
   }
 }
 

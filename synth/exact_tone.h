@@ -14,6 +14,14 @@
 // the table at the phase, right is its negation: the two channels are in antiphase, as
 // ToneStreamProc's are.
 //
+// Two modulations for amplifiers: a gate switches the tone on and off, hard, at exact frames:
+// frame n of a step sounds when the fraction of n x rate / 44100 is below the on share, counted
+// in whole numbers (the rate in thousandths of a hertz over a cycle of 44100 x 1000), so its edges
+// never drift. The phase runs on while the gate is off, so the tone comes back where an unbroken
+// tone would be. A square's duty sets the share of each period that it is high: the frame is high
+// while the table index is below the duty's share of the table (at 50 % exactly the square
+// table's own half).
+//
 // State: the tone of SetTone, the phase, and the index within the step of the next frame (frame 0
 // is the first frame after SetTone), which per-frame effects of a step can be timed by. Each
 // stream has its own oscillator, passed to ExactToneStreamProc as the stream's user value: two
@@ -32,6 +40,9 @@ struct ExactTone {
   uint64_t glide_frames = 0;  // frames from start_hz to end_hz (0: no glide)
   int level_percent = 100;    // of the table's amplitude, 1..100; samples truncate toward zero
   WaveShape shape = wsSquare;
+  uint64_t gate_millihertz = 0;  // gate cycles per 1000 s; 0: no gate
+  int gate_on_percent = 50;      // of each gate cycle, from its start; 1..99
+  int duty_percent = 50;         // of a square's period that is high; 1..99
 };
 
 class ExactOscillator {
@@ -50,9 +61,18 @@ class ExactOscillator {
   // Phase per frame with 64 bits of fraction below the phase's own 64: 2^-128 of a cycle.
   __extension__ typedef unsigned __int128 Wide;
 
-  // Writes frames frames, the glide's when glide, at full level when full_level, and moves on.
-  template <bool glide, bool full_level>
+  // Writes frames frames, the glide's when glide, at full level when full_level, a square of the
+  // duty's share when pulse (else the table's entry), and moves on.
+  template <bool glide, bool full_level, bool pulse>
   uint8_t* RenderFrames(uint8_t* out, uint32_t frames);
+  using Renderer = uint8_t* (ExactOscillator::*)(uint8_t*, uint32_t);
+  template <bool glide>
+  Renderer RendererFor() const;
+  // Writes frames frames of the gate's silence and moves the tone on by as many.
+  uint8_t* RenderSilence(uint8_t* out, uint32_t frames);
+  // How many of the next frames, at most frames, stay in the gate's part (on or off) they start
+  // in.
+  uint32_t GateRun(uint32_t frames) const;
 
   Wide phase_ = 0;  // a whole cycle is 2^64 in the upper half
   Wide increment_ = 0;
@@ -63,6 +83,17 @@ class ExactOscillator {
   const int16_t* table_ = nullptr;
   int level_ = 100;
   bool silent_ = true;
+  // The gate: its position in the cycle of the next frame, and what one frame adds, in units of
+  // a cycle of 44100 x 1000; the tone sounds while the position is below gate_on_below_.
+  bool gated_ = false;
+  uint64_t gate_position_ = 0;
+  uint64_t gate_step_ = 0;
+  uint64_t gate_on_below_ = 0;
+  // A square's duty: high while the table index is below duty_index_; the two samples at level.
+  bool pulse_ = false;
+  uint32_t duty_index_ = 0;
+  int32_t high_ = 0;
+  int32_t low_ = 0;
 };
 
 // The stream procedure of the audio output layer's user stream (see audio_output.h): User is the

@@ -235,6 +235,12 @@ ProgramDocument::StepWords ProgramDocument::WordsOfStep(size_t row) const {
     Field field;
     if (word.quoted) {
       field = Field::kLabel;
+    } else if (const std::string lower = Lower(word.text); lower == "gate" || lower == "duty") {
+      // A gate's rate and its "on" share, and a duty's share, are no duration or level.
+      const auto next_is = [&](size_t i) { return i < words.size() && !words[i].quoted; };
+      if (next_is(k + 1)) ++k;
+      if (lower == "gate" && next_is(k + 2) && Lower(words[k + 1].text) == "on") k += 2;
+      continue;
     } else if (IsShapeWord(word.text)) {
       field = Field::kShape;
     } else if (word.text.back() == '%') {

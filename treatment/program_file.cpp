@@ -222,6 +222,20 @@ std::string DecimalText(int64_t millihertz) {
   return text;
 }
 
+// Half of a frequency in thousandths, exactly: "364", "3.9155".
+std::string HalfText(int64_t millihertz) {
+  const int64_t tenths_of_millihertz = millihertz * 5;
+  std::string text = std::to_string(tenths_of_millihertz / 10000);
+  if (const int64_t fraction = tenths_of_millihertz % 10000; fraction != 0) {
+    char decimals[8];
+    std::snprintf(decimals, sizeof decimals, ".%04d", static_cast<int>(fraction));
+    std::string part = decimals;
+    while (part.back() == '0') part.pop_back();
+    text += part;
+  }
+  return text;
+}
+
 // What one step line says, before the program's own settings apply.
 struct StepLine {
   int64_t millihertz = 0;
@@ -231,7 +245,14 @@ struct StepLine {
   std::optional<WaveShape> shape;
   std::string label;
   int line = 0;
+  int64_t gate_millihertz = 0;  // 0: no gate
+  int gate_on = 50;
+  int duty = 50;
 };
+
+constexpr char kStepSyntax[] =
+    " (a step is: frequency [-> frequency] [duration] [sine|square] [level%] "
+    "[gate RATE [on P%]] [duty P%] [\"label\"])";
 
 class Parser {
  public:
@@ -517,6 +538,69 @@ class Parser {
     return true;
   }
 
+  // "gate RATE [on P%]" from tokens[*k], the word gate; leaves *k at its last token. The rate
+  // stays below half the step's lowest frequency, so that each gate cycle holds whole cycles of
+  // the tone rather than a fraction of one.
+  bool ReadGate(const std::vector<Token>& tokens, size_t* k, StepLine* step) {
+    const Token& gate = tokens[*k];
+    if (*k + 1 == tokens.size() || tokens[*k + 1].quoted || tokens[*k + 1].text == "->") {
+      Error(gate.at, "a gate needs its rate in hertz: gate 10 or gate 7.83 on 25%");
+      return false;
+    }
+    const Token& rate = tokens[++*k];
+    const std::string_view text = rate.text;
+    const size_t length = EndsWithWord(text, "hz") ? text.size() - 2 : text.size();
+    const Decimal number =
+        ReadDecimal(text, length, 3, "a gate's rate",
+                    "a gate's rate is in hz or has no unit (gate 10hz, gate 10)");
+    bool good = number.error.empty();
+    if (!good) {
+      Error(rate.at, number.error);
+    } else if (number.scaled < 10) {
+      Error(rate.at, "a gate's rate is 0.01 Hz or more");
+      good = false;
+    } else if (step->millihertz != 0) {
+      const int64_t lowest = step->end_millihertz != 0
+                                 ? std::min(step->millihertz, step->end_millihertz)
+                                 : step->millihertz;
+      if (number.scaled * 2 >= lowest) {
+        Error(rate.at, "a gate's rate is below " + HalfText(lowest) +
+                           " Hz, half the step's lowest frequency");
+        good = false;
+      }
+    }
+    if (good) step->gate_millihertz = number.scaled;
+    if (*k + 1 < tokens.size() && !tokens[*k + 1].quoted && Lower(tokens[*k + 1].text) == "on") {
+      ++*k;
+      good =
+          ReadShare(tokens, k, "on", "a gate is on for 1% to 99% of its cycle", &step->gate_on) &&
+          good;
+    }
+    return good;
+  }
+
+  // The percentage after tokens[*k] (duty, on), 1% to 99%; leaves *k at it.
+  bool ReadShare(const std::vector<Token>& tokens, size_t* k, const char* word, const char* range,
+                 int* percent) {
+    const Token& key = tokens[*k];
+    if (*k + 1 == tokens.size() || tokens[*k + 1].quoted || tokens[*k + 1].text.back() != '%') {
+      Error(key.at, std::string("a percentage follows '") + word + "', e.g. " + word + " 25%");
+      return false;
+    }
+    const Token& value = tokens[++*k];
+    const Decimal share = ReadDecimal(value.text, value.text.size() - 1, 0, "a percentage");
+    if (!share.error.empty()) {
+      Error(value.at, share.error);
+      return false;
+    }
+    if (share.scaled < 1 || share.scaled > 99) {
+      Error(value.at, range);
+      return false;
+    }
+    *percent = static_cast<int>(share.scaled);
+    return true;
+  }
+
   // What stands where a step's duration may: it begins with a digit or holds a ':'.
   static bool IsDuration(const Token& token) {
     return !token.quoted && (IsDigit(token.text[0]) || token.text[0] == '.' ||
@@ -550,6 +634,8 @@ class Parser {
     // After the frequencies: the duration, shape, level and label in any order.
     const auto options = tokens.begin() + static_cast<std::ptrdiff_t>(k);
     bool have_duration = false, have_level = false, have_shape = false, have_label = false;
+    bool have_gate = false, have_duty = false;
+    size_t duty_at = 0;
     const auto once = [&](bool& have, const Token& token, const char* what) {
       if (have) Error(token.at, std::string("a second ") + what + " for this step");
       const bool first = !have;
@@ -573,6 +659,16 @@ class Parser {
         }
       } else if (token.text == "->") {
         Error(token.at, "'->' comes right after the first frequency");
+        good = false;
+      } else if (const std::string word = Lower(token.text); word == "gate") {
+        good = once(have_gate, token, "gate") && good;
+        good = ReadGate(tokens, &k, &step) && good;
+      } else if (word == "duty") {
+        good = once(have_duty, token, "duty") && good;
+        duty_at = token.at;
+        good = ReadShare(tokens, &k, "duty", "a duty is 1% to 99%", &step.duty) && good;
+      } else if (word == "on") {
+        Error(token.at, "'on' belongs to a gate: gate RATE on P%");
         good = false;
       } else if (const auto shape = ShapeNamed(token.text)) {
         if (once(have_shape, token, "shape"))
@@ -611,11 +707,18 @@ class Parser {
         }
         good = ReadDuration(token, &step.duration_ms) && good;
       } else {
-        Error(token.at, "unexpected " + Quoted(token.text) +
-                            " (a step is: frequency [-> frequency] [duration] [sine|square] "
-                            "[level%] [\"label\"])");
+        Error(token.at, "unexpected " + Quoted(token.text) + kStepSyntax);
         good = false;
       }
+    }
+    if (have_duty) {
+      // A duty names a square wave: it makes a step without a shape square, and a sine refuses it.
+      if (!step.shape) step.shape = program_shape_;
+      if (step.shape == wsSine) {
+        Error(duty_at, "a duty is for square steps, and this one is sine");
+        good = false;
+      }
+      step.shape = wsSquare;
     }
     if (!good) return;
     if (steps_.size() == kMaxProgramSteps) {
@@ -686,6 +789,9 @@ class Parser {
         }
         step.Level = line.level;
         step.Shape = line.shape ? line.shape : program_shape_;
+        step.GateMillihertz = line.gate_millihertz;
+        step.GateOnPercent = line.gate_on;
+        step.DutyPercent = line.duty;
         step.Exact = true;
         out.push_back(std::move(step));
       }
@@ -795,6 +901,18 @@ std::string ProgramFileText(const TreatmentProgram& program, int step_ms) {
     if (step.Level != 100) {
       line += ' ';
       line += std::to_string(step.Level) + "%";
+    }
+    if (step.GateMillihertz != 0) {
+      line += " gate ";
+      line += DecimalText(step.GateMillihertz);
+      if (step.GateOnPercent != 50) {
+        line += " on ";
+        line += std::to_string(step.GateOnPercent) + "%";
+      }
+    }
+    if (step.DutyPercent != 50) {
+      line += " duty ";
+      line += std::to_string(step.DutyPercent) + "%";
     }
     if (step.DisplayText != shown) line += " \"" + step.DisplayText + "\"";
     text += line + "\n";

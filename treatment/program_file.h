@@ -11,8 +11,11 @@
 //   728                                 a step: the frequency in hertz, 3:00 by default
 //   7.83 90s sine 50% "Schumann"        a duration, a shape, a level and a label, in any order
 //   100 -> 200 10m                      a glide from 100 Hz to 200 Hz over the step
+//   728 gate 7.83 on 25%                switched on and off 7.83 times a second, on for 25 %
+//   1000 square duty 25%                a square wave high for 25 % of each period
 //
-// Durations: 3:00, 1:00:00, 90s, 5m, 1.5h. The limits (each guards the listener, the amplifier
+// Durations: 3:00, 1:00:00, 90s, 5m, 1.5h. A gate's rate is 0.01 Hz to below half the step's
+// lowest frequency; its on share and a duty are 1 % to 99 %. The limits (each guards the listener, the amplifier
 // or the program itself) are below. Every error of a file is reported, as "LINE:COLUMN: message"
 // (columns count characters from 1), quoting the text as written, and a file with any error gives
 // no program. A line gives one error where one mistake spoils it whole: a misspelt or indented

@@ -11,6 +11,9 @@ StepSound PrepareStepSound(const TreatmentStep& step, uint64_t step_frames,
   tone.glide_frames = step_frames;
   tone.level_percent = step.Level;
   tone.shape = step.Shape.value_or(OutputWaveShape.load(std::memory_order_relaxed));
+  tone.gate_millihertz = static_cast<uint64_t>(step.GateMillihertz);
+  tone.gate_on_percent = step.GateOnPercent;
+  tone.duty_percent = step.DutyPercent;
   oscillator.SetTone(tone);
   return {ExactToneStreamProc, &oscillator};
 }

@@ -21,6 +21,12 @@ struct TreatmentStep {
   long double EndFrequency = 0.0L;  // a glide's end, reached at the step's end; 0: no glide
   int Level = 100;                  // percent of the tables' amplitude
   std::optional<WaveShape> Shape = std::nullopt;  // none: the "Output signal" choice
+  // A gate switches the tone on and off GateMillihertz / 1000 times a second, on for the first
+  // GateOnPercent of each gate cycle; 0: no gate. Frame n of the step sounds when the fraction of
+  // n x rate / 44100 is below GateOnPercent / 100.
+  int64_t GateMillihertz = 0;
+  int GateOnPercent = 50;
+  int DutyPercent = 50;  // the share of a square's period that is high
   // Played to a thousandth of a hertz (exact_tone.h) instead of DDFS's whole hertz.
   bool Exact = false;
 };

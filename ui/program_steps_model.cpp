@@ -41,6 +41,18 @@ QString StepLabel(const TreatmentStep& step) {
   return display == StepFrequencyText(step) + QStringLiteral("HZ") ? QString() : display;
 }
 
+QString StepShapeText(const TreatmentStep& step) {
+  QString text = !step.Shape             ? QStringLiteral("Output signal")
+                 : *step.Shape == wsSine ? QStringLiteral("sine")
+                                         : QStringLiteral("square");
+  if (step.DutyPercent != 50) text += QStringLiteral(", duty %1%").arg(step.DutyPercent);
+  if (step.GateMillihertz != 0) {
+    text += QStringLiteral(", gate %1 Hz").arg(HertzText(step.GateMillihertz / 1000.0L));
+    if (step.GateOnPercent != 50) text += QStringLiteral(" on %1%").arg(step.GateOnPercent);
+  }
+  return text;
+}
+
 ProgramStepsModel::ProgramStepsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void ProgramStepsModel::SetProgram(std::shared_ptr<const TreatmentProgram> program) {
@@ -76,8 +88,7 @@ QVariant ProgramStepsModel::data(const QModelIndex& index, int role) const {
     case kDuration:
       return QString::fromStdString(ClockTextExact(starts_[row + 1] - starts_[row]));
     case kShape:
-      if (!step.Shape) return QStringLiteral("Output signal");
-      return *step.Shape == wsSine ? QStringLiteral("sine") : QStringLiteral("square");
+      return StepShapeText(step);
     case kLevel:
       return QStringLiteral("%1%").arg(step.Level);
     case kLabel:

@@ -1,8 +1,8 @@
 // ProgramStepsModel: a treatment program's steps as a table for a view: number, start time,
-// frequency or glide, duration, shape, level and label, one row a step (repeats included). The
-// cells are made when the view asks for them, so a program of 10 000 steps costs the view only
-// the rows it shows. StepStartsMs gives every step's start and the run's length, which the
-// timeline draws from too.
+// frequency or glide, duration, shape (with a duty and a gate), level and label, one row a step
+// (repeats included). The cells are made when the view asks for them, so a program of 10 000 steps
+// costs the view only the rows it shows. StepStartsMs gives every step's start and the run's
+// length, which the timeline draws from too.
 //
 // Window thread only.
 #pragma once
@@ -23,6 +23,9 @@ QString HertzText(long double hertz);
 
 // "432.125", "100→200": a step's frequency, or its glide.
 QString StepFrequencyText(const TreatmentStep& step);
+// "sine", "Output signal", "square, duty 25%, gate 7.83 Hz on 25%": the shape, and the duty and
+// gate in the words of program files where the step has them.
+QString StepShapeText(const TreatmentStep& step);
 // The step's own label; empty for a step that shows its frequency.
 QString StepLabel(const TreatmentStep& step);
 

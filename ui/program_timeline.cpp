@@ -121,7 +121,14 @@ void ProgramTimeline::DrawStep(QPainter& painter, const Frame& frame, const Trea
   const double y1 = YOf(frame, EndOf(step));
   painter.setPen(QPen(palette().color(QPalette::Mid), 1));
   painter.drawLine(QPointF(x0, frame.plot.top()), QPointF(x0, frame.plot.bottom()));
-  painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+  QPen pen(palette().color(QPalette::Highlight), 2);
+  if (step.GateMillihertz != 0) {
+    // A gated step is a broken line, its dashes the on share of a gate cycle, 8 pixels a cycle
+    // (in the pen's widths).
+    const double on = std::clamp(8.0 * step.GateOnPercent / 100.0, 1.0, 7.0);
+    pen.setDashPattern({on / 2, (8.0 - on) / 2});
+  }
+  painter.setPen(pen);
   painter.drawLine(QPointF(x0, y0), QPointF(x1, y1));
   QString label = StepLabel(step);
   if (label.isEmpty()) label = StepFrequencyText(step) + QStringLiteral(" Hz");

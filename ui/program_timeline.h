@@ -1,5 +1,6 @@
 // ProgramTimeline: a program drawn as frequency over time, the frequency on a logarithmic axis:
-// each step a line at its frequency (a glide a slope from its start to its end frequency),
+// each step a line at its frequency (a glide a slope from its start to its end frequency, a
+// gated step a broken line whose dashes are its on share),
 // a tick at each step's start, and a step's label above its line where the step is wide enough.
 // During a run a marker stands at the point the run has reached.
 //

@@ -290,6 +290,13 @@ TEST(CommandLine, ProgramFilesAreCheckedPlayedOnlyWhenGoodAndListedFromTheFolder
   ASSERT_EQ(printed.status, 0);
   const std::string good = folder + "/bx.zelkgen", bad = folder + "/bad.zelkgen";
   std::ofstream(good) << printed.out;
+  // A file is written back as read, its gate and duty with it.
+  const std::string gated = folder + "/gated.zelkgen";
+  std::ofstream(gated) << "zelkgen program: G\n728 3s  gate 7.83 on 25%\n1000 2s square duty 25%\n";
+  const ProgramRun reprinted = RunProgram({ZELKGEN_PROGRAM, "--print-program", gated}, {}, folder);
+  EXPECT_EQ(reprinted.status, 0) << reprinted.err;
+  EXPECT_NE(reprinted.out.find("gate 7.83 on 25%"), std::string::npos) << reprinted.out;
+  EXPECT_NE(reprinted.out.find("duty 25%"), std::string::npos) << reprinted.out;
   std::ofstream(bad) << "zelkgen program: Bad\n1e999\nnan 3:00\n440 9\n";
   const ProgramRun passed = RunProgram({ZELKGEN_PROGRAM, "--check", good}, {}, folder);
   EXPECT_EQ(passed.status, 0) << passed.err;
@@ -380,6 +387,11 @@ TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
     cases.push_back({Face::Command, {"--play", special}, 1, "", refused});
     cases.push_back(
         {Face::Command, {"--export", folder + "/out.wav", "--program", special}, 1, "", refused});
+    cases.push_back({Face::Command,
+                     {"tone", "--settings", special, "--export", folder + "/out.wav"},
+                     1,
+                     "",
+                     "zelkgen: cannot read '" + special + "': not a regular file\n"});
     cases.push_back({Face::WindowArgument, {special}, 0, "", "", 0});
     cases.push_back({Face::SecondStart, {special}, 0, "", "", 0});
   }

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -126,6 +127,72 @@ TEST(Player, PlaysEachStepsToneInOrderWithAStatusLineForEachStep) {
       }
     }
   }
+}
+
+// The frames of a WAV file's data chunk.
+std::vector<StereoFrame> WaveFrames(const std::string& path) {
+  const std::string bytes = ReadFile(path);
+  std::vector<StereoFrame> frames;
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    const auto le32 = [&](size_t i) {
+      return uint32_t(uint8_t(bytes[i])) | uint32_t(uint8_t(bytes[i + 1])) << 8 |
+             uint32_t(uint8_t(bytes[i + 2])) << 16 | uint32_t(uint8_t(bytes[i + 3])) << 24;
+    };
+    const size_t size = le32(at + 4);
+    if (bytes.compare(at, 4, "data") == 0) {
+      for (size_t i = at + 8; i + 4 <= at + 8 + size && i + 4 <= bytes.size(); i += 4) {
+        frames.push_back({int16_t(le32(i) & 0xFFFF), int16_t(le32(i) >> 16)});
+      }
+      break;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return frames;
+}
+
+// A program file's gated and duty-cycled steps played through a null sink are the frames its
+// export holds, one for one: the recording may only add silence (between steps, and where a busy
+// machine starves the player), never change or lose a frame.
+TEST(Player, AProgramFilesRecordingEqualsItsExportFrameForFrame) {
+  PrivatePulse pulse;
+  std::string why;
+  if (!pulse.Start(&why, PulseSink::ClockedPipe)) GTEST_SKIP() << "no private PulseAudio: " << why;
+  ScratchDir scratch, runtime;
+  const std::string file = (scratch.Path() / "gates.zelkgen").string();
+  std::ofstream(file) << "zelkgen program: Gates\n1000 2s gate 10\n1000 2s gate 10 on 25%\n"
+                         "7.83 -> 15 3s square duty 25%\n728 3s gate 7.83 50%\n";
+  const std::string wav = (scratch.Path() / "gates.wav").string();
+  ASSERT_EQ(
+      RunProgram({ZELKGEN_PROGRAM, "--export", wav, "--program", file}, {}, scratch.Path().string())
+          .status,
+      0);
+  const std::vector<StereoFrame> exported = WaveFrames(wav);
+  ASSERT_EQ(exported.size(), 10 * kRate);
+  const std::string recording = (scratch.Path() / "capture.raw").string();
+  ASSERT_TRUE(pulse.StartRecording(recording, &why, 200)) << why;
+  const ProgramRun run = RunProgram({ZELKGEN_PROGRAM, "--play", file},
+                                    PlayerEnvironment(pulse, runtime), scratch.Path().string());
+  std::this_thread::sleep_for(300ms);
+  pulse.StopRecording();
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  const std::vector<StereoFrame> recorded = ReadRawStereo(recording);
+  size_t matched = 0, added = 0, differing = 0;
+  for (size_t i = AudibleRange(recorded).begin; i < recorded.size() && matched < exported.size();
+       ++i) {
+    const StereoFrame r = recorded[i], e = exported[matched];
+    if (r.left == e.left && r.right == e.right) {
+      ++matched;
+    } else if (r.left == 0 && r.right == 0) {
+      ++added;
+    } else if (++differing <= 3) {
+      ADD_FAILURE() << "exported frame " << matched << " is " << e.left << ", " << e.right
+                    << ", recorded " << r.left << ", " << r.right;
+    }
+  }
+  std::cout << matched << " frames matched, " << added << " frames of silence added\n";
+  EXPECT_EQ(differing, 0u);
+  EXPECT_EQ(matched, exported.size());
 }
 
 // Two outputs: --device picks the one its name or a unique part of it names, and the whole tone

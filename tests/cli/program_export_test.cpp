@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -139,6 +140,87 @@ TEST_F(ProgramExport, FilesHoldTheStreamFramesAcrossStepBoundaries) {
     EXPECT_EQ(Decode(target), RunFrames(*c.steps, c.table, step_frames, 0, frames));
   }
   EXPECT_FALSE(TemporaryLeft(scratch_.Path()));
+}
+
+// A program file's step, with what its line says the frames are.
+struct GatedStep {
+  std::string line;
+  long double start_hz, end_hz;
+  uint64_t frames;
+  int level;
+  bool square;              // the step's own shape; else the export's
+  int64_t gate_millihertz;  // 0: no gate
+  int on, duty;             // percent
+};
+
+TEST_F(ProgramExport, GatesAndDutiesSoundOnExactlyTheirFramesOverTheRunningCarrier) {
+  const GatedStep steps[] = {
+      {"1000 2s gate 10", 1000, 1000, 88200, 100, false, 10000, 50, 50},
+      {"1000 2s gate 10 on 25%", 1000, 1000, 88200, 100, false, 10000, 25, 50},
+      {"7.83 -> 15 3s square duty 25%", 7.83L, 15, 132300, 100, true, 0, 50, 25},
+      {"728 3s gate 7.83 50%", 728, 728, 132300, 50, false, 7830, 50, 50},
+      {"100 -> 50 2s gate 3 on 40%", 100, 50, 88200, 100, false, 3000, 40, 50},
+  };
+  const fs::path file = scratch_.Path() / "gates.zelkgen";
+  std::string text = "zelkgen program: Gates\n";
+  for (const GatedStep& step : steps) text += step.line + "\n";
+  Write(file, text);
+  InitDDFS();
+  for (const bool sine : {false, true}) {
+    SCOPED_TRACE(sine ? "sine" : "square");
+    const fs::path target = scratch_.Path() / "gates.wav";
+    const ProgramRun run = Zelkgen({"--export", target.string(), "--program", file.string(),
+                                    "--shape", sine ? "sine" : "square"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<int16_t> samples = Decode(target);
+    ASSERT_EQ(samples.size(), 2u * (88200 + 88200 + 132300 + 132300 + 88200));
+    long double cycles = 0;  // the carrier's phase at a step's start: it runs on between steps
+    size_t at = 0;
+    for (const GatedStep& step : steps) {
+      SCOPED_TRACE(step.line);
+      const long double n_frames = step.frames;
+      // The carrier's phase in cycles after n frames: its frequency moves by equal amounts per
+      // frame from the start to the end frequency over the step.
+      const auto phase = [&](uint64_t n) {
+        const long double k = n;
+        return cycles +
+               (k * step.start_hz + (step.end_hz - step.start_hz) / n_frames * k * (k - 1) / 2) /
+                   44100.0L;
+      };
+      uint64_t unsure = 0, wrong = 0;
+      for (uint64_t n = 0; n < step.frames; ++n) {
+        const long double x = phase(n);
+        const long double fraction = x - std::floor(x);
+        // On while the fraction of n x rate / 44100 is below the on share.
+        const bool on =
+            step.gate_millihertz == 0 ||
+            (n * uint64_t(step.gate_millihertz)) % 44100000 * 100 < uint64_t(step.on) * 44100000;
+        int32_t expected = 0;
+        bool sure = true;
+        if (on && (step.square || !sine)) {
+          // High for the duty's share of the period; a frame within a table entry of the edge,
+          // or at the cycle's very start, could fall either way.
+          const long double edge = step.duty / 100.0L;
+          sure = fraction > 1e-9L && std::abs(fraction - edge) > 1.0L / 44099;
+          expected = (fraction < edge ? 26000 : -26000) * step.level / 100;
+        } else if (on) {
+          const long double entry = fraction * 44099;
+          sure = entry - std::floor(entry) > 1e-6L && entry - std::floor(entry) < 1 - 1e-6L;
+          expected = SineTable[size_t(entry)] * step.level / 100;
+        }
+        const int16_t left = samples[2 * (at + n)], right = samples[2 * (at + n) + 1];
+        if (!sure) {
+          ++unsure;
+        } else if (left != expected || right != -expected) {
+          if (++wrong <= 3) ADD_FAILURE() << "frame " << n << ": " << left << ", " << right;
+        }
+      }
+      EXPECT_EQ(wrong, 0u);
+      EXPECT_LT(unsure, step.frames / 100);
+      cycles = phase(step.frames);
+      at += step.frames;
+    }
+  }
 }
 
 TEST_F(ProgramExport, FullLengthFilesHaveEveryFrameAndTheRightHeader) {

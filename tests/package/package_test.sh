@@ -137,6 +137,7 @@ expected_files=(
   /usr/share/mime/packages/$app_id.xml
   /usr/share/zelkgen/programs/amplifier-check.zelkgen
   /usr/share/zelkgen/programs/evening-tones.zelkgen
+  /usr/share/zelkgen/programs/gated-tones.zelkgen
   /usr/share/zelkgen/programs/square-ladder.zelkgen
   $icons/scalable/apps/$app_id.svg
 )

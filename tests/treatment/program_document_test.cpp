@@ -82,6 +82,13 @@ TEST(ProgramDocument, EachEditChangesOnlyItsWordsAndLines) {
        "728                                  # the default\n"
        "432.125   90s                        # decimals\n"
        "7.83      1:30   square   50%   \"Schumann\"\n100 -> 200   2m   \"Rising\"\n"},
+      {"a gated, pulsed step's duration and level, not its gate's or duty's",
+       "zelkgen program: T\n728 gate 7.83 on 25% duty 10% square\n",
+       [](ProgramDocument& d) {
+         Set(d, 0, Field::kDuration, "3s");
+         Set(d, 0, Field::kLevel, "50%");
+       },
+       "zelkgen program: T\n728 gate 7.83 on 25% duty 10% square 3s 50%\n"},
       {"a title before its comment, after comment lines",
        "# mine\n\nzelkgen program:  Old  # kept\n728\n",
        [](ProgramDocument& d) { d.SetTitle("New"); },

@@ -21,6 +21,9 @@ struct LineCase {
   int level = 100;
   std::optional<WaveShape> shape = std::nullopt;
   std::string display = "";
+  int64_t gate = 0;  // millihertz
+  int on = 50;
+  int duty = 50;
 };
 
 std::string FirstError(const ParsedProgram& parsed) {
@@ -45,8 +48,8 @@ TEST(ProgramFile, EachStepLineGivesItsStepOrItsError) {
       {"\t440.000\t3:00 ", "", 440, 0, 180000, 100, {}, "440HZ"},
       // Columns count characters, not bytes.
       {"440 \"\u00e9t\u00e9\" nan",
-       "2:11: unexpected 'nan' (a step is: frequency [-> frequency] "
-       "[duration] [sine|square] [level%] [\"label\"])"},
+       "2:11: unexpected 'nan' (a step is: frequency [-> frequency] [duration] [sine|square] "
+       "[level%] [gate RATE [on P%]] [duty P%] [\"label\"])"},
       {"0", "2:1: a frequency is above 0 Hz"},
       {"22050", "2:1: a frequency is below 22050 Hz, half the sample rate"},
       {"99999999999999999999999", "2:1: a frequency is below 22050 Hz, half the sample rate"},
@@ -72,14 +75,36 @@ TEST(ProgramFile, EachStepLineGivesItsStepOrItsError) {
       {"440 \"" + long_label + "\"", "2:5: a label holds at most 40 characters"},
       {"440 \"\"", "2:5: a label is some text without control characters"},
       {"440 triangle",
-       "2:5: unexpected 'triangle' (a step is: frequency [-> frequency] "
-       "[duration] [sine|square] [level%] [\"label\"])"},
+       "2:5: unexpected 'triangle' (a step is: frequency [-> frequency] [duration] "
+       "[sine|square] [level%] [gate RATE [on P%]] [duty P%] [\"label\"])"},
       {"440 -> 880 -> 990", "2:12: '->' comes right after the first frequency"},
       {"440 \xff", "2:5: not UTF-8 text (save the file as UTF-8)"},
       {"440 \xed\xa0\x80", "2:5: not UTF-8 text (save the file as UTF-8)"},
       {std::string("440\0", 4), "2:4: a NUL byte: this is not a text file"},
       {"440 " + std::string(997, ' '), "2:1: the line is longer than 1000 bytes"},
       {"zelkgen program: Again", "2:1: the title line comes only once, first in the file"},
+      // Gates and duty cycles: the level after a gate's rate is still the level; a duty makes
+      // the step square.
+      {"728 3s gate 7.83 50%", "", 728, 0, 3000, 50, {}, "728HZ", 7830},
+      {"1000 2s GATE 10hz on 25%", "", 1000, 0, 2000, 100, {}, "1000HZ", 10000, 25},
+      {"7.83 -> 15 3s square duty 25%", "", 7.83L, 15, 3000, 100, wsSquare, "7.83\u219215HZ", 0, 50,
+       25},
+      {"100 duty 99% gate 0.01 on 1%", "", 100, 0, 180000, 100, wsSquare, "100HZ", 10, 1, 99},
+      {"728 gate 363.999", "", 728, 0, 180000, 100, {}, "728HZ", 363999},
+      {"728 gate 364", "2:10: a gate's rate is below 364 Hz, half the step's lowest frequency"},
+      {"7.831 -> 20 gate 3.916",
+       "2:18: a gate's rate is below 3.9155 Hz, half the step's lowest frequency"},
+      {"728 gate 0.009", "2:10: a gate's rate is 0.01 Hz or more"},
+      {"728 gate 1.0001", "2:10: a gate's rate has at most 3 decimals"},
+      {"728 gate", "2:5: a gate needs its rate in hertz: gate 10 or gate 7.83 on 25%"},
+      {"728 gate 10 on 100%", "2:16: a gate is on for 1% to 99% of its cycle"},
+      {"728 gate 10 on", "2:13: a percentage follows 'on', e.g. on 25%"},
+      {"728 on 25%", "2:5: 'on' belongs to a gate: gate RATE on P%"},
+      {"728 gate 10 gate 20", "2:13: a second gate for this step"},
+      {"728 duty 0%", "2:10: a duty is 1% to 99%"},
+      {"728 duty 2.5%", "2:10: a percentage is a whole number"},
+      {"728 duty 25", "2:5: a percentage follows 'duty', e.g. duty 25%"},
+      {"728 sine duty 25%", "2:10: a duty is for square steps, and this one is sine"},
       // Messages quote the token as written, name the units and suggest a missing '%'.
       {"440 90ss",
        "2:5: unknown unit 'ss' in '90ss': a duration is in s, m or h (90s, 5m, 1.5h) or "
@@ -96,7 +121,7 @@ TEST(ProgramFile, EachStepLineGivesItsStepOrItsError) {
       // A long token is cut after 40 characters, never inside one.
       {"440 " + euros, "2:5: unexpected '" + euros +
                            "' (a step is: frequency [-> frequency] [duration] "
-                           "[sine|square] [level%] [\"label\"])"},
+                           "[sine|square] [level%] [gate RATE [on P%]] [duty P%] [\"label\"])"},
       // Invisible characters are named, once for the line.
       {"440\u00a090s 50",
        "2:4: a no-break space (U+00A0), which looks like a space: write a "
@@ -120,6 +145,9 @@ TEST(ProgramFile, EachStepLineGivesItsStepOrItsError) {
     EXPECT_EQ(step.Level, c.level);
     EXPECT_EQ(step.Shape, c.shape);
     EXPECT_EQ(step.DisplayText, c.display);
+    EXPECT_EQ(step.GateMillihertz, c.gate);
+    EXPECT_EQ(step.GateOnPercent, c.on);
+    EXPECT_EQ(step.DutyPercent, c.duty);
     EXPECT_EQ(step.StatusText, "Current: " + c.display);
     EXPECT_EQ(step.Position, 100);
     EXPECT_TRUE(step.Exact);
@@ -184,6 +212,8 @@ TEST(ProgramFile, EveryErrorOfAFileIsReportedInOrderAndNothingIsGiven) {
         "6:1: a frequency is below 22050 Hz, half the sample rate"}},
       {"zelkgen program: T\nshape tri\nshape sine\nrepeat 0\n440\n",
        {"2:7: 'tri' is not a shape (sine or square)", "4:8: repeat takes 1 to 10000"}},
+      {"zelkgen program: T\nshape sine\n440 square duty 25%\n440 duty 25%\n",
+       {"4:5: a duty is for square steps, and this one is sine"}},
       {"zelkgen program: T\nrepeat 3\n" + five_thousand_steps,
        {"2:8: with this repeat the program has 15000 steps, more than 10000"}},
       {"zelkgen program: T\n" + five_thousand_steps + five_thousand_steps + "440 1s\n",
@@ -220,21 +250,31 @@ TEST(ProgramFile, EveryErrorOfAFileIsReportedInOrderAndNothingIsGiven) {
   }
 }
 
-TEST(ProgramFile, BuiltInProgramsWriteOutAsFilesThatReadBackToTheirStepsAndTexts) {
-  for (const BuiltInProgram& built_in : kBuiltInPrograms) {
-    SCOPED_TRACE(built_in.name);
-    const ParsedProgram parsed = ParseProgramText(ProgramFileText(*built_in.program));
+TEST(ProgramFile, ProgramsWriteOutAsFilesThatReadBackToTheirStepsAndTexts) {
+  const ParsedProgram gated = ParseProgramText(
+      "zelkgen program: Gates\n728 3s gate 7.83 50%\n1000 gate 10 on 25% duty 10%\n");
+  ASSERT_EQ(FirstError(gated), "");
+  std::vector<const TreatmentProgram*> programs = {&gated.program};
+  for (const BuiltInProgram& built_in : kBuiltInPrograms) programs.push_back(built_in.program);
+  for (const TreatmentProgram* program : programs) {
+    SCOPED_TRACE(program->Name);
+    const ParsedProgram parsed = ParseProgramText(ProgramFileText(*program));
     ASSERT_EQ(FirstError(parsed), "");
-    EXPECT_EQ(parsed.program.Name, built_in.program->Name);
-    ASSERT_EQ(parsed.program.Steps.size(), built_in.program->Steps.size());
+    EXPECT_EQ(parsed.program.Name, program->Name);
+    ASSERT_EQ(parsed.program.Steps.size(), program->Steps.size());
     for (size_t k = 0; k < parsed.program.Steps.size(); ++k) {
       const TreatmentStep& read = parsed.program.Steps[k];
-      const TreatmentStep& fixed = built_in.program->Steps[k];
+      const TreatmentStep& fixed = program->Steps[k];
       EXPECT_EQ(read.Frequency, fixed.Frequency);
       EXPECT_EQ(read.Position, fixed.Position);
       EXPECT_EQ(read.StatusText, fixed.StatusText);
       EXPECT_EQ(read.DisplayText, fixed.DisplayText);
-      EXPECT_EQ(read.DurationMs, 180000);
+      EXPECT_EQ(read.DurationMs, fixed.DurationMs != 0 ? fixed.DurationMs : 180000);
+      EXPECT_EQ(read.Level, fixed.Level);
+      EXPECT_EQ(read.Shape, fixed.Shape);
+      EXPECT_EQ(read.GateMillihertz, fixed.GateMillihertz);
+      EXPECT_EQ(read.GateOnPercent, fixed.GateOnPercent);
+      EXPECT_EQ(read.DutyPercent, fixed.DutyPercent);
     }
   }
 }

@@ -6,6 +6,7 @@
 
 #include <QAbstractItemModel>
 #include <QClipboard>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -14,9 +15,11 @@
 #include <QUndoStack>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "app_fixture.h"
 #include "program_file.h"
+#include "program_timeline.h"
 #include "programs_window.h"
 #include "radio_group.h"
 #include "scratch_dir.h"
@@ -24,6 +27,23 @@
 namespace {
 
 class ProgramsAndEditor : public WindowsTest {};
+
+// How often the timeline's most highlighted row changes between the line's colour and another:
+// twice for an unbroken line, many times for a broken one.
+int LineBreaks(QWidget* timeline) {
+  const QImage image = timeline->grab().toImage();
+  const QRgb line = timeline->palette().color(QPalette::Highlight).rgb();
+  int best_row = 0, best_count = -1;
+  for (int y = 0; y < image.height(); ++y) {
+    int count = 0;
+    for (int x = 0; x < image.width(); ++x) count += image.pixel(x, y) == line;
+    if (count > best_count) std::tie(best_row, best_count) = std::pair{y, count};
+  }
+  int breaks = 0;
+  for (int x = 1; x < image.width(); ++x)
+    breaks += (image.pixel(x, best_row) == line) != (image.pixel(x - 1, best_row) == line);
+  return breaks;
+}
 
 std::string ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -44,7 +64,8 @@ TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept
   const std::string text =
       "zelkgen program: Evening\n# my notes\n728      # first\n432.125  90s\n\n7.83 1:30 \"S\"\n";
   // Every step of this one has its shape, so "Output signal" has nothing to choose for it.
-  std::ofstream(folder / "shaped.zelkgen") << "zelkgen program: Shaped\nshape sine\n440\n";
+  std::ofstream(folder / "shaped.zelkgen")
+      << "zelkgen program: Shaped\nshape sine\n440 gate 7.83 on 25%\n";
   std::ofstream(file, std::ios::binary) << text;
 
   FormPrograms->ShowPrograms();
@@ -58,12 +79,16 @@ TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept
   EXPECT_TRUE(Form1->RadioGroup1->isEnabled());
   FormPrograms->List()->setCurrentRow(1);
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Shaped");
+  EXPECT_EQ(steps->index(0, 4).data().toString(), "sine, gate 7.83 Hz on 25%");
+  // The gated step is a broken line on the timeline, the other program's steps unbroken ones.
+  EXPECT_GT(LineBreaks(FormPrograms->Timeline()), 20);
   EXPECT_FALSE(Form1->RadioGroup1->isEnabled());
   // A file deleted on disk leaves the list.
   std::filesystem::remove(folder / "shaped.zelkgen");
   EXPECT_TRUE(QTest::qWaitFor([] { return FormPrograms->List()->count() == 3; }, 5000));
   EXPECT_TRUE(Form1->RadioGroup1->isEnabled());
   FormPrograms->List()->setCurrentRow(0);
+  EXPECT_LE(LineBreaks(FormPrograms->Timeline()), 4);
 
   FormPrograms->EditButton()->click();
   ProgramEditor* editor = FormPrograms->Editor();
