@@ -21,7 +21,7 @@
 #include "path_text.h"
 #include "program_file.h"
 #include "program_library.h"
-#include "quit_signals.h"
+#include "process_signals.h"
 
 namespace {
 

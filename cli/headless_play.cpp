@@ -23,8 +23,8 @@
 #include "output_thread.h"
 #include "player_terminal.h"
 #include "process_end.h"
-#include "quit_signals.h"
 #include "run_notifier.h"
+#include "signal_watcher.h"
 #include "single_instance.h"
 #include "step_countdown.h"
 #include "step_timer.h"
@@ -206,9 +206,10 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
     out.Write((summary + "\n").toLocal8Bit().toStdString());
   });
 
-  QuitSignalWatcher quit_signals;
-  QObject::connect(&quit_signals, &QuitSignalWatcher::QuitRequested, &run,
-                   &TreatmentRun::EndProgram);
+  SignalWatcher caught_signals;
+  QObject::connect(&caught_signals, &SignalWatcher::QuitRequested, &run, &TreatmentRun::EndProgram);
+  QObject::connect(&caught_signals, &SignalWatcher::JobSignal, &terminal,
+                   &PlayerTerminal::JobSignal);
 
   // p or space pause and resume. Ctrl+Z pauses the step and stops the process once its output
   // is released; fg or bg resume what Ctrl+Z paused.

@@ -1,22 +1,12 @@
 #include "player_terminal.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 
+#include "process_signals.h"
+
 namespace {
-
-constexpr int kJobSignals[] = {SIGTSTP, SIGCONT};
-int signal_pipe[2] = {-1, -1};
-
-extern "C" void WriteJobSignalToPipe(int signal_number) {
-  const int saved_errno = errno;
-  const unsigned char byte = static_cast<unsigned char>(signal_number);
-  [[maybe_unused]] const ssize_t written = write(signal_pipe[1], &byte, 1);
-  errno = saved_errno;
-}
 
 bool InForeground() {
   return tcgetpgrp(STDIN_FILENO) == getpgrp();
@@ -25,15 +15,7 @@ bool InForeground() {
 }  // namespace
 
 PlayerTerminal::PlayerTerminal(QObject* parent) : QObject(parent) {
-  if (pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-    signals_ = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, this);
-    connect(signals_, &QSocketNotifier::activated, this, &PlayerTerminal::ReadSignals);
-    struct sigaction action {};
-    action.sa_handler = WriteJobSignalToPipe;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal_number : kJobSignals) sigaction(signal_number, &action, nullptr);
-  }
+  CatchJobSignals();
   terminal_ = isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved_) == 0;
   if (!terminal_) return;
   keys_ = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
@@ -44,12 +26,7 @@ PlayerTerminal::PlayerTerminal(QObject* parent) : QObject(parent) {
 
 PlayerTerminal::~PlayerTerminal() {
   KeysOff();
-  for (int signal_number : kJobSignals) std::signal(signal_number, SIG_DFL);
-  delete signals_;
-  for (int& fd : signal_pipe) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-  }
+  ReleaseJobSignals();
 }
 
 // Only a foreground process may change the terminal's settings or read from it; a background
@@ -100,15 +77,12 @@ void PlayerTerminal::ReadKeys() {
   }
 }
 
-void PlayerTerminal::ReadSignals() {
-  unsigned char signal_number = 0;
-  while (read(signal_pipe[0], &signal_number, 1) == 1) {
-    if (signal_number == SIGTSTP) {
-      emit StopRequested();
-    } else if (signal_number == SIGCONT) {
-      KeysOn();
-      emit Continued();
-    }
+void PlayerTerminal::JobSignal(int signal_number) {
+  if (signal_number == SIGTSTP) {
+    emit StopRequested();
+  } else if (signal_number == SIGCONT) {
+    KeysOn();
+    emit Continued();
   }
 }
 

@@ -6,9 +6,9 @@
 // calls StopNow, which stops the process as the shell expects. SIGCONT (fg, bg) gives Continued;
 // the keys are read again once the player is back in the foreground.
 //
-// The signal handlers only write the signal's number into a self-pipe, read in whatever event
-// loop runs. One object at a time; the terminal's settings and the signals' handling are given
-// back when it is destroyed.
+// The job signals are caught into the process's one signal pipe (process_signals.h); the player's
+// SignalWatcher reads them and hands them to JobSignal. One object at a time; the terminal's
+// settings and the signals' handling are given back when it is destroyed.
 #pragma once
 
 #include <termios.h>
@@ -29,6 +29,9 @@ class PlayerTerminal : public QObject {
   // Stops the process now (SIGSTOP), with the terminal's own settings back while stopped.
   void StopNow();
 
+  // SIGTSTP gives StopRequested, SIGCONT turns the keys back on and gives Continued.
+  void JobSignal(int signal_number);
+
  signals:
   void PauseKey();
   void NextKey();
@@ -38,12 +41,10 @@ class PlayerTerminal : public QObject {
 
  private:
   void ReadKeys();
-  void ReadSignals();
   void KeysOn();
   void KeysOff();
 
   QSocketNotifier* keys_ = nullptr;
-  QSocketNotifier* signals_ = nullptr;
   bool terminal_ = false;
   bool keys_on_ = false;
   termios saved_{};

@@ -11,7 +11,7 @@
 
 #include "app_identity.h"
 #include "process_end.h"
-#include "quit_signals.h"
+#include "process_signals.h"
 #include "regular_file.h"
 #include "replace_file.h"
 #include "stored_form.h"

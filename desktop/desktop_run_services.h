@@ -9,7 +9,7 @@
 // without a limit of their own, and a bus that stops answering must never hold the window thread
 // or the quit signals. The slots only pass the work on, in order. At destruction the services
 // give back what they hold on their thread, which is waited for up to 300 ms; a thread still
-// stuck on a bus then is left to the end of the process (AnyStuck, cli/process_end.h).
+// stuck on a bus then is left to the end of the process (AnyStuck, process_end.h).
 //
 // Window thread only.
 #pragma once

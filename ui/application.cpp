@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
 #include <algorithm>
@@ -28,7 +29,6 @@
 
 #include "app_identity.h"
 #include "audio_output.h"
-#include "command_line.h"
 #include "current_frequency_window.h"
 #include "ddfs.h"
 #include "desktop_run_services.h"
@@ -37,8 +37,8 @@
 #include "main_window.h"
 #include "path_text.h"
 #include "process_end.h"
+#include "process_signals.h"
 #include "programs_window.h"
-#include "quit_signals.h"
 #include "single_instance.h"
 #include "step_countdown.h"
 #include "time_left_hint.h"
@@ -68,7 +68,8 @@ class QuitEventFilter : public QObject {
 // thread or a bus connection may be torn down after the event loop, and windows without a display
 // cannot be; the process ends as it stands.
 struct Windows {
-  std::unique_ptr<QuitSignalWatcher> signal_watcher;
+  // The process's signal pipe (process_signals.h), read in whatever event loop runs.
+  std::unique_ptr<QSocketNotifier> signal_notifier;
   std::unique_ptr<QuitEventFilter> quit_filter;
   // The windows' owners; Form1, Form2 and Form3 only point at them.
   std::unique_ptr<TForm1> main_window;
@@ -315,10 +316,16 @@ void CreateWindows() {
 
 void InstallEndHandlers() {
   Windows& windows = TheWindows();
-  windows.signal_watcher = std::make_unique<QuitSignalWatcher>();
-  QObject::connect(windows.signal_watcher.get(), &QuitSignalWatcher::QuitRequested, [] {
-    if (Form1) Form1->EndApplication();
-  });
+  CatchQuitSignals();
+  if (CaughtSignalsFd() >= 0) {
+    windows.signal_notifier =
+        std::make_unique<QSocketNotifier>(CaughtSignalsFd(), QSocketNotifier::Read);
+    QObject::connect(windows.signal_notifier.get(), &QSocketNotifier::activated, [] {
+      bool quit = false;
+      while (NextCaughtSignal() != 0) quit = true;  // only the quit signals are caught here
+      if (quit && Form1) Form1->EndApplication();
+    });
+  }
   windows.quit_filter = std::make_unique<QuitEventFilter>();
   qApp->installEventFilter(windows.quit_filter.get());
 }
@@ -326,7 +333,9 @@ void InstallEndHandlers() {
 void DestroyWindows() {
   Windows& windows = TheWindows();
   windows.quit_filter.reset();
-  windows.signal_watcher.reset();
+  // A signal in the last moments of the program (its windows are gone) ends it at once.
+  ReleaseQuitSignals();
+  windows.signal_notifier.reset();
   // Last created, first destroyed.
   windows.desktop_services.reset();
   windows.tone_generator_window.reset();
@@ -341,14 +350,12 @@ void DestroyWindows() {
   Form1 = nullptr;
 }
 
-int RunZelkgen(int argc, char** argv) {
-  // First of all, so that a quit signal at any moment of the start ends the program in order.
+int RunWindows(int argc, char** argv, const std::string& program_file) {
+  // Normally caught already (app/main.cpp), so that a quit signal at any moment of the start ends
+  // the program in order.
   CatchQuitSignals();
-  const CommandLine command = ParseCommandLine(argc, argv);
-  if (command.mode != CommandLine::Mode::Window) return RunWithoutWindow(command);
   auto single_instance = std::make_unique<SingleInstance>();
   int exit_code = 0;
-  const std::string program_file = command.files.empty() ? std::string() : command.files[0];
   if (!TakeSingleInstance(*single_instance, program_file, &exit_code)) return exit_code;
   InitDDFS();
   // Qt takes its own options (-platform, -style) out of the arguments.

@@ -4,6 +4,8 @@
 // Form1->EndApplication, so the sound stops and no further step starts whatever is running.
 #pragma once
 
+#include <string>
+
 // Creates Form1 (with ToneGen1 and Timer1), then Form2 and Form3 hidden, sets the window icon,
 // and lets the desktop services (desktop_run_services.h) follow the windows' runs. Needs the
 // QApplication.
@@ -16,7 +18,9 @@ void InstallEndHandlers();
 // process's volume) and removes the end handlers.
 void DestroyWindows();
 
-// The whole program: the command line (command_line.h); for the window one copy per user (a
-// later copy brings the running one's window to the front and ends with 0), DDFS, the
-// application object, the windows, the event loop, the end.
-int RunZelkgen(int argc, char** argv);
+// The window face of the program, once app/main.cpp has found no other mode on the command line:
+// one copy per user (a later copy brings the running one's window to the front, opening
+// program_file there if one is given, and ends with 0), DDFS, the application object (which takes
+// Qt's own options out of the arguments), the windows with program_file opened, the event loop,
+// the end.
+int RunWindows(int argc, char** argv, const std::string& program_file);
