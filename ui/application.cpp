@@ -38,6 +38,7 @@
 #include "path_text.h"
 #include "process_end.h"
 #include "process_signals.h"
+#include "program_editor.h"
 #include "programs_window.h"
 #include "single_instance.h"
 #include "step_countdown.h"
@@ -280,6 +281,11 @@ void CreateWindows() {
   FollowCountdown(Form1->Countdown(), Form3, true);
   windows.programs_window = std::make_unique<ProgramsWindow>(Form1);
   FormPrograms = windows.programs_window.get();
+  // The user's own end of the program does not throw away an edited program unasked.
+  Form1->SetEndCheck([] {
+    return FormPrograms == nullptr || FormPrograms->Editor() == nullptr ||
+           FormPrograms->Editor()->MaySet();
+  });
   QObject::connect(Form1->ButtonPrograms, &QPushButton::clicked, FormPrograms,
                    &ProgramsWindow::ShowPrograms);
   QObject::connect(Form1, &TForm1::ProgramFileDropped, &OpenProgramFile);

@@ -148,6 +148,7 @@ void TForm1::Button3Click(QObject*) {
 }
 
 void TForm1::Button4Click(QObject*) {
+  if (!UserMayEnd()) return;
   EndApplication();
 }
 
@@ -238,10 +239,15 @@ void TForm1::EndApplication() {
 void TForm1::EndApplicationAsked() {
   if (treatment_->Ending()) return;
   if (Form3 != nullptr && !Form3->ConfirmEndProgram()) return;
+  if (!UserMayEnd()) return;
   EndApplication();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (!UserMayEnd()) {
+    event->ignore();
+    return;
+  }
   EndApplication();
   event->accept();
 }

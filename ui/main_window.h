@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "blocked_close_filter.h"
@@ -57,6 +58,10 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   // The user's own end of the program (Ctrl+Q, the close box): during a step it first asks
   // whether to end the whole run, as closing the step window does; then EndApplication.
   void EndApplicationAsked();
+  // Asked before the user's own end of the program (Exit, Ctrl+Q, the close box), never before a
+  // signal's or a lost display's: false keeps the program running (a program editor's unsaved
+  // changes that the user keeps).
+  void SetEndCheck(std::function<bool()> check) { end_check_ = std::move(check); }
 
   // Opens the "Programs" window (programs_window.h); it stands under the picture.
   QPushButton* ButtonPrograms = nullptr;
@@ -100,6 +105,8 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   std::shared_ptr<const TreatmentProgram> file_program_;  // while it plays
   // The close box during a step, which Qt would drop behind the modal step window.
   std::unique_ptr<BlockedCloseFilter> blocked_close_;
+  bool UserMayEnd() const { return !end_check_ || end_check_(); }
+  std::function<bool()> end_check_;
 };
 
 extern TForm1* Form1;

@@ -43,6 +43,9 @@ class ProgramEditor : public QWidget {
   // Pastes the clipboard's plain list of frequencies after the current row.
   void PasteList();
 
+  // Asks what to do with unsaved changes, if there are any; false when the user keeps editing.
+  bool MaySet();
+
   const ProgramDocument& Document() const { return document_; }
   const QString& Path() const { return path_; }
   bool Modified() const;
@@ -69,8 +72,6 @@ class ProgramEditor : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // Asks what to do with unsaved changes; false when the user keeps editing.
-  bool MaySet();
   void Check(const ProgramDocument& document);
   void ShowHeader();
   void AddRow();

@@ -120,6 +120,14 @@ TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept
   EXPECT_EQ(cells->index(3, 0).data().toString(), "440");
   EXPECT_EQ(cells->index(4, 2).data().toString(), "90s");
   {
+    // Exit asks about the unsaved changes first; Cancel keeps the program and the editor.
+    MessageBoxCatcher box("Cancel");
+    Form1->Button4->click();
+    EXPECT_EQ(box.count, 1);
+  }
+  EXPECT_FALSE(Form1->Treatment()->Ending());
+  EXPECT_TRUE(editor->isVisible());
+  {
     MessageBoxCatcher box("Discard");
     editor->close();
     EXPECT_EQ(box.count, 1);
