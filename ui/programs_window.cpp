@@ -338,14 +338,14 @@ std::shared_ptr<const TreatmentProgram> ProgramsWindow::SelectedProgram() const 
 // The shape column widens for a gate or a duty ("sine, gate 7.83 Hz on 25%"), judged from the
 // first rows only, so that a long program is never measured whole.
 void ProgramsWindow::FitShapeColumn() {
-  constexpr int kShapeColumn = 4, kRowsMeasured = 200;
+  constexpr int kRowsMeasured = 200;
   const int digit = fontMetrics().horizontalAdvance('0');
   int width = 8 * digit;
   for (int row = 0; row < std::min(model_->rowCount(), kRowsMeasured); ++row) {
-    const QString text = model_->index(row, kShapeColumn).data().toString();
+    const QString text = model_->index(row, ProgramStepsModel::kShape).data().toString();
     width = std::max(width, fontMetrics().horizontalAdvance(text) + 2 * digit);
   }
-  table_->setColumnWidth(kShapeColumn, std::min(width, 30 * digit));
+  table_->setColumnWidth(ProgramStepsModel::kShape, std::min(width, 30 * digit));
 }
 
 void ProgramsWindow::ShowSelected() {
