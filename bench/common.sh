@@ -61,3 +61,13 @@ start_fifo_sink_server() {
   done
   pactl set-default-sink out
 }
+
+# seconds COMMAND...: its wall and processor (user + system) seconds, "wall cpu"; the machine may
+# be shared, so the processor time is printed too.
+seconds() {
+  local TIMEFORMAT='%R %U %S'
+  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{printf "%.3f %.3f\n", $1, $2 + $3}'
+}
+
+# best FIELD: of "wall cpu" lines, the smallest value of that field (1 wall, 2 processor).
+best() { sort -n -k"$1" | head -1 | cut -d' ' -f"$1"; }

@@ -14,12 +14,6 @@ make_scratch export_file_vs_builtin
 printf '%s\n' "zelkgen program: Glides" "shape sine" "100 -> 10000 10m" "10000 -> 465 10m 50%" \
   "2.165 -> 2.008 10m" >"$work/glides.zelkgen"
 
-# Wall and processor (user + system) seconds of a command.
-seconds() {
-  local TIMEFORMAT='%R %U %S'
-  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{printf "%.3f %.3f\n", $1, $2 + $3}'
-}
-best() { sort -n -k"$1" | head -1 | cut -d' ' -f"$1"; }
 
 declare -A times
 programs=(zelk "$work/zelk.zelkgen" "$work/glides.zelkgen")

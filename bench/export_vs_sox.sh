@@ -16,15 +16,6 @@ for frequency in 10000 5000 1800 1500 690 650 600 465 2.165 2.008; do
   chain+=(synth 180 square "$frequency" 0 0 square "$frequency" 0 50 vol 0.7935)
 done
 
-# Wall and processor (user + system) seconds of a command; the machine may be shared, so the
-# processor time is printed too.
-seconds() {
-  local TIMEFORMAT='%R %U %S'
-  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{printf "%.3f %.3f\n", $1, $2 + $3}'
-}
-
-# Best of the runs: the smallest wall time and the smallest processor time.
-best() { sort -n -k"$1" | head -1 | cut -d' ' -f"$1"; }
 
 export_times=()
 sox_times=()

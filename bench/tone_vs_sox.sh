@@ -24,13 +24,6 @@ for factor in "${factors[@]}"; do
   level=$((level + 1))
 done
 
-# Wall and processor (user + system) seconds of a command; the machine may be shared, so the
-# processor time is printed too.
-seconds() {
-  local TIMEFORMAT='%R %U %S'
-  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{printf "%.3f %.3f\n", $1, $2 + $3}'
-}
-best() { sort -n -k"$1" | head -1 | cut -d' ' -f"$1"; }
 
 tone_times=()
 sox_times=()
