@@ -86,12 +86,12 @@ class StatusLine {
  private:
   QString Text(const StepProgress& progress, bool keys) const {
     const QString what = QString::fromStdString(progress.what->DisplayText);
-    const QString step =
-        QStringLiteral("%1: step %2 of %3, %4, %5 left in the step")
-            .arg(program_name_)
-            .arg(progress.step)
-            .arg(progress.steps)
-            .arg(what, QString::fromStdString(ClockTextRoundedUp(progress.step_left_ms)));
+    const QString step_left = QString::fromStdString(ClockTextRoundedUp(progress.step_left_ms));
+    // pattern: %1 the program, %2 the step, %3 the steps, %4 what plays, %5 the step's time left
+    const auto step_text = [&](const QString& pattern) {
+      return pattern.arg(program_name_).arg(progress.step).arg(progress.steps).arg(what, step_left);
+    };
+    const QString step = step_text(QStringLiteral("%1: step %2 of %3, %4, %5 left in the step"));
     const QString run = QStringLiteral(", %1 left in the run")
                             .arg(QString::fromStdString(ClockTextRoundedUp(progress.run_left_ms)));
     const QString paused = !progress.paused ? QString()
@@ -100,12 +100,7 @@ class StatusLine {
     if (!terminal_) return step + run + paused;
     // A line as wide as the terminal would wrap and add a line at every update: the longest of
     // these that fits, else the shortest cut to the width.
-    const QString brief =
-        QStringLiteral("%1: %2/%3, %4, %5 left")
-            .arg(program_name_)
-            .arg(progress.step)
-            .arg(progress.steps)
-            .arg(what, QString::fromStdString(ClockTextRoundedUp(progress.step_left_ms)));
+    const QString brief = step_text(QStringLiteral("%1: %2/%3, %4, %5 left"));
     const QString brief_paused = progress.paused ? QStringLiteral(", paused") : QString();
     winsize size{};
     const int width = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col - 1 : 0;

@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -21,7 +20,7 @@
 namespace {
 
 // A stored form is a few dozen lines; anything far larger is not one.
-constexpr std::streamsize kMostSettingsBytes = 1 << 20;
+constexpr size_t kMostSettingsBytes = 1 << 20;
 // How long a played tone is given beyond its duration to leave the device's and the sound
 // server's buffers before the output is closed.
 constexpr std::chrono::milliseconds kDrainTime(250);
@@ -41,13 +40,13 @@ std::string ReadSettings(const std::string& path, TToneGen& gen) {
   std::string why;
   std::FILE* file = OpenRegularFile(path, &why);
   if (file == nullptr) return "cannot read '" + path + "': " + why;
-  std::string text(static_cast<size_t>(kMostSettingsBytes) + 1, '\0');
+  std::string text(kMostSettingsBytes + 1, '\0');
   errno = 0;
   text.resize(std::fread(text.data(), 1, text.size(), file));
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
   if (failed) return "cannot read '" + path + "'" + Reason();
-  if (text.size() > static_cast<size_t>(kMostSettingsBytes)) {
+  if (text.size() > kMostSettingsBytes) {
     return "'" + path + "' is not a tone generator's stored form (larger than 1 MiB)";
   }
   std::string error;

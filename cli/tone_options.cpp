@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 #include "app_identity.h"
+#include "path_text.h"
 #include "tone_gen.h"
 
 namespace {
@@ -241,7 +241,8 @@ ToneOptions ParseToneOptions(int argc, char** argv) {
 
   QStringList arguments;
   arguments << kCommand;
-  for (int i = 2; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  // File names are bytes, which need not be UTF-8: kept whole (path_text.h).
+  for (int i = 2; i < argc; ++i) arguments << PathText(argv[i]);
   if (!parser.parse(arguments)) return Failed(parser.errorText().toStdString());
   // The command has no Qt options of its own, so --help-all prints the same.
   if (parser.isSet(help) || parser.isSet("help-all")) {
@@ -254,7 +255,7 @@ ToneOptions ParseToneOptions(int argc, char** argv) {
 
   ToneOptions options;
   const auto value = [&](const QCommandLineOption& option) {
-    return parser.value(option).toLocal8Bit().toStdString();
+    return PathBytes(parser.value(option));
   };
   int actions = 0;
   if (parser.isSet(export_file)) {

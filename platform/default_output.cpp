@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "alsa_quiet.h"
 #include "app_identity.h"
@@ -130,17 +132,14 @@ void PrepareSdl(const SdlAudioApi& sdl) {
   sdl.SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
 }
 
-}  // namespace
-
-namespace {
-
-bool Listed(const SdlAudioApi& sdl, const std::string& device) {
+// The names of the outputs SDL lists; its audio subsystem is running.
+std::vector<std::string> OutputNames(const SdlAudioApi& sdl) {
+  std::vector<std::string> names;
   const int count = sdl.GetNumAudioDevices(0);
   for (int k = 0; k < count; ++k) {
-    const char* name = sdl.GetAudioDeviceName(k, 0);
-    if (name != nullptr && device == name) return true;
+    if (const char* name = sdl.GetAudioDeviceName(k, 0)) names.emplace_back(name);
   }
-  return false;
+  return names;
 }
 
 }  // namespace
@@ -172,10 +171,7 @@ OutputList ListOutputs() {
   PrepareSdl(*sdl);
   if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return list;
   list.ok = true;
-  const int count = sdl->GetNumAudioDevices(0);
-  for (int k = 0; k < count; ++k) {
-    if (const char* name = sdl->GetAudioDeviceName(k, 0)) list.names.emplace_back(name);
-  }
+  list.names = OutputNames(*sdl);
   char* default_name = nullptr;
   SDL_AudioSpec spec{};
   if (sdl->GetDefaultAudioInfo(&default_name, &spec, 0) == 0 && default_name != nullptr) {
@@ -200,9 +196,12 @@ OpenResult OpenDefaultOutput(const SDL_AudioSpec& wanted, const char* stream_nam
   // No driver could start: no sound server to connect to and no usable sound system.
   if (started != 0) return OpenResult::NoDevice;
   // SDL opens the default for a name it does not list; the chosen output is that one or none.
-  if (!device.empty() && !Listed(*sdl, device)) {
-    sdl->QuitSubSystem(SDL_INIT_AUDIO);
-    return OpenResult::NoDevice;
+  if (!device.empty()) {
+    const std::vector<std::string> names = OutputNames(*sdl);
+    if (std::find(names.begin(), names.end(), device) == names.end()) {
+      sdl->QuitSubSystem(SDL_INIT_AUDIO);
+      return OpenResult::NoDevice;
+    }
   }
   sdl->SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, stream_name);
   output->callback = wanted.callback;

@@ -134,27 +134,10 @@ void ProgramDocument::Index() {
   }
 }
 
-namespace {
-
-// Where the title stands in its line: after the magic words and blanks, before a comment ('#'
-// after a blank) and the blanks before it; as the parser reads it.
-std::pair<size_t, size_t> TitleSpan(std::string_view body) {
-  size_t begin = std::strlen(kProgramFileMagic);
-  while (begin < body.size() && IsBlank(body[begin])) ++begin;
-  size_t end = begin;
-  while (end < body.size() && !(body[end] == '#' && (end == begin || IsBlank(body[end - 1])))) {
-    ++end;
-  }
-  while (end > begin && IsBlank(body[end - 1])) --end;
-  return {begin, end};
-}
-
-}  // namespace
-
 std::string ProgramDocument::Title() const {
   if (title_line_ == kNone) return {};
   const std::string& body = lines_[title_line_].body;
-  const auto [begin, end] = TitleSpan(body);
+  const auto [begin, end] = ProgramTitleSpan(body);
   return body.substr(begin, end - begin);
 }
 
@@ -164,7 +147,7 @@ void ProgramDocument::SetTitle(std::string_view title) {
     return;
   }
   std::string& body = lines_[title_line_].body;
-  const auto [begin, end] = TitleSpan(body);
+  const auto [begin, end] = ProgramTitleSpan(body);
   // One blank between the magic words and a title that had none, and before a comment.
   std::string text;
   if (begin == std::strlen(kProgramFileMagic)) text = ' ';

@@ -168,32 +168,29 @@ Decimal ReadDecimal(std::string_view written, size_t length, int max_decimals, c
   return number;
 }
 
-// Thousandths as a decimal: "728", "7.83", "432.125" (hertz), "1200.06" (seconds).
-std::string DecimalText(int64_t millihertz) {
-  std::string text = std::to_string(millihertz / 1000);
-  int64_t fraction = millihertz % 1000;
-  if (fraction != 0) {
-    char decimals[8];
-    std::snprintf(decimals, sizeof decimals, ".%03d", static_cast<int>(fraction));
-    std::string part = decimals;
+// value / 10^decimals in digits, without trailing zeros: "728", "7.83", "3.9155".
+std::string ScaledText(int64_t value, int decimals) {
+  int64_t scale = 1;
+  for (int k = 0; k < decimals; ++k) scale *= 10;
+  std::string text = std::to_string(value / scale);
+  if (const int64_t fraction = value % scale; fraction != 0) {
+    std::string part = std::to_string(fraction);
+    part.insert(0, static_cast<size_t>(decimals) - part.size(), '0');
     while (part.back() == '0') part.pop_back();
+    text += '.';
     text += part;
   }
   return text;
 }
 
+// Thousandths as a decimal: "728", "7.83", "432.125" (hertz), "1200.06" (seconds).
+std::string DecimalText(int64_t millihertz) {
+  return ScaledText(millihertz, 3);
+}
+
 // Half of a frequency in thousandths, exactly: "364", "3.9155".
 std::string HalfText(int64_t millihertz) {
-  const int64_t tenths_of_millihertz = millihertz * 5;
-  std::string text = std::to_string(tenths_of_millihertz / 10000);
-  if (const int64_t fraction = tenths_of_millihertz % 10000; fraction != 0) {
-    char decimals[8];
-    std::snprintf(decimals, sizeof decimals, ".%04d", static_cast<int>(fraction));
-    std::string part = decimals;
-    while (part.back() == '0') part.pop_back();
-    text += part;
-  }
-  return text;
+  return ScaledText(millihertz * 5, 4);
 }
 
 // What one step line says, before the program's own settings apply.
@@ -305,17 +302,8 @@ class Parser {
   }
 
   void ReadTitle(std::string_view line) {
-    std::string_view title = line.substr(std::strlen(kProgramFileMagic));
-    while (!title.empty() && IsBlank(title.front())) title.remove_prefix(1);
-    // '#' after a blank starts a comment; one inside a word ("No#1") belongs to the title.
-    for (size_t i = 0; i < title.size(); ++i) {
-      if (title[i] == '#' && (i == 0 || IsBlank(title[i - 1]))) {
-        title = title.substr(0, i);
-        break;
-      }
-    }
-    while (!title.empty() && IsBlank(title.back())) title.remove_suffix(1);
-    const size_t title_at = static_cast<size_t>(title.data() - line.data());
+    const auto [title_at, title_end] = ProgramTitleSpan(line);
+    const std::string_view title = line.substr(title_at, title_end - title_at);
     if (title.empty()) {
       Error(title_at, std::string("the program needs a title after '") + kProgramFileMagic + "'");
     } else if (Characters(title) > kMaxTitleCharacters) {
@@ -785,6 +773,18 @@ int64_t Millihertz(long double hertz) {
 
 ParsedProgram ParseProgramText(std::string_view text) {
   return Parser().Parse(text);
+}
+
+std::pair<size_t, size_t> ProgramTitleSpan(std::string_view line) {
+  size_t begin = std::strlen(kProgramFileMagic);
+  while (begin < line.size() && IsBlank(line[begin])) ++begin;
+  // '#' after a blank starts a comment; one inside a word ("No#1") belongs to the title.
+  size_t end = begin;
+  while (end < line.size() && !(line[end] == '#' && (end == begin || IsBlank(line[end - 1])))) {
+    ++end;
+  }
+  while (end > begin && IsBlank(line[end - 1])) --end;
+  return {begin, end};
 }
 
 bool ReadProgramFileText(const std::string& path, std::string* text, std::string* error) {

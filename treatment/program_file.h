@@ -15,11 +15,12 @@
 //   1000 square duty 25%                a square wave high for 25 % of each period
 //
 // Durations: 3:00, 1:00:00, 90s, 5m, 1.5h. A gate's rate is 0.01 Hz to below half the step's
-// lowest frequency; its on share and a duty are 1 % to 99 %. The limits (each guards the listener, the amplifier
-// or the program itself) are below. Every error of a file is reported, as "LINE:COLUMN: message"
-// (columns count characters from 1), quoting the text as written, and a file with any error gives
-// no program. A line gives one error where one mistake spoils it whole: a misspelt or indented
-// title line, an invisible character (a no-break or zero-width space) outside a label.
+// lowest frequency; its on share and a duty are 1 % to 99 %. The limits (each guards the listener,
+// the amplifier or the program itself) are below. Every error of a file is reported, as
+// "LINE:COLUMN: message" (columns count characters from 1), quoting the text as written, and a file
+// with any error gives no program. A line gives one error where one mistake spoils it whole: a
+// misspelt or indented title line, an invisible character (a no-break or zero-width space) outside
+// a label.
 //
 // No Qt: the parser is fuzzed on its own (fuzz/program_file_fuzz.cpp).
 #pragma once
@@ -29,6 +30,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "audio_format.h"
@@ -68,6 +70,11 @@ struct ParsedProgram {
 };
 
 ParsedProgram ParseProgramText(std::string_view text);
+
+// Where the title stands in a title line (a line that begins with kProgramFileMagic), in bytes:
+// after the magic words and the blanks after them, before a comment ('#' after a blank) and the
+// blanks before it.
+std::pair<size_t, size_t> ProgramTitleSpan(std::string_view line);
 
 // Reads a program file's text whole, refusing a file larger than kMaxProgramFileBytes. On false,
 // *error says why, as "path: reason". The one place a program file is opened for reading, and

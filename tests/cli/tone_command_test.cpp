@@ -112,6 +112,22 @@ TEST(ToneCommand, ExportsTheComponentsBytesAndItsSettingsReadBackWithOverrides) 
   }
 }
 
+TEST(ToneCommand, FileNamesThatAreNotUtf8AreKept) {
+  ScratchDir scratch;
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path folder = scratch.Path();
+  // Latin-1 names, as an older system wrote them.
+  const std::string settings = (folder / "k\xe4se.tonegen").string();
+  const ProgramRun saved =
+      RunProgram({ZELKGEN_PROGRAM, "tone", "--duration", "40", "--save-settings", settings},
+                 kSilent, folder.string());
+  ASSERT_EQ(saved.status, 0) << saved.err;
+  TToneGen gen(nullptr);
+  gen.SetDuration(40);
+  EXPECT_EQ(CommandExport({"--settings", settings}, folder / "k\xe4se.wav", folder),
+            ComponentExport(gen, false, folder / "component.wav"));
+}
+
 TEST(ToneCommand, LoopingToneEndsOnCtrlC) {
   pid_t pid =
       SpawnChild({ZELKGEN_PROGRAM, "tone", "--play", "--loop", "--duration", "50"}, kSilent);
