@@ -2,7 +2,6 @@
 #include "program_timeline.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 

@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <QAccessible>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -26,6 +25,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -185,10 +185,7 @@ ProgramsWindow::ProgramsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   watcher_ = new QFileSystemWatcher(this);
   refill_later_.setSingleShot(true);
   refill_later_.setInterval(200);  // an editor's save is a burst of changes
-  connect(&refill_later_, &QTimer::timeout, this, [this] {
-    const QListWidgetItem* current = list_->currentItem();
-    Refill(current != nullptr ? current->data(kPathRole).toString() : QString());
-  });
+  connect(&refill_later_, &QTimer::timeout, this, [this] { Refill(SelectedPath()); });
   connect(watcher_, &QFileSystemWatcher::directoryChanged, &refill_later_,
           qOverload<>(&QTimer::start));
   connect(watcher_, &QFileSystemWatcher::fileChanged, &refill_later_, qOverload<>(&QTimer::start));
@@ -207,8 +204,7 @@ ProgramsWindow::ProgramsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 ProgramsWindow::~ProgramsWindow() = default;
 
 void ProgramsWindow::ShowPrograms() {
-  const QListWidgetItem* current = list_->currentItem();
-  Refill(current != nullptr ? current->data(kPathRole).toString() : QString());
+  Refill(SelectedPath());
   show();
   raise();
   activateWindow();
@@ -271,8 +267,9 @@ void ProgramsWindow::Refill(const QString& selected,
       entries.push_back({absolute, name, QString()});
     }
   }
-  for (const BuiltInProgram& builtin : kBuiltInPrograms)
-    ++titles[QString(builtin.program->Name.c_str())];
+  for (const BuiltInProgram& builtin : kBuiltInPrograms) {
+    ++titles[QString::fromStdString(builtin.program->Name)];
+  }
   programs_ = std::move(programs);
 
   const QSignalBlocker quiet(list_);
@@ -294,7 +291,7 @@ void ProgramsWindow::Refill(const QString& selected,
       item->setData(Qt::AccessibleTextRole, entry.name + ", has errors");
     }
   }
-  for (int index = 0; index < 2; ++index) {
+  for (int index = 0; index < static_cast<int>(std::size(kBuiltInPrograms)); ++index) {
     const TreatmentProgram& program = *kBuiltInPrograms[index].program;
     const QString title = QString::fromStdString(program.Name);
     auto* item = new QListWidgetItem(title + " (built in)", list_);
@@ -445,7 +442,7 @@ void ProgramsWindow::EditProgram() {
     QMessageBox::warning(this, "Programs", ShownText(error));
     return;
   }
-  OpenEditor(path, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), false);
+  OpenEditor(path, QString::fromStdString(text), false);
 }
 
 void ProgramsWindow::DuplicateProgram() {
@@ -460,8 +457,7 @@ void ProgramsWindow::DuplicateProgram() {
     return;
   }
   const QString title = QString::fromStdString(program->Name) + " copy";
-  OpenEditor(NewProgramPath(title),
-             QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), true);
+  OpenEditor(NewProgramPath(title), QString::fromStdString(text), true);
   editor_->SetTitle(title);
 }
 

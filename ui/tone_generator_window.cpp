@@ -7,12 +7,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QScreen>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <algorithm>
@@ -71,11 +69,7 @@ ToneGeneratorWindow::ToneGeneratorWindow(TToneGen* gen, const QFont& font)
 
   // On a small screen or at a large scale factor the window is made no larger than the screen;
   // its scroll area keeps every field within reach.
-  QRect stored = StoredOuterGeometry(this);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    stored.setSize(stored.size().boundedTo(screen->availableGeometry().size()));
-    setProperty("outerGeometry", stored);
-  }
+  setProperty("shrinkToScreen", true);
   KeepStoredOuterGeometry(this);
   Tell(QString());
   ShowProperties();
