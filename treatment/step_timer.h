@@ -1,6 +1,6 @@
 // The step timer of a treatment run: one period of 180000 ms per step. Every face of the run makes
-// its step timer here; the run it is given to (treatment_run.h) makes it precise and ends the step
-// when it fires, so that whatever keeps the timer on time applies to each face.
+// its step timer here, precise from the start; the run it is given to (treatment_run.h) ends the
+// step when it fires, so that whatever keeps the timer on time applies to each face.
 #pragma once
 
 #include <QObject>

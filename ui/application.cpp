@@ -40,6 +40,7 @@
 #include "process_signals.h"
 #include "program_editor.h"
 #include "programs_window.h"
+#include "run_engine.h"
 #include "single_instance.h"
 #include "step_countdown.h"
 #include "time_left_hint.h"
@@ -76,6 +77,8 @@ struct Windows {
   std::unique_ptr<TForm1> main_window;
   std::unique_ptr<TForm2> info_window;
   std::unique_ptr<TForm3> step_window;
+  // The run beside them, with the main window's ToneGen1 and Timer1.
+  std::unique_ptr<RunEngine> run;
   std::unique_ptr<ProgramsWindow> programs_window;
   std::unique_ptr<ToneGeneratorWindow> tone_generator_window;
   // What the desktop sees of the windows' runs; it reaches D-Bus only at the first step.
@@ -193,11 +196,11 @@ void TellFileWaits() {
 // plays now (its step window keeps the others from input meanwhile).
 void OpenProgramFile(const QString& path) {
   if (!Form1 || !FormPrograms) return;
-  if (!Form1->StepRunning()) {
+  Windows& windows = TheWindows();
+  if (!windows.run->Treatment()->StepRunning()) {
     FormPrograms->OpenFile(path);
     return;
   }
-  Windows& windows = TheWindows();
   // Coalesced and bounded: a file passed on again waits once, and of a flood the latest few wait.
   const bool first = windows.waiting_files.isEmpty();
   windows.waiting_files.removeAll(path);
@@ -206,7 +209,7 @@ void OpenProgramFile(const QString& path) {
   TellFileWaits();
   if (!first) return;
   auto* once = new QObject(Form1);
-  QObject::connect(Form1->Treatment(), &TreatmentRun::RunEnded, once, [once] {
+  QObject::connect(windows.run->Treatment(), &TreatmentRun::RunEnded, once, [once] {
     once->deleteLater();
     if (TheWindows().waiting_message) TheWindows().waiting_message->close();
     QTimer::singleShot(0, [] {
@@ -273,12 +276,26 @@ void CreateWindows() {
   Form2 = windows.info_window.get();
   windows.step_window = std::make_unique<TForm3>();
   Form3 = windows.step_window.get();
-  TreatmentRun* run = Form1->Treatment();
-  QObject::connect(Form3, &TForm3::SkipClicked, run, &TreatmentRun::EndStepBySkip);
-  QObject::connect(Form3, &TForm3::PauseClicked, run, &TreatmentRun::TogglePause);
+  windows.run = std::make_unique<RunEngine>(
+      Form1->ToneGen1, Form1->Timer1, &Form1->StreamHandle, Form1, [](const TreatmentStep& step) {
+        return Form3->ShowStep(QString::fromStdString(step.DisplayText), Form1);
+      });
+  RunEngine* engine = windows.run.get();
+  const TreatmentRun* run = engine->Treatment();
+  // The main window first: it shows a step before the other windows hear of it.
+  QObject::connect(Form1, &TForm1::RunRequested, engine, &RunEngine::Play);
+  QObject::connect(Form1, &TForm1::StepTimerFired, engine, &RunEngine::EndStepByTimer);
+  QObject::connect(Form1, &TForm1::EndRequested, engine, &RunEngine::EndProgram);
+  QObject::connect(run, &TreatmentRun::RunStarted, Form1, &TForm1::ShowRunStart);
+  QObject::connect(run, &TreatmentRun::StepOpened, Form1, &TForm1::ShowStepOpened);
+  QObject::connect(run, &TreatmentRun::AudioFailed, Form1, &TForm1::ShowAudioError);
+  QObject::connect(run, &TreatmentRun::RunEnded, Form1, &TForm1::ShowRunEnd);
+  FollowCountdown(engine->Countdown(), Form1->ProgressBar1);
+  QObject::connect(Form3, &TForm3::SkipClicked, engine, &RunEngine::EndStepBySkip);
+  QObject::connect(Form3, &TForm3::PauseClicked, engine, &RunEngine::TogglePause);
   QObject::connect(Form3, &TForm3::QuitRequested, Form1, &TForm1::EndApplicationAsked);
   QObject::connect(run, &TreatmentRun::StepEnded, Form3, &TForm3::CloseStepDisplay);
-  FollowCountdown(Form1->Countdown(), Form3, true);
+  FollowCountdown(engine->Countdown(), Form3, true);
   windows.programs_window = std::make_unique<ProgramsWindow>(Form1);
   FormPrograms = windows.programs_window.get();
   // The user's own end of the program does not throw away an edited program unasked.
@@ -289,7 +306,7 @@ void CreateWindows() {
   QObject::connect(Form1->ButtonPrograms, &QPushButton::clicked, FormPrograms,
                    &ProgramsWindow::ShowPrograms);
   QObject::connect(Form1, &TForm1::ProgramFileDropped, &OpenProgramFile);
-  QObject::connect(FormPrograms, &ProgramsWindow::StartRequested, Form1, &TForm1::RunProgramFile,
+  QObject::connect(FormPrograms, &ProgramsWindow::StartRequested, engine, &RunEngine::PlayFile,
                    Qt::QueuedConnection);
   QObject::connect(FormPrograms, &ProgramsWindow::FileDropped, &OpenProgramFile);
   // "Output signal" claims no shape for a program that gives every step its own.
@@ -302,12 +319,12 @@ void CreateWindows() {
                    [](const TreatmentProgram& program) { FormPrograms->FollowRun(&program); });
   QObject::connect(run, &TreatmentRun::RunEnded, FormPrograms,
                    [] { FormPrograms->FollowRun(nullptr); });
-  QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, FormPrograms,
+  QObject::connect(engine->Countdown(), &StepCountdown::TimeLeft, FormPrograms,
                    [](const StepProgress& progress) {
                      FormPrograms->ShowRunElapsed(progress.run_ms - progress.run_left_ms);
                    });
-  QObject::connect(Form1->Countdown(), &StepCountdown::TimeLeft, Form3, &TForm3::ShowTimeLeft);
-  QObject::connect(Form1->Countdown(), &StepCountdown::Cleared, Form3, &TForm3::ClearTimeLeft);
+  QObject::connect(engine->Countdown(), &StepCountdown::TimeLeft, Form3, &TForm3::ShowTimeLeft);
+  QObject::connect(engine->Countdown(), &StepCountdown::Cleared, Form3, &TForm3::ClearTimeLeft);
   windows.tone_generator_window =
       std::make_unique<ToneGeneratorWindow>(Form1->ToneGen1, Form1->font());
   FormToneGenerator = windows.tone_generator_window.get();
@@ -317,7 +334,11 @@ void CreateWindows() {
                    &ToneGeneratorWindow::RunStarted);
   QObject::connect(run, &TreatmentRun::RunEnded, FormToneGenerator, &ToneGeneratorWindow::RunEnded);
   windows.desktop_services = std::make_unique<DesktopRunServices>();
-  windows.desktop_services->Follow(run, Form1->Countdown());
+  windows.desktop_services->Follow(run, engine->Countdown());
+}
+
+const RunEngine* WindowsRun() {
+  return TheWindows().run.get();
 }
 
 void InstallEndHandlers() {
@@ -348,6 +369,8 @@ void DestroyWindows() {
   FormToneGenerator = nullptr;
   windows.programs_window.reset();
   FormPrograms = nullptr;
+  // The run before the windows whose timer and tone generator it uses.
+  windows.run.reset();
   windows.step_window.reset();
   Form3 = nullptr;
   windows.info_window.reset();

@@ -6,10 +6,15 @@
 
 #include <string>
 
-// Creates Form1 (with ToneGen1 and Timer1), then Form2 and Form3 hidden, sets the window icon,
-// and lets the desktop services (desktop_run_services.h) follow the windows' runs. Needs the
-// QApplication.
+class RunEngine;
+
+// Creates Form1 (with ToneGen1 and Timer1), then Form2 and Form3 hidden and the run beside them
+// (run_engine.h), sets the window icon, and lets the desktop services (desktop_run_services.h)
+// follow the windows' runs. Needs the QApplication.
 void CreateWindows();
+
+// The windows' run, from CreateWindows to DestroyWindows (else nullptr): to follow, not to drive.
+const RunEngine* WindowsRun();
 
 // Routes the quit signals and the session's quit request to Form1->EndApplication.
 void InstallEndHandlers();

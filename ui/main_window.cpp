@@ -25,7 +25,6 @@
 #include "readable_blue.h"
 #include "step_timer.h"
 #include "stored_form.h"
-#include "time_left_hint.h"
 
 TForm1* Form1 = nullptr;
 
@@ -49,22 +48,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
   Timer1 = CreateStepTimer(this);
   Timer1->setObjectName("Timer1");
-  // The run takes Timer1's event (Timer1Timer's end of the step) and makes Timer1 precise.
-  treatment_ = new TreatmentRun(ToneGen1, Timer1, &StreamHandle, this);
   Timer1->start();
-  connect(treatment_, &TreatmentRun::RunStarted, this, [this] {
-    ShowStatus(nullptr);
-    SetCaption(Label1, "");
-  });
-  connect(treatment_, &TreatmentRun::StepOpened, this, [this](int, int, const TreatmentStep& step) {
-    ShowStatus(&step);
-    ProgressBar1->setValue(step.Position);
-  });
-  connect(treatment_, &TreatmentRun::AudioFailed, this, &TForm1::ShowAudioError);
-  connect(treatment_, &TreatmentRun::RunEnded, this, &TForm1::ShowRunEnd);
-
-  countdown_ = new StepCountdown(treatment_, this);
-  FollowCountdown(countdown_, ProgressBar1);
 
   OutputWaveShape.store(GetWaveShape());
   connect(RadioGroup1, &TRadioGroup::ItemIndexChanged, this,
@@ -153,31 +137,15 @@ void TForm1::Button4Click(QObject*) {
 }
 
 void TForm1::Button5Click(QObject*) {
-  RunTreatment(BXVirusProgram);
+  emit RunRequested(BXVirusProgram);
 }
 
 void TForm1::Button6Click(QObject*) {
-  RunTreatment(ZelkGeneralProgram);
+  emit RunRequested(ZelkGeneralProgram);
 }
 
 void TForm1::Timer1Timer(QObject*) {
-  treatment_->EndStepByTimer();
-}
-
-void TForm1::RunTreatment(const TreatmentProgram& program) {
-  treatment_->Run(
-      program,
-      [this](const TreatmentStep& step) {
-        return Form3->ShowStep(QString::fromStdString(step.DisplayText), this);
-      },
-      reinterpret_cast<void*>(winId()));
-}
-
-void TForm1::RunProgramFile(std::shared_ptr<const TreatmentProgram> program) {
-  if (!program || treatment_->StepRunning()) return;
-  file_program_ = std::move(program);
-  RunTreatment(*file_program_);
-  file_program_.reset();
+  emit StepTimerFired();
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
@@ -189,6 +157,16 @@ void TForm1::dropEvent(QDropEvent* event) {
   if (path.isEmpty()) return;
   // After the drop has finished: the program's window may show a message.
   QTimer::singleShot(0, this, [this, path] { emit ProgramFileDropped(path); });
+}
+
+void TForm1::ShowRunStart() {
+  ShowStatus(nullptr);
+  SetCaption(Label1, "");
+}
+
+void TForm1::ShowStepOpened(int, int, const TreatmentStep& what) {
+  ShowStatus(&what);
+  ProgressBar1->setValue(what.Position);
 }
 
 void TForm1::ShowRunEnd(const TreatmentRun::RunResult& result) {
@@ -230,14 +208,15 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
 }
 
 void TForm1::EndApplication() {
-  if (treatment_->Ending()) return;
-  treatment_->EndProgram();
+  if (ending_) return;
+  ending_ = true;
+  emit EndRequested();
   // exit() leaves the nested modal loops as well as the main one.
   QCoreApplication::exit(0);
 }
 
 void TForm1::EndApplicationAsked() {
-  if (treatment_->Ending()) return;
+  if (ending_) return;
   if (Form3 != nullptr && !Form3->ConfirmEndProgram()) return;
   if (!UserMayEnd()) return;
   EndApplication();

@@ -1,9 +1,9 @@
 // main_window.cpp holds TForm1, the main window: the two program buttons, the "Output signal"
 // choice, the progress display, the picture, Information and Exit, with the step timer Timer1
-// and the tone generator ToneGen1. The program buttons' click handlers run a treatment run
-// (treatment_run.h), which owns each step's sound; this window shows its steps and waits for each
-// in the Current frequency window's modal display. Program files are played by the same run; the
-// window opens them through "Programs..." under the picture or a file dropped on it.
+// and the tone generator ToneGen1. The program buttons ask for a treatment run, which is played
+// beside the windows (run_engine.h) and owns each step's sound; this window shows the run's steps,
+// its end and its audio errors as the run's signals tell them. Program files are played by the
+// same run; the window opens them through "Programs..." under the picture or a file dropped on it.
 #pragma once
 
 #include <QPushButton>
@@ -17,7 +17,6 @@
 #include "blocked_close_filter.h"
 #include "component.h"
 #include "ddfs.h"
-#include "step_countdown.h"
 #include "tone_gen.h"
 #include "treatment_run.h"
 #include "ui_main_window.h"
@@ -46,8 +45,8 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   void Button4Click(QObject* Sender);  // Exit
   void Button5Click(QObject* Sender);  // BX virus program
   void Button6Click(QObject* Sender);  // Zelk general program
-  // Timer1's event: the step ends by the timer (TreatmentRun::EndStepByTimer, which the run wires
-  // to Timer1 itself).
+  // Timer1's event: the step ends by the timer (StepTimerFired; the run also takes Timer1's
+  // timeout itself).
   void Timer1Timer(QObject* Sender);
 
   // Ends the program from wherever it stands, a treatment step included: the sound stops, the
@@ -68,19 +67,18 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   // Opens the "Tone generator" window (tone_generator_window.h), beside "Programs..."; Ctrl+T.
   QPushButton* ButtonToneGenerator = nullptr;
 
-  // Plays a program file's program as the program buttons play theirs; the window keeps the
-  // program until the run has ended.
-  void RunProgramFile(std::shared_ptr<const TreatmentProgram> program);
-
-  // The run behind the program buttons; the Current frequency window's Skip is wired to it.
-  TreatmentRun* Treatment() const { return treatment_; }
-  // The step and time left while a step plays, shown as ProgressBar1's tooltip and accessible
-  // description.
-  StepCountdown* Countdown() const { return countdown_; }
-  // True from a step's start of sound until its modal display has returned.
-  bool StepRunning() const { return treatment_->StepRunning(); }
+  // What the run tells: its start, a step's opened output, its end.
+  void ShowRunStart();
+  void ShowStepOpened(int step, int steps, const TreatmentStep& what);
+  void ShowRunEnd(const TreatmentRun::RunResult& result);
 
  signals:
+  // A program button asks for its program's run; it has ended when the signal returns.
+  void RunRequested(const TreatmentProgram& program);
+  // Timer1Timer: the step is to end by the timer.
+  void StepTimerFired();
+  // EndApplication: the run's sound ends for good and no further step starts.
+  void EndRequested();
   // A file was dropped on the window, to be opened as a program.
   void ProgramFileDropped(const QString& path);
 
@@ -92,17 +90,13 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void RunTreatment(const TreatmentProgram& program);
-  void ShowRunEnd(const TreatmentRun::RunResult& result);
   // Label8: the step's status text, or empty with nullptr.
   void ShowStatus(const TreatmentStep* step);
   void LoadPicture();
   void CreateToneGen1();
 
   std::unique_ptr<TComponent> components_;  // owner of the window's components
-  TreatmentRun* treatment_ = nullptr;
-  StepCountdown* countdown_ = nullptr;
-  std::shared_ptr<const TreatmentProgram> file_program_;  // while it plays
+  bool ending_ = false;                     // EndApplication has been called
   // The close box during a step, which Qt would drop behind the modal step window.
   std::unique_ptr<BlockedCloseFilter> blocked_close_;
   bool UserMayEnd() const { return !end_check_ || end_check_(); }

@@ -19,6 +19,7 @@
 #include "ddfs.h"
 #include "info_window.h"
 #include "main_window.h"
+#include "run_engine.h"
 
 // What the windows show when a step's Current frequency window appears.
 struct StepSeen {

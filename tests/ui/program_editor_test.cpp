@@ -125,7 +125,7 @@ TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept
     Form1->Button4->click();
     EXPECT_EQ(box.count, 1);
   }
-  EXPECT_FALSE(Form1->Treatment()->Ending());
+  EXPECT_FALSE(WindowsRun()->Treatment()->Ending());
   EXPECT_TRUE(editor->isVisible());
   {
     MessageBoxCatcher box("Discard");

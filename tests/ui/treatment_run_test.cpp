@@ -66,7 +66,7 @@ void ExpectCompletedRun() {
   EXPECT_EQ(Form1->ProgressBar1->value(), 0);
   EXPECT_FALSE(Form1->Timer1->isActive());
   EXPECT_FALSE(Form3->isVisible());
-  EXPECT_FALSE(Form1->StepRunning());
+  EXPECT_FALSE(WindowsRun()->Treatment()->StepRunning());
 }
 
 // The output must have been released: a fresh initialisation succeeds.
@@ -381,12 +381,12 @@ TEST_F(TreatmentRun, PauseAndResumeByButtonKeyAndReturnSayPausedInTheWindow) {
     StepDriver driver([&](int k) {
       if (k == 0) {
         toggle();
-        EXPECT_TRUE(Form1->Treatment()->Paused());
+        EXPECT_TRUE(WindowsRun()->Treatment()->Paused());
         EXPECT_EQ(Form3->Button2->text(), "Resume");
         EXPECT_TRUE(Form3->Label2->text().endsWith(" left \u00b7 paused"));
         EXPECT_TRUE(TimeLeftHint().endsWith(" left, paused"));
         toggle();
-        EXPECT_FALSE(Form1->Treatment()->Paused());
+        EXPECT_FALSE(WindowsRun()->Treatment()->Paused());
         EXPECT_EQ(Form3->Button2->text(), "Pause");
         EXPECT_TRUE(Form3->Label2->text().startsWith("Step 1 of 2 \u00b7 "));
       }
