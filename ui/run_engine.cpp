@@ -12,7 +12,8 @@ RunEngine::RunEngine(TToneGen* tone_gen, QTimer* step_timer, uint32_t* stream_ha
 
 void RunEngine::Play(const TreatmentProgram& program) {
   // The handle is read at each run: the window may have had its native window made again.
-  run_.Run(program, wait_, window_ ? reinterpret_cast<void*>(window_->winId()) : nullptr);
+  run_.Run(program, wait_,
+           window_ != nullptr ? reinterpret_cast<void*>(window_->winId()) : nullptr);
 }
 
 void RunEngine::PlayFile(std::shared_ptr<const TreatmentProgram> program) {

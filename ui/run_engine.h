@@ -12,7 +12,6 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
@@ -53,6 +52,6 @@ class RunEngine : public QObject {
  private:
   TreatmentRun run_;
   StepCountdown countdown_;
-  QPointer<QWidget> window_;
+  QWidget* window_;  // outlives the engine
   TreatmentRun::StepWait wait_;
 };

@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QString>
 #include <QTimer>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -20,6 +22,7 @@
 #include "info_window.h"
 #include "main_window.h"
 #include "run_engine.h"
+#include "scratch_dir.h"
 
 // What the windows show when a step's Current frequency window appears.
 struct StepSeen {
@@ -146,4 +149,25 @@ class WindowsTest : public testing::Test {
 
  private:
   QTimer unexpected_box_;
+};
+
+// A scratch folder that stands in for the user's state and data folders and the system's data
+// folders while it lives, so the program folders and the recent list a test sees are its own.
+class ScratchXdgFolders {
+ public:
+  explicit ScratchXdgFolders(const char* prefix) : scratch_(prefix) {
+    if (!scratch_.Created()) return;
+    setenv("XDG_STATE_HOME", (scratch_.Path() / "state").c_str(), 1);
+    setenv("XDG_DATA_HOME", (scratch_.Path() / "data").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (scratch_.Path() / "system").c_str(), 1);
+  }
+  ~ScratchXdgFolders() {
+    for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
+  }
+
+  bool Created() const { return scratch_.Created(); }
+  const std::filesystem::path& Path() const { return scratch_.Path(); }
+
+ private:
+  ScratchDir scratch_;
 };

@@ -53,11 +53,8 @@ std::string ReadAll(const std::filesystem::path& path) {
 }
 
 TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept) {
-  const ScratchDir scratch("zelkgen-editor-");
+  const ScratchXdgFolders scratch("zelkgen-editor-");
   ASSERT_TRUE(scratch.Created());
-  setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
-  setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
-  setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
   const std::filesystem::path folder = scratch.Path() / "data" / "zelkgen" / "programs";
   std::filesystem::create_directories(folder);
   const std::filesystem::path file = folder / "evening.zelkgen";
@@ -136,7 +133,6 @@ TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept
   EXPECT_EQ(
       ReadAll(file),
       "zelkgen program: Evening\n# my notes\n728      # first\n433  90s\n\n7.83 1:30 \"S\"\n");
-  for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
 }
 
 }  // namespace
@@ -146,11 +142,8 @@ namespace {
 // New and Duplicate go to the user's program folder, named after the title; rows added, moved
 // and removed are undone back to the very text they started from, and redone.
 TEST_F(ProgramsAndEditor, NewAndDuplicatedProgramsGoToTheUsersFolderAndRowChangesUndo) {
-  const ScratchDir scratch("zelkgen-editor-");
+  const ScratchXdgFolders scratch("zelkgen-editor-");
   ASSERT_TRUE(scratch.Created());
-  setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
-  setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
-  setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
   const std::filesystem::path folder = scratch.Path() / "data" / "zelkgen" / "programs";
   FormPrograms->ShowPrograms();
   ASSERT_EQ(FormPrograms->List()->count(), 2);  // the built-ins alone
@@ -201,7 +194,6 @@ TEST_F(ProgramsAndEditor, NewAndDuplicatedProgramsGoToTheUsersFolderAndRowChange
   EXPECT_EQ(editor->Document().Text(), end);
   editor->SaveButton()->click();
   EXPECT_TRUE(std::filesystem::exists(folder / "new-program.zelkgen"));
-  for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
 }
 
 }  // namespace

@@ -564,13 +564,10 @@ TEST_F(TreatmentRun, SinusChosenBetweenRunsGivesSineInEveryStepOfTheNextRun) {
 // click on Start runs it as the program buttons run theirs, each step as long as the file says.
 // A file with errors shows them, with their line numbers, and plays nothing.
 TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLikeABuiltIn) {
-  const ScratchDir scratch("zelkgen-programs-");
+  const ScratchXdgFolders scratch("zelkgen-programs-");
   ASSERT_TRUE(scratch.Created());
   // Whatever file an earlier test pointed the disk driver at may be gone.
   setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
-  setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
-  setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
-  setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
   const auto drop = [](const std::filesystem::path& file, QWidget* on = Form1) {
     QMimeData data;
     // As a file manager sends it: the name's bytes percent-encoded, whether UTF-8 or not.
@@ -640,17 +637,13 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   std::ofstream(other) << "zelkgen program: Other\n440 1s\n";
   drop(other, FormPrograms);
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Other");
-  for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
 }
 
 // A program file passed on during a step (a second start, a drop) is said to wait at once; it
 // opens in the Programs window when the run ends.
 TEST_F(TreatmentRun, AFileOpenedDuringAStepIsSaidToWaitAndOpensWhenTheRunEnds) {
-  const ScratchDir scratch("zelkgen-programs-");
+  const ScratchXdgFolders scratch("zelkgen-programs-");
   ASSERT_TRUE(scratch.Created());
-  setenv("XDG_STATE_HOME", (scratch.Path() / "state").c_str(), 1);
-  setenv("XDG_DATA_HOME", (scratch.Path() / "data").c_str(), 1);
-  setenv("XDG_DATA_DIRS", (scratch.Path() / "system").c_str(), 1);
   const std::filesystem::path file = scratch.Path() / "waiting.zelkgen";
   std::ofstream(file) << "zelkgen program: Waiting\n440\n";
   QString said;
@@ -677,7 +670,6 @@ TEST_F(TreatmentRun, AFileOpenedDuringAStepIsSaidToWaitAndOpensWhenTheRunEnds) {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     EXPECT_FALSE(qobject_cast<QMessageBox*>(widget) != nullptr && widget->isVisible());
   }
-  for (const char* name : {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) unsetenv(name);
 }
 
 }  // namespace
