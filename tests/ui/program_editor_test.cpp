@@ -9,8 +9,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -324,6 +324,39 @@ TEST_F(ProgramsAndEditor, AMistakeMarksItsOwnCellAndEscapeTakesItBack) {
   EXPECT_TRUE(editor->Message()->text().isEmpty());
   EXPECT_TRUE(editor->SaveButton()->isEnabled());
   EXPECT_TRUE(editor->isVisible());  // the Escape was the cell's, not the window's
+}
+
+// A file another program wrote while it was open is not written over unasked: the editor says
+// so, Save asks, Cancel keeps the other's text and Overwrite writes ours; a saved file says so.
+// A list pasted with Ctrl+V while a cell is selected becomes steps after it.
+TEST_F(ProgramsAndEditor, SaveAsksBeforeWritingOverAnOutsideChangeAndPasteGoesAfterTheCell) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path file = scratch.Path() / "data" / "zelkgen" / "programs" / "o.zelkgen";
+  ProgramEditor* editor = EditFile(file, "zelkgen program: O\n528 3:00\n");
+  ASSERT_NE(editor, nullptr);
+  editor->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(editor));
+  QApplication::clipboard()->setText("440\n432 90s\n");
+  const QModelIndex first = editor->Steps()->model()->index(0, 1);
+  QTest::mouseClick(editor->Steps()->viewport(), Qt::LeftButton, {},
+                    editor->Steps()->visualRect(first).center());
+  QTest::keyClick(editor->Steps(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(editor->Document().Text(), "zelkgen program: O\n528 3:00\n440\n432 90s\n");
+
+  const std::string theirs = "zelkgen program: O\n111 3:00\n";
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << theirs;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [editor] { return editor->Status()->text().contains("changed on disk"); }, 5000));
+  for (const char* answer : {"Cancel", "Overwrite"}) {
+    MessageBoxCatcher box(answer);
+    editor->SaveButton()->click();
+    EXPECT_EQ(box.count, 1) << answer;
+    EXPECT_TRUE(box.text.contains("changed on disk")) << box.text.toStdString();
+  }
+  EXPECT_EQ(ReadAll(file), "zelkgen program: O\n528 3:00\n440\n432 90s\n");
+  EXPECT_TRUE(editor->Status()->text().startsWith("Saved o.zelkgen"));
+  EXPECT_FALSE(editor->isWindowModified());
 }
 
 // A quit signal while a new or duplicated program is being typed (in its title or in a cell)
