@@ -33,9 +33,9 @@ class ProgramsAndEditor : public WindowsTest {};
 
 // How often the timeline's most highlighted row changes between the line's colour and another:
 // twice for an unbroken line, many times for a broken one.
-int LineBreaks(QWidget* timeline) {
+int LineBreaks(ProgramTimeline* timeline) {
   const QImage image = timeline->grab().toImage();
-  const QRgb line = timeline->palette().color(QPalette::Highlight).rgb();
+  const QRgb line = timeline->LineColour().rgb();
   int best_row = 0, best_count = -1;
   for (int y = 0; y < image.height(); ++y) {
     int count = 0;
@@ -357,6 +357,43 @@ TEST_F(ProgramsAndEditor, SaveAsksBeforeWritingOverAnOutsideChangeAndPasteGoesAf
   EXPECT_EQ(ReadAll(file), "zelkgen program: O\n528 3:00\n440\n432 90s\n");
   EXPECT_TRUE(editor->Status()->text().startsWith("Saved o.zelkgen"));
   EXPECT_FALSE(editor->isWindowModified());
+}
+
+// A glide is drawn as it sounds: 20 -> 20000 Hz linear in hertz is at 10 010 Hz halfway, nine
+// tenths of the way up the log axis's three decades (a straight slope would be at half). In a dark
+// palette whose highlight hardly shows, the line takes the palette's link colour.
+TEST_F(ProgramsAndEditor, TheTimelineDrawsAGlideAsItSoundsInAColourThatStandsOut) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path file = scratch.Path() / "g.zelkgen";
+  std::ofstream(file) << "zelkgen program: G\n20 -> 20000 2m\n";
+  QPalette dark = FormPrograms->palette();
+  dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+  dark.setColor(QPalette::Highlight, QColor(0x2a, 0x4d, 0x69));  // 1.9:1 on that base
+  dark.setColor(QPalette::Link, QColor(0x4f, 0xa3, 0xff));       // 6.6:1
+  FormPrograms->setPalette(dark);
+  ASSERT_TRUE(FormPrograms->OpenFile(QString::fromStdString(file.string())));
+  ProgramTimeline* timeline = FormPrograms->Timeline();
+  EXPECT_EQ(timeline->LineColour(), QColor(0x4f, 0xa3, 0xff));
+  const QImage image = timeline->grab().toImage();
+  const QRgb line = timeline->LineColour().rgb();
+  // The middle of the line's pixels in column x; -1 where it has none.
+  const auto line_y = [&](int x) {
+    int sum = 0, count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      if (image.pixel(x, y) == line) sum += y, ++count;
+    }
+    return count == 0 ? -1.0 : static_cast<double>(sum) / count;
+  };
+  int first = -1, last = -1;
+  for (int x = 0; x < image.width(); ++x) {
+    if (line_y(x) >= 0) (first < 0 ? first : last) = x;
+  }
+  ASSERT_GT(last - first, 100);
+  const double start = line_y(first + 2), end = line_y(last - 2),
+               middle = line_y((first + last) / 2);
+  ASSERT_GT(start - end, 50);
+  EXPECT_NEAR((start - middle) / (start - end), 0.9, 0.05);
 }
 
 // A quit signal while a new or duplicated program is being typed (in its title or in a cell)
