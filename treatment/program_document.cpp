@@ -93,13 +93,13 @@ std::vector<ProgramDocument::Word> ProgramDocument::Words(std::string_view body)
       const size_t inner_end = close == std::string_view::npos ? body.size() : close;
       words.push_back({i, end, body.substr(i + 1, inner_end - i - 1), true});
       i = end;
-    } else if (body.substr(i, 2) == "->") {
+    } else if (IsGlideArrow(body.substr(i, 2))) {
       words.push_back({i, i + 2, body.substr(i, 2), false});
       i += 2;
     } else {
       size_t end = i;
       while (end < body.size() && !IsBlank(body[end]) && body[end] != '#' && body[end] != '"' &&
-             body.substr(end, 2) != "->") {
+             !IsGlideArrow(body.substr(end, 2))) {
         ++end;
       }
       words.push_back({i, end, body.substr(i, end - i), false});
@@ -196,8 +196,10 @@ ProgramDocument::StepWords ProgramDocument::WordsOfStep(size_t row) const {
   const std::vector<Word>& words = step.words;
   size_t k = 0;
   const auto at = [&](Field field) -> size_t& { return step.index[static_cast<int>(field)]; };
-  if (!words.empty() && !words[0].quoted && words[0].text != "->") at(Field::kFrequency) = k++;
-  if (k < words.size() && !words[k].quoted && words[k].text == "->") {
+  if (!words.empty() && !words[0].quoted && !IsGlideArrow(words[0].text)) {
+    at(Field::kFrequency) = k++;
+  }
+  if (k < words.size() && !words[k].quoted && IsGlideArrow(words[k].text)) {
     ++k;
     if (k < words.size() && !words[k].quoted) at(Field::kEndFrequency) = k++;
   }
@@ -213,7 +215,7 @@ ProgramDocument::StepWords ProgramDocument::WordsOfStep(size_t row) const {
       const int f = static_cast<int>(field);
       if (step.key[f] != kNone) continue;
       step.key[f] = k;
-      if (plain(k + 1) && words[k + 1].text != "->") {
+      if (plain(k + 1) && !IsGlideArrow(words[k + 1].text)) {
         step.index[f] = step.last[f] = ++k;
         if (field == Field::kGate && plain(k + 2) && Lower(words[k + 1].text) == "on") {
           k += 2;
@@ -243,6 +245,10 @@ std::string ProgramDocument::StepField(size_t row, Field field) const {
   const StepWords step = WordsOfStep(row);
   const size_t k = step.index[static_cast<int>(field)];
   if (k == kNone) return std::string();
+  // A glide in octaves: its end written after a '~' of its arrow.
+  if (field == Field::kEndFrequency && step.words[k - 1].text == "~>") {
+    return "~" + std::string(step.words[k].text);
+  }
   const size_t last = step.last[static_cast<int>(field)];
   if (last == k) return std::string(step.words[k].text);
   const std::string& body = lines_[steps_[row]].body;
@@ -282,15 +288,20 @@ bool ProgramDocument::SetStepField(size_t row, Field field, std::string_view val
     value = first == std::string_view::npos
                 ? std::string_view()
                 : value.substr(first, value.find_last_not_of(" \t") - first + 1);
-    if (value.find('#') != std::string_view::npos || value.find("->") != std::string_view::npos ||
+    if (value.find('#') != std::string_view::npos || value.find('>') != std::string_view::npos ||
         (!value.empty() && !IsGateValue(value))) {
       *why = "a gate is its rate, or its rate, 'on' and a share: 7.83 or 7.83 on 25%";
       return false;
     }
-  } else if (field != Field::kLabel && (value.find_first_of(" \t#") != std::string_view::npos ||
-                                        value.find("->") != std::string_view::npos)) {
-    *why = "one word, without blanks, '#' or '->'";
+  } else if (field != Field::kLabel && value.find_first_of(" \t#>") != std::string_view::npos) {
+    *why = "one word, without blanks, '#' or '>'";
     return false;
+  }
+  // "~20000": a glide to 20000 Hz in octaves ("~>"); "20000" one in hertz ("->").
+  const char* arrow = "->";
+  if (field == Field::kEndFrequency && !value.empty() && value.front() == '~') {
+    arrow = "~>";
+    value.remove_prefix(1);
   }
   if (field == Field::kFrequency && value.empty()) {
     *why = "a step begins with its frequency in hertz";
@@ -329,6 +340,10 @@ bool ProgramDocument::SetStepField(size_t row, Field field, std::string_view val
   }
   if (k != kNone && !text.empty()) {
     body.replace(words[k].begin, words[k].end - words[k].begin, text);
+    // The arrow before an end frequency says its law.
+    if (field == Field::kEndFrequency && words[k - 1].text != arrow) {
+      body.replace(words[k - 1].begin, 2, arrow);
+    }
   } else if (k != kNone) {
     // Out with the word and the blanks before it; a glide's end takes its "->" along.
     size_t begin = words[k].begin;
@@ -341,10 +356,15 @@ bool ProgramDocument::SetStepField(size_t row, Field field, std::string_view val
     } else if (field == Field::kEndFrequency && frequency != kNone) {
       // After the "->" already written, else a new one after the frequency.
       const size_t next = frequency + 1;
-      if (next < words.size() && !words[next].quoted && words[next].text == "->") {
+      if (next < words.size() && !words[next].quoted && IsGlideArrow(words[next].text)) {
         body.insert(words[next].end, " " + text);
+        body.replace(words[next].begin, 2, arrow);
       } else {
-        body.insert(words[frequency].end, " -> " + text);
+        std::string added(1, ' ');
+        added += arrow;
+        added += ' ';
+        added += text;
+        body.insert(words[frequency].end, added);
       }
     } else {
       body.insert(words.empty() ? 0 : words.back().end, " " + text);

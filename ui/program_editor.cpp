@@ -219,8 +219,11 @@ class StepCellDelegate : public QStyledItemDelegate {
     }
     auto* line = new QLineEdit(parent);
     if (field == Field::kFrequency || field == Field::kEndFrequency) {
-      line->setValidator(
-          new QRegularExpressionValidator(QRegularExpression("[0-9.,]*([hH][zZ]?)?"), line));
+      // A glide's end may begin with '~': a glide in octaves.
+      line->setValidator(new QRegularExpressionValidator(
+          QRegularExpression(field == Field::kEndFrequency ? "~?[0-9.,]*([hH][zZ]?)?"
+                                                           : "[0-9.,]*([hH][zZ]?)?"),
+          line));
     } else if (field == Field::kDuration) {
       line->setValidator(
           new QRegularExpressionValidator(QRegularExpression("[0-9.:]*[smhSMH]?"), line));
@@ -295,6 +298,12 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   table_->horizontalHeader()->setStretchLastSection(true);
+  // Widths in digits, small enough that the label keeps its place in view on small screens.
+  const int digit = fontMetrics().horizontalAdvance('0');
+  const int widths[kColumns - 1] = {9, 9, 8, 10, 7, 11, 6};
+  for (int column = 0; column < kColumns - 1; ++column) {
+    table_->setColumnWidth(column, widths[column] * digit);
+  }
   table_->setMinimumSize(160, 80);
   message_ = new QLabel(this);
   message_->setWordWrap(true);
@@ -528,6 +537,8 @@ void ProgramEditor::AddRow() {
   after.InsertStep(at, "728 3:00");
   Change("Add step", after);
   table_->setCurrentIndex(model_->index(static_cast<int>(at), 0));
+  // Ready to type into the new step: F2 or any key opens its first cell.
+  table_->setFocus();
 }
 
 void ProgramEditor::RemoveRows() {
