@@ -374,7 +374,8 @@ std::shared_ptr<const TreatmentProgram> ProgramsWindow::SelectedProgram() const 
 }
 
 // The shape column widens for a gate or a duty ("sine, gate 7.83 Hz on 25%"), judged from the
-// first rows only, so that a long program is never measured whole.
+// first rows only, so that a long program is never measured whole, up to a width that leaves
+// the label in view.
 void ProgramsWindow::FitShapeColumn() {
   constexpr int kRowsMeasured = 200;
   const int digit = fontMetrics().horizontalAdvance('0');
@@ -383,7 +384,8 @@ void ProgramsWindow::FitShapeColumn() {
     const QString text = model_->index(row, ProgramStepsModel::kShape).data().toString();
     width = std::max(width, fontMetrics().horizontalAdvance(text) + 2 * digit);
   }
-  table_->setColumnWidth(ProgramStepsModel::kShape, std::min(width, 30 * digit));
+  // Elided beyond 18 digits: the label keeps its place in view on a small screen.
+  table_->setColumnWidth(ProgramStepsModel::kShape, std::min(width, 18 * digit));
 }
 
 void ProgramsWindow::ShowSelected() {

@@ -396,6 +396,20 @@ TEST_F(ProgramsAndEditor, TheTimelineDrawsAGlideAsItSoundsInAColourThatStandsOut
   EXPECT_NEAR((start - middle) / (start - end), 0.9, 0.05);
 }
 
+// At the size the Programs window takes on a 1024 x 768 screen, a gated step's long shape text
+// is cut short rather than pushing the Label column out of view.
+TEST_F(ProgramsAndEditor, TheLabelColumnStaysInViewBesideALongShape) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path file = scratch.Path() / "l.zelkgen";
+  std::ofstream(file) << "zelkgen program: L\n440 3m square gate 7.83 on 25% duty 10% \"Calm\"\n";
+  FormPrograms->resize(588, 535);
+  ASSERT_TRUE(FormPrograms->OpenFile(QString::fromStdString(file.string())));
+  QTableView* table = FormPrograms->Steps();
+  const int label = table->model()->columnCount() - 1;
+  EXPECT_LE(table->columnViewportPosition(label) + 40, table->viewport()->width());
+}
+
 // A quit signal while a new or duplicated program is being typed (in its title or in a cell)
 // ends the program in order; the unsaved program is not written.
 TEST_F(ProgramsAndEditor, AQuitSignalWhileANewProgramIsTypedEndsCleanly) {
