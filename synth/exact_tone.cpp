@@ -32,15 +32,17 @@ inline void PutAntiphase(uint8_t* out, int32_t left) {
 
 }  // namespace
 
+ExactOscillator::Wide ExactOscillator::IncrementOf(long double cycles_per_frame) {
+  // Below half a cycle per frame, so the whole part fits 63 bits; the fraction keeps what the
+  // extended mantissa has left.
+  const long double per_frame = std::ldexp(cycles_per_frame, 64);
+  const long double whole = std::floor(per_frame);
+  const auto fraction = static_cast<uint64_t>(std::ldexp(per_frame - whole, 64));
+  return (Wide{static_cast<uint64_t>(whole)} << 64) | fraction;
+}
+
 void ExactOscillator::SetTone(const ExactTone& tone) {
-  const auto increment_for = [](long double hz) {
-    // Below half a cycle per frame, so the whole part fits 63 bits; the fraction keeps what the
-    // extended mantissa has left.
-    const long double per_frame = std::ldexp(hz / kFramesPerSecond, 64);
-    const long double whole = std::floor(per_frame);
-    const auto fraction = static_cast<uint64_t>(std::ldexp(per_frame - whole, 64));
-    return (Wide{static_cast<uint64_t>(whole)} << 64) | fraction;
-  };
+  const auto increment_for = [](long double hz) { return IncrementOf(hz / kFramesPerSecond); };
   step_frame_ = 0;
   table_ = WaveTable(tone.shape);
   level_ = std::clamp(tone.level_percent, 1, 100);
@@ -62,7 +64,11 @@ void ExactOscillator::SetTone(const ExactTone& tone) {
   end_increment_ = increment_for(tone.end_hz);
   glide_left_ = tone.end_hz != tone.start_hz ? tone.glide_frames : 0;
   slope_ = 0;
-  if (glide_left_ != 0) {
+  exponential_ = tone.exponential && glide_left_ != 0;
+  if (exponential_) {
+    cycles_ = tone.start_hz / kFramesPerSecond;
+    ratio_ = std::pow(tone.end_hz / tone.start_hz, 1.0L / static_cast<long double>(glide_left_));
+  } else if (glide_left_ != 0) {
     // Signed difference over the frames, kept in two's complement.
     const bool rising = end_increment_ > increment_;
     const Wide span = rising ? end_increment_ - increment_ : increment_ - end_increment_;
@@ -74,12 +80,13 @@ void ExactOscillator::SetTone(const ExactTone& tone) {
 }
 
 // One frame after another; frame is the step's index of the frame being written.
-template <bool glide, bool full_level, bool pulse>
+template <ExactOscillator::Glide glide, bool full_level, bool pulse>
 uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
   const int16_t* const table = table_;
   const int level = level_;
   Wide phase = phase_;
   Wide increment = increment_;
+  long double cycles = cycles_;
   uint64_t frame = step_frame_;
   for (uint32_t k = 0; k < frames; ++k, ++frame, out += kBytesPerFrame) {
     int32_t left;
@@ -91,11 +98,16 @@ uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
     }
     PutAntiphase(out, left);
     phase += increment;
-    if constexpr (glide) increment += slope_;
+    if constexpr (glide == kLinear) increment += slope_;
+    if constexpr (glide == kExponential) {
+      cycles *= ratio_;
+      increment = IncrementOf(cycles);
+    }
   }
   phase_ = phase;
   step_frame_ = frame;
-  if constexpr (glide) {
+  if constexpr (glide == kExponential) cycles_ = cycles;
+  if constexpr (glide != kSteady) {
     glide_left_ -= frames;
     // The glide's last frame lands on the end frequency exactly.
     increment_ = glide_left_ == 0 ? end_increment_ : increment;
@@ -103,7 +115,7 @@ uint8_t* ExactOscillator::RenderFrames(uint8_t* out, uint32_t frames) {
   return out;
 }
 
-template <bool glide>
+template <ExactOscillator::Glide glide>
 ExactOscillator::Renderer ExactOscillator::RendererFor() const {
   // One loop for each combination, chosen once per run of frames. A pulse's two samples are
   // already at the level.
@@ -116,7 +128,16 @@ uint8_t* ExactOscillator::RenderSilence(uint8_t* out, uint32_t frames) {
   std::memset(out, 0, size_t{frames} * kBytesPerFrame);
   // Where the frames one by one would have left the phase and the glide.
   const Wide k = frames;
-  if (glide_left_ != 0) {
+  if (glide_left_ != 0 && exponential_) {
+    // No sum in closed form that matches the frames one by one: one by one, without samples.
+    for (uint32_t n = 0; n < frames; ++n) {
+      phase_ += increment_;
+      cycles_ *= ratio_;
+      increment_ = IncrementOf(cycles_);
+    }
+    glide_left_ -= frames;
+    if (glide_left_ == 0) increment_ = end_increment_;
+  } else if (glide_left_ != 0) {
     phase_ += k * increment_ + slope_ * (k * (k - 1) / 2);
     increment_ += k * slope_;
     glide_left_ -= frames;
@@ -154,10 +175,12 @@ void ExactOscillator::Render(uint8_t* out, uint32_t frames) {
     }
     if (!on) {
       out = RenderSilence(out, run);
+    } else if (glide_left_ != 0 && exponential_) {
+      out = (this->*RendererFor<kExponential>())(out, run);
     } else if (glide_left_ != 0) {
-      out = (this->*RendererFor<true>())(out, run);
+      out = (this->*RendererFor<kLinear>())(out, run);
     } else {
-      out = (this->*RendererFor<false>())(out, run);
+      out = (this->*RendererFor<kSteady>())(out, run);
     }
     frames -= run;
   }

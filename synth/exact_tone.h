@@ -9,10 +9,12 @@
 // frequency is never rounded to a table step and the error adds up to less than a cycle in
 // centuries. A glide adds a fixed amount to the increment every frame, so the frequency moves
 // linearly from its start to its end over the glide's frames with the phase carried on unbroken;
-// afterwards the end frequency holds. The phase also runs on from one tone into the next (the
-// next step of a run keeps its oscillator), so a change of frequency never jumps. Left comes from
-// the table at the phase, right is its negation: the two channels are in antiphase, as
-// ToneStreamProc's are.
+// a glide in octaves (exponential) multiplies the frequency by a fixed ratio every frame instead,
+// so it moves by equal musical intervals in equal times; either lands on the end frequency at
+// the glide's last frame, and afterwards the end frequency holds. The phase also runs on from one
+// tone into the next (the next step of a run keeps its oscillator), so a change of frequency never
+// jumps. Left comes from the table at the phase, right is its negation: the two channels are in
+// antiphase, as ToneStreamProc's are.
 //
 // Two modulations for amplifiers: a gate switches the tone on and off, hard, at exact frames:
 // frame n of a step sounds when the fraction of n x rate / 44100 is below the on share, counted
@@ -43,6 +45,7 @@ struct ExactTone {
   uint64_t gate_millihertz = 0;  // gate cycles per 1000 s; 0: no gate
   int gate_on_percent = 50;      // of each gate cycle, from its start; 1..99
   int duty_percent = 50;         // of a square's period that is high; 1..99
+  bool exponential = false;      // the glide by equal ratios per frame, not equal hertz
 };
 
 class ExactOscillator {
@@ -61,13 +64,17 @@ class ExactOscillator {
   // Phase per frame with 64 bits of fraction below the phase's own 64: 2^-128 of a cycle.
   __extension__ typedef unsigned __int128 Wide;
 
-  // Writes frames frames, the glide's when glide, at full level when full_level, a square of the
-  // duty's share when pulse (else the table's entry), and moves on.
-  template <bool glide, bool full_level, bool pulse>
+  // How the increment moves from frame to frame.
+  enum Glide { kSteady, kLinear, kExponential };
+  // Writes frames frames, the increment moving as glide says, at full level when full_level, a
+  // square of the duty's share when pulse (else the table's entry), and moves on.
+  template <Glide glide, bool full_level, bool pulse>
   uint8_t* RenderFrames(uint8_t* out, uint32_t frames);
   using Renderer = uint8_t* (ExactOscillator::*)(uint8_t*, uint32_t);
-  template <bool glide>
+  template <Glide glide>
   Renderer RendererFor() const;
+  // The increment of a frequency of per_frame cycles a frame.
+  static Wide IncrementOf(long double cycles_per_frame);
   // Writes frames frames of the gate's silence and moves the tone on by as many.
   uint8_t* RenderSilence(uint8_t* out, uint32_t frames);
   // How many of the next frames, at most frames, stay in the gate's part (on or off) they start
@@ -79,6 +86,11 @@ class ExactOscillator {
   Wide slope_ = 0;  // added to the increment every frame of a glide; negative ones wrap
   Wide end_increment_ = 0;
   uint64_t glide_left_ = 0;  // frames of the glide still to come
+  // A glide in octaves: the frequency of the next frame in cycles a frame, and the ratio a frame
+  // multiplies it by.
+  bool exponential_ = false;
+  long double cycles_ = 0.0L;
+  long double ratio_ = 1.0L;
   uint64_t step_frame_ = 0;
   const int16_t* table_ = nullptr;
   int level_ = 100;

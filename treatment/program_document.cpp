@@ -93,13 +93,13 @@ std::vector<ProgramDocument::Word> ProgramDocument::Words(std::string_view body)
       const size_t inner_end = close == std::string_view::npos ? body.size() : close;
       words.push_back({i, end, body.substr(i + 1, inner_end - i - 1), true});
       i = end;
-    } else if (body.substr(i, 2) == "->") {
+    } else if (IsGlideArrow(body.substr(i, 2))) {
       words.push_back({i, i + 2, body.substr(i, 2), false});
       i += 2;
     } else {
       size_t end = i;
       while (end < body.size() && !IsBlank(body[end]) && body[end] != '#' && body[end] != '"' &&
-             body.substr(end, 2) != "->") {
+             !IsGlideArrow(body.substr(end, 2))) {
         ++end;
       }
       words.push_back({i, end, body.substr(i, end - i), false});
@@ -189,16 +189,21 @@ void ProgramDocument::SetSetting(size_t* line, std::string_view name, std::strin
 }
 
 ProgramDocument::StepWords ProgramDocument::WordsOfStep(size_t row) const {
-  StepWords step{Words(lines_[steps_[row]].body), {}};
+  StepWords step{Words(lines_[steps_[row]].body), {}, {}, {}};
   std::fill(std::begin(step.index), std::end(step.index), kNone);
+  std::fill(std::begin(step.key), std::end(step.key), kNone);
+  std::fill(std::begin(step.last), std::end(step.last), kNone);
   const std::vector<Word>& words = step.words;
   size_t k = 0;
   const auto at = [&](Field field) -> size_t& { return step.index[static_cast<int>(field)]; };
-  if (!words.empty() && !words[0].quoted && words[0].text != "->") at(Field::kFrequency) = k++;
-  if (k < words.size() && !words[k].quoted && words[k].text == "->") {
+  if (!words.empty() && !words[0].quoted && !IsGlideArrow(words[0].text)) {
+    at(Field::kFrequency) = k++;
+  }
+  if (k < words.size() && !words[k].quoted && IsGlideArrow(words[k].text)) {
     ++k;
     if (k < words.size() && !words[k].quoted) at(Field::kEndFrequency) = k++;
   }
+  const auto plain = [&](size_t i) { return i < words.size() && !words[i].quoted; };
   for (; k < words.size(); ++k) {
     const Word& word = words[k];
     Field field;
@@ -206,9 +211,17 @@ ProgramDocument::StepWords ProgramDocument::WordsOfStep(size_t row) const {
       field = Field::kLabel;
     } else if (const std::string lower = Lower(word.text); lower == "gate" || lower == "duty") {
       // A gate's rate and its "on" share, and a duty's share, are no duration or level.
-      const auto next_is = [&](size_t i) { return i < words.size() && !words[i].quoted; };
-      if (next_is(k + 1)) ++k;
-      if (lower == "gate" && next_is(k + 2) && Lower(words[k + 1].text) == "on") k += 2;
+      field = lower == "gate" ? Field::kGate : Field::kDuty;
+      const int f = static_cast<int>(field);
+      if (step.key[f] != kNone) continue;
+      step.key[f] = k;
+      if (plain(k + 1) && !IsGlideArrow(words[k + 1].text)) {
+        step.index[f] = step.last[f] = ++k;
+        if (field == Field::kGate && plain(k + 2) && Lower(words[k + 1].text) == "on") {
+          k += 2;
+          step.last[f] = k;
+        }
+      }
       continue;
     } else if (IsShapeWord(word.text)) {
       field = Field::kShape;
@@ -222,14 +235,46 @@ ProgramDocument::StepWords ProgramDocument::WordsOfStep(size_t row) const {
     }
     if (at(field) == kNone) at(field) = k;
   }
+  for (int f = 0; f < kFields; ++f) {
+    if (step.last[f] == kNone) step.last[f] = step.index[f];
+  }
   return step;
 }
 
 std::string ProgramDocument::StepField(size_t row, Field field) const {
   const StepWords step = WordsOfStep(row);
   const size_t k = step.index[static_cast<int>(field)];
-  return k == kNone ? std::string() : std::string(step.words[k].text);
+  if (k == kNone) return std::string();
+  // A glide in octaves: its end written after a '~' of its arrow.
+  if (field == Field::kEndFrequency && step.words[k - 1].text == "~>") {
+    return "~" + std::string(step.words[k].text);
+  }
+  const size_t last = step.last[static_cast<int>(field)];
+  if (last == k) return std::string(step.words[k].text);
+  const std::string& body = lines_[steps_[row]].body;
+  return body.substr(step.words[k].begin, step.words[last].end - step.words[k].begin);
 }
+
+namespace {
+
+// A gate as the editor takes it: its rate, or its rate, "on" and a share.
+bool IsGateValue(std::string_view value) {
+  std::vector<std::string_view> words;
+  size_t i = 0;
+  while (i < value.size()) {
+    if (IsBlank(value[i])) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < value.size() && !IsBlank(value[end])) ++end;
+    words.push_back(value.substr(i, end - i));
+    i = end;
+  }
+  return words.size() == 1 || (words.size() == 3 && Lower(words[1]) == "on");
+}
+
+}  // namespace
 
 bool ProgramDocument::SetStepField(size_t row, Field field, std::string_view value,
                                    std::string* why) {
@@ -237,10 +282,26 @@ bool ProgramDocument::SetStepField(size_t row, Field field, std::string_view val
     *why = field == Field::kLabel ? "a label holds no '\"'" : "one word, without '\"'";
     return false;
   }
-  if (field != Field::kLabel && (value.find_first_of(" \t#") != std::string_view::npos ||
-                                 value.find("->") != std::string_view::npos)) {
-    *why = "one word, without blanks, '#' or '->'";
+  if (field == Field::kGate) {
+    // Blanks trimmed: a gate's words are one "7.83" or three "7.83 on 25%".
+    const size_t first = value.find_first_not_of(" \t");
+    value = first == std::string_view::npos
+                ? std::string_view()
+                : value.substr(first, value.find_last_not_of(" \t") - first + 1);
+    if (value.find('#') != std::string_view::npos || value.find('>') != std::string_view::npos ||
+        (!value.empty() && !IsGateValue(value))) {
+      *why = "a gate is its rate, or its rate, 'on' and a share: 7.83 or 7.83 on 25%";
+      return false;
+    }
+  } else if (field != Field::kLabel && value.find_first_of(" \t#>") != std::string_view::npos) {
+    *why = "one word, without blanks, '#' or '>'";
     return false;
+  }
+  // "~20000": a glide to 20000 Hz in octaves ("~>"); "20000" one in hertz ("->").
+  const char* arrow = "->";
+  if (field == Field::kEndFrequency && !value.empty() && value.front() == '~') {
+    arrow = "~>";
+    value.remove_prefix(1);
   }
   if (field == Field::kFrequency && value.empty()) {
     *why = "a step begins with its frequency in hertz";
@@ -254,10 +315,35 @@ bool ProgramDocument::SetStepField(size_t row, Field field, std::string_view val
   std::string& body = lines_[steps_[row]].body;
   const StepWords step = WordsOfStep(row);
   const std::vector<Word>& words = step.words;
-  const size_t k = step.index[static_cast<int>(field)];
+  const int f = static_cast<int>(field);
+  const size_t k = step.index[f];
   const size_t frequency = step.index[static_cast<int>(Field::kFrequency)];
+  if (field == Field::kGate || field == Field::kDuty) {
+    const size_t key = step.key[f];
+    if (key != kNone && !text.empty()) {
+      // The value after its keyword; a keyword left without one gets it.
+      const size_t begin = k != kNone ? words[k].begin : words[key].end;
+      const size_t end = k != kNone ? words[step.last[f]].end : words[key].end;
+      body.replace(begin, end - begin, k != kNone ? text : " " + text);
+    } else if (key != kNone) {
+      size_t begin = words[key].begin;
+      while (begin > 0 && IsBlank(body[begin - 1])) --begin;
+      const size_t end = words[k != kNone ? step.last[f] : key].end;
+      body.erase(begin, end - begin);
+    } else if (!text.empty()) {
+      std::string added(1, ' ');
+      added += field == Field::kGate ? "gate " : "duty ";
+      added += text;
+      body.insert(words.empty() ? 0 : words.back().end, added);
+    }
+    return true;
+  }
   if (k != kNone && !text.empty()) {
     body.replace(words[k].begin, words[k].end - words[k].begin, text);
+    // The arrow before an end frequency says its law.
+    if (field == Field::kEndFrequency && words[k - 1].text != arrow) {
+      body.replace(words[k - 1].begin, 2, arrow);
+    }
   } else if (k != kNone) {
     // Out with the word and the blanks before it; a glide's end takes its "->" along.
     size_t begin = words[k].begin;
@@ -270,10 +356,15 @@ bool ProgramDocument::SetStepField(size_t row, Field field, std::string_view val
     } else if (field == Field::kEndFrequency && frequency != kNone) {
       // After the "->" already written, else a new one after the frequency.
       const size_t next = frequency + 1;
-      if (next < words.size() && !words[next].quoted && words[next].text == "->") {
+      if (next < words.size() && !words[next].quoted && IsGlideArrow(words[next].text)) {
         body.insert(words[next].end, " " + text);
+        body.replace(words[next].begin, 2, arrow);
       } else {
-        body.insert(words[frequency].end, " -> " + text);
+        std::string added(1, ' ');
+        added += arrow;
+        added += ' ';
+        added += text;
+        body.insert(words[frequency].end, added);
       }
     } else {
       body.insert(words.empty() ? 0 : words.back().end, " " + text);
@@ -296,6 +387,24 @@ void ProgramDocument::InsertLine(size_t at, std::string body) {
   Index();
 }
 
+void ProgramDocument::InsertLines(size_t at, std::vector<std::string> bodies) {
+  if (bodies.empty()) return;
+  std::vector<Line> added;
+  added.reserve(bodies.size());
+  for (std::string& body : bodies) added.push_back({std::move(body), newline_});
+  if (at >= lines_.size()) {
+    at = lines_.size();
+    if (!lines_.empty() && lines_.back().end.empty()) {
+      lines_.back().end = newline_;
+      added.back().end.clear();
+    }
+  }
+  // One insertion and one index for the lot: a line at a time is quadratic in a long paste.
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
+                std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+  Index();
+}
+
 void ProgramDocument::EraseLine(size_t at) {
   if (at + 1 == lines_.size() && at > 0 && lines_[at].end.empty()) lines_[at - 1].end.clear();
   lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(at));
@@ -310,6 +419,16 @@ void ProgramDocument::InsertStep(size_t row, std::string_view line) {
     at = steps_.back() + 1;
   }
   InsertLine(at, std::string(line));
+}
+
+void ProgramDocument::InsertSteps(size_t row, const std::vector<std::string>& lines) {
+  size_t at = lines_.size();
+  if (row < steps_.size()) {
+    at = steps_[row];
+  } else if (!steps_.empty()) {
+    at = steps_.back() + 1;
+  }
+  InsertLines(at, lines);
 }
 
 void ProgramDocument::RemoveStep(size_t row) {
@@ -339,9 +458,11 @@ ProgramDocument::Place ProgramDocument::PlaceOf(int line, int column) const {
     while (at < body.size() && (static_cast<unsigned char>(body[at]) & 0xC0) == 0x80) ++at;
   }
   const StepWords words = WordsOfStep(place.row);
-  for (int field = 0; field < 6; ++field) {
-    const size_t k = words.index[field];
-    if (k != kNone && at >= words.words[k].begin && at < words.words[k].end) {
+  for (int field = 0; field < kFields; ++field) {
+    // A gate's or a duty's keyword belongs to it as much as its value does.
+    const size_t first = words.key[field] != kNone ? words.key[field] : words.index[field];
+    const size_t last = words.last[field] != kNone ? words.last[field] : first;
+    if (first != kNone && at >= words.words[first].begin && at < words.words[last].end) {
       place.field = static_cast<Field>(field);
     }
   }

@@ -6,7 +6,8 @@
 // are played with (ParseProgramText); PlaceOf says which step and which field an error names.
 //
 // A step's fields are written as the file writes them ("7.83", "90s", "square", "50%", a label
-// without its quotes); an empty value leaves the field out. Values are put in as written and
+// without its quotes, a gate as its rate and share "7.83 on 25%" without the word gate, a duty
+// as "25%"); an empty value leaves the field out. Values are put in as written and
 // only the parser judges them, so an error marks the field the user typed.
 //
 // Plain C++, no Qt. Not thread-safe; one owner at a time.
@@ -22,7 +23,8 @@
 
 class ProgramDocument {
  public:
-  enum class Field { kFrequency, kEndFrequency, kDuration, kShape, kLevel, kLabel };
+  enum class Field { kFrequency, kEndFrequency, kDuration, kShape, kLevel, kLabel, kGate, kDuty };
+  static constexpr int kFields = 8;
 
   ProgramDocument() = default;
   explicit ProgramDocument(std::string_view text) { SetText(text); }
@@ -51,6 +53,8 @@ class ProgramDocument {
   // A step line (e.g. "728 3:00") inserted before step row, or after the last step for
   // row == StepCount().
   void InsertStep(size_t row, std::string_view line);
+  // Many step lines at once, in their order, before step row (a paste of thousands).
+  void InsertSteps(size_t row, const std::vector<std::string>& lines);
   void RemoveStep(size_t row);
   // Step row and the one below it change places.
   void SwapWithNext(size_t row);
@@ -79,15 +83,19 @@ class ProgramDocument {
     bool quoted;
   };
   static std::vector<Word> Words(std::string_view body);
-  // The step's words by field; npos for a field it lacks.
+  // The step's words by field; npos for a field it lacks. A gate's and a duty's value words
+  // follow their keyword; last is a field's last word (a gate's share), key its keyword.
   struct StepWords {
     std::vector<Word> words;
-    size_t index[6];
+    size_t index[kFields];
+    size_t key[kFields];
+    size_t last[kFields];
   };
   StepWords WordsOfStep(size_t row) const;
   std::string SettingValue(size_t line) const;
   void SetSetting(size_t* line, std::string_view name, std::string_view value);
   void InsertLine(size_t at, std::string body);
+  void InsertLines(size_t at, std::vector<std::string> bodies);
   void EraseLine(size_t at);
   void Index();
 

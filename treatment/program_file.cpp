@@ -197,6 +197,7 @@ std::string HalfText(int64_t millihertz) {
 struct StepLine {
   int64_t millihertz = 0;
   int64_t end_millihertz = 0;  // 0: no glide
+  bool exponential = false;    // "~>": the glide moves by equal ratios, not equal hertz
   int duration_ms = kStepMilliseconds;
   int level = 100;
   std::optional<WaveShape> shape;
@@ -208,7 +209,7 @@ struct StepLine {
 };
 
 constexpr char kStepSyntax[] =
-    " (a step is: frequency [-> frequency] [duration] [sine|square] [level%] "
+    " (a step is: frequency [-> or ~> frequency] [duration] [sine|square] [level%] "
     "[gate RATE [on P%]] [duty P%] [\"label\"])";
 
 class Parser {
@@ -321,8 +322,9 @@ class Parser {
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
   }
 
-  // Splits a line into words, labels and "->"; a label left open ends it, after an error. False
-  // when an invisible character stands outside a label: the line gives that one error.
+  // Splits a line into words, labels and the glide arrows "->" and "~>"; a label left open ends it,
+  // after an error. False when an invisible character stands outside a label: the line gives that
+  // one error.
   bool Tokenize(std::string_view line, std::vector<Token>* tokens) {
     size_t i = 0;
     while (i < line.size()) {
@@ -344,13 +346,13 @@ class Parser {
         }
         tokens->push_back({line.substr(i + 1, close - i - 1), i, true});
         i = close + 1;
-      } else if (line.substr(i, 2) == "->") {
+      } else if (IsGlideArrow(line.substr(i, 2))) {
         tokens->push_back({line.substr(i, 2), i});
         i += 2;
       } else {
         size_t end = i;
         while (end < line.size() && !IsBlank(line[end]) && line[end] != '#' && line[end] != '"' &&
-               line.substr(end, 2) != "->" && InvisibleAt(line, end) == nullptr) {
+               !IsGlideArrow(line.substr(end, 2)) && InvisibleAt(line, end) == nullptr) {
           ++end;
         }
         tokens->push_back({line.substr(i, end - i), i});
@@ -567,14 +569,16 @@ class Parser {
     step.line = line_;
     bool good = true;
     size_t k = 0;
-    if (tokens[0].quoted || tokens[0].text == "->") {
+    if (tokens[0].quoted || IsGlideArrow(tokens[0].text)) {
       Error(tokens[0].at, "a step begins with its frequency in hertz");
       return;
     }
     good = ReadFrequency(tokens[k++], &step.millihertz);
-    if (k < tokens.size() && !tokens[k].quoted && tokens[k].text == "->") {
+    if (k < tokens.size() && !tokens[k].quoted && IsGlideArrow(tokens[k].text)) {
+      step.exponential = tokens[k].text == "~>";
       if (++k == tokens.size() || tokens[k].quoted) {
-        Error(tokens[k - 1].at, "a glide needs its end frequency after '->'");
+        Error(tokens[k - 1].at,
+              "a glide needs its end frequency after '" + std::string(tokens[k - 1].text) + "'");
         return;
       }
       good = ReadFrequency(tokens[k++], &step.end_millihertz) && good;
@@ -605,8 +609,8 @@ class Parser {
         } else {
           step.label = std::string(token.text);
         }
-      } else if (token.text == "->") {
-        Error(token.at, "'->' comes right after the first frequency");
+      } else if (IsGlideArrow(token.text)) {
+        Error(token.at, "'" + std::string(token.text) + "' comes right after the first frequency");
         good = false;
       } else if (const std::string word = Lower(token.text); word == "gate") {
         good = once(have_gate, token, "gate") && good;
@@ -726,14 +730,16 @@ class Parser {
       for (const StepLine& line : steps_) {
         TreatmentStep step{static_cast<long double>(line.millihertz) / 1000.0L,
                            static_cast<int>(100 * (out.size() + 1) / count), "", ""};
-        step.DisplayText = !line.label.empty()        ? line.label
-                           : line.end_millihertz != 0 ? DecimalText(line.millihertz) + "\u2192" +
-                                                            DecimalText(line.end_millihertz) + "HZ"
-                                                      : DecimalText(line.millihertz) + "HZ";
+        step.DisplayText = !line.label.empty() ? line.label
+                           : line.end_millihertz != 0
+                               ? DecimalText(line.millihertz) + GlideArrowShown(line.exponential) +
+                                     DecimalText(line.end_millihertz) + "HZ"
+                               : DecimalText(line.millihertz) + "HZ";
         step.StatusText = "Current: " + step.DisplayText;
         step.DurationMs = line.duration_ms;
         if (line.end_millihertz != 0) {
           step.EndFrequency = static_cast<long double>(line.end_millihertz) / 1000.0L;
+          step.ExponentialGlide = line.exponential;
         }
         step.Level = line.level;
         step.Shape = line.shape ? line.shape : program_shape_;
@@ -850,8 +856,9 @@ std::string ProgramFileText(const TreatmentProgram& program, int step_ms) {
     std::string shown = line + "HZ";
     if (step.EndFrequency != 0.0L) {
       const int64_t end = Millihertz(step.EndFrequency);
-      line += " -> " + DecimalText(end);
-      shown = DecimalText(start) + "\u2192" + DecimalText(end) + "HZ";
+      line += step.ExponentialGlide ? " ~> " : " -> ";
+      line += DecimalText(end);
+      shown = DecimalText(start) + GlideArrowShown(step.ExponentialGlide) + DecimalText(end) + "HZ";
     }
     const int ms = StepPeriodMs(step, step_ms);
     // A clock has no fraction of a second; seconds with decimals have.

@@ -58,6 +58,16 @@ inline constexpr size_t kMaxTitleCharacters = 60;
 inline constexpr char kProgramFileMagic[] = "zelkgen program:";
 inline constexpr char kProgramFileExtension[] = ".zelkgen";
 
+// A glide's arrow: "->" moves the frequency by equal hertz per frame, "~>" by equal ratios
+// (equal octaves per second).
+inline bool IsGlideArrow(std::string_view word) {
+  return word == "->" || word == "~>";
+}
+// The arrow the windows show between a glide's frequencies ("7.83\u21928HZ").
+inline const char* GlideArrowShown(bool exponential) {
+  return exponential ? "\u219D" : "\u2192";
+}
+
 struct ProgramFileError {
   int line;    // from 1
   int column;  // from 1, in characters; 0 for the file as a whole

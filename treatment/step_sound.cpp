@@ -9,6 +9,7 @@ StepSound PrepareStepSound(const TreatmentStep& step, uint64_t step_frames,
   tone.start_hz = step.Frequency;
   tone.end_hz = step.EndFrequency != 0.0L ? step.EndFrequency : step.Frequency;
   tone.glide_frames = step_frames;
+  tone.exponential = step.ExponentialGlide;
   tone.level_percent = step.Level;
   tone.shape = step.Shape.value_or(OutputWaveShape.load(std::memory_order_relaxed));
   tone.gate_millihertz = static_cast<uint64_t>(step.GateMillihertz);

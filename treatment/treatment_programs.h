@@ -19,6 +19,7 @@ struct TreatmentStep {
   // What a program file adds; the built-in steps keep these defaults.
   int DurationMs = 0;               // 0: one period of the step timer (180000 ms)
   long double EndFrequency = 0.0L;  // a glide's end, reached at the step's end; 0: no glide
+  bool ExponentialGlide = false;    // a glide's law: false, linear in hertz; true, in octaves
   int Level = 100;                  // percent of the tables' amplitude
   std::optional<WaveShape> Shape = std::nullopt;  // none: the "Output signal" choice
   // A gate switches the tone on and off GateMillihertz / 1000 times a second, on for the first

@@ -6,6 +6,8 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHash>
@@ -20,11 +22,13 @@
 #include <QSpinBox>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTime>
 #include <QUndoStack>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "outer_geometry.h"
+#include "path_text.h"
 #include "program_library.h"
 
 using Field = ProgramDocument::Field;
@@ -39,20 +43,30 @@ const QColor kErrorText(Qt::black);
 const char kErrorStyle[] = "background: #f4c7c3; color: black;";
 constexpr int kErrorsListed = 3;
 
+// The label last, where the table's spare width goes.
 const Field kColumnFields[] = {Field::kFrequency, Field::kEndFrequency, Field::kDuration,
-                               Field::kShape,     Field::kLevel,        Field::kLabel};
-constexpr int kColumns = 6;
+                               Field::kShape,     Field::kLevel,        Field::kGate,
+                               Field::kDuty,      Field::kLabel};
+constexpr int kColumns = 8;
+const char* const kHeaders[kColumns] = {"Frequency", "Glide to", "Duration", "Shape",
+                                        "Level",     "Gate",     "Duty",     "Label"};
 
 int ColumnOf(Field field) {
   return static_cast<int>(std::find(std::begin(kColumnFields), std::end(kColumnFields), field) -
                           std::begin(kColumnFields));
 }
 
-QString ErrorText(const ProgramFileError& error) {
-  return QStringLiteral("Line %1, column %2: %3")
-      .arg(error.line)
-      .arg(error.column)
-      .arg(QString::fromStdString(error.message));
+// A step's error by its step and field ("Step 3, Glide to: ..."), any other by its line.
+QString ErrorText(const ProgramDocument& document, const ProgramFileError& error) {
+  const QString message = QString::fromStdString(error.message);
+  const ProgramDocument::Place place = document.PlaceOf(error.line, error.column);
+  if (place.kind != ProgramDocument::Place::kStep) {
+    return QStringLiteral("Line %1, column %2: %3").arg(error.line).arg(error.column).arg(message);
+  }
+  if (!place.field) return QStringLiteral("Step %1: %2").arg(place.row + 1).arg(message);
+  return QStringLiteral("Step %1, %2: %3")
+      .arg(place.row + 1)
+      .arg(kHeaders[ColumnOf(*place.field)], message);
 }
 
 // One change of the document, undone and redone as the texts before and after it.
@@ -85,14 +99,36 @@ class EditorStepsModel : public QAbstractTableModel {
     }
   }
 
-  void Mark(const QHash<qint64, QString>& marks) {
-    marks_ = marks;
-    if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1));
+  // Only the cells whose mark came, went or changed are repainted: a repaint of a cell with an
+  // open editor would give the editor the stored text back.
+  void Mark(QHash<qint64, QString> marks) {
+    std::swap(marks_, marks);
+    QList<qint64> changed;
+    for (auto it = marks.cbegin(); it != marks.cend(); ++it) {
+      if (marks_.value(it.key()) != it.value()) changed << it.key();
+    }
+    for (auto it = marks_.cbegin(); it != marks_.cend(); ++it) {
+      if (!marks.contains(it.key())) changed << it.key();
+    }
+    static const QList<int> kRoles = {Qt::BackgroundRole, Qt::ForegroundRole, Qt::ToolTipRole};
+    for (const qint64 key : changed) {
+      const QModelIndex cell =
+          index(static_cast<int>(key / kColumns), static_cast<int>(key % kColumns));
+      if (cell.isValid()) emit dataChanged(cell, cell, kRoles);
+    }
+  }
+  // The editor is going: its document no longer answers.
+  void Detach() {
+    beginResetModel();
+    editor_ = nullptr;
+    endResetModel();
   }
   static qint64 Key(size_t row, int column) { return static_cast<qint64>(row) * kColumns + column; }
 
   int rowCount(const QModelIndex& parent = {}) const override {
-    return parent.isValid() ? 0 : static_cast<int>(editor_->Document().StepCount());
+    return parent.isValid() || editor_ == nullptr
+               ? 0
+               : static_cast<int>(editor_->Document().StepCount());
   }
   int columnCount(const QModelIndex& parent = {}) const override {
     return parent.isValid() ? 0 : kColumns;
@@ -127,7 +163,7 @@ class EditorStepsModel : public QAbstractTableModel {
     }
   }
   bool setData(const QModelIndex& index, const QVariant& value, int role) override {
-    if (role != Qt::EditRole || !index.isValid()) return false;
+    if (role != Qt::EditRole || !index.isValid() || editor_ == nullptr) return false;
     const auto row = static_cast<size_t>(index.row());
     const Field field = kColumnFields[index.column()];
     const std::string text = value.toString().toStdString();
@@ -135,7 +171,9 @@ class EditorStepsModel : public QAbstractTableModel {
     ProgramDocument after = editor_->Document();
     std::string why;
     if (!after.SetStepField(row, field, text, &why)) {
-      editor_->Message()->setText(QString::fromStdString(why));
+      editor_->Message()->setText(QStringLiteral("Step %1, %2: %3")
+                                      .arg(row + 1)
+                                      .arg(kHeaders[index.column()], QString::fromStdString(why)));
       return false;
     }
     editor_->Change(QStringLiteral("Edit step %1").arg(row + 1), after);
@@ -144,8 +182,6 @@ class EditorStepsModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Vertical) return section + 1;
-    static const char* const kHeaders[kColumns] = {"Frequency", "Glide to", "Duration",
-                                                   "Shape",     "Level",    "Label"};
     return QString(kHeaders[section]);
   }
 
@@ -155,6 +191,9 @@ class EditorStepsModel : public QAbstractTableModel {
 };
 
 namespace {
+
+// Set on a cell's editor once the user has typed into it.
+const char kTyped[] = "typed";
 
 // Typed cells: words the file format takes, a choice of shape, a level from 1 % to 100 %.
 class StepCellDelegate : public QStyledItemDelegate {
@@ -180,20 +219,28 @@ class StepCellDelegate : public QStyledItemDelegate {
     }
     auto* line = new QLineEdit(parent);
     if (field == Field::kFrequency || field == Field::kEndFrequency) {
-      line->setValidator(
-          new QRegularExpressionValidator(QRegularExpression("[0-9.,]*([hH][zZ]?)?"), line));
+      // A glide's end may begin with '~': a glide in octaves.
+      line->setValidator(new QRegularExpressionValidator(
+          QRegularExpression(field == Field::kEndFrequency ? "~?[0-9.,]*([hH][zZ]?)?"
+                                                           : "[0-9.,]*([hH][zZ]?)?"),
+          line));
     } else if (field == Field::kDuration) {
       line->setValidator(
           new QRegularExpressionValidator(QRegularExpression("[0-9.:]*[smhSMH]?"), line));
+    } else if (field == Field::kDuty) {
+      line->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9.]*%?"), line));
     }
     const int row = index.row();
     connect(line, &QLineEdit::textEdited, line, [this, line, row, field](const QString& text) {
+      line->setProperty(kTyped, true);
       editor_->CheckTyping(row, field, text);
       line->setStyleSheet(line->property("cellError").toBool() ? kErrorStyle : "");
     });
     return line;
   }
   void setEditorData(QWidget* widget, const QModelIndex& index) const override {
+    // What the user has typed stays until it is committed or given up.
+    if (widget->property(kTyped).toBool()) return;
     const QString text = index.data(Qt::EditRole).toString();
     if (auto* box = qobject_cast<QComboBox*>(widget)) {
       box->setCurrentIndex(std::max(0, box->findData(text.toLower())));
@@ -242,17 +289,29 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
   table_ = new QTableView(this);
   table_->setModel(model_);
   table_->setAccessibleName("Steps");
-  table_->setItemDelegate(new StepCellDelegate(this));
+  auto* delegate = new StepCellDelegate(this);
+  table_->setItemDelegate(delegate);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table_->setEditTriggers(QAbstractItemView::AllEditTriggers);
+  // Not on a mere change of the current cell: a selected cell keeps the table's keys (a paste).
+  table_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
+                          QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   table_->horizontalHeader()->setStretchLastSection(true);
+  // Widths in digits, small enough that the label keeps its place in view on small screens.
+  const int digit = fontMetrics().horizontalAdvance('0');
+  const int widths[kColumns - 1] = {9, 9, 8, 10, 7, 11, 6};
+  for (int column = 0; column < kColumns - 1; ++column) {
+    table_->setColumnWidth(column, widths[column] * digit);
+  }
   table_->setMinimumSize(160, 80);
   message_ = new QLabel(this);
   message_->setWordWrap(true);
   message_->setTextFormat(Qt::PlainText);
   message_->setAccessibleName("Errors");
+  status_ = new QLabel("Paste a list of frequencies to add steps.", this);
+  status_->setTextFormat(Qt::PlainText);
+  status_->setAccessibleName("Status");
   add_ = new QPushButton("Add step", this);
   remove_ = new QPushButton("Remove", this);
   up_ = new QPushButton("Move up", this);
@@ -279,7 +338,7 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
   }
   rows->addStretch();
   auto* buttons = new QHBoxLayout;
-  buttons->addWidget(new QLabel("Paste a list of frequencies to add steps.", this), 1);
+  buttons->addWidget(status_, 1);
   buttons->addWidget(save_);
   buttons->addWidget(close_);
   auto* layout = new QVBoxLayout(this);
@@ -293,10 +352,17 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
   setProperty("shrinkToScreen", true);
   KeepStoredOuterGeometry(this);
 
+  // A cell given up (Escape) shows the document's own marks again.
+  connect(delegate, &QAbstractItemDelegate::closeEditor, this, [this] {
+    if (candidate_checked_) Check(document_);
+  });
+  watcher_ = new QFileSystemWatcher(this);
+  connect(watcher_, &QFileSystemWatcher::fileChanged, this, [this] { NoticeOutsideChange(); });
   connect(title_, &QLineEdit::textEdited, this, [this](const QString& text) {
     ProgramDocument candidate = document_;
     candidate.SetTitle(text.toStdString());
     Check(candidate);
+    candidate_checked_ = true;
   });
   connect(title_, &QLineEdit::editingFinished, this, [this] {
     if (title_->text().toStdString() == document_.Title()) return;
@@ -322,6 +388,7 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(redo_button_, &QPushButton::clicked, undo_, &QUndoStack::redo);
   connect(undo_, &QUndoStack::canUndoChanged, undo_button_, &QPushButton::setEnabled);
   connect(undo_, &QUndoStack::canRedoChanged, redo_button_, &QPushButton::setEnabled);
+  connect(undo_, &QUndoStack::cleanChanged, this, [this] { setWindowModified(Modified()); });
   connect(save_, &QPushButton::clicked, this, &ProgramEditor::Save);
   connect(close_, &QPushButton::clicked, this, &QWidget::close);
   auto* undo_key = new QShortcut(QKeySequence::Undo, this);
@@ -336,7 +403,12 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
   redo_button_->setEnabled(false);
 }
 
-ProgramEditor::~ProgramEditor() = default;
+ProgramEditor::~ProgramEditor() {
+  // The children outlive the members: a title or cell losing its focus as they go (a quit while
+  // typing) must reach neither the document nor the undo stack.
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+  model_->Detach();
+}
 
 bool ProgramEditor::Modified() const {
   return is_new_ || !undo_->isClean();
@@ -346,9 +418,14 @@ bool ProgramEditor::Edit(const QString& path, const QString& text, bool is_new) 
   if (isVisible() && !MaySet()) return false;
   path_ = path;
   is_new_ = is_new;
+  on_disk_ = is_new ? std::string() : text.toStdString();
+  if (!watcher_->files().isEmpty()) watcher_->removePaths(watcher_->files());
+  if (!is_new) watcher_->addPath(path);
+  status_->setText("Paste a list of frequencies to add steps.");
   undo_->clear();
   ShowText(text.toStdString());
   undo_->setClean();
+  setWindowModified(Modified());
   return true;
 }
 
@@ -378,10 +455,12 @@ void ProgramEditor::ShowHeader() {
   bool ok = false;
   const int count = QString::fromStdString(document_.Repeat()).toInt(&ok);
   repeat_->setValue(ok ? count : 1);
-  setWindowTitle("Program editor - " + QString::fromStdString(document_.Title()));
+  // "[*]": the modified mark, until saved.
+  setWindowTitle("Program editor - " + QString::fromStdString(document_.Title()) + "[*]");
 }
 
 void ProgramEditor::Check(const ProgramDocument& document) {
+  candidate_checked_ = false;
   errors_ = ParseProgramText(document.Text()).errors;
   QHash<qint64, QString> marks;
   bool title_error = false, shape_error = false, repeat_error = false;
@@ -413,7 +492,9 @@ void ProgramEditor::Check(const ProgramDocument& document) {
   shape_->setStyleSheet(shape_error ? kErrorStyle : "");
   repeat_->setStyleSheet(repeat_error ? kErrorStyle : "");
   QStringList lines;
-  for (size_t k = 0; k < errors_.size() && k < kErrorsListed; ++k) lines << ErrorText(errors_[k]);
+  for (size_t k = 0; k < errors_.size() && k < kErrorsListed; ++k) {
+    lines << ErrorText(document, errors_[k]);
+  }
   if (errors_.size() > kErrorsListed) {
     lines << QStringLiteral("... and %1 more").arg(errors_.size() - kErrorsListed);
   }
@@ -440,6 +521,7 @@ void ProgramEditor::CheckTyping(int row, Field field, const QString& text) {
       }
     }
   }
+  candidate_checked_ = true;
   if (typing != nullptr) typing->setProperty("cellError", cell_error);
 }
 
@@ -455,6 +537,8 @@ void ProgramEditor::AddRow() {
   after.InsertStep(at, "728 3:00");
   Change("Add step", after);
   table_->setCurrentIndex(model_->index(static_cast<int>(at), 0));
+  // Ready to type into the new step: F2 or any key opens its first cell.
+  table_->setFocus();
 }
 
 void ProgramEditor::RemoveRows() {
@@ -490,12 +574,39 @@ void ProgramEditor::PasteList() {
   const int row = CurrentRow();
   size_t at = row < 0 ? document_.StepCount() : static_cast<size_t>(row) + 1;
   ProgramDocument after = document_;
-  for (const std::string& step : steps) after.InsertStep(at++, step);
+  after.InsertSteps(at, steps);
   Change(QStringLiteral("Paste %1 steps").arg(steps.size()), after);
 }
 
 bool ProgramEditor::Save() {
   if (!errors_.empty()) return false;
+  if (!is_new_) {
+    // Another program or the user's text editor may have written the file meanwhile.
+    std::string now, error;
+    const bool readable = ReadProgramFileText(PathBytes(path_), &now, &error);
+    if (!readable || now != on_disk_) {
+      QMessageBox box(QMessageBox::Warning, "Program editor",
+                      readable ? "\"" + path_ + "\" was changed on disk since it was opened here."
+                               : "\"" + path_ + "\" cannot be read as it was opened here: " +
+                                     QString::fromStdString(error),
+                      QMessageBox::NoButton, this);
+      box.setTextFormat(Qt::PlainText);
+      QPushButton* reload =
+          readable ? box.addButton("Reload", QMessageBox::DestructiveRole) : nullptr;
+      QPushButton* overwrite = box.addButton("Overwrite", QMessageBox::AcceptRole);
+      QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+      box.setDefaultButton(cancel);
+      box.exec();
+      if (reload != nullptr && box.clickedButton() == reload) {
+        is_new_ = false;
+        undo_->setClean();
+        Edit(path_, QString::fromStdString(now), false);
+        status_->setText("Reloaded from disk; your changes were dropped.");
+        return false;
+      }
+      if (box.clickedButton() != overwrite) return false;
+    }
+  }
   if (is_new_) {
     const QString title = QString::fromStdString(document_.Title());
     path_ = NewProgramPath(title);
@@ -510,9 +621,25 @@ bool ProgramEditor::Save() {
     return false;
   }
   is_new_ = false;
+  on_disk_ = document_.Text();
+  // A file replaced by a new one is watched anew.
+  if (!watcher_->files().isEmpty()) watcher_->removePaths(watcher_->files());
+  watcher_->addPath(path_);
   undo_->setClean();
+  setWindowModified(false);
+  status_->setText("Saved " + QFileInfo(path_).fileName() + " at " +
+                   QTime::currentTime().toString("HH:mm:ss") + ".");
   emit Saved(path_);
   return true;
+}
+
+void ProgramEditor::NoticeOutsideChange() {
+  std::string now, error;
+  if (is_new_ || path_.isEmpty()) return;
+  // A file replaced by rename drops out of the watch: watched again while it is there.
+  if (!watcher_->files().contains(path_) && QFileInfo::exists(path_)) watcher_->addPath(path_);
+  if (ReadProgramFileText(PathBytes(path_), &now, &error) && now == on_disk_) return;
+  status_->setText("The file was changed on disk; Save will ask before writing over it.");
 }
 
 bool ProgramEditor::MaySet() {

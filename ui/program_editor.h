@@ -18,6 +18,7 @@
 #include "program_document.h"
 
 class QComboBox;
+class QFileSystemWatcher;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -55,6 +56,7 @@ class ProgramEditor : public QWidget {
   // The parts, for the tests.
   QTableView* Steps() const { return table_; }
   QLabel* Message() const { return message_; }
+  QLabel* Status() const { return status_; }
   QPushButton* SaveButton() const { return save_; }
   QUndoStack* Undo() const { return undo_; }
 
@@ -78,11 +80,19 @@ class ProgramEditor : public QWidget {
   void RemoveRows();
   void MoveRow(int by);
   int CurrentRow() const;
+  // The file on disk differs from what was opened or saved here: said in the status line.
+  void NoticeOutsideChange();
 
   ProgramDocument document_;
   std::vector<ProgramFileError> errors_;
   QString path_;
   bool is_new_ = false;
+  // The file's bytes as opened or last saved here; Save asks before writing over others.
+  std::string on_disk_;
+  // The marks shown are a cell's or the title's text being typed, not the document's.
+  bool candidate_checked_ = false;
+  QFileSystemWatcher* watcher_;
+  QLabel* status_;
   QLineEdit* title_;
   QComboBox* shape_;
   QSpinBox* repeat_;

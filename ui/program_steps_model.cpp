@@ -30,9 +30,10 @@ QString HertzText(long double hertz) {
 }
 
 QString StepFrequencyText(const TreatmentStep& step) {
-  return step.EndFrequency != 0.0L
-             ? HertzText(step.Frequency) + QStringLiteral("\u2192") + HertzText(step.EndFrequency)
-             : HertzText(step.Frequency);
+  return step.EndFrequency != 0.0L ? HertzText(step.Frequency) +
+                                         QString::fromUtf8(GlideArrowShown(step.ExponentialGlide)) +
+                                         HertzText(step.EndFrequency)
+                                   : HertzText(step.Frequency);
 }
 
 QString StepLabel(const TreatmentStep& step) {

@@ -19,6 +19,20 @@ long double EndOf(const TreatmentStep& step) {
   return step.EndFrequency != 0.0L ? step.EndFrequency : step.Frequency;
 }
 
+// Relative luminance and contrast ratio as the web's accessibility guidelines define them.
+double Luminance(const QColor& colour) {
+  const auto channel = [](double c) {
+    return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+         0.0722 * channel(colour.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 QString AxisHertz(double hertz) {
   return hertz >= 1000.0 ? QStringLiteral("%1k").arg(hertz / 1000.0) : QString::number(hertz);
 }
@@ -66,6 +80,20 @@ void ProgramTimeline::SetRunPosition(qint64 ms) {
   if (ms == run_ms_) return;
   run_ms_ = ms;
   update();
+}
+
+QColor ProgramTimeline::LineColour() const {
+  const QColor background = palette().color(QPalette::Base);
+  for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::Link}) {
+    if (Contrast(palette().color(role), background) >= 4.5) return palette().color(role);
+  }
+  return palette().color(QPalette::Text);
+}
+
+long double ProgramTimeline::HertzAt(const TreatmentStep& step, double share) {
+  const long double end = EndOf(step);
+  if (step.ExponentialGlide) return step.Frequency * std::pow(end / step.Frequency, share);
+  return step.Frequency + (end - step.Frequency) * share;
 }
 
 QSize ProgramTimeline::sizeHint() const {
@@ -120,7 +148,7 @@ void ProgramTimeline::DrawStep(QPainter& painter, const Frame& frame, const Trea
   const double y1 = YOf(frame, EndOf(step));
   painter.setPen(QPen(palette().color(QPalette::Mid), 1));
   painter.drawLine(QPointF(x0, frame.plot.top()), QPointF(x0, frame.plot.bottom()));
-  QPen pen(palette().color(QPalette::Highlight), 2);
+  QPen pen(LineColour(), 2);
   if (step.GateMillihertz != 0) {
     // A gated step is a broken line, its dashes the on share of a gate cycle, 8 pixels a cycle
     // (in the pen's widths).
@@ -128,16 +156,29 @@ void ProgramTimeline::DrawStep(QPainter& painter, const Frame& frame, const Trea
     pen.setDashPattern({on / 2, (8.0 - on) / 2});
   }
   painter.setPen(pen);
-  painter.drawLine(QPointF(x0, y0), QPointF(x1, y1));
+  if (y0 == y1 || step.ExponentialGlide) {
+    painter.drawLine(QPointF(x0, y0), QPointF(x1, y1));
+  } else {
+    // Linear in hertz: a point every two pixels along the log axis's curve.
+    QPolygonF curve;
+    const int points = std::max(2, static_cast<int>((x1 - x0) / 2));
+    for (int k = 0; k <= points; ++k) {
+      const double share = static_cast<double>(k) / points;
+      curve << QPointF(x0 + (x1 - x0) * share, YOf(frame, HertzAt(step, share)));
+    }
+    painter.drawPolyline(curve);
+  }
   QString label = StepLabel(step);
   if (label.isEmpty()) label = StepFrequencyText(step) + QStringLiteral(" Hz");
   const QFontMetrics metrics = painter.fontMetrics();
   if (metrics.horizontalAdvance(label) + 4 <= x1 - x0) {
     painter.setPen(palette().color(QPalette::Text));
-    // Above the line's start, or below it where the plot's top leaves no room.
-    double top = y0 - metrics.height() - 1;
+    // Above the line's start, away from a rising glide (below it), or below where the plot's
+    // top leaves no room.
+    double top = y1 < y0 ? y0 + 2 : y0 - metrics.height() - 1;
     if (top < frame.plot.top())
       top = std::min<double>(y0 + 2, frame.plot.bottom() - metrics.height());
+    if (top + metrics.height() > frame.plot.bottom()) top = y0 - metrics.height() - 1;
     painter.drawText(QRectF(x0 + 2, top, x1 - x0 - 4, metrics.height()),
                      Qt::AlignLeft | Qt::AlignVCenter, label);
   }
@@ -153,8 +194,10 @@ void ProgramTimeline::paintEvent(QPaintEvent*) {
   }
   const int line = painter.fontMetrics().height();
   Frame frame;
-  frame.plot = QRect(kLeftMargin, kMargin, std::max(1, width() - kLeftMargin - kMargin),
-                     std::max(1, height() - 2 * kMargin - line));
+  // Room above the plot for half an axis text: the top tick's text is not cut.
+  const int top = std::max(kMargin, line / 2 + 1);
+  frame.plot = QRect(kLeftMargin, top, std::max(1, width() - kLeftMargin - kMargin),
+                     std::max(1, height() - top - kMargin - line));
   frame.low_log = std::log10(static_cast<double>(low_hz_));
   frame.high_log = std::log10(static_cast<double>(high_hz_));
   frame.ms_per_px = static_cast<double>(starts_.back()) / frame.plot.width();
@@ -168,7 +211,7 @@ void ProgramTimeline::paintEvent(QPaintEvent*) {
   double column_top = 0, column_bottom = 0;
   const auto flush = [&] {
     if (column < 0) return;
-    painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
+    painter.setPen(QPen(LineColour(), 1));
     painter.drawLine(QPointF(column + 0.5, column_top), QPointF(column + 0.5, column_bottom));
     column = -1;
   };

@@ -1,7 +1,9 @@
 // ProgramTimeline: a program drawn as frequency over time, the frequency on a logarithmic axis:
-// each step a line at its frequency (a glide a slope from its start to its end frequency, a
-// gated step a broken line whose dashes are its on share),
-// a tick at each step's start, and a step's label above its line where the step is wide enough.
+// each step a line at its frequency (a glide drawn as it sounds: linear in hertz, a curve on the
+// logarithmic axis; a glide in octaves a straight slope), a gated step a broken line whose dashes
+// are its on share, a tick at each step's start, and a step's label beside its line, on the side
+// away from a glide, where the step is wide enough. The line's colour is the palette's, the first
+// of Highlight, Link and Text that stands out from the background at 4.5:1 or more.
 // During a run a marker stands at the point the run has reached.
 //
 // Quick for the largest programs (10 000 steps, 24 hours): steps narrower than a pixel are
@@ -31,6 +33,11 @@ class ProgramTimeline : public QWidget {
   // The marker at ms from the run's start; a negative ms hides it.
   void SetRunPosition(qint64 ms);
   qint64 RunPosition() const { return run_ms_; }
+
+  // The colour the steps are drawn in, for the palette as it stands.
+  QColor LineColour() const;
+  // The frequency step sounds at share (0 to 1) of its length.
+  static long double HertzAt(const TreatmentStep& step, double share);
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;

@@ -20,6 +20,7 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -42,6 +43,27 @@
 ProgramsWindow* FormPrograms = nullptr;
 
 namespace {
+
+// The table's property that names the playing row.
+const char kPlayingRow[] = "playingRow";
+
+// The step that plays stands out from the others, whatever is selected: bold, on a tint of the
+// palette's highlight.
+class PlayingRowDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QVariant playing = parent()->property(kPlayingRow);
+    if (!playing.isValid() || playing.toInt() != index.row()) return;
+    option->font.setBold(true);
+    QColor tint = option->palette.color(QPalette::Highlight);
+    tint.setAlpha(70);
+    option->backgroundBrush = tint;
+  }
+};
 
 // Right of the main window's buttons, down to the bottom of a 1024 x 768 screen: room for the
 // table and the timeline. Shrunk to fit smaller screens (outer_geometry.h).
@@ -121,6 +143,7 @@ ProgramsWindow::ProgramsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   model_ = new ProgramStepsModel(this);
   table_ = new QTableView(this);
   table_->setModel(model_);
+  table_->setItemDelegate(new PlayingRowDelegate(table_));
   table_->setAccessibleName("Steps");
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -226,10 +249,28 @@ bool ProgramsWindow::OpenFile(const QString& path) {
 void ProgramsWindow::FollowRun(const TreatmentProgram* program) {
   running_ = program;
   timeline_->SetRunPosition(-1);
+  ShowPlayingRow(-1);
 }
 
 void ProgramsWindow::ShowRunElapsed(qint64 ms) {
-  timeline_->SetRunPosition(running_ != nullptr && running_ == model_->Program() ? ms : -1);
+  const bool shown = running_ != nullptr && running_ == model_->Program();
+  timeline_->SetRunPosition(shown ? ms : -1);
+  int row = -1;
+  if (shown) {
+    // The step whose start is the last at or before ms.
+    const std::vector<qint64>& starts = model_->Starts();
+    row = static_cast<int>(std::upper_bound(starts.begin(), starts.end(), ms) - starts.begin()) - 1;
+    row = std::clamp(row, 0, model_->rowCount() - 1);
+  }
+  ShowPlayingRow(row);
+}
+
+void ProgramsWindow::ShowPlayingRow(int row) {
+  if (row == playing_row_) return;
+  playing_row_ = row;
+  table_->setProperty(kPlayingRow, row);
+  if (row >= 0) table_->scrollTo(model_->index(row, 0), QAbstractItemView::EnsureVisible);
+  table_->viewport()->update();
 }
 
 void ProgramsWindow::Refill(const QString& selected,
@@ -333,7 +374,8 @@ std::shared_ptr<const TreatmentProgram> ProgramsWindow::SelectedProgram() const 
 }
 
 // The shape column widens for a gate or a duty ("sine, gate 7.83 Hz on 25%"), judged from the
-// first rows only, so that a long program is never measured whole.
+// first rows only, so that a long program is never measured whole, up to a width that leaves
+// the label in view.
 void ProgramsWindow::FitShapeColumn() {
   constexpr int kRowsMeasured = 200;
   const int digit = fontMetrics().horizontalAdvance('0');
@@ -342,7 +384,8 @@ void ProgramsWindow::FitShapeColumn() {
     const QString text = model_->index(row, ProgramStepsModel::kShape).data().toString();
     width = std::max(width, fontMetrics().horizontalAdvance(text) + 2 * digit);
   }
-  table_->setColumnWidth(ProgramStepsModel::kShape, std::min(width, 30 * digit));
+  // Elided beyond 18 digits: the label keeps its place in view on a small screen.
+  table_->setColumnWidth(ProgramStepsModel::kShape, std::min(width, 18 * digit));
 }
 
 void ProgramsWindow::ShowSelected() {

@@ -65,6 +65,8 @@ class ProgramsWindow : public QWidget {
   QTableView* Steps() const { return table_; }
   ProgramTimeline* Timeline() const { return timeline_; }
   QLabel* Summary() const { return summary_; }
+  // The row of the step that plays, shown in bold on a tint of the highlight; -1 for none.
+  int PlayingRow() const { return playing_row_; }
   ProgramEditor* Editor() const { return editor_; }
   // The message with the latest file's errors; null before the first.
   QMessageBox* ErrorsView() const { return errors_; }
@@ -91,6 +93,7 @@ class ProgramsWindow : public QWidget {
   void Refill(const QString& selected,
               std::shared_ptr<const TreatmentProgram> selected_program = nullptr);
   void ShowSelected();
+  void ShowPlayingRow(int row);
   void FitShapeColumn();
   void ChooseFile();
   void Start();
@@ -126,6 +129,7 @@ class ProgramsWindow : public QWidget {
   // The listed files' programs, read when listed; null for a file with errors.
   QHash<QString, std::shared_ptr<const TreatmentProgram>> programs_;
   const TreatmentProgram* running_ = nullptr;
+  int playing_row_ = -1;
   QMessageBox* errors_ = nullptr;
 };
 

@@ -59,4 +59,41 @@ TEST_F(ExactTone, ShapesReadTheTablesDdfsReadsAndAnUnknownOneIsSilent) {
   OutputWaveShape = wsSquare;
 }
 
+// A glide in octaves from 100 Hz to 400 Hz over a second passes 200 Hz halfway and sounds
+// 300 / ln 4 = 216.4 cycles over the second (one in hertz: 250); then 400 Hz holds, and the
+// phase runs on unbroken. A gate's silence moves it on as the frames one by one would.
+TEST_F(ExactTone, AGlideInOctavesMovesByEqualRatiosAndLandsOnItsEnd) {
+  // Rising crossings of zero in the left channel of frames [begin, end).
+  const auto cycles = [](const std::vector<uint8_t>& out, size_t begin, size_t end) {
+    int count = 0;
+    for (size_t k = begin + 1; k < end; ++k) {
+      const auto left = [&](size_t n) {
+        return static_cast<int16_t>(out[n * 4] | out[n * 4 + 1] << 8);
+      };
+      count += left(k - 1) < 0 && left(k) >= 0;
+    }
+    return count;
+  };
+  ::ExactTone tone{100.0L, 400.0L, 44100, 100, wsSine};
+  tone.exponential = true;
+  ExactOscillator oscillator;
+  oscillator.SetTone(tone);
+  const std::vector<uint8_t> out = Rendered(oscillator, 2 * 44100);
+  EXPECT_NEAR(cycles(out, 0, 44100), 216, 1);
+  EXPECT_NEAR(cycles(out, 22050 - 2205, 22050 + 2205), 20, 1);  // 200 Hz over 0.1 s
+  EXPECT_EQ(cycles(out, 44100, 2 * 44100), 400);
+
+  // Gated half the time: the frames that sound are the ungated glide's own.
+  ::ExactTone gated = tone;
+  gated.gate_millihertz = 10000;
+  ExactOscillator other;
+  other.SetTone(gated);
+  const std::vector<uint8_t> half = Rendered(other, 2 * 44100);
+  for (size_t k = 0; k < 2 * 44100; ++k) {
+    if (k * 10 % 44100 >= 22050) continue;  // off for the second half of each tenth
+    ASSERT_EQ(half[k * 4], out[k * 4]) << k;
+    ASSERT_EQ(half[k * 4 + 1], out[k * 4 + 1]) << k;
+  }
+}
+
 }  // namespace

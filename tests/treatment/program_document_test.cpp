@@ -89,6 +89,25 @@ TEST(ProgramDocument, EachEditChangesOnlyItsWordsAndLines) {
          Set(d, 0, Field::kLevel, "50%");
        },
        "zelkgen program: T\n728 gate 7.83 on 25% duty 10% square 3s 50%\n"},
+      {"a gate's share taken off, a duty changed, a gate added and one taken out",
+       "zelkgen program: T\n728  gate 7.83 on 25%  duty 10% # c\n440 gate 4  3s\n",
+       [](ProgramDocument& d) {
+         Set(d, 0, Field::kGate, " 8 ");
+         Set(d, 0, Field::kDuty, "20%");
+         Set(d, 1, Field::kGate, "");
+         Set(d, 1, Field::kDuty, "5%");
+         Set(d, 1, Field::kGate, "2 on 10%");
+       },
+       "zelkgen program: T\n728  gate 8  duty 20% # c\n440  3s duty 5% gate 2 on 10%\n"},
+      {"a thousand steps pasted before the second", "zelkgen program: T\n1\n2\n",
+       [](ProgramDocument& d) { d.InsertSteps(1, std::vector<std::string>(1000, "440 5s")); },
+       "zelkgen program: T\n1\n" +
+           [] {
+             std::string lines;
+             for (int k = 0; k < 1000; ++k) lines += "440 5s\n";
+             return lines;
+           }() +
+           "2\n"},
       {"a title before its comment, after comment lines",
        "# mine\n\nzelkgen program:  Old  # kept\n728\n",
        [](ProgramDocument& d) { d.SetTitle("New"); },
@@ -132,13 +151,18 @@ TEST(ProgramDocument, ReadsTheFieldsAsWrittenAndRefusesValuesThatAreNotOneWord) 
   EXPECT_EQ(document.StepField(2, Field::kLabel), "Schumann");
   EXPECT_EQ(document.StepField(3, Field::kEndFrequency), "200");
   EXPECT_EQ(document.StepField(0, Field::kLevel), "");
+  const ProgramDocument gated("zelkgen program: T\n728 gate 7.83 ON 25% duty 10%\n");
+  EXPECT_EQ(gated.StepField(0, Field::kGate), "7.83 ON 25%");
+  EXPECT_EQ(gated.StepField(0, Field::kDuty), "10%");
   ProgramDocument copy = document;
   std::string why;
   for (const auto& [field, value] : {std::pair{Field::kDuration, "1 s"},
                                      {Field::kFrequency, "7#"},
                                      {Field::kLabel, "a\"b"},
                                      {Field::kFrequency, ""},
-                                     {Field::kEndFrequency, "1->2"}}) {
+                                     {Field::kEndFrequency, "1->2"},
+                                     {Field::kGate, "7.83 25%"},
+                                     {Field::kGate, "7 on 2% square"}}) {
     EXPECT_FALSE(copy.SetStepField(1, field, value, &why)) << value;
   }
   EXPECT_EQ(copy.Text(), kEvening);
@@ -161,6 +185,16 @@ TEST(ProgramDocument, AParserErrorNamesItsStepAndField) {
   const ProgramDocument::Place level =
       document.PlaceOf(parsed.errors[2].line, parsed.errors[2].column);
   EXPECT_EQ(level.field, Field::kLevel);
+  // A gate's and a duty's keywords are theirs: an error there marks the gate or the duty (the
+  // errors come in the order of their columns).
+  const ProgramDocument pulsed("zelkgen program: T\n728 sine duty 25% gate x\n");
+  const ParsedProgram pulsed_parse = ParseProgramText(pulsed.Text());
+  ASSERT_EQ(pulsed_parse.errors.size(), 2u);
+  std::vector<std::optional<Field>> fields;
+  for (const ProgramFileError& error : pulsed_parse.errors) {
+    fields.push_back(pulsed.PlaceOf(error.line, error.column).field);
+  }
+  EXPECT_EQ(fields, (std::vector<std::optional<Field>>{Field::kDuty, Field::kGate}));
 }
 
 TEST(ProgramDocument, APlainListOfFrequenciesGivesOneStepEach) {

@@ -43,12 +43,13 @@ TEST(ProgramFile, EachStepLineGivesItsStepOrItsError) {
       {"432.125Hz 1:00:00 # a comment", "", 432.125L, 0, 3600000, 100, {}, "432.125HZ"},
       {"100 -> 200 2:30 square", "", 100, 200, 150000, 100, wsSquare, "100\u2192200HZ"},
       {"100->200.5 1.5h", "", 100, 200.5L, 5400000, 100, {}, "100\u2192200.5HZ"},
+      {"20~>20000 2m", "", 20, 20000, 120000, 100, {}, "20\u219D20000HZ"},
       {"0.001 24h 1%", "", 0.001L, 0, 86400000, 1, {}, "0.001HZ"},
       {"22049.999 1s \"a # in a label\"", "", 22049.999L, 0, 1000, 100, {}, "a # in a label"},
       {"\t440.000\t3:00 ", "", 440, 0, 180000, 100, {}, "440HZ"},
       // Columns count characters, not bytes.
       {"440 \"\u00e9t\u00e9\" nan",
-       "2:11: unexpected 'nan' (a step is: frequency [-> frequency] [duration] [sine|square] "
+       "2:11: unexpected 'nan' (a step is: frequency [-> or ~> frequency] [duration] [sine|square] "
        "[level%] [gate RATE [on P%]] [duty P%] [\"label\"])"},
       {"0", "2:1: a frequency is above 0 Hz"},
       {"22050", "2:1: a frequency is below 22050 Hz, half the sample rate"},
@@ -60,6 +61,8 @@ TEST(ProgramFile, EachStepLineGivesItsStepOrItsError) {
       {"7,83", "2:1: the decimal separator is a point: 7.83"},
       {"1.0001", "2:1: a frequency has at most 3 decimals"},
       {"440 -> ", "2:5: a glide needs its end frequency after '->'"},
+      {"440 ~> ", "2:5: a glide needs its end frequency after '~>'"},
+      {"440 -> 880 ~> 990", "2:12: '~>' comes right after the first frequency"},
       {"440 -> 0", "2:8: a frequency is above 0 Hz"},
       {"440 90", "2:5: a duration needs its unit: 90s, 5m, 1h or 1:30"},
       {"440 0.999s", "2:5: a step lasts 1 s to 24 h"},
@@ -75,7 +78,7 @@ TEST(ProgramFile, EachStepLineGivesItsStepOrItsError) {
       {"440 \"" + long_label + "\"", "2:5: a label holds at most 40 characters"},
       {"440 \"\"", "2:5: a label is some text without control characters"},
       {"440 triangle",
-       "2:5: unexpected 'triangle' (a step is: frequency [-> frequency] [duration] "
+       "2:5: unexpected 'triangle' (a step is: frequency [-> or ~> frequency] [duration] "
        "[sine|square] [level%] [gate RATE [on P%]] [duty P%] [\"label\"])"},
       {"440 -> 880 -> 990", "2:12: '->' comes right after the first frequency"},
       {"440 \xff", "2:5: not UTF-8 text (save the file as UTF-8)"},
@@ -120,7 +123,7 @@ TEST(ProgramFile, EachStepLineGivesItsStepOrItsError) {
       {"100 -> 200 50", "2:12: a duration needs its unit: 90s, 5m, 1h or 1:30"},
       // A long token is cut after 40 characters, never inside one.
       {"440 " + euros, "2:5: unexpected '" + euros +
-                           "' (a step is: frequency [-> frequency] [duration] "
+                           "' (a step is: frequency [-> or ~> frequency] [duration] "
                            "[sine|square] [level%] [gate RATE [on P%]] [duty P%] [\"label\"])"},
       // Invisible characters are named, once for the line.
       {"440\u00a090s 50",
@@ -252,8 +255,12 @@ TEST(ProgramFile, EveryErrorOfAFileIsReportedInOrderAndNothingIsGiven) {
 
 TEST(ProgramFile, ProgramsWriteOutAsFilesThatReadBackToTheirStepsAndTexts) {
   const ParsedProgram gated = ParseProgramText(
-      "zelkgen program: Gates\n728 3s gate 7.83 50%\n1000 gate 10 on 25% duty 10%\n");
+      "zelkgen program: Gates\n728 3s gate 7.83 50%\n1000 gate 10 on 25% duty 10%\n"
+      "20 ~> 20000 2m\n20 -> 20000 2m\n");
   ASSERT_EQ(FirstError(gated), "");
+  // Each glide keeps its law in the text written.
+  EXPECT_NE(ProgramFileText(gated.program).find("\n20 ~> 20000 2:00\n20 -> 20000 2:00\n"),
+            std::string::npos);
   std::vector<const TreatmentProgram*> programs = {&gated.program};
   for (const BuiltInProgram& built_in : kBuiltInPrograms) programs.push_back(built_in.program);
   for (const TreatmentProgram* program : programs) {
@@ -275,6 +282,8 @@ TEST(ProgramFile, ProgramsWriteOutAsFilesThatReadBackToTheirStepsAndTexts) {
       EXPECT_EQ(read.GateMillihertz, fixed.GateMillihertz);
       EXPECT_EQ(read.GateOnPercent, fixed.GateOnPercent);
       EXPECT_EQ(read.DutyPercent, fixed.DutyPercent);
+      EXPECT_EQ(read.EndFrequency, fixed.EndFrequency);
+      EXPECT_EQ(read.ExponentialGlide, fixed.ExponentialGlide);
     }
   }
 }

@@ -8,11 +8,14 @@
 #include <QClipboard>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <QUndoStack>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <tuple>
@@ -30,9 +33,9 @@ class ProgramsAndEditor : public WindowsTest {};
 
 // How often the timeline's most highlighted row changes between the line's colour and another:
 // twice for an unbroken line, many times for a broken one.
-int LineBreaks(QWidget* timeline) {
+int LineBreaks(ProgramTimeline* timeline) {
   const QImage image = timeline->grab().toImage();
-  const QRgb line = timeline->palette().color(QPalette::Highlight).rgb();
+  const QRgb line = timeline->LineColour().rgb();
   int best_row = 0, best_count = -1;
   for (int y = 0; y < image.height(); ++y) {
     int count = 0;
@@ -94,7 +97,7 @@ TEST_F(ProgramsAndEditor, AProgramIsSeenEditedCheckedAndSavedWithItsCommentsKept
   QAbstractItemModel* cells = editor->Steps()->model();
   ASSERT_EQ(cells->rowCount(), 3);
   ASSERT_TRUE(cells->setData(cells->index(1, 0), "0"));
-  EXPECT_TRUE(editor->Message()->text().contains("Line 4, column 1: a frequency is above 0 Hz"))
+  EXPECT_TRUE(editor->Message()->text().contains("Step 2, Frequency: a frequency is above 0 Hz"))
       << editor->Message()->text().toStdString();
   EXPECT_TRUE(cells->index(1, 0).data(Qt::BackgroundRole).isValid());
   EXPECT_FALSE(cells->index(1, 2).data(Qt::BackgroundRole).isValid());
@@ -194,6 +197,259 @@ TEST_F(ProgramsAndEditor, NewAndDuplicatedProgramsGoToTheUsersFolderAndRowChange
   EXPECT_EQ(editor->Document().Text(), end);
   editor->SaveButton()->click();
   EXPECT_TRUE(std::filesystem::exists(folder / "new-program.zelkgen"));
+}
+
+}  // namespace
+
+namespace {
+
+// A cell's editor opened as a user opens it: a click to select the cell, a double click to edit.
+QWidget* OpenCell(ProgramEditor* editor, int row, int column) {
+  QTableView* table = editor->Steps();
+  const QModelIndex index = table->model()->index(row, column);
+  table->scrollTo(index);
+  const QPoint at = table->visualRect(index).center();
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at);
+  return table->indexWidget(index);
+}
+
+// The program file named name in the user's folder, written and opened in the editor with Edit.
+ProgramEditor* EditFile(const std::filesystem::path& file, const std::string& text) {
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << text;
+  if (!FormPrograms->OpenFile(QString::fromStdString(file.string()))) return nullptr;
+  FormPrograms->EditButton()->click();
+  return FormPrograms->Editor();
+}
+
+// Every kind of cell takes what is typed into it, keystroke by keystroke, while the live check
+// runs; Return or Tab commits it, and Save writes only the words the change touched.
+TEST_F(ProgramsAndEditor, WhatIsTypedIntoEachCellIsWhatIsSaved) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path file = scratch.Path() / "data" / "zelkgen" / "programs" / "t.zelkgen";
+  const std::string before = "zelkgen program: T\n528 3:00   # keep\n";
+  const struct {
+    int column;
+    const char* typed;
+    Qt::Key commit;
+    const char* shown;  // the cell afterwards
+    const char* line;   // the step's line in the saved file
+  } kCases[] = {
+      {0, "529", Qt::Key_Return, "529", "529 3:00   # keep"},
+      {1, "500", Qt::Key_Tab, "500", "528 -> 500 3:00   # keep"},
+      {2, "90s", Qt::Key_Return, "90s", "528 90s   # keep"},
+      {3, "sq", Qt::Key_Return, "square", "528 3:00 square   # keep"},
+      {4, "50", Qt::Key_Return, "50%", "528 3:00 50%   # keep"},
+      {5, "7.83 on 25%", Qt::Key_Return, "7.83 on 25%", "528 3:00 gate 7.83 on 25%   # keep"},
+      {6, "25%", Qt::Key_Tab, "25%", "528 3:00 duty 25%   # keep"},
+      {7, "Calm", Qt::Key_Return, "Calm", "528 3:00 \"Calm\"   # keep"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.typed);
+    ProgramEditor* editor = EditFile(file, before);
+    ASSERT_NE(editor, nullptr);
+    QWidget* cell = OpenCell(editor, 0, c.column);
+    ASSERT_NE(cell, nullptr);
+    if (qobject_cast<QLineEdit*>(cell) != nullptr || c.column == 4) {
+      QTest::keyClick(cell, Qt::Key_A, Qt::ControlModifier);
+    }
+    QTest::keyClicks(cell, c.typed);
+    const QPointer<QWidget> open = cell;
+    QTest::keyClick(cell, c.commit);
+    // Return commits from the event loop, Tab at once; either way the cell's editor goes.
+    EXPECT_TRUE(QTest::qWaitFor([&open] { return open.isNull(); }, 2000));
+    const std::string saved = std::string("zelkgen program: T\n") + c.line + "\n";
+    EXPECT_EQ(editor->Document().Text(), saved);
+    EXPECT_EQ(editor->Steps()->model()->index(0, c.column).data().toString(), c.shown);
+    EXPECT_TRUE(editor->Message()->text().isEmpty()) << editor->Message()->text().toStdString();
+    editor->SaveButton()->click();
+    EXPECT_EQ(ReadAll(file), saved);
+  }
+}
+
+// A mistake marks the cell of its own field, and its message names the step and the field; one
+// message a mistake. Escape from a cell typed wrong gives the cell back, unmarked, with Save.
+TEST_F(ProgramsAndEditor, AMistakeMarksItsOwnCellAndEscapeTakesItBack) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path file = scratch.Path() / "data" / "zelkgen" / "programs" / "m.zelkgen";
+  const struct {
+    int column;
+    const char* typed;
+    int marked;
+    const char* message;
+  } kCases[] = {
+      {3, "si", 6, "Step 2, Duty: a duty is for square steps, and this one is sine"},
+      {5, "300", 5,
+       "Step 2, Gate: a gate's rate is below 264 Hz, half the step's lowest frequency"},
+      {1, "0", 1, "Step 2, Glide to: a frequency is above 0 Hz"},
+      {6, "150%", 6, "Step 2, Duty: a duty is 1% to 99%"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.typed);
+    ProgramEditor* editor = EditFile(file, "zelkgen program: M\n440 1:00\n528 3:00 duty 25%\n");
+    ASSERT_NE(editor, nullptr);
+    QWidget* cell = OpenCell(editor, 1, c.column);
+    ASSERT_NE(cell, nullptr);
+    if (qobject_cast<QLineEdit*>(cell) != nullptr) {
+      QTest::keyClick(cell, Qt::Key_A, Qt::ControlModifier);
+    }
+    QTest::keyClicks(cell, c.typed);
+    QTest::keyClick(cell, Qt::Key_Tab);
+    const QAbstractItemModel* cells = editor->Steps()->model();
+    for (int column = 0; column < cells->columnCount(); ++column) {
+      EXPECT_EQ(cells->index(1, column).data(Qt::BackgroundRole).isValid(), column == c.marked)
+          << column;
+    }
+    EXPECT_EQ(editor->Message()->text().toStdString(), c.message);
+    EXPECT_FALSE(editor->SaveButton()->isEnabled());
+    editor->Undo()->undo();
+  }
+
+  ProgramEditor* editor = EditFile(file, "zelkgen program: M\n528 3:00\n");
+  ASSERT_NE(editor, nullptr);
+  QWidget* cell = OpenCell(editor, 0, 0);
+  ASSERT_NE(cell, nullptr);
+  QTest::keyClick(cell, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(cell, "0");
+  EXPECT_EQ(qobject_cast<QLineEdit*>(cell)->text(), "0");
+  EXPECT_EQ(editor->Message()->text(), "Step 1, Frequency: a frequency is above 0 Hz");
+  EXPECT_FALSE(editor->SaveButton()->isEnabled());
+  QTest::keyClick(cell, Qt::Key_Escape);
+  const QModelIndex frequency = editor->Steps()->model()->index(0, 0);
+  EXPECT_EQ(frequency.data().toString(), "528");
+  EXPECT_FALSE(frequency.data(Qt::BackgroundRole).isValid());
+  EXPECT_TRUE(editor->Message()->text().isEmpty());
+  EXPECT_TRUE(editor->SaveButton()->isEnabled());
+  EXPECT_TRUE(editor->isVisible());  // the Escape was the cell's, not the window's
+}
+
+// A file another program wrote while it was open is not written over unasked: the editor says
+// so, Save asks, Cancel keeps the other's text and Overwrite writes ours; a saved file says so.
+// A list pasted with Ctrl+V while a cell is selected becomes steps after it.
+TEST_F(ProgramsAndEditor, SaveAsksBeforeWritingOverAnOutsideChangeAndPasteGoesAfterTheCell) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path file = scratch.Path() / "data" / "zelkgen" / "programs" / "o.zelkgen";
+  ProgramEditor* editor = EditFile(file, "zelkgen program: O\n528 3:00\n");
+  ASSERT_NE(editor, nullptr);
+  editor->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(editor));
+  QApplication::clipboard()->setText("440\n432 90s\n");
+  const QModelIndex first = editor->Steps()->model()->index(0, 1);
+  QTest::mouseClick(editor->Steps()->viewport(), Qt::LeftButton, {},
+                    editor->Steps()->visualRect(first).center());
+  QTest::keyClick(editor->Steps(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(editor->Document().Text(), "zelkgen program: O\n528 3:00\n440\n432 90s\n");
+
+  const std::string theirs = "zelkgen program: O\n111 3:00\n";
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << theirs;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [editor] { return editor->Status()->text().contains("changed on disk"); }, 5000));
+  for (const char* answer : {"Cancel", "Overwrite"}) {
+    MessageBoxCatcher box(answer);
+    editor->SaveButton()->click();
+    EXPECT_EQ(box.count, 1) << answer;
+    EXPECT_TRUE(box.text.contains("changed on disk")) << box.text.toStdString();
+  }
+  EXPECT_EQ(ReadAll(file), "zelkgen program: O\n528 3:00\n440\n432 90s\n");
+  EXPECT_TRUE(editor->Status()->text().startsWith("Saved o.zelkgen"));
+  EXPECT_FALSE(editor->isWindowModified());
+}
+
+// A glide is drawn as it sounds: 20 -> 20000 Hz linear in hertz is at 10 010 Hz halfway, nine
+// tenths of the way up the log axis's three decades (a straight slope would be at half). In a dark
+// palette whose highlight hardly shows, the line takes the palette's link colour.
+TEST_F(ProgramsAndEditor, TheTimelineDrawsAGlideAsItSoundsInAColourThatStandsOut) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path file = scratch.Path() / "g.zelkgen";
+  std::ofstream(file) << "zelkgen program: G\n20 -> 20000 2m\n";
+  QPalette dark = FormPrograms->palette();
+  dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+  dark.setColor(QPalette::Highlight, QColor(0x2a, 0x4d, 0x69));  // 1.9:1 on that base
+  dark.setColor(QPalette::Link, QColor(0x4f, 0xa3, 0xff));       // 6.6:1
+  FormPrograms->setPalette(dark);
+  ASSERT_TRUE(FormPrograms->OpenFile(QString::fromStdString(file.string())));
+  ProgramTimeline* timeline = FormPrograms->Timeline();
+  EXPECT_EQ(timeline->LineColour(), QColor(0x4f, 0xa3, 0xff));
+  const QImage image = timeline->grab().toImage();
+  const QRgb line = timeline->LineColour().rgb();
+  // The middle of the line's pixels in column x; -1 where it has none.
+  const auto line_y = [&](int x) {
+    int sum = 0, count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      if (image.pixel(x, y) == line) sum += y, ++count;
+    }
+    return count == 0 ? -1.0 : static_cast<double>(sum) / count;
+  };
+  int first = -1, last = -1;
+  for (int x = 0; x < image.width(); ++x) {
+    if (line_y(x) >= 0) (first < 0 ? first : last) = x;
+  }
+  ASSERT_GT(last - first, 100);
+  const double start = line_y(first + 2), end = line_y(last - 2),
+               middle = line_y((first + last) / 2);
+  ASSERT_GT(start - end, 50);
+  EXPECT_NEAR((start - middle) / (start - end), 0.9, 0.05);
+}
+
+// At the size the Programs window takes on a 1024 x 768 screen, a gated step's long shape text
+// is cut short rather than pushing the Label column out of view.
+TEST_F(ProgramsAndEditor, TheLabelColumnStaysInViewBesideALongShape) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path file = scratch.Path() / "l.zelkgen";
+  std::ofstream(file) << "zelkgen program: L\n440 3m square gate 7.83 on 25% duty 10% \"Calm\"\n";
+  FormPrograms->resize(588, 535);
+  ASSERT_TRUE(FormPrograms->OpenFile(QString::fromStdString(file.string())));
+  QTableView* table = FormPrograms->Steps();
+  const int label = table->model()->columnCount() - 1;
+  EXPECT_LE(table->columnViewportPosition(label) + 40, table->viewport()->width());
+}
+
+// A quit signal while a new or duplicated program is being typed (in its title or in a cell)
+// ends the program in order; the unsaved program is not written.
+TEST_F(ProgramsAndEditor, AQuitSignalWhileANewProgramIsTypedEndsCleanly) {
+  const struct {
+    int signal_number;
+    bool duplicate;
+    bool in_cell;
+  } kCases[] = {
+      {SIGTERM, false, false}, {SIGHUP, false, true}, {SIGINT, true, false}, {SIGTERM, true, true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.signal_number << " " << c.duplicate << c.in_cell);
+    const ScratchXdgFolders scratch("zelkgen-editor-");
+    ASSERT_TRUE(scratch.Created());
+    FormPrograms->ShowPrograms();
+    (c.duplicate ? FormPrograms->DuplicateButton() : FormPrograms->NewButton())->click();
+    ProgramEditor* editor = FormPrograms->Editor();
+    ASSERT_NE(editor, nullptr);
+    editor->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(editor));
+    QWidget* typing = nullptr;
+    if (c.in_cell) {
+      typing = OpenCell(editor, 0, 7);
+    } else {
+      for (QLineEdit* line : editor->findChildren<QLineEdit*>()) {
+        if (line->accessibleName() == "Title") typing = line;
+      }
+    }
+    ASSERT_NE(typing, nullptr);
+    typing->setFocus();
+    QTest::keyClicks(typing, "Evening");
+    bool ended = false;
+    QObject::connect(Form1, &TForm1::EndRequested, [&ended] { ended = true; });
+    ASSERT_EQ(std::raise(c.signal_number), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&ended] { return ended; }, 5000));
+    DestroyWindows();
+    EXPECT_FALSE(std::filesystem::exists(scratch.Path() / "data" / "zelkgen" / "programs"));
+    CreateWindows();
+    InstallEndHandlers();
+    Form1->show();
+  }
 }
 
 }  // namespace

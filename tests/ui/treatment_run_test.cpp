@@ -603,8 +603,10 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Mine");
 
   std::vector<qint64> marked;  // where the timeline's marker stood as each step began
-  StepDriver driver([&marked](int) {
+  std::vector<int> playing;    // the table's playing row then
+  StepDriver driver([&marked, &playing](int) {
     marked.push_back(FormPrograms->Timeline()->RunPosition());
+    playing.push_back(FormPrograms->PlayingRow());
     FireTimer1();
   });
   FormPrograms->StartButton()->click();
@@ -616,6 +618,7 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   EXPECT_LT(marked[0], 100);
   EXPECT_GE(marked[1], 1000);
   EXPECT_LT(marked[1], 1100);
+  EXPECT_EQ(playing, (std::vector<int>{0, 1}));
   // The window stays up, its timeline marking where the run is.
   EXPECT_TRUE(FormPrograms->isVisible());
   const Expected expected[] = {{528.0L, 50, "Love"}, {7.83L, 100, "7.83\u21928HZ"}};
