@@ -2,34 +2,38 @@
 #include "output_choice.h"
 
 #include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QSaveFile>
+#include <cstdio>
+#include <string>
 
+#include "app_identity.h"
 #include "audio_output.h"
 #include "output_thread.h"
+#include "private_folder.h"
 
 namespace {
 
 constexpr int kLookMs = 20;
 // A name is a line of a few dozen characters; anything larger is not this file.
-constexpr qint64 kMostBytes = 4096;
+constexpr size_t kMostBytes = 4096;
 
-QString ChoiceFilePath() {
-  QString state = qEnvironmentVariable("XDG_STATE_HOME");
-  if (!QDir::isAbsolutePath(state)) state = QDir::homePath() + "/.local/state";
-  return state + "/zelkgen/output";
-}
+// Characters of a name the control makes room for; longer ones are elided.
+constexpr int kShownNameLength = 24;
+
+// In the state folder, beside the recent programs.
+constexpr char kChoiceFileName[] = "output";
 
 }  // namespace
 
 QString RememberedOutput() {
-  QFile file(ChoiceFilePath());
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  const QString name = QString::fromUtf8(file.read(kMostBytes)).section('\n', 0, 0);
+  std::string bytes, why;
+  // A file that is not a plain one of this user's (a pipe, a link) is not waited on or followed.
+  if (!ReadStateFile(kChoiceFileName, kMostBytes, &bytes, &why)) {
+    std::fprintf(stderr, "%s: the chosen output is not read (%s)\n", kAppName, why.c_str());
+    return {};
+  }
+  const QString name = QString::fromUtf8(bytes).section('\n', 0, 0);
   for (const QChar c : name) {
     if (c.category() == QChar::Other_Control) return {};
   }
@@ -37,12 +41,10 @@ QString RememberedOutput() {
 }
 
 bool RememberOutput(const QString& name) {
-  const QString path = ChoiceFilePath();
-  if (!QDir().mkpath(QFileInfo(path).path())) return false;
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  file.write(name.toUtf8() + '\n');
-  return file.commit();
+  std::string why;
+  if (WriteStateFile(kChoiceFileName, name.toUtf8().toStdString() + '\n', &why)) return true;
+  std::fprintf(stderr, "%s: the chosen output is not remembered (%s)\n", kAppName, why.c_str());
+  return false;
 }
 
 OutputChoice::OutputChoice(QWidget* parent) : QWidget(parent) {
@@ -52,6 +54,10 @@ OutputChoice::OutputChoice(QWidget* parent) : QWidget(parent) {
   box_->setObjectName("OutputBox");
   label->setBuddy(box_);
   box_->setAccessibleName("Sound output");
+  // A name as long as a server cares to give (or a remembered file holds) is elided rather than
+  // widening the window past the screen; the list shows it whole where it can.
+  box_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  box_->setMinimumContentsLength(kShownNameLength);
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(label);
