@@ -25,6 +25,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "pulse_sinks.h"
+
 namespace {
 
 // Looked up in libpulse and what it links, never in the program: the functions here.
@@ -73,6 +75,35 @@ pa_server_info_cb_t SlotFor(pa_server_info_cb_t callback) {
   return nullptr;
 }
 
+std::atomic<pa_sink_info_cb_t> sink_info_callbacks[kCallbackSlots];
+
+template <size_t Slot>
+void SinkInfoRecorded(pa_context* context, const pa_sink_info* info, int eol, void* userdata) {
+  if (eol == 0 && info != nullptr && info->name != nullptr) {
+    RecordPulseSink({info->name, info->description != nullptr ? info->description : ""});
+  }
+  sink_info_callbacks[Slot].load()(context, info, eol, userdata);
+}
+
+template <size_t... Slot>
+constexpr pa_sink_info_cb_t kSinkSlotCallbacks[] = {SinkInfoRecorded<Slot>...};
+template <size_t... Slot>
+constexpr const pa_sink_info_cb_t* SinkSlotCallbacks(std::index_sequence<Slot...>) {
+  return kSinkSlotCallbacks<Slot...>;
+}
+
+pa_sink_info_cb_t SinkSlotFor(pa_sink_info_cb_t callback) {
+  const pa_sink_info_cb_t* wrappers = SinkSlotCallbacks(std::make_index_sequence<kCallbackSlots>());
+  for (size_t slot = 0; slot < kCallbackSlots; ++slot) {
+    pa_sink_info_cb_t held = sink_info_callbacks[slot].load();
+    if (held == nullptr && sink_info_callbacks[slot].compare_exchange_strong(held, callback)) {
+      return wrappers[slot];
+    }
+    if (held == callback) return wrappers[slot];
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 extern "C" {
@@ -92,6 +123,17 @@ pa_operation* pa_context_get_server_info(pa_context* context, pa_server_info_cb_
   if (libpulse_get == nullptr) return nullptr;
   const pa_server_info_cb_t wrapper = callback != nullptr ? SlotFor(callback) : nullptr;
   return libpulse_get(context, wrapper != nullptr ? wrapper : callback, userdata);
+}
+
+pa_operation* pa_context_get_sink_info_list(pa_context* context, pa_sink_info_cb_t callback,
+                                            void* userdata) {
+  using List = pa_operation* (*)(pa_context*, pa_sink_info_cb_t, void*);
+  static const List libpulse_list = Libpulse<List>("pa_context_get_sink_info_list");
+  if (libpulse_list == nullptr) return nullptr;
+  // SDL lists the sinks once, when its audio starts; the record is that listing.
+  ForgetPulseSinks();
+  const pa_sink_info_cb_t wrapper = callback != nullptr ? SinkSlotFor(callback) : nullptr;
+  return libpulse_list(context, wrapper != nullptr ? wrapper : callback, userdata);
 }
 
 }  // extern "C"

@@ -9,8 +9,10 @@
 #include <string>
 
 #include "app_fixture.h"
+#include "audio_output.h"
 #include "child_process.h"
 #include "private_folder.h"
+#include "private_pulse.h"
 #include "programs_window.h"
 
 namespace {
@@ -65,6 +67,41 @@ TEST_F(OutputChoiceTest, ARememberedNameOfAnyLengthLeavesTheWindowsWidth) {
   const int short_name = width_with("Amp");
   EXPECT_EQ(width_with(std::string(300, 'w')), short_name);
   EXPECT_EQ(width_with(std::string(4000, 'w')), short_name);
+}
+
+// Two outputs with one description, told apart by SDL as "Twin" and "Twin (2)" in the order the
+// server lists them: the one chosen is found again by its own name after both were loaded anew
+// in the other order (their places in the list swapped), at the next start.
+TEST_F(OutputChoiceTest, AChosenTwinIsFoundAgainAfterTheTwinsSwappedPlaces) {
+  PrivatePulse pulse;
+  std::string why;
+  if (!pulse.StartForSdl(&why) || !pulse.LoadSink("twin_a", "Twin") ||
+      !pulse.LoadSink("twin_b", "Twin")) {
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    GTEST_SKIP() << "no private PulseAudio with twin sinks: " << why;
+  }
+  const ScratchXdgFolders scratch("zelkgen-output-");
+  ASSERT_TRUE(scratch.Created());
+  // A start of the windows, once the outputs are listed in Output:.
+  QComboBox* box = nullptr;
+  const auto start = [&box] {
+    DestroyWindows();
+    CreateWindows();
+    InstallEndHandlers();
+    FormPrograms->show();
+    box = FormPrograms->findChild<QComboBox*>("OutputBox");
+    // Listed: both twins beside the default (a remembered output alone makes two items).
+    QTRY_VERIFY_WITH_TIMEOUT(box->findText("Twin") >= 0 && box->findText("Twin (2)") >= 0, 10000);
+  };
+  start();
+  ChooseRow(box, box->findText("Twin (2)"));
+  EXPECT_EQ(AudioOutputChosenDevice(), "Twin (2)");
+  ASSERT_TRUE(pulse.UnloadSinks());
+  ASSERT_TRUE(pulse.LoadSink("twin_b", "Twin") && pulse.LoadSink("twin_a", "Twin"));
+  start();
+  EXPECT_EQ(AudioOutputChosenDevice(), "Twin");
+  EXPECT_EQ(box->currentText(), "Twin");
+  setenv("SDL_AUDIODRIVER", "disk", 1);
 }
 
 }  // namespace
