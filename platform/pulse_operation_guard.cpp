@@ -40,11 +40,12 @@ Function Libpulse(const char* name) {
 // The callers' callbacks, one slot each; a handful of distinct ones at most (SDL's), so that no
 // request needs memory of its own that a cancelled request would never give back.
 constexpr size_t kCallbackSlots = 8;
-std::atomic<pa_server_info_cb_t> server_info_callbacks[kCallbackSlots];
+template <typename Callback>
+std::atomic<Callback> held_callbacks[kCallbackSlots];
 
 template <size_t Slot>
 void ServerInfoWithNames(pa_context* context, const pa_server_info* info, void* userdata) {
-  const pa_server_info_cb_t callback = server_info_callbacks[Slot].load();
+  const pa_server_info_cb_t callback = held_callbacks<pa_server_info_cb_t>[Slot].load();
   if (info == nullptr) {
     callback(context, info, userdata);
     return;
@@ -55,53 +56,38 @@ void ServerInfoWithNames(pa_context* context, const pa_server_info* info, void* 
   callback(context, &named, userdata);
 }
 
-template <size_t... Slot>
-constexpr pa_server_info_cb_t kSlotCallbacks[] = {ServerInfoWithNames<Slot>...};
-template <size_t... Slot>
-constexpr const pa_server_info_cb_t* SlotCallbacks(std::index_sequence<Slot...>) {
-  return kSlotCallbacks<Slot...>;
-}
-
-// The callback of the slot kept for callback; null when every slot holds another.
-pa_server_info_cb_t SlotFor(pa_server_info_cb_t callback) {
-  const pa_server_info_cb_t* wrappers = SlotCallbacks(std::make_index_sequence<kCallbackSlots>());
-  for (size_t slot = 0; slot < kCallbackSlots; ++slot) {
-    pa_server_info_cb_t held = server_info_callbacks[slot].load();
-    if (held == nullptr && server_info_callbacks[slot].compare_exchange_strong(held, callback)) {
-      return wrappers[slot];
-    }
-    if (held == callback) return wrappers[slot];
-  }
-  return nullptr;
-}
-
-std::atomic<pa_sink_info_cb_t> sink_info_callbacks[kCallbackSlots];
-
 template <size_t Slot>
 void SinkInfoRecorded(pa_context* context, const pa_sink_info* info, int eol, void* userdata) {
   if (eol == 0 && info != nullptr && info->name != nullptr) {
     RecordPulseSink({info->name, info->description != nullptr ? info->description : ""});
   }
-  sink_info_callbacks[Slot].load()(context, info, eol, userdata);
+  held_callbacks<pa_sink_info_cb_t>[Slot].load()(context, info, eol, userdata);
 }
 
+// The wrapper of each slot, by the callback's type.
+template <typename Callback, size_t... Slot>
+constexpr Callback kWrappers[] = {ServerInfoWithNames<Slot>...};
 template <size_t... Slot>
-constexpr pa_sink_info_cb_t kSinkSlotCallbacks[] = {SinkInfoRecorded<Slot>...};
-template <size_t... Slot>
-constexpr const pa_sink_info_cb_t* SinkSlotCallbacks(std::index_sequence<Slot...>) {
-  return kSinkSlotCallbacks<Slot...>;
+constexpr pa_sink_info_cb_t kWrappers<pa_sink_info_cb_t, Slot...>[] = {SinkInfoRecorded<Slot>...};
+template <typename Callback, size_t... Slot>
+constexpr const Callback* Wrappers(std::index_sequence<Slot...>) {
+  return kWrappers<Callback, Slot...>;
 }
 
-pa_sink_info_cb_t SinkSlotFor(pa_sink_info_cb_t callback) {
-  const pa_sink_info_cb_t* wrappers = SinkSlotCallbacks(std::make_index_sequence<kCallbackSlots>());
+// The wrapper of the slot kept for callback, the caller's own callback when every slot holds
+// another.
+template <typename Callback>
+Callback SlotFor(Callback callback) {
+  if (callback == nullptr) return callback;
+  const Callback* wrappers = Wrappers<Callback>(std::make_index_sequence<kCallbackSlots>());
   for (size_t slot = 0; slot < kCallbackSlots; ++slot) {
-    pa_sink_info_cb_t held = sink_info_callbacks[slot].load();
-    if (held == nullptr && sink_info_callbacks[slot].compare_exchange_strong(held, callback)) {
+    Callback held = held_callbacks<Callback>[slot].load();
+    if (held == nullptr && held_callbacks<Callback>[slot].compare_exchange_strong(held, callback)) {
       return wrappers[slot];
     }
     if (held == callback) return wrappers[slot];
   }
-  return nullptr;
+  return callback;
 }
 
 }  // namespace
@@ -121,8 +107,7 @@ pa_operation* pa_context_get_server_info(pa_context* context, pa_server_info_cb_
   static const Get libpulse_get = Libpulse<Get>("pa_context_get_server_info");
   // Called only by code that has libpulse loaded already.
   if (libpulse_get == nullptr) return nullptr;
-  const pa_server_info_cb_t wrapper = callback != nullptr ? SlotFor(callback) : nullptr;
-  return libpulse_get(context, wrapper != nullptr ? wrapper : callback, userdata);
+  return libpulse_get(context, SlotFor(callback), userdata);
 }
 
 pa_operation* pa_context_get_sink_info_list(pa_context* context, pa_sink_info_cb_t callback,
@@ -132,8 +117,7 @@ pa_operation* pa_context_get_sink_info_list(pa_context* context, pa_sink_info_cb
   if (libpulse_list == nullptr) return nullptr;
   // SDL lists the sinks once, when its audio starts; the record is that listing.
   ForgetPulseSinks();
-  const pa_sink_info_cb_t wrapper = callback != nullptr ? SinkSlotFor(callback) : nullptr;
-  return libpulse_list(context, wrapper != nullptr ? wrapper : callback, userdata);
+  return libpulse_list(context, SlotFor(callback), userdata);
 }
 
 }  // extern "C"
