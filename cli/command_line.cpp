@@ -19,9 +19,9 @@
 #include "default_output.h"
 #include "headless_play.h"
 #include "path_text.h"
+#include "process_signals.h"
 #include "program_file.h"
 #include "program_library.h"
-#include "process_signals.h"
 
 namespace {
 
@@ -292,6 +292,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       return UsageError("--device goes with --play");
     }
     command.device = parser.value(device).toLocal8Bit().toStdString();
+    // Not the default: a name left empty by mistake must not play on the speakers.
+    if (command.device.empty()) return UsageError("--device needs the name of an output");
   }
   switch (command.mode) {
     case CommandLine::Mode::Export:
@@ -445,7 +447,8 @@ int ListPrograms() {
 
 int ListDevices() {
   const OutputList outputs = ListOutputs();
-  if (!outputs.ok) {
+  // A server with no output at all is as good as none.
+  if (!outputs.ok || outputs.names.empty()) {
     std::fprintf(stderr, "%s: no sound output can be reached (%s)\n", kAppName,
                  AudioErrorText(AUDIO_ERROR_NO_DEVICE));
     return 1;
@@ -464,6 +467,12 @@ int ListDevices() {
 // outputs it matches (none, or more than one).
 bool ChooseDevice(const std::string& wanted) {
   const OutputList outputs = ListOutputs();
+  // With no output at all the name is not the user's mistake: the run fails as it does without
+  // one, with the name in its advice.
+  if (!outputs.ok || outputs.names.empty()) {
+    AudioOutputChooseDevice(wanted);
+    return true;
+  }
   const std::vector<std::string> found = OutputsNamed(outputs.names, wanted);
   if (found.size() == 1) {
     AudioOutputChooseDevice(found.front());

@@ -12,8 +12,8 @@
 #include "ddfs.h"
 #include "library_at_first_use.h"
 #include "little_endian.h"
-#include "step_sound.h"
 #include "replace_file.h"
+#include "step_sound.h"
 
 namespace {
 
@@ -197,7 +197,7 @@ bool ExportProgram(const TreatmentProgram& program, WaveShape shape, const std::
   if (!writer.Error().empty()) {
     *error = where + writer.Error();
   } else {
-    *error = where + (cause != 0 ? std::strerror(cause) : "the file cannot be replaced");
+    *error = where + WhyNotReplaced(path, cause);
   }
   return false;
 }

@@ -100,8 +100,10 @@ int RunToneCommand(int argc, char** argv) {
         return Failure("not enough memory for the tone's image");
       }
       errno = 0;
-      if (!gen.ExportFile(options.file))
-        return Failure("cannot write '" + options.file + "'" + Reason());
+      if (!gen.ExportFile(options.file)) {
+        return Failure("cannot write '" + options.file +
+                       "': " + WhyNotReplaced(options.file, errno));
+      }
       return 0;
     }
     case ToneOptions::Action::Play:
@@ -110,7 +112,8 @@ int RunToneCommand(int argc, char** argv) {
       const std::string text = WriteToneGenForm(gen);
       errno = 0;
       if (!ReplaceFileContents(options.file, text.data(), text.size())) {
-        return Failure("cannot write '" + options.file + "'" + Reason());
+        return Failure("cannot write '" + options.file +
+                       "': " + WhyNotReplaced(options.file, errno));
       }
       return 0;
     }

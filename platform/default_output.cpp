@@ -18,6 +18,7 @@
 
 #include "alsa_quiet.h"
 #include "app_identity.h"
+#include "pulse_sinks.h"
 
 namespace {
 
@@ -142,6 +143,23 @@ std::vector<std::string> OutputNames(const SdlAudioApi& sdl) {
   return names;
 }
 
+// The system's names of the outputs SDL lists as names: a PulseAudio sink's own name where SDL's
+// driver listed it as that name, else empty.
+std::vector<std::string> SystemNames(const SdlAudioApi& sdl,
+                                     const std::vector<std::string>& names) {
+  std::vector<std::string> system_names(names.size());
+  const char* driver = sdl.GetCurrentAudioDriver();
+  if (driver == nullptr || std::strcmp(driver, "pulseaudio") != 0) return system_names;
+  const std::vector<PulseSinkName> sinks = PulseSinksListed();
+  const std::vector<std::string> sdl_names = SdlNamesOf(sinks);
+  for (size_t k = 0; k < names.size(); ++k) {
+    for (size_t j = 0; j < sinks.size(); ++j) {
+      if (sdl_names[j] == names[k]) system_names[k] = sinks[j].name;
+    }
+  }
+  return system_names;
+}
+
 }  // namespace
 
 std::vector<std::string> OutputsNamed(const std::vector<std::string>& names,
@@ -172,6 +190,7 @@ OutputList ListOutputs() {
   if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return list;
   list.ok = true;
   list.names = OutputNames(*sdl);
+  list.system_names = SystemNames(*sdl, list.names);
   char* default_name = nullptr;
   SDL_AudioSpec spec{};
   if (sdl->GetDefaultAudioInfo(&default_name, &spec, 0) == 0 && default_name != nullptr) {

@@ -70,6 +70,9 @@ struct OutputList {
   bool ok = false;
   std::vector<std::string> names;
   std::string default_name;
+  // Beside each name, the system's own name of that output, which stays while the output exists
+  // and is told apart from a twin's (a PulseAudio sink's name); empty where the driver gives none.
+  std::vector<std::string> system_names;
 };
 // Asks the system; may wait on a sound server as an open does (output_thread.h runs it off the
 // caller's thread).

@@ -1,13 +1,17 @@
 #include "private_folder.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "regular_file.h"
 
 namespace {
 
@@ -84,4 +88,55 @@ std::string PrivateStateFolder(bool make, std::string* why) {
   if (make) MakeFolders(folder);
   if (!IsPrivateFolder(folder, why) || !OnlyThisUserMadeTheWay(folder, why)) return {};
   return folder;
+}
+
+bool ReadStateFile(const std::string& name, size_t most_bytes, std::string* bytes,
+                   std::string* why) {
+  bytes->clear();
+  std::string folder_why;
+  const std::string folder = PrivateStateFolder(false, &folder_why);
+  if (folder.empty()) return true;  // nothing kept yet, or a folder another could have made
+  const std::string path = folder + "/" + name;
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 && errno == ENOENT) return true;
+  std::FILE* file = OpenRegularFile(path, why, false);
+  if (file == nullptr) {
+    *why = path + ": " + *why;
+    return false;
+  }
+  bytes->resize(most_bytes);
+  const size_t size = std::fread(bytes->data(), 1, most_bytes, file);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  bytes->resize(size);
+  if (failed) *why = path + ": cannot be read";
+  return !failed;
+}
+
+bool WriteStateFile(const std::string& name, const std::string& bytes, std::string* why) {
+  const std::string folder = PrivateStateFolder(true, why);
+  if (folder.empty()) return false;
+  const std::string path = folder + "/" + name;
+  std::string temporary = path + ".XXXXXX";
+  const int fd = mkostemp(temporary.data(), O_CLOEXEC);  // 0600
+  if (fd < 0) {
+    *why = folder + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  errno = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    done += static_cast<size_t>(written);
+  }
+  int cause = done == bytes.size() ? 0 : (errno != 0 ? errno : EIO);
+  if (cause == 0 && fsync(fd) != 0) cause = errno;
+  if (close(fd) != 0 && cause == 0) cause = errno;
+  if (cause == 0 && rename(temporary.c_str(), path.c_str()) != 0) cause = errno;
+  if (cause == 0) return true;
+  unlink(temporary.c_str());
+  *why = path + ": " + std::strerror(cause);
+  return false;
 }

@@ -5,6 +5,7 @@
 // or a folder above it. Never a folder that everybody shares, such as /tmp. No Qt.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // True when path is a folder (not a link to one) of this user's, closed to everybody else and
@@ -16,3 +17,15 @@ bool IsPrivateFolder(const std::string& path, std::string* why);
 // there is no home to put it in or the folder does not pass the checks (or, without make, does
 // not exist).
 std::string PrivateStateFolder(bool make, std::string* why);
+
+// The bytes of the file name in the state folder (PrivateStateFolder without make), at most
+// most_bytes of them, read as regular_file.h reads: a pipe, a device or a link in its place is
+// refused rather than waited on or followed. False with the reason in *why when it cannot be
+// read; true with no bytes when there is no such file yet.
+bool ReadStateFile(const std::string& name, size_t most_bytes, std::string* bytes,
+                   std::string* why);
+
+// Replaces the file name in the state folder (made as PrivateStateFolder makes it) with bytes,
+// whole or not at all, readable by this user only (0600); whatever was in its place, a link
+// included, is replaced, never written through. False with the reason in *why.
+bool WriteStateFile(const std::string& name, const std::string& bytes, std::string* why);

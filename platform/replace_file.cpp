@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -44,21 +46,70 @@ FolderAndName Split(const std::string& path) {
   return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-// Follows symbolic links from path to the name of the file itself, which need not exist: a
-// dangling link names the file to create. Empty when the links do not end or cannot be read.
-std::string FinalName(const std::string& path) {
-  std::string current = path;
-  for (int followed = 0; followed <= kMostLinksFollowed; ++followed) {
+// The kernel's rule for links in shared folders (fs.protected_symlinks): a link in a sticky folder
+// everybody may write is followed only for its owner or when the folder's owner made it. Applied
+// here as well, since the links are followed here by name and the rule may be off.
+bool LinkMayBeFollowed(const std::string& folder, const struct stat& link) {
+  struct stat shared {};
+  if (::stat(folder.c_str(), &shared) != 0) return false;
+  const bool open_to_all = (shared.st_mode & S_ISVTX) != 0 && (shared.st_mode & S_IWOTH) != 0;
+  return !open_to_all || link.st_uid == ::geteuid() || link.st_uid == shared.st_uid;
+}
+
+struct FinalNameResult {
+  std::string name;          // empty when the links do not end, cannot be read or are refused
+  std::string refused_link;  // the link not followed, when that was the reason
+};
+
+// Follows symbolic links through every part of path to the name of the file itself, which need
+// not exist: a dangling link names the file to create. A missing folder is kept as named (the
+// open that follows fails).
+FinalNameResult FinalName(const std::string& path) {
+  std::string resolved;  // no links in it; "" is the current folder, "/" the root
+  std::vector<std::string> left;
+  const auto push_parts = [&left](const std::string& text) {
+    std::vector<std::string> parts;
+    for (size_t begin = 0; begin <= text.size();) {
+      const size_t end = std::min(text.find('/', begin), text.size());
+      if (end > begin) parts.push_back(text.substr(begin, end - begin));
+      begin = end + 1;
+    }
+    left.insert(left.begin(), parts.begin(), parts.end());
+  };
+  if (path.front() == '/') resolved = "/";
+  push_parts(path);
+  const auto joined = [&resolved](const std::string& part) {
+    if (resolved.empty()) return part;
+    return resolved == "/" ? "/" + part : resolved + "/" + part;
+  };
+  int followed = 0;
+  bool missing = false;
+  while (!left.empty()) {
+    const std::string part = left.front();
+    left.erase(left.begin());
+    const std::string candidate = joined(part);
     struct stat info {};
-    if (::lstat(current.c_str(), &info) != 0) return errno == ENOENT ? current : std::string();
-    if (!S_ISLNK(info.st_mode)) return current;
+    if (part == "." || part == ".." || missing || ::lstat(candidate.c_str(), &info) != 0) {
+      if (!missing && errno != ENOENT && part != "." && part != "..") return {};
+      // ".." after a missing or plain folder is left to the open, as is what follows a missing one.
+      missing = missing || (part != "." && part != "..");
+      resolved = candidate;
+      continue;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      resolved = candidate;
+      continue;
+    }
+    if (++followed > kMostLinksFollowed) return {};
+    if (!LinkMayBeFollowed(resolved.empty() ? "." : resolved, info)) return {{}, candidate};
     std::string text(PATH_MAX, '\0');
-    const ssize_t length = ::readlink(current.c_str(), text.data(), text.size());
+    const ssize_t length = ::readlink(candidate.c_str(), text.data(), text.size());
     if (length <= 0 || static_cast<size_t>(length) >= text.size()) return {};
     text.resize(static_cast<size_t>(length));
-    current = text.front() == '/' ? text : Split(current).folder + "/" + text;
+    if (text.front() == '/') resolved = "/";
+    push_parts(text);
   }
-  return {};
+  return {resolved, {}};
 }
 
 // Temporary names: ".zelkgen-" and eight hexadecimal digits.
@@ -148,7 +199,10 @@ bool ReplaceInFolder(int folder, const std::string& name, const ContentsWriter& 
   if (!exists && errno != ENOENT) return false;
   if (exists) {
     // Only a regular file can be replaced by one.
-    if (!S_ISREG(existing.st_mode)) return false;
+    if (!S_ISREG(existing.st_mode)) {
+      if (S_ISDIR(existing.st_mode)) errno = EISDIR;
+      return false;
+    }
     // A file the user may not write is refused, as a shell redirection would refuse it.
     if (::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0) return false;
   }
@@ -192,8 +246,10 @@ bool ReplaceFileContents(const std::string& path, const void* data, size_t size)
 
 bool ReplaceFileWith(const std::string& path, const ContentsWriter& write_contents) {
   if (path.empty() || path.back() == '/') return false;
-  const std::string target = FinalName(path);
-  if (target.empty()) return false;
+  const FinalNameResult final = FinalName(path);
+  if (!final.refused_link.empty()) errno = EACCES;  // as the kernel refuses it
+  if (final.name.empty()) return false;
+  const std::string& target = final.name;
   const FolderAndName place = Split(target);
   if (place.name.empty() || place.name == "." || place.name == "..") return false;
 
@@ -206,4 +262,15 @@ bool ReplaceFileWith(const std::string& path, const ContentsWriter& write_conten
   const bool written = ReplaceInFolder(folder, place.name, write_contents);
   ::close(folder);
   return written;
+}
+
+std::string WhyNotReplaced(const std::string& path, int cause) {
+  if (!path.empty()) {
+    const std::string link = FinalName(path).refused_link;
+    if (!link.empty()) {
+      return "'" + link +
+             "' is a link another user made in a folder everybody may write; it is not followed";
+    }
+  }
+  return cause != 0 ? std::strerror(cause) : "the file cannot be replaced";
 }

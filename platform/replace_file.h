@@ -14,7 +14,9 @@
 #include <string>
 
 // Returns true when the file that path names now holds exactly these bytes. A symbolic link is
-// kept and the file it names (which need not exist yet) is written; a replaced file keeps its
+// kept and the file it names (which need not exist yet) is written, unless another user made it
+// in a sticky folder everybody may write (/tmp) whose owner did not make it either: such a link
+// is refused (errno EACCES) as the kernel refuses it, nothing written; a replaced file keeps its
 // permission bits, a new one gets 0666 less the umask. A file the caller may not write, a folder,
 // a missing folder or a failed write give false; the target is then as it was and no temporary
 // file is left behind.
@@ -27,3 +29,7 @@ using ContentsWriter = std::function<bool(int fd)>;
 // ReplaceFileContents for contents made while they are written (a whole program's audio): the
 // same rules, with write_contents filling the temporary file before it replaces the target.
 bool ReplaceFileWith(const std::string& path, const ContentsWriter& write_contents);
+
+// The reason to tell the user that a replace of path failed with errno cause: the link refused
+// above by its name, else the system's text for cause.
+std::string WhyNotReplaced(const std::string& path, int cause);

@@ -6,9 +6,9 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +20,7 @@
 #include "private_folder.h"
 #include "program_file.h"
 #include "regular_file.h"
+#include "replace_file.h"
 
 namespace {
 
@@ -184,20 +185,11 @@ bool SaveProgramText(const QString& path, const std::string& text, QString* erro
     *error = QFileInfo(path).absolutePath() + ": the folder cannot be made";
     return false;
   }
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) {
-    *error = path + ": " + file.errorString();
-    return false;
-  }
-  if (file.write(text.data(), static_cast<qint64>(text.size())) !=
-      static_cast<qint64>(text.size())) {
-    *error = path + ": " + file.errorString();
-    file.cancelWriting();
-    return false;
-  }
-  if (!file.commit()) {
-    *error = path + ": " + file.errorString();
-    return false;
-  }
-  return true;
+  // Whole or not at all, as every export; the system's reason when not (a full disk names
+  // itself, where a buffered write would only say it failed).
+  const std::string bytes = PathBytes(path);
+  errno = 0;
+  if (ReplaceFileContents(bytes, text.data(), text.size())) return true;
+  *error = path + ": " + QString::fromLocal8Bit(WhyNotReplaced(bytes, errno));
+  return false;
 }

@@ -1,7 +1,9 @@
 // output_choice.cpp holds OutputChoice, "Output:" and the sound outputs the window's runs can play
 // through: "Default output" (the system's default, as at first start) or one output by its name.
 // The choice is the audio output layer's (AudioOutputChooseDevice) and is remembered, like the
-// recent programs, in $XDG_STATE_HOME/zelkgen/output (~/.local/state), one name or nothing. A
+// recent programs, in $XDG_STATE_HOME/zelkgen/output (~/.local/state): its name, and on a second
+// line the system's own name of it, which finds it again when an output with the same name
+// takes its place in the list (PulseAudio's twins: "Twin", "Twin (2)"). Nothing for the default. A
 // remembered output that is not there now stays chosen, marked "(not found)": the run then fails
 // with its name rather than sounding from another output.
 //
@@ -38,9 +40,11 @@ class OutputChoice : public QWidget {
   QComboBox* box_;
   QTimer look_;
   std::shared_ptr<PendingList> pending_;
+  QString system_name_;  // the chosen output's, as the system names it (empty: not known)
 };
 
-// The output last chosen in the window (empty: the default), and remembering another; false when
-// it cannot be written (the choice still holds until the program ends).
-QString RememberedOutput();
-bool RememberOutput(const QString& name);
+// The output last chosen in the window (empty: the default), with the system's own name of it in
+// *system_name where one was remembered, and remembering another; false when it cannot be written
+// (the choice still holds until the program ends).
+QString RememberedOutput(QString* system_name = nullptr);
+bool RememberOutput(const QString& name, const QString& system_name = {});

@@ -103,6 +103,14 @@ TEST(CommandLine, EachOptionPrintsAndEndsWithItsStatus) {
        "",
        "zelkgen: --play takes the program itself",
        2},
+      {"device left empty",
+       {"--play", "bx", "--device", ""},
+       {},
+       2,
+       "",
+       "",
+       "zelkgen: --device needs the name of an output\n",
+       2},
       {"no display", {}, kNoDisplay, 1, "", "", no_display_line, 1},
       {"tone help",
        {"tone", "--help"},
@@ -361,7 +369,8 @@ TEST(CommandLine, ProgramFilesAreCheckedPlayedOnlyWhenGoodAndListedFromTheFolder
 // is refused as "not a regular file" (Ctrl+C and SIGTERM would not reach a process blocked in
 // open), a name that is not UTF-8 opens (and is remembered whole), and "-" is standard input for
 // --check alone. The window
-// gets such a file as its argument and from a second start, and still ends at once on SIGTERM.
+// gets such a file as its argument, from a second start and as the output it remembers in its
+// state folder (the file itself a pipe, or a link to one), and still ends at once on SIGTERM.
 TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
   ScratchDir scratch;
   ASSERT_TRUE(scratch.Created());
@@ -371,7 +380,7 @@ TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   std::filesystem::create_symlink("/dev/zero", zero);
   std::ofstream(odd) << "zelkgen program: Odd\n440 2s\n";
-  enum class Face { Command, WindowArgument, SecondStart };
+  enum class Face { Command, WindowArgument, SecondStart, RememberedOutput };
   struct Case {
     Face face;
     std::vector<std::string> arguments;  // for the window: the file alone
@@ -394,7 +403,9 @@ TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
                      "zelkgen: cannot read '" + special + "': not a regular file\n"});
     cases.push_back({Face::WindowArgument, {special}, 0, "", "", 0});
     cases.push_back({Face::SecondStart, {special}, 0, "", "", 0});
+    cases.push_back({Face::RememberedOutput, {special}, 0, "", "", 0});
   }
+  cases.push_back({Face::RememberedOutput, {""}, 0, "", "", 0});  // "output" is a pipe itself
   cases.push_back({Face::Command, {"--check", odd}, 0, odd + ": Odd: 1 step, 0:02\n", "", 0});
   cases.push_back({Face::WindowArgument, {odd}, 0, "", "", 0});
   cases.push_back({Face::SecondStart, {odd}, 0, "", "", 0});
@@ -408,13 +419,24 @@ TEST(CommandLine, SpecialFilesAreRefusedAtOnceOnEveryRouteAndNamesAreBytes) {
       argv.insert(argv.end(), {"-platform", "offscreen"});
       if (c.face == Face::WindowArgument) argv.push_back(c.arguments[0]);
       const ScratchDir runtime;
+      if (c.face == Face::RememberedOutput) {
+        const std::string state = (runtime.Path() / "zelkgen").string();
+        ASSERT_EQ(mkdir(state.c_str(), 0700), 0);
+        if (c.arguments[0].empty()) {
+          ASSERT_EQ(mkfifo((state + "/output").c_str(), 0600), 0);
+        } else {
+          std::filesystem::create_symlink(c.arguments[0], state + "/output");
+        }
+      }
       const std::vector<std::string> environment = {"XDG_RUNTIME_DIR=" + runtime.Path().string(),
                                                     "XDG_STATE_HOME=" + runtime.Path().string(),
                                                     "SDL_AUDIODRIVER=dummy"};
       pid_t pid = SpawnChild(argv, environment);
       ASSERT_GT(pid, 0);
       const auto socket = runtime.Path() / "zelkgen.socket";
-      while (!std::filesystem::exists(socket) && WaitForExit(pid, 10ms) < 0) {
+      const auto until = std::chrono::steady_clock::now() + 10s;
+      while (!std::filesystem::exists(socket) && WaitForExit(pid, 10ms) < 0 &&
+             std::chrono::steady_clock::now() < until) {
       }
       if (c.face == Face::SecondStart) {
         const ProgramRun second =

@@ -451,6 +451,68 @@ TEST(Player, OnANarrowTerminalTheLineFitsMessagesEndItPOrCtrlZPauseNSkipsAndQEnd
   EXPECT_TRUE(paused_shown);
 }
 
+// A server that answers but has no output at all (its default sink null): every face that asks
+// for outputs or sound fails as it does with no server, and none crashes.
+TEST(Player, AServerWithoutOutputsIsASoundErrorOnEveryFace) {
+  PrivatePulse pulse;
+  std::string why;
+  if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
+  ASSERT_TRUE(pulse.UnloadSinks());
+  ScratchDir scratch, runtime;
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string out;
+    std::string err_starts;
+  };
+  const std::string no_output = "BASS.dll error!\n(error code: 1)\nNo sound output could be opened";
+  const Case cases[] = {
+      {{"--list-devices"}, 1, "", "zelkgen: no sound output can be reached ("},
+      {{"--play", "bx"}, 1, "BX virus: failed at step 1 of 2\n", no_output},
+      {{"--play", "bx", "--device", "amp"},
+       1,
+       "BX virus: failed at step 1 of 2\n",
+       "BASS.dll error!\n(error code: 1)\nThe chosen output \"amp\" could not be opened"},
+      // The tone generator's play has no failure to report: it ends as after its tone.
+      {{"tone", "--play", "--duration", "100"}, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
+    std::vector<std::string> argv = {ZELKGEN_PROGRAM};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    const ProgramRun run =
+        RunProgram(argv, PlayerEnvironment(pulse, runtime), scratch.Path().string(), 20s);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err.substr(0, c.err_starts.size()), c.err_starts) << run.err;
+  }
+}
+
+// The only output unloaded in the middle of a step: the step waits for one to come back rather
+// than crash, and plays on once one is there.
+TEST(Player, TheOnlyOutputUnloadedMidStepIsWaitedForAndTheRunPlaysOn) {
+  PrivatePulse pulse;
+  std::string why;
+  if (!pulse.Start(&why)) GTEST_SKIP() << "no private PulseAudio: " << why;
+  ScratchDir scratch, runtime;
+  const std::string out = (scratch.Path() / "out").string();
+  const std::string err = (scratch.Path() / "err").string();
+  pid_t player = SpawnChild({ZELKGEN_PROGRAM, "--play", "bx", "--test-step-ms", "4000"},
+                            PlayerEnvironment(pulse, runtime), out, err);
+  ASSERT_GT(player, 0);
+  const auto deadline = std::chrono::steady_clock::now() + 15s;
+  while (std::filesystem::file_size(out) == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(pulse.UnloadSinks());
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(WaitForExit(player, 0ms), -1) << "ended while its output was away: " << ReadFile(err);
+  ASSERT_TRUE(pulse.LoadSink("cap", "Back"));
+  EXPECT_EQ(WaitForExit(player, 20s), 0) << ReadFile(err);
+  if (player > 0) TerminateChild(player);
+}
+
 TEST(Player, RefusesWithOneMessageAndStatusOne) {
   struct Case {
     const char* name;

@@ -4,8 +4,12 @@
 // are rows of the command-line table (command_line_test.cpp).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -140,6 +144,54 @@ TEST(ToneCommand, LoopingToneEndsOnCtrlC) {
   kill(pid, SIGINT);
   EXPECT_EQ(WaitForExit(pid, 10s), 0);
   TerminateChild(pid);
+}
+
+}  // namespace
+
+namespace {
+
+// Every way the program writes a file a user names, into a link another user planted in a
+// shared sticky folder (/tmp): refused with status 1 and the link named, the file it points to
+// untouched. Run as two ordinary users made for the test.
+TEST(ToneCommand, EveryWriteRefusesALinkAnotherUserPlantedInASharedFolder) {
+  const OrdinaryUser owner("w"), other("x");
+  if (!owner.Made() || !other.Made()) GTEST_SKIP() << owner.Why() << other.Why();
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.Created());
+  chmod(scratch.Path().c_str(), 0755);
+  const std::filesystem::path home = scratch.Path() / "home", shared = scratch.Path() / "shared";
+  ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+  ASSERT_EQ(chown(home.c_str(), owner.Ids().uid, owner.Ids().gid), 0);
+  ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string victim = (home / "notes.txt").string();
+  std::ofstream(victim) << "mine\n";
+  ASSERT_EQ(chown(victim.c_str(), owner.Ids().uid, owner.Ids().gid), 0);
+  const std::vector<std::vector<std::string>> writes = {
+      {"tone", "--export", "tone.wav"},
+      {"tone", "--save-settings", "tone.tonegen"},
+      {"--export", "bx.wav", "--program", "bx", "--test-step-frames", "100"},
+  };
+  for (std::vector<std::string> arguments : writes) {
+    std::string& name = arguments[arguments[0] == "tone" ? 2 : 1];
+    SCOPED_TRACE(name);
+    const std::string link = (shared / name).string();
+    name = link;
+    ASSERT_EQ(
+        RunInChild([&] { return symlink(victim.c_str(), link.c_str()) == 0 ? 0 : 1; }, other.Ids()),
+        0);
+    arguments.insert(arguments.begin(), ZELKGEN_PROGRAM);
+    const int status = RunInChild(
+        [&] {
+          const ProgramRun run = RunProgram(arguments, kSilent, home.string());
+          const bool named =
+              run.err.find("'" + link + "' is a link another user made") != std::string::npos;
+          return run.status == 1 && named ? 0 : 1;
+        },
+        owner.Ids());
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadFile(victim), "mine\n");
+  }
 }
 
 }  // namespace

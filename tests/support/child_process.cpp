@@ -17,6 +17,8 @@
 #include <iterator>
 #include <thread>
 
+#include "scratch_dir.h"
+
 extern char** environ;
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -128,6 +130,27 @@ std::optional<UserIds> UnprivilegedUser() {
   const passwd* entry = getpwnam("nobody");
   if (entry == nullptr || entry->pw_uid == 0) return std::nullopt;
   return UserIds{entry->pw_uid, entry->pw_gid};
+}
+
+OrdinaryUser::OrdinaryUser(const std::string& tag) : name_("zk" + std::to_string(getpid()) + tag) {
+  if (geteuid() != 0) {
+    why_ = "only root can make the users this test needs";
+    return;
+  }
+  const ScratchDir scratch("zelkgen-useradd-");
+  const ProgramRun made = RunProgram({"useradd", "-M", "-N", "-s", "/usr/sbin/nologin", name_}, {},
+                                     scratch.Path().string(), std::chrono::seconds(30));
+  const passwd* entry = made.status == 0 ? getpwnam(name_.c_str()) : nullptr;
+  if (entry == nullptr) {
+    why_ = "useradd " + name_ + " failed: " + made.err;
+    return;
+  }
+  ids_ = UserIds{entry->pw_uid, entry->pw_gid};
+}
+
+OrdinaryUser::~OrdinaryUser() {
+  const ScratchDir scratch("zelkgen-userdel-");
+  if (ids_) RunProgram({"userdel", name_}, {}, scratch.Path().string(), std::chrono::seconds(30));
 }
 
 int RunInChild(const std::function<int()>& body, const std::optional<UserIds>& user) {

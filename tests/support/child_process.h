@@ -56,6 +56,26 @@ struct UserIds {
 };
 std::optional<UserIds> UnprivilegedUser();
 
+// An ordinary account made for one test (useradd, no home, no login) and removed with it: a
+// second and third user for tests of what one user may do to another. Only root can make one;
+// Made() is false elsewhere, with the reason in Why().
+class OrdinaryUser {
+ public:
+  explicit OrdinaryUser(const std::string& tag);
+  OrdinaryUser(const OrdinaryUser&) = delete;
+  OrdinaryUser& operator=(const OrdinaryUser&) = delete;
+  ~OrdinaryUser();
+
+  bool Made() const { return ids_.has_value(); }
+  const std::string& Why() const { return why_; }
+  const UserIds& Ids() const { return *ids_; }
+
+ private:
+  std::string name_;
+  std::string why_;
+  std::optional<UserIds> ids_;
+};
+
 // Runs body in a forked child that first becomes user, with no supplementary groups, when one is
 // given. Returns the child's exit status, body's result; 125 when the child could not become
 // user, 126 when body threw, -1 when the child could not be started or did not exit normally.

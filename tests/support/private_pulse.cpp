@@ -102,6 +102,11 @@ bool PrivatePulse::Thaw() const {
   return daemon_pid_ > 0 && kill(daemon_pid_, SIGCONT) == 0;
 }
 
+bool PrivatePulse::UnloadSinks() const {
+  return RunPactl(
+      {"unload-module", sink_ == PulseSink::Null ? "module-null-sink" : "module-pipe-sink"});
+}
+
 bool PrivatePulse::SuspendSink(bool suspended) const {
   return RunPactl({"suspend-sink", "cap", suspended ? "1" : "0"});
 }

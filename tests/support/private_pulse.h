@@ -47,6 +47,10 @@ class PrivatePulse {
   // Adds a second null sink name (44100 Hz s16le stereo) that outputs are listed by as description.
   bool LoadSink(const std::string& name, const std::string& description) const;
 
+  // Unloads every null sink (the module of "cap" and LoadSink's), leaving a server that answers
+  // with no output at all and no default.
+  bool UnloadSinks() const;
+
   // Suspends the sink, as a server does with an idle or busy card, or resumes it.
   bool SuspendSink(bool suspended) const;
 

@@ -4,6 +4,9 @@
 #include "program_document.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -227,7 +230,29 @@ TEST(ProgramDocument, SavingWritesTheTextWholeAndAFailedSaveSaysWhy) {
   // A folder in the way of the file: nothing is written, and the reason is given.
   ASSERT_TRUE(QDir(folder.path()).mkpath("b/taken.zelkgen"));
   EXPECT_FALSE(SaveProgramText(folder.filePath("b/taken.zelkgen"), kEvening, &error));
-  EXPECT_FALSE(error.isEmpty());
+  EXPECT_TRUE(error.endsWith(": Is a directory")) << error.toStdString();
+}
+
+// A disk too small for the program: the save fails with the system's own reason, and neither the
+// file nor a temporary one is left.
+TEST(ProgramDocument, SavingOntoAFullDiskSaysSo) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const std::string disk = folder.filePath("disk").toStdString();
+  ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
+  if (geteuid() != 0 || mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "no small file system can be mounted here (needs root)";
+  }
+  std::string text = "zelkgen program: Long\n";
+  while (text.size() < 256 * 1024) text += "528 3m square\n";
+  QString error;
+  const bool saved = SaveProgramText(QString::fromStdString(disk + "/long.zelkgen"), text, &error);
+  const bool empty = QDir(QString::fromStdString(disk))
+                         .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+  umount(disk.c_str());
+  EXPECT_FALSE(saved);
+  EXPECT_TRUE(error.endsWith(": No space left on device")) << error.toStdString();
+  EXPECT_TRUE(empty);
 }
 
 }  // namespace
