@@ -20,11 +20,11 @@ namespace {
 // The largest image the service accepts; well above the tone generator's 12.6 MB, and a bound
 // on what a corrupt size field can make it read.
 constexpr uint32_t kMaxRiffSize = 256u * 1024u * 1024u;
-// The device's buffer, about 90 ms at either rate. The image is whole before it plays, so a long
+// The device's buffer, about 180 ms at either rate. The image is whole before it plays, so a long
 // buffer costs nothing but a later start, and rides out a loaded machine; a stop closes the device
 // and so never waits for it.
-constexpr int kDeviceBufferFrames44k = 4096;
-constexpr int kDeviceBufferFrames96k = 8192;
+constexpr int kDeviceBufferFrames44k = 8192;
+constexpr int kDeviceBufferFrames96k = 16384;
 // The name a mixer shows for the service's stream.
 constexpr char kStreamName[] = "Tone generator";
 

@@ -332,11 +332,12 @@ TEST_F(PlaybackTest, ALoopGoesOnWithTheChangedToneAtAPeriodStart) {
     c.envelope ? gen.PlayADSR() : gen.Play();
     ASSERT_EQ(gen.LastError(), tgeNone);
     const std::vector<StereoFrame> before = ImageFrames(gen);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    // Past the device's first buffer, so that the change lands in a later one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
     gen.SetFrequency(c.to_hertz);
     ASSERT_TRUE(gen.ContinueLoop());
     const std::vector<StereoFrame> after = ImageFrames(gen);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
     gen.Stop();
     EXPECT_FALSE(gen.ContinueLoop());  // stopped
 
