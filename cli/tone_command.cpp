@@ -39,10 +39,13 @@ std::string Shown(const std::string& path) {
 
 // The component's error text with the file name in it shown as above.
 std::string ShownError(const std::string& text, const std::string& path) {
-  const std::string quoted = "'" + path + "'";
+  std::string quoted = "'";
+  quoted.append(path).append("'");
   const size_t at = text.find(quoted);
   if (at == std::string::npos) return text;
-  return text.substr(0, at) + "'" + Shown(path) + "'" + text.substr(at + quoted.size());
+  std::string shown = text.substr(0, at);
+  shown.append("'").append(Shown(path)).append("'").append(text, at + quoted.size());
+  return shown;
 }
 
 std::string Reason() {
@@ -62,7 +65,9 @@ std::string ReadSettings(const std::string& path, TToneGen& gen) {
   std::fclose(file);
   if (failed) return "cannot read '" + Shown(path) + "'" + Reason();
   if (text.size() > kMostSettingsBytes) {
-    return "'" + Shown(path) + "' is not a tone generator's stored form (larger than 1 MiB)";
+    std::string why = "'";
+    why.append(Shown(path)).append("' is not a tone generator's stored form (larger than 1 MiB)");
+    return why;
   }
   std::string error;
   if (!ReadToneGenForm(gen, text, &error)) return Shown(path) + ": " + error;
