@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "app_identity.h"
+#include "audio_output.h"
+#include "path_text.h"
 #include "process_end.h"
 #include "process_signals.h"
 #include "regular_file.h"
@@ -30,6 +32,22 @@ int Failure(const std::string& message) {
   return 1;
 }
 
+// A file name as a person reads it: bytes that are not UTF-8 written as \xNN.
+std::string Shown(const std::string& path) {
+  return ShownText(path).toStdString();
+}
+
+// The component's error text with the file name in it shown as above.
+std::string ShownError(const std::string& text, const std::string& path) {
+  std::string quoted = "'";
+  quoted.append(path).append("'");
+  const size_t at = text.find(quoted);
+  if (at == std::string::npos) return text;
+  std::string shown = text.substr(0, at);
+  shown.append("'").append(Shown(path)).append("'").append(text, at + quoted.size());
+  return shown;
+}
+
 std::string Reason() {
   return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
 }
@@ -39,19 +57,32 @@ std::string Reason() {
 std::string ReadSettings(const std::string& path, TToneGen& gen) {
   std::string why;
   std::FILE* file = OpenRegularFile(path, &why);
-  if (file == nullptr) return "cannot read '" + path + "': " + why;
+  if (file == nullptr) return "cannot read '" + Shown(path) + "': " + why;
   std::string text(kMostSettingsBytes + 1, '\0');
   errno = 0;
   text.resize(std::fread(text.data(), 1, text.size(), file));
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
-  if (failed) return "cannot read '" + path + "'" + Reason();
+  if (failed) return "cannot read '" + Shown(path) + "'" + Reason();
   if (text.size() > kMostSettingsBytes) {
-    return "'" + path + "' is not a tone generator's stored form (larger than 1 MiB)";
+    std::string why = "'";
+    why.append(Shown(path)).append("' is not a tone generator's stored form (larger than 1 MiB)");
+    return why;
   }
   std::string error;
-  if (!ReadToneGenForm(gen, text, &error)) return path + ": " + error;
+  if (!ReadToneGenForm(gen, text, &error)) return Shown(path) + ": " + error;
   return {};
+}
+
+// The failure of a play as the player's are told: the message, the code line and what to check.
+int PlayFailure(const TToneGen& gen) {
+  int code = AUDIO_ERROR_UNKNOWN;
+  if (gen.LastError() == tgeNoOutput) code = AUDIO_ERROR_NO_DEVICE;
+  if (gen.LastError() == tgeOutputFailed) code = AUDIO_ERROR_DRIVER;
+  std::string text =
+      "the tone could not be played: " + gen.LastErrorText() + "\n" + AudioErrorCodeLine(code);
+  if (const std::string advice = AudioErrorAdvice(code); !advice.empty()) text += "\n" + advice;
+  return Failure(text);
 }
 
 int Play(const ToneOptions& options, TToneGen& gen) {
@@ -63,6 +94,10 @@ int Play(const ToneOptions& options, TToneGen& gen) {
     gen.PlayADSR();
   } else {
     gen.Play();
+  }
+  if (gen.LastError() != tgeNone) {
+    gen.Stop();
+    return PlayFailure(gen);
   }
   const auto end =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(gen.Duration()) + kDrainTime;
@@ -99,10 +134,8 @@ int RunToneCommand(int argc, char** argv) {
       if (!(options.envelope ? gen.PrepareADSR() : gen.Prepare())) {
         return Failure("not enough memory for the tone's image");
       }
-      errno = 0;
       if (!gen.ExportFile(options.file)) {
-        return Failure("cannot write '" + options.file +
-                       "': " + WhyNotReplaced(options.file, errno));
+        return Failure(ShownError(gen.LastErrorText(), options.file));
       }
       return 0;
     }
@@ -112,7 +145,7 @@ int RunToneCommand(int argc, char** argv) {
       const std::string text = WriteToneGenForm(gen);
       errno = 0;
       if (!ReplaceFileContents(options.file, text.data(), text.size())) {
-        return Failure("cannot write '" + options.file +
+        return Failure("cannot write '" + Shown(options.file) +
                        "': " + WhyNotReplaced(options.file, errno));
       }
       return 0;

@@ -354,10 +354,31 @@ ToneOptions ParseToneOptions(int argc, char** argv) {
   return options;
 }
 
+namespace {
+
+// False when the leading < and > marks of a note name would take octave 4 past 0 or 9, which the
+// component quietly stops at: the command clamps nothing.
+bool OctaveMarksFit(const std::string& note) {
+  int octave = 4;
+  for (const char c : note) {
+    if (static_cast<unsigned char>(c) <= ' ') continue;
+    if (c != '<' && c != '>') break;
+    octave += c == '>' ? 1 : -1;
+    if (octave < 0 || octave > 9) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string ApplyToneOptions(const ToneOptions& options, TToneGen& gen) {
   // The stored form's order: Frequency, Duration, Waveform, the envelope, Resolution, Quality,
   // the volumes, Stereo, AMUseMultiplier, then the AM table.
   if (options.frequency) gen.SetFrequency(*options.frequency);
+  if (options.note && !OctaveMarksFit(*options.note)) {
+    return "--note " + Quoted(*options.note) +
+           ": the octave marks < and > lead outside the octaves 0 to 9 (from octave 4)";
+  }
   if (options.note && gen.SetNote(*options.note) == 0) {
     return "--note " + Quoted(*options.note) +
            ": allowed are note names from 20 to 20000 hertz: A to G, # or + for sharp, - for "

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the Debian packages the way Debian builds its own: the program (zelkgen), the tone
-# generator's library (libzelkgen-tonegen1) and its development files (libzelkgen-tonegen-dev),
+# generator's library (libzelkgen-tonegen2) and its development files (libzelkgen-tonegen-dev),
 # from one build without the tests, compiled and linked
 # with the flags dpkg-buildflags gives (all hardening on), and every time stamp taken from
 # SOURCE_DATE_EPOCH (the last commit's time unless set), so that two builds of one commit in

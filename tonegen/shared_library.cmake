@@ -1,4 +1,4 @@
-# libzelkgen-tonegen.so.1: the tone generator as a shared library for the program and for other
+# libzelkgen-tonegen.so.2: the tone generator as a shared library for the program and for other
 # programs, with its headers under include/zelkgen/tonegen/, a pkg-config file
 # (zelkgen-tonegen.pc) and a CMake package (find_package(ZelkgenToneGen), target
 # Zelkgen::ToneGen). Only what tonegen_api.h marks is exported; platform/, which it links
@@ -8,7 +8,7 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 # The library's interface version; the packaging names its package after it.
-set(ZELKGEN_TONEGEN_SOVERSION 1)
+set(ZELKGEN_TONEGEN_SOVERSION 2)
 set(ZELKGEN_TONEGEN_SOVERSION ${ZELKGEN_TONEGEN_SOVERSION} PARENT_SCOPE)
 set(tonegen_public_headers component.h note_names.h stored_form.h tg_types.h tone_gen.h
   tone_settings.h tonegen_api.h)

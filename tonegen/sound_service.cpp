@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -19,7 +20,11 @@ namespace {
 // The largest image the service accepts; well above the tone generator's 12.6 MB, and a bound
 // on what a corrupt size field can make it read.
 constexpr uint32_t kMaxRiffSize = 256u * 1024u * 1024u;
-constexpr int kDeviceBufferFrames = 512;
+// The device's buffer, about 180 ms at either rate. The image is whole before it plays, so a long
+// buffer costs nothing but a later start, and rides out a loaded machine; a stop closes the device
+// and so never waits for it.
+constexpr int kDeviceBufferFrames44k = 8192;
+constexpr int kDeviceBufferFrames96k = 16384;
 // The name a mixer shows for the service's stream.
 constexpr char kStreamName[] = "Tone generator";
 
@@ -116,10 +121,31 @@ int16_t Scale(int16_t sample, int32_t gain) {
   return static_cast<int16_t>(int32_t{sample} * gain / 65535);
 }
 
-// The audio thread's only work: copy frames, apply the process volume, wrap or finish.
+// What the audio thread plays: the current sound and, once a loop is to go on with another, that
+// one, taken over at the first period start (frame trunc(k x frames_per_period)) of the current
+// one. Changed by callers only under SDL's lock of the device, which the callback runs under.
+struct Player {
+  Sound* current = nullptr;
+  Sound* next = nullptr;
+  double frames_per_period = 0;
+};
+
+// The first period start at or after position.
+size_t NextPeriodStart(size_t position, double frames_per_period) {
+  if (frames_per_period <= 0) return position;
+  auto start = [frames_per_period](double k) {
+    return static_cast<size_t>(std::trunc(k * frames_per_period));
+  };
+  double k = std::floor(static_cast<double>(position) / frames_per_period);
+  while (start(k) < position) k += 1;
+  return start(k);
+}
+
+// The audio thread's only work: copy frames, apply the process volume, wrap, switch or finish.
 // No allocation, no lock, no logging.
 void FillAudio(void* userdata, Uint8* stream, int length) {
-  Sound* sound = static_cast<Sound*>(userdata);
+  Player* player = static_cast<Player*>(userdata);
+  Sound* sound = player->current;
   int16_t* out = reinterpret_cast<int16_t*>(stream);
   const size_t wanted = static_cast<size_t>(length) / 4;
   const uint32_t volume = CurrentWaveVolumeWord();
@@ -128,11 +154,24 @@ void FillAudio(void* userdata, Uint8* stream, int length) {
   size_t position = sound->position.load(std::memory_order_relaxed);
   size_t done = 0;
   while (done < wanted) {
+    size_t end = sound->frame_count;
+    if (player->next != nullptr) {
+      end = std::min(end, NextPeriodStart(position, player->frames_per_period));
+      if (position >= end) {
+        sound->position.store(position, std::memory_order_relaxed);
+        sound = player->next;
+        player->current = sound;
+        player->next = nullptr;
+        position = 0;
+        continue;
+      }
+    }
     if (position >= sound->frame_count) {
       if (!sound->loop) break;
       position = 0;
+      continue;
     }
-    size_t run = sound->frame_count - position;
+    size_t run = end - position;
     if (run > wanted - done) run = wanted - done;
     const int16_t* in = sound->frames.data() + 2 * position;
     for (size_t i = 0; i < run; ++i) {
@@ -149,18 +188,24 @@ void FillAudio(void* userdata, Uint8* stream, int length) {
   sound->position.store(position, std::memory_order_relaxed);
 }
 
-// The service's state, touched only by callers (never by the audio thread), under the mutex.
+// The service's state, touched only by callers (never by the audio thread but for the player,
+// see Player), under the mutex.
 struct Service {
   std::mutex mutex;
   DefaultOutput output;
-  std::unique_ptr<Sound> sound;
+  Player player;
+  // The sounds the player may be reading: the one playing and the one a loop is to go on with.
+  std::vector<std::unique_ptr<Sound>> sounds;
+  int frame_rate = 0;  // of the open output
   uint64_t generation = 0;
+  SoundFailure last_failure = SoundFailure::None;
 
   // Closing the device waits for the audio thread, so no frame follows. With nothing open, SDL
   // is not touched (and so never loaded by a stop).
   void StopLocked() {
     CloseDefaultOutput(&output, false);
-    sound.reset();
+    sounds.clear();
+    player = Player{};
     ++generation;
   }
 };
@@ -178,14 +223,21 @@ bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
   Service& service = TheService();
   std::unique_lock<std::mutex> lock(service.mutex);
   service.StopLocked();
+  service.last_failure = SoundFailure::None;
   if (sound_image == nullptr) return true;
+  const auto fail = [&service](SoundFailure why) {
+    service.last_failure = why;
+    return false;
+  };
 
   // Only images in memory are played; a loop is always in the background.
-  if ((flags & SND_MEMORY) == 0) return false;
-  if ((flags & SND_LOOP) != 0 && (flags & SND_ASYNC) == 0) return false;
+  if ((flags & SND_MEMORY) == 0) return fail(SoundFailure::Refused);
+  if ((flags & SND_LOOP) != 0 && (flags & SND_ASYNC) == 0) return fail(SoundFailure::Refused);
 
   WaveFormat format;
-  if (!ParseWave(static_cast<const uint8_t*>(sound_image), &format)) return false;
+  if (!ParseWave(static_cast<const uint8_t*>(sound_image), &format)) {
+    return fail(SoundFailure::Refused);
+  }
   if (format.frames == 0) return true;  // nothing to sound, and so already ended
   std::unique_ptr<Sound> sound = MakeSound(format, (flags & SND_LOOP) != 0);
 
@@ -193,15 +245,24 @@ bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
   wanted.freq = format.frame_rate;
   wanted.format = AUDIO_S16SYS;
   wanted.channels = 2;
-  wanted.samples = kDeviceBufferFrames;
+  wanted.samples = format.frame_rate > 48000 ? kDeviceBufferFrames96k : kDeviceBufferFrames44k;
   wanted.callback = FillAudio;
-  wanted.userdata = sound.get();
+  wanted.userdata = &service.player;
+  service.player.current = sound.get();
   // Loads SDL at the first sound.
-  if (OpenDefaultOutput(wanted, kStreamName, &service.output) != OpenResult::Opened) return false;
+  switch (OpenDefaultOutput(wanted, kStreamName, &service.output)) {
+    case OpenResult::Opened:
+      break;
+    case OpenResult::NoDevice:
+      return fail(SoundFailure::NoOutput);
+    case OpenResult::DriverFailed:
+      return fail(SoundFailure::OutputFailed);
+  }
   const SDL_AudioSpec obtained = service.output.obtained;
-  service.sound = std::move(sound);
+  service.frame_rate = format.frame_rate;
+  Sound* playing = sound.get();
+  service.sounds.push_back(std::move(sound));
   const uint64_t generation = service.generation;
-  Sound* playing = service.sound.get();
   service.output.sdl->PauseAudioDevice(service.output.device, 0);
   if ((flags & SND_ASYNC) != 0) return true;
 
@@ -228,8 +289,43 @@ bool PlaySoundA(const void* sound_image, void* /*module*/, uint32_t flags) {
   return true;
 }
 
+bool SoundServiceContinueLoop(const void* sound_image, double frames_per_period, bool loop) {
+  Service& service = TheService();
+  std::lock_guard<std::mutex> lock(service.mutex);
+  if (service.output.device == 0 || service.sounds.empty()) return false;
+  WaveFormat format;
+  if (!ParseWave(static_cast<const uint8_t*>(sound_image), &format)) return false;
+  if (format.frame_rate != service.frame_rate || format.frames == 0) return false;
+  std::unique_ptr<Sound> sound = MakeSound(format, loop);
+  const SdlAudioApi* sdl = service.output.sdl;
+  sdl->LockAudioDevice(service.output.device);
+  Sound* current = service.player.current;
+  const bool looping = current->loop;
+  if (looping) {
+    // Every sound but the one playing is free again, a successor not yet taken over included.
+    std::erase_if(service.sounds,
+                  [current](const std::unique_ptr<Sound>& held) { return held.get() != current; });
+    service.player.next = sound.get();
+    service.player.frames_per_period = frames_per_period;
+  }
+  sdl->UnlockAudioDevice(service.output.device);
+  if (looping) service.sounds.push_back(std::move(sound));
+  return looping;
+}
+
+SoundFailure LastSoundFailure() {
+  Service& service = TheService();
+  std::lock_guard<std::mutex> lock(service.mutex);
+  return service.last_failure;
+}
+
 bool SoundServiceIsPlaying() {
   Service& service = TheService();
   std::lock_guard<std::mutex> lock(service.mutex);
-  return service.sound != nullptr && !service.sound->finished.load(std::memory_order_acquire);
+  if (service.output.device == 0 || service.sounds.empty()) return false;
+  service.output.sdl->LockAudioDevice(service.output.device);
+  const bool playing = service.player.next != nullptr ||
+                       !service.player.current->finished.load(std::memory_order_acquire);
+  service.output.sdl->UnlockAudioDevice(service.output.device);
+  return playing;
 }

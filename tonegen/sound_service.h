@@ -21,3 +21,21 @@ inline constexpr uint32_t SND_MEMORY = 0x0004;
 inline constexpr uint32_t SND_LOOP = 0x0008;
 
 bool PlaySoundA(const void* sound, void* module, uint32_t flags);
+
+// While a looping sound of the service plays: it goes on with the image given, from its own next
+// period start (the first frame trunc(k x frames_per_period), k = 0, 1, ..., not yet played),
+// repeating it when loop is set, else playing it once. False, with nothing changed, when no loop
+// plays or the image cannot be played at the open output's frame rate.
+bool SoundServiceContinueLoop(const void* sound, double frames_per_period, bool loop);
+
+// Why the latest PlaySoundA of the process returned false; None after one that returned true.
+enum class SoundFailure {
+  None,
+  // The flags or the image are not ones the service plays.
+  Refused,
+  // No output could be reached: SDL2 or its audio missing, no sound server, no device.
+  NoOutput,
+  // An output exists, but its driver failed to open it.
+  OutputFailed,
+};
+SoundFailure LastSoundFailure();

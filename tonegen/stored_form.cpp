@@ -1,5 +1,6 @@
 #include "stored_form.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -170,11 +171,8 @@ std::optional<Value> ParseValue(Kind kind, std::string_view text, std::string* w
         *why = Quoted(text) + " is not a whole number";
         return std::nullopt;
       }
-      if (whole < INT16_MIN || whole > INT16_MAX) {
-        *why = std::string(text) + " does not fit in 16 bits";
-        return std::nullopt;
-      }
-      return Int(whole);
+      // Beyond 16 bits as within them: the setter clamps to the nearer bound of its range.
+      return Int(std::clamp<int64_t>(whole, INT16_MIN, INT16_MAX));
     case Kind::Bool:
       if (EqualsIgnoringCase(text, "True")) return Int(1);
       if (EqualsIgnoringCase(text, "False")) return Int(0);

@@ -20,13 +20,14 @@
 // AMUseMultiplier. Then the binary values the component defines, AMArrayData (its AM table, 100
 // bytes), every time.
 //
-// Values: whole numbers in decimal (16-bit signed); True or False; enumeration names (tgSquare,
-// tg8Bit, tgLoQ, tgAMLevel3 ...), or a plain ordinal for a waveform that has no name; floats in
-// the shortest decimal that reads back to the same bits ("0.5", "1.4977273", "inf"), or "$" and
-// the eight hex digits of their bits (written for NaN, whose payload a decimal would lose).
-// A binary value is framed as "{", its 32-bit little-endian length field in hex on a line of its
-// own, the bytes in hex, 16 to a line, and "}". Blank lines are ignored; a nameless component
-// is written "object TToneGen".
+// Values: whole numbers in decimal (16-bit signed; any other whole number reads as the nearer
+// 16-bit bound, which the setter then clamps like any out-of-range value); True or False;
+// enumeration names (tgSquare, tg8Bit, tgLoQ, tgAMLevel3 ...), or a plain ordinal for a waveform
+// that has no name; floats in the shortest decimal that reads back to the same bits ("0.5",
+// "1.4977273", "inf"), or "$" and the eight hex digits of their bits (written for NaN, whose
+// payload a decimal would lose). A binary value is framed as "{", its 32-bit little-endian length
+// field in hex on a line of its own, the bytes in hex, 16 to a line, and "}". Blank lines are
+// ignored; a nameless component is written "object TToneGen".
 #pragma once
 
 #include <string>

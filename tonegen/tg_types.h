@@ -18,4 +18,14 @@ enum TTGAMLevel : uint8_t {
   tgAMLevel8
 };
 
+// Why the latest Play, PlayADSR or ExportFile of a TToneGen did not do what it was asked.
+enum TTGError : uint8_t {
+  tgeNone,          // it did
+  tgeNoMemory,      // the memory for the image could not be had
+  tgeNoImage,       // an export before any image was rendered
+  tgeNoOutput,      // no sound output could be reached (no server, no device, no SDL2)
+  tgeOutputFailed,  // the output exists but its driver failed to open it
+  tgeWriteFailed,   // the file could not be written (LastErrorText says why)
+};
+
 inline constexpr int kAMLevelCount = 8;

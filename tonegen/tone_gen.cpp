@@ -1,14 +1,18 @@
 #include "tone_gen.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "little_endian.h"
 #include "note_names.h"
 #include "range_check.h"
+#include "replace_file.h"
 #include "sound_service.h"
 #include "testing/tonegen_testing.h"
-#include "replace_file.h"
+#include "tone_gen_instances.h"
 #include "wave_render.h"
 #include "wave_volume.h"
 
@@ -236,9 +240,9 @@ bool TToneGen::ReadAMData(TBinaryStream& Stream) {
   return true;
 }
 
-bool TToneGen::RenderImage(bool Enveloped) {
+bool TToneGen::RenderImage(bool Enveloped, bool stop_sound) {
   // No sound may go on reading the image that is about to be freed.
-  PlaySoundA(nullptr, nullptr, 0);
+  if (stop_sound) PlaySoundA(nullptr, nullptr, 0);
   FDataBuffer.reset();
   FDataSize = 0;
 
@@ -285,6 +289,11 @@ bool TToneGen::PrepareADSR() {
   return RenderImage(true);
 }
 
+void TToneGen::RecordError(TTGError error, std::string text) {
+  FLastError = error;
+  FLastErrorText = std::move(text);
+}
+
 void TToneGen::StartPlayback() {
   Stop();
   ApplyVolume();
@@ -294,10 +303,58 @@ void TToneGen::StartPlayback() {
   } else if (FSettings.Async) {
     flags = SND_MEMORY | SND_ASYNC;
   }
-  if (FDataBuffer) PlaySoundA(FDataBuffer.get(), nullptr, flags);
+  if (!FDataBuffer) {
+    RecordError(tgeNoMemory, "not enough memory for the tone's image");
+    return;
+  }
+  if (PlaySoundA(FDataBuffer.get(), nullptr, flags)) {
+    RecordError(tgeNone, {});
+    return;
+  }
+  switch (LastSoundFailure()) {
+    case SoundFailure::NoOutput:
+      RecordError(tgeNoOutput, "no sound output could be opened");
+      break;
+    case SoundFailure::None:  // another thread's sound came between: the service says no more
+    case SoundFailure::OutputFailed:
+    case SoundFailure::Refused:
+      RecordError(tgeOutputFailed, "the sound output's driver failed to open it");
+      break;
+  }
+}
+
+namespace {
+double FramesPerPeriod(const ToneSettings& settings) {
+  return (settings.Quality == tgHiQ ? 96000.0 : 44100.0) / settings.Frequency;
+}
+}  // namespace
+
+bool TToneGen::ContinueLoop() {
+  if (FStopped || FPlayingFramesPerPeriod <= 0 || !FDataBuffer) return false;
+  const uint32_t played_rate = GetLE32(FDataBuffer.get() + 24);
+  const bool stale = FToneDirty || (FPlayedEnveloped ? FADSRDirty : FPlainDirty);
+  // The sound plays on from its own copy while the new image is made.
+  if (stale && !RenderImage(FPlayedEnveloped, false)) {
+    RecordError(tgeNoMemory, "not enough memory for the tone's image");
+    return false;
+  }
+  if (GetLE32(FDataBuffer.get() + 24) != played_rate) {
+    FPlayingFramesPerPeriod = FramesPerPeriod(FSettings);
+    StartPlayback();
+    return FLastError == tgeNone;
+  }
+  ApplyVolume();
+  if (!SoundServiceContinueLoop(FDataBuffer.get(), FPlayingFramesPerPeriod, FSettings.Loop)) {
+    return false;
+  }
+  FPlayingFramesPerPeriod = FramesPerPeriod(FSettings);
+  RecordError(tgeNone, {});
+  return true;
 }
 
 void TToneGen::Play() {
+  FPlayedEnveloped = false;
+  FPlayingFramesPerPeriod = FramesPerPeriod(FSettings);
   if (FToneDirty || FPlainDirty) RenderImage(false);
   FStopped = false;
   StartPlayback();
@@ -305,6 +362,8 @@ void TToneGen::Play() {
 }
 
 void TToneGen::PlayADSR() {
+  FPlayedEnveloped = true;
+  FPlayingFramesPerPeriod = FramesPerPeriod(FSettings);
   if (FToneDirty || FADSRDirty) RenderImage(true);
   FStopped = false;
   StartPlayback();
@@ -312,8 +371,24 @@ void TToneGen::PlayADSR() {
 }
 
 bool TToneGen::ExportFile(const std::string& fileName) {
-  if (!FDataBuffer) return false;
-  return ReplaceFileContents(fileName, FDataBuffer.get(), static_cast<size_t>(FDataSize));
+  if (!FDataBuffer) {
+    RecordError(tgeNoImage, "no image to export: the tone was not rendered yet");
+    return false;
+  }
+  errno = 0;
+  if (!ReplaceFileContents(fileName, FDataBuffer.get(), static_cast<size_t>(FDataSize))) {
+    int why = errno;
+    // A folder or a device in the way is refused before any call could have said why.
+    struct stat info {};
+    if (why == 0 && ::stat(fileName.c_str(), &info) == 0) {
+      why = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    }
+    RecordError(tgeWriteFailed,
+                "cannot write '" + fileName + "': " + WhyNotReplaced(fileName, why));
+    return false;
+  }
+  RecordError(tgeNone, {});
+  return true;
 }
 
 int32_t TToneGen::SetNote(std::string_view note) {

@@ -2,6 +2,7 @@
 #include "tone_generator_window.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
@@ -11,12 +12,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStyle>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 
+#include "audio_output.h"
 #include "outer_geometry.h"
 #include "tone_gen_editing.h"
 #include "tone_preview.h"
@@ -66,13 +71,51 @@ ToneGeneratorWindow::ToneGeneratorWindow(TToneGen* gen, const QFont& font)
   CreateLevelRows();
   WireFields();
   WireButtons();
+  WheelOnlyWithFocus();
 
-  // On a small screen or at a large scale factor the window is made no larger than the screen;
-  // its scroll area keeps every field within reach.
+  // Large enough for every control without scrolling; on a small screen or at a large scale
+  // factor no larger than the screen, where its scroll area keeps every field within reach.
+  SizeToShowEveryControl();
   setProperty("shrinkToScreen", true);
   KeepStoredOuterGeometry(this);
   Tell(QString());
   ShowProperties();
+}
+
+void ToneGeneratorWindow::SizeToShowEveryControl() {
+  // The scroll area asks for less than its contents; everything else asks for what it needs.
+  const int scroll_bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  const QSize whole =
+      sizeHint() - scrollArea->sizeHint() + scrollContents->sizeHint() + QSize(scroll_bar, 0);
+  // The title bar is part of the stored outer rectangle.
+  const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  QRect outer = StoredOuterGeometry(this);
+  outer.setSize(outer.size().expandedTo(whole + QSize(0, title)));
+  setProperty("outerGeometry", outer);
+}
+
+bool ToneGeneratorWindow::eventFilter(QObject* watched, QEvent* event) {
+  // A wheel over a field that has no focus scrolls the window instead of changing the value.
+  if (event->type() == QEvent::Wheel) {
+    auto* field = qobject_cast<QWidget*>(watched);
+    if (field != nullptr && !field->hasFocus()) {
+      QCoreApplication::sendEvent(scrollArea->verticalScrollBar(), event);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void ToneGeneratorWindow::WheelOnlyWithFocus() {
+  for (QWidget* field : scrollContents->findChildren<QWidget*>()) {
+    if (qobject_cast<QAbstractSpinBox*>(field) == nullptr &&
+        qobject_cast<QComboBox*>(field) == nullptr) {
+      continue;
+    }
+    // The wheel no longer gives focus either: a click or Tab does.
+    field->setFocusPolicy(Qt::StrongFocus);
+    field->installEventFilter(this);
+  }
 }
 
 void ToneGeneratorWindow::CreateLevelRows() {
@@ -151,7 +194,12 @@ void ToneGeneratorWindow::WireFields() {
     gen_->SetStereo(index == 1);
     Changed();
   });
-  connect(noteEdit, &QLineEdit::returnPressed, this, &ToneGeneratorWindow::SetNoteFromField);
+  // Enter or leaving the field (Tab, a click elsewhere) sets a note that was typed.
+  connect(noteEdit, &QLineEdit::editingFinished, this, [this] {
+    if (!noteEdit->isModified()) return;
+    noteEdit->setModified(false);
+    SetNoteFromField();
+  });
   connect(multiplierBox, &QCheckBox::toggled, this, [this](bool on) {
     gen_->SetAMUseMultiplier(on);
     Changed();
@@ -172,12 +220,18 @@ void ToneGeneratorWindow::WireFields() {
       gen_->SetAMWaveform(static_cast<TTGWave>(index));
       Changed();
     });
-    connect(fields.value, &QDoubleSpinBox::valueChanged, this, [this, select](double value) {
+    connect(fields.value, &QDoubleSpinBox::valueChanged, this, [this, select, level](double value) {
+      if (!ExtraToneInRange(level, value)) return;
       select();
       gen_->SetAMFrequency(static_cast<float>(value));
       Changed();
     });
-    connect(fields.note, &QLineEdit::returnPressed, this, [this, level] { SetLevelNote(level); });
+    connect(fields.note, &QLineEdit::editingFinished, this, [this, level] {
+      QLineEdit* note = levels_[level].note;
+      if (!note->isModified()) return;
+      note->setModified(false);
+      SetLevelNote(level);
+    });
   }
 
   connect(periodsBox, &QSpinBox::valueChanged, this, &ToneGeneratorWindow::ShowPicture);
@@ -187,19 +241,30 @@ void ToneGeneratorWindow::WireFields() {
 void ToneGeneratorWindow::WireButtons() {
   connect(playButton, &QPushButton::clicked, this, [this] {
     if (run_playing_) return;
-    exportEnvelopeBox->setChecked(false);
     gen_->Play();
-    Tell(gen_->Loop() ? "Playing the tone until Stop." : "Playing the tone.");
+    looping_ = !TellPlayFailure() && gen_->Loop();
+    if (gen_->LastError() == tgeNone) {
+      Tell(gen_->Loop() ? "Playing the tone until Stop." : "Playing the tone.");
+    }
   });
   connect(playEnvelopeButton, &QPushButton::clicked, this, [this] {
     if (run_playing_) return;
-    exportEnvelopeBox->setChecked(true);
     gen_->PlayADSR();
-    Tell(gen_->Loop() ? "Playing the tone with its envelope until Stop."
-                      : "Playing the tone with its envelope.");
+    looping_ = !TellPlayFailure() && gen_->Loop();
+    if (gen_->LastError() == tgeNone) {
+      Tell(gen_->Loop() ? "Playing the tone with its envelope until Stop."
+                        : "Playing the tone with its envelope.");
+    }
   });
-  connect(loopBox, &QCheckBox::toggled, this, [this](bool on) { gen_->SetLoop(on); });
+  connect(loopBox, &QCheckBox::toggled, this, [this](bool on) {
+    gen_->SetLoop(on);
+    if (looping_ && !on) {
+      looping_ = false;
+      if (gen_->ContinueLoop()) Tell("The tone ends after this pass.");
+    }
+  });
   connect(stopButton, &QPushButton::clicked, this, [this] {
+    looping_ = false;
     gen_->Stop();
     Tell("Stopped.");
   });
@@ -217,6 +282,7 @@ void ToneGeneratorWindow::ShowWindow() {
 
 void ToneGeneratorWindow::RunStarted() {
   // As the run does at a step's end: the component falls silent and stops repeating.
+  looping_ = false;
   gen_->Stop();
   gen_->SetLoop(false);
   run_playing_ = true;
@@ -299,6 +365,18 @@ void ToneGeneratorWindow::ShowPicture() {
 
 void ToneGeneratorWindow::Changed() {
   ShowProperties();
+  if (!looping_) {
+    // What an earlier status said (a refused note, an export) is no longer news.
+    Tell(QString());
+    return;
+  }
+  // The loop goes on with the tone as it now stands, from its next period.
+  if (gen_->ContinueLoop()) {
+    Tell("Playing the changed tone until Stop.");
+  } else {
+    looping_ = false;
+    if (!TellPlayFailure()) Tell("The tone has stopped; Play sounds the changed tone.");
+  }
 }
 
 void ToneGeneratorWindow::SetNoteFromField() {
@@ -311,8 +389,8 @@ void ToneGeneratorWindow::SetNoteFromField() {
              .arg(gen_->Frequency()));
     return;
   }
-  Tell(QStringLiteral("Note %1: %2 Hz.").arg(note).arg(frequency));
   Changed();
+  if (!looping_) Tell(QStringLiteral("Note %1: %2 Hz.").arg(note).arg(frequency));
 }
 
 void ToneGeneratorWindow::SetLevelNote(int level) {
@@ -326,12 +404,34 @@ void ToneGeneratorWindow::SetLevelNote(int level) {
              .arg(level + 1));
     return;
   }
+  Changed();
+  if (looping_) return;
   Tell(QStringLiteral("Extra tone %1, note %2: %3 %4.")
            .arg(level + 1)
            .arg(note)
            .arg(static_cast<double>(value))
            .arg(gen_->AMUseMultiplier() ? "times the frequency" : "Hz"));
-  Changed();
+}
+
+bool ToneGeneratorWindow::ExtraToneInRange(int level, double value) {
+  // As the renderer takes it, and as zelkgen tone refuses what lies outside.
+  const bool multiple = gen_->AMUseMultiplier();
+  const double hertz = std::trunc(
+      multiple ? static_cast<double>(static_cast<float>(value)) * gen_->Frequency() : value);
+  if (hertz >= kMinFrequency && hertz <= kMaxFrequency) return true;
+  const QString allowed =
+      multiple ? QStringLiteral("factors from %1 to %2 at %3 Hz")
+                     .arg(kMinFrequency / static_cast<double>(gen_->Frequency()), 0, 'g', 6)
+                     .arg(kMaxFrequency / static_cast<double>(gen_->Frequency()), 0, 'g', 6)
+                     .arg(gen_->Frequency())
+               : QStringLiteral("20 to 20000 Hz");
+  ShowProperties();
+  Tell(QStringLiteral("Extra tone %1 stays as it was: %2 would sound at %3 Hz; allowed are %4.")
+           .arg(level + 1)
+           .arg(value)
+           .arg(hertz)
+           .arg(allowed));
+  return false;
 }
 
 void ToneGeneratorWindow::Zoom(int steps) {
@@ -421,6 +521,22 @@ void ToneGeneratorWindow::OpenSettings() {
                       .arg(shown, QString::fromStdString(error)));
   }
   Tell(QStringLiteral("Settings read from %1.").arg(shown));
+}
+
+bool ToneGeneratorWindow::TellPlayFailure() {
+  const TTGError error = gen_->LastError();
+  if (error == tgeNone) return false;
+  // Nothing sounds, so nothing is left to stop.
+  gen_->Stop();
+  QString text = QStringLiteral("The tone could not be played: %1.")
+                     .arg(QString::fromStdString(gen_->LastErrorText()));
+  if (error == tgeNoOutput || error == tgeOutputFailed) {
+    const std::string advice =
+        AudioErrorAdvice(error == tgeNoOutput ? AUDIO_ERROR_NO_DEVICE : AUDIO_ERROR_DRIVER);
+    text += "\n" + QString::fromStdString(advice);
+  }
+  Tell(text);
+  return true;
 }
 
 void ToneGeneratorWindow::Tell(const QString& text) {

@@ -4,6 +4,12 @@
 // its tone as WAV, opens and saves its settings as *.tonegen text, and draws the tone's start and
 // its envelope (tone_picture.h), redrawn as values change.
 //
+// While a loop it started plays, every change goes on sounding: the component renders the new
+// tone and the loop continues with it from the next period of the one playing. A Play that
+// cannot sound says why in the status line (no output, and what to check). Spin boxes and
+// drop-down lists take the mouse wheel only once they have focus, so scrolling the window never
+// edits a value; the window opens large enough to show every control where the screen allows.
+//
 // A treatment run and the tone generator never sound at once: when a run starts, the component is
 // stopped and its Loop cleared, as the run does at every step's end, and the Play buttons stay
 // disabled, with a tooltip saying why, until the run has ended.
@@ -55,6 +61,7 @@ class ToneGeneratorWindow : public QWidget, public Ui::ToneGeneratorWindow {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct LevelFields {
@@ -65,6 +72,9 @@ class ToneGeneratorWindow : public QWidget, public Ui::ToneGeneratorWindow {
   };
 
   void CreateLevelRows();
+  void SizeToShowEveryControl();
+  // Spin boxes and drop-down lists take the wheel only once they have focus.
+  void WheelOnlyWithFocus();
   void WireFields();
   void WireButtons();
   // Every field from the component (without echoing back into it), and the picture.
@@ -74,16 +84,22 @@ class ToneGeneratorWindow : public QWidget, public Ui::ToneGeneratorWindow {
   void Changed();
   void SetNoteFromField();
   void SetLevelNote(int level);
+  // False, with the field shown back and the status saying why, when an extra tone's value would
+  // put it outside 20 to 20000 Hz.
+  bool ExtraToneInRange(int level, double value);
   void Zoom(int steps);
   void ChooseExportFile();
   void OpenSettings();
   void SaveSettings();
   void Tell(const QString& text);
+  // After Play or PlayADSR: says in the status why nothing sounds; false when it sounds.
+  bool TellPlayFailure();
 
   TToneGen* gen_;
   std::array<LevelFields, kAMLevelCount> levels_{};
   bool run_playing_ = false;
-  QString folder_;  // where the last file was chosen
+  bool looping_ = false;  // a loop started here plays, and follows every change
+  QString folder_;        // where the last file was chosen
 };
 
 extern ToneGeneratorWindow* FormToneGenerator;

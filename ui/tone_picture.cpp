@@ -9,7 +9,12 @@
 #include <cstddef>
 #include <utility>
 
+#include "readable_blue.h"
+
 namespace {
+
+// The least contrast of the curve against the picture's background (as for text).
+constexpr double kReadableContrast = 4.5;
 
 // One step of a mouse wheel, in the eighths of a degree Qt counts.
 constexpr int kWheelStep = 120;
@@ -79,6 +84,23 @@ QSize TonePicture::sizeHint() const {
   return {420, 190};
 }
 
+QColor TonePicture::CurveColour(const QPalette& colours) {
+  const QColor base = colours.color(QPalette::Base);
+  const QColor highlight = colours.color(QPalette::Highlight);
+  const QColor text = colours.color(QPalette::Text);
+  // Mixed towards the text colour in steps of a twentieth, just far enough to read; the text
+  // colour itself at the end.
+  for (int step = 0; step <= 20; ++step) {
+    const double t = step / 20.0;
+    const QColor mixed = QColor::fromRgbF(
+        static_cast<float>(highlight.redF() + (text.redF() - highlight.redF()) * t),
+        static_cast<float>(highlight.greenF() + (text.greenF() - highlight.greenF()) * t),
+        static_cast<float>(highlight.blueF() + (text.blueF() - highlight.blueF()) * t));
+    if (ContrastRatio(mixed, base) >= kReadableContrast) return step == 0 ? highlight : mixed;
+  }
+  return text;
+}
+
 QSize TonePicture::minimumSizeHint() const {
   return {200, 110};
 }
@@ -115,7 +137,7 @@ void TonePicture::paintEvent(QPaintEvent*) {
   painter.drawLine(QPointF(envelope_area.left(), envelope_area.bottom()),
                    QPointF(envelope_area.right(), envelope_area.bottom()));
 
-  QPen curve(colours.color(QPalette::Highlight), 1.5);
+  QPen curve(CurveColour(colours), 1.5);
   painter.setPen(curve);
   DrawCurve(painter, wave_area, samples_, -1.0f, 1.0f);
   DrawCurve(painter, envelope_area, envelope_, 0.0f, 1.0f);

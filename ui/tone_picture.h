@@ -20,6 +20,10 @@ class TonePicture : public QWidget {
   // levels: 0..1, evenly over duration_ms.
   void SetEnvelope(std::vector<float> levels, int duration_ms);
 
+  // The curve's colour: the palette's highlight, mixed towards its text colour where the highlight
+  // would stand out from the background by less than 4.5 : 1 (dark palettes).
+  static QColor CurveColour(const QPalette& colours);
+
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 

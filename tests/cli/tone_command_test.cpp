@@ -132,6 +132,50 @@ TEST(ToneCommand, FileNamesThatAreNotUtf8AreKept) {
             ComponentExport(gen, false, folder / "component.wav"));
 }
 
+TEST(ToneCommand, AnExportThatCannotBeWrittenSaysWhyAndShowsTheNameAsItIs) {
+  ScratchDir scratch;
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path folder = scratch.Path();
+  std::filesystem::create_directory(folder / "d.wav");
+  const std::string in = folder.string();
+  const struct {
+    std::string file;
+    std::string err;
+  } cases[] = {
+      {in + "/d.wav", "zelkgen: cannot write '" + in + "/d.wav': Is a directory\n"},
+      {in + "/missing/k\xe4se.wav",
+       "zelkgen: cannot write '" + in + "/missing/k\\xe4se.wav': No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const ProgramRun run =
+        RunProgram({ZELKGEN_PROGRAM, "tone", "--export", c.file}, kSilent, folder.string());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.err);
+  }
+}
+
+TEST(ToneCommand, PlayWithoutAnOutputSaysWhatToCheckAndFails) {
+  ScratchDir scratch;
+  ASSERT_TRUE(scratch.Created());
+  for (const bool loop : {false, true}) {
+    SCOPED_TRACE(loop ? "looping" : "once");
+    std::vector<std::string> arguments = {ZELKGEN_PROGRAM, "tone", "--play", "--duration", "50"};
+    if (loop) arguments.push_back("--loop");
+    const ProgramRun run =
+        RunProgram(arguments, {"DISPLAY=", "WAYLAND_DISPLAY=", "SDL_AUDIODRIVER=no-such-driver"},
+                   scratch.Path().string());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "zelkgen: the tone could not be played: no sound output could be opened\n"
+              "(error code: 1)\n"
+              "No sound output could be opened. Check that a sound server is running, that an "
+              "output device is connected and switched on, and that it is not muted in the "
+              "mixer.\n");
+  }
+}
+
 TEST(ToneCommand, LoopingToneEndsOnCtrlC) {
   pid_t pid =
       SpawnChild({ZELKGEN_PROGRAM, "tone", "--play", "--loop", "--duration", "50"}, kSilent);

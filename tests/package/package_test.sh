@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Debian packages as a user gets them: packaging/build_deb.sh makes
-# BUILD_DIR/package/zelkgen_<version>_<arch>.deb, libzelkgen-tonegen1_... and
+# BUILD_DIR/package/zelkgen_<version>_<arch>.deb, libzelkgen-tonegen2_... and
 # libzelkgen-tonegen-dev_... with Debian's flags (warnings as errors here), a second build from a
 # copy of the sources in another folder must give the same files byte for byte, then their
 # control fields, their file lists, their hardening, lintian, the AppStream metadata and the
@@ -46,7 +46,7 @@ trap cleanup EXIT
 arch=$(dpkg --print-architecture)
 triplet=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 package_build=$build/package
-library_package=libzelkgen-tonegen1
+library_package=libzelkgen-tonegen2
 development_package=libzelkgen-tonegen-dev
 packages=(zelkgen $library_package $development_package)
 deb=$package_build/zelkgen_${version}_${arch}.deb
@@ -120,8 +120,8 @@ dpkg-deb -f "$library_deb" Depends | grep -q 'libstdc++6' || fail "$library_pack
 dpkg-deb -f "$development_deb" Depends | grep -q "$library_package (= $version)" ||
   fail "$development_package does not depend on $library_package (= $version)"
 dpkg-deb --ctrl-tarfile "$library_deb" | tar -xOf - ./shlibs 2>/dev/null |
-  grep -qx "libzelkgen-tonegen 1 $library_package (>= $version)" ||
-  fail "$library_package has no shlibs line for libzelkgen-tonegen.so.1"
+  grep -qx "libzelkgen-tonegen 2 $library_package (>= $version)" ||
+  fail "$library_package has no shlibs line for libzelkgen-tonegen.so.2"
 dpkg-deb --ctrl-tarfile "$library_deb" | tar -xOf - ./triggers 2>/dev/null |
   grep -qx "activate-noawait ldconfig" || fail "$library_package has no ldconfig trigger"
 
@@ -183,9 +183,9 @@ check_files "$library_deb" "${expected_library_files[@]}"
 check_files "$development_deb" "${expected_development_files[@]}"
 # The links: the library's name for the loader in the library's package, the one for the linker
 # in the development package.
-dpkg-deb -c "$library_deb" | grep -q " \.$libdir/libzelkgen-tonegen.so.1 -> libzelkgen-tonegen.so.1.0.0$" ||
-  fail "$library_package lacks the link libzelkgen-tonegen.so.1"
-dpkg-deb -c "$development_deb" | grep -q " \.$libdir/libzelkgen-tonegen.so -> libzelkgen-tonegen.so.1$" ||
+dpkg-deb -c "$library_deb" | grep -q " \.$libdir/libzelkgen-tonegen.so.2 -> libzelkgen-tonegen.so.1.0.0$" ||
+  fail "$library_package lacks the link libzelkgen-tonegen.so.2"
+dpkg-deb -c "$development_deb" | grep -q " \.$libdir/libzelkgen-tonegen.so -> libzelkgen-tonegen.so.2$" ||
   fail "$development_package lacks the link libzelkgen-tonegen.so"
 
 # --- lintian -----------------------------------------------------------------------------------

@@ -241,15 +241,31 @@ TEST_F(StoredFormTest, ReadingAppliesTheSettersInPropertyOrder) {
   EXPECT_EQ(peer.FAMAmplitudes()[0], 0);
 }
 
-TEST_F(StoredFormTest, OutOfRangeValuesAreClampedBySetters) {
-  TToneGen gen(nullptr);
-  std::string error;
-  ASSERT_TRUE(ReadToneGenForm(
-      gen, "object G: TToneGen\nFrequency = 5\n  Duration = -1\n  Attack = 150\nend", &error))
-      << error;
-  EXPECT_EQ(gen.Frequency(), 20);
-  EXPECT_EQ(gen.Duration(), 10);
-  EXPECT_EQ(gen.Attack(), 100);
+TEST_F(StoredFormTest, OutOfRangeValuesAreClampedBySettersAtBothEnds) {
+  struct Case {
+    const char* line;
+    int16_t (TToneGen::*property)() const;
+    int16_t expected;
+  };
+  const Case cases[] = {
+      {"Frequency = 5", &TToneGen::Frequency, 20},
+      {"Frequency = 99999", &TToneGen::Frequency, 20000},
+      {"Duration = -5", &TToneGen::Duration, 10},
+      {"Duration = 40000", &TToneGen::Duration, 32767},
+      {"Duration = -40000", &TToneGen::Duration, 10},
+      {"Attack = 150", &TToneGen::Attack, 100},
+      {"Attack = 70000", &TToneGen::Attack, 100},
+      {"LeftVolume = -70000", &TToneGen::LeftVolume, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    TToneGen gen(nullptr);
+    std::string error;
+    ASSERT_TRUE(
+        ReadToneGenForm(gen, std::string("object G: TToneGen\n  ") + c.line + "\nend", &error))
+        << error;
+    EXPECT_EQ((gen.*c.property)(), c.expected);
+  }
 }
 
 struct BadText {
@@ -268,7 +284,6 @@ TEST_F(StoredFormTest, BadInputNamesTheLineAndChangesNothing) {
       {head + "  Pitch = 3\nend\n", "line 3: unknown property \"Pitch\""},
       {head + "  Duration 3\nend\n", "line 3: expected \"<property> = <value>\" or \"end\""},
       {head + "  Duration = 3x\nend\n", "line 3: Duration: \"3x\" is not a whole number"},
-      {head + "  Duration = 40000\nend\n", "line 3: Duration: 40000 does not fit in 16 bits"},
       {head + "  Loop = yes\nend\n", "line 3: Loop: \"yes\" is neither True nor False"},
       {head + "  Waveform = tgPulse\nend\n", "line 3: Waveform: \"tgPulse\" is not a waveform"},
       {head + "  Quality = tgMidQ\nend\n", "line 3: Quality: \"tgMidQ\" is not a quality"},

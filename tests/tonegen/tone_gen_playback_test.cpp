@@ -273,10 +273,122 @@ TEST_F(PlaybackTest, ExportReplacesAnExistingFileWhole) {
 TEST_F(PlaybackTest, ExportToABadNameFailsAndLeavesNothing) {
   TToneGen gen(nullptr);
   ASSERT_TRUE(gen.Prepare());
-  EXPECT_FALSE(gen.ExportFile(dir_.string()));  // a directory
-  EXPECT_FALSE(gen.ExportFile((dir_ / "missing" / "x.wav").string()));
+  const struct {
+    std::string path;
+    std::string reason;  // what the error text ends in
+  } cases[] = {
+      {dir_.string(), "Is a directory"},
+      {(dir_ / "missing" / "x.wav").string(), "No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_FALSE(gen.ExportFile(c.path));
+    EXPECT_EQ(gen.LastError(), tgeWriteFailed);
+    EXPECT_EQ(gen.LastErrorText(), "cannot write '" + c.path + "': " + c.reason);
+  }
   EXPECT_FALSE(gen.ExportFile(""));
+  EXPECT_EQ(gen.LastError(), tgeWriteFailed);
   EXPECT_TRUE(fs::is_empty(dir_));
+  // A good export clears the failure.
+  EXPECT_TRUE(gen.ExportFile((dir_ / "good.wav").string()));
+  EXPECT_EQ(gen.LastError(), tgeNone);
+  EXPECT_EQ(gen.LastErrorText(), "");
+}
+
+// The 16-bit stereo samples of gen's image.
+std::vector<StereoFrame> ImageFrames(const TToneGen& gen) {
+  std::vector<StereoFrame> frames(static_cast<size_t>(gen.GetDataSize() - 44 - 32) / 4);
+  std::memcpy(frames.data(), gen.GetDataBuffer() + 44, frames.size() * 4);
+  return frames;
+}
+
+bool SameFrame(const StereoFrame& a, const StereoFrame& b) {
+  return a.left == b.left && a.right == b.right;
+}
+
+TEST_F(PlaybackTest, ALoopGoesOnWithTheChangedToneAtAPeriodStart) {
+  struct Case {
+    const char* what;
+    bool envelope;
+    int16_t from_hertz, to_hertz;
+    size_t period;  // frames of the tone playing when the change comes, at 44100 frames/s
+  };
+  const Case cases[] = {
+      {"441 Hz to 882 Hz", false, 441, 882, 100},
+      {"enveloped 882 Hz to 441 Hz", true, 882, 441, 50},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path recording = dir_ / "loop.raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", recording.c_str(), 1);
+    TToneGen gen(nullptr);
+    gen.SetQuality(tgLoQ);
+    gen.SetStereo(true);
+    gen.SetDuration(30);
+    gen.SetFrequency(c.from_hertz);
+    gen.SetLoop(true);
+    EXPECT_FALSE(gen.ContinueLoop());  // nothing plays yet
+    c.envelope ? gen.PlayADSR() : gen.Play();
+    ASSERT_EQ(gen.LastError(), tgeNone);
+    const std::vector<StereoFrame> before = ImageFrames(gen);
+    // Past the device's first buffer, so that the change lands in a later one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    gen.SetFrequency(c.to_hertz);
+    ASSERT_TRUE(gen.ContinueLoop());
+    const std::vector<StereoFrame> after = ImageFrames(gen);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    gen.Stop();
+    EXPECT_FALSE(gen.ContinueLoop());  // stopped
+
+    // The recording: the first image repeated, then from a period start of it the second.
+    const std::vector<StereoFrame> played = ReadRawStereo(recording.string());
+    size_t at = 0;
+    while (at < played.size() && SameFrame(played[at], before[at % before.size()])) ++at;
+    ASSERT_LT(at, played.size()) << "the tone never changed";
+    // Where a period of the first tone starts and the second tone's first frame would match.
+    size_t switched = at - (at % before.size()) % c.period;
+    ASSERT_EQ((switched % before.size()) % c.period, 0u);
+    ASSERT_GT(played.size(), switched + after.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+      ASSERT_TRUE(SameFrame(played[switched + i], after[i]))
+          << "frame " << i << " after " << switched;
+    }
+  }
+}
+
+TEST_F(PlaybackTest, EveryWayOfPlayingSaysWhyNothingSounds) {
+  struct Case {
+    const char* what;
+    const char* driver;
+    bool envelope, async, loop, no_memory;
+    TTGError expected;
+  };
+  const Case cases[] = {
+      {"no output, plain, synchronous", "no-such-driver", false, false, false, false, tgeNoOutput},
+      {"no output, enveloped, in the background", "no-such-driver", true, true, false, false,
+       tgeNoOutput},
+      {"no output, looping", "no-such-driver", false, true, true, false, tgeNoOutput},
+      {"no memory for the image", "dummy", true, true, true, true, tgeNoMemory},
+      {"an output, looping", "dummy", false, false, true, false, tgeNone},
+      {"an output, enveloped, synchronous", "dummy", true, false, false, false, tgeNone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    setenv("SDL_AUDIODRIVER", c.driver, 1);
+    SetImageAllocationFailsForTesting(c.no_memory);
+    TToneGen gen(nullptr);
+    gen.SetDuration(20);
+    gen.SetAsync(c.async);
+    gen.SetLoop(c.loop);
+    c.envelope ? gen.PlayADSR() : gen.Play();
+    EXPECT_EQ(gen.LastError(), c.expected);
+    EXPECT_EQ(gen.LastErrorText().empty(), c.expected == tgeNone) << gen.LastErrorText();
+    if (c.expected != tgeNone) {
+      EXPECT_FALSE(SoundServiceIsPlaying());
+    }
+    gen.Stop();
+  }
 }
 
 TEST_F(PlaybackTest, DataBufferIsTheLatestImage) {

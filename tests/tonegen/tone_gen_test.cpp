@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -437,14 +438,59 @@ TEST_F(ToneGenTest, PresetVolumeAndPrepareSendTheVolumes) {
 TEST_F(ToneGenTest, ImageOfTheDefaultsIsRiffOfTheDocumentedSize) {
   TToneGen gen(nullptr);
   EXPECT_EQ(gen.GetDataBuffer(), nullptr);
+  EXPECT_EQ(gen.GetDataSize(), 0);
   ASSERT_TRUE(gen.Prepare());
   TToneGenTestPeer peer(gen);
   ASSERT_NE(gen.GetDataBuffer(), nullptr);
   EXPECT_EQ(std::memcmp(gen.GetDataBuffer(), "RIFF", 4), 0);
   EXPECT_EQ(peer.FDataSize(), 19276);  // 100 ms of 16-bit mono at 96000 frames/s, plus 76
+  EXPECT_EQ(gen.GetDataSize(), 19276);
   gen.SetStereo(true);
   ASSERT_TRUE(gen.Prepare());
   EXPECT_EQ(peer.FDataSize(), 38476);
+  EXPECT_EQ(gen.GetDataSize(), 38476);
+}
+
+TEST_F(ToneGenTest, WideIntegersAreClampedLikeSixteenBitOnesNotWrapped) {
+  // Each value, converted to 16 bits, would wrap to a value in range of another meaning.
+  struct Case {
+    const char* what;
+    std::function<void(TToneGen&)> set;
+    std::function<int(const TToneGen&)> get;
+    int expected;
+  };
+  const Case cases[] = {
+      {"frequency 40000 (wraps to -25536)", [](TToneGen& g) { g.SetFrequency(40000); },
+       [](const TToneGen& g) { return g.Frequency(); }, 20000},
+      {"duration 60000 (wraps to -5536)", [](TToneGen& g) { g.SetDuration(60000); },
+       [](const TToneGen& g) { return g.Duration(); }, 32767},
+      {"attack 65586 (wraps to 50)", [](TToneGen& g) { g.SetAttack(65586); },
+       [](const TToneGen& g) { return g.Attack(); }, 100},
+      {"hold -65486 as long (wraps to 50)", [](TToneGen& g) { g.SetHold(-65486L); },
+       [](const TToneGen& g) { return g.Hold(); }, 0},
+      {"decay 4294967295 unsigned (wraps to -1)", [](TToneGen& g) { g.SetDecay(4294967295u); },
+       [](const TToneGen& g) { return g.Decay(); }, 100},
+      {"sustain -4294967246 (wraps to 50)", [](TToneGen& g) { g.SetSustain(int64_t{-4294967246}); },
+       [](const TToneGen& g) { return g.Sustain(); }, 0},
+      {"release 65636 (wraps to 100)", [](TToneGen& g) { g.SetRelease(65636); },
+       [](const TToneGen& g) { return g.Release(); }, 100},
+      {"left volume 65586", [](TToneGen& g) { g.SetLeftVolume(65586); },
+       [](const TToneGen& g) { return g.LeftVolume(); }, 100},
+      {"right volume -65486", [](TToneGen& g) { g.SetRightVolume(-65486); },
+       [](const TToneGen& g) { return g.RightVolume(); }, 0},
+      {"extra tone amplitude 65586", [](TToneGen& g) { g.SetAMAmplitude(65586); },
+       [](const TToneGen& g) { return g.AMAmplitude(); }, 100},
+      {"frequency 1000 as unsigned short",
+       [](TToneGen& g) { g.SetFrequency(static_cast<unsigned short>(1000)); },
+       [](const TToneGen& g) { return g.Frequency(); }, 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TToneGen gen(nullptr);
+    c.set(gen);
+    EXPECT_EQ(c.get(gen), c.expected);
+  }
+  EXPECT_TRUE(shown_.empty());
 }
 
 TEST_F(ToneGenTest, FailedAllocationLeavesNoImageAndTheFlagsAsTheyWere) {

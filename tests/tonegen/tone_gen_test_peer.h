@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "tone_gen.h"
+#include "tone_gen_instances.h"
 
 // The bit pattern of a frequency value, and back: stored frequencies must survive bit for bit.
 inline uint32_t Bits(float value) {

@@ -3,14 +3,17 @@
 // treatment run plays, the Play buttons are disabled and say why.
 #include "tone_generator_window.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTest>
+#include <QWheelEvent>
 #include <functional>
 
 #include "app_fixture.h"
 #include "child_process.h"
 #include "scratch_dir.h"
+#include "signal_analysis.h"
 
 namespace {
 
@@ -28,9 +31,130 @@ void ChooseBelow(QComboBox* box, int steps) {
   for (int i = 0; i < steps; ++i) QTest::keyClick(box, Qt::Key_Down);
 }
 
+// Shows the window as the active one, where focus is real (Tab leaves a field, a click takes it).
+void ShowActive(ToneGeneratorWindow* window) {
+  window->ShowWindow();
+  QApplication::setActiveWindow(window);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+}
+
+// One notch of a mouse wheel turned towards the user (a value down, a list's next item), over the
+// middle of the widget.
+void TurnWheelOver(QWidget* widget) {
+  const QPointF middle = QRectF(widget->rect()).center();
+  QWheelEvent wheel(middle, widget->mapToGlobal(middle), QPoint(), QPoint(0, -120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(widget, &wheel);
+}
+
 }  // namespace
 
 using ToneGeneratorWindowTest = WindowsTest;
+
+TEST_F(ToneGeneratorWindowTest, TheWheelChangesAFieldOnlyOnceItHasFocus) {
+  ToneGeneratorWindow* window = FormToneGenerator;
+  ShowActive(window);
+  window->playButton->setFocus();
+  const struct {
+    const char* what;
+    QWidget* field;
+    std::function<int()> shown;
+  } cases[] = {
+      {"hold", window->holdBox, [window] { return window->holdBox->value(); }},
+      {"right volume", window->rightVolumeBox,
+       [window] { return window->rightVolumeBox->value(); }},
+      {"waveform", window->waveformBox, [window] { return window->waveformBox->currentIndex(); }},
+      {"duration", window->durationBox, [window] { return window->durationBox->value(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int before = c.shown();
+    TurnWheelOver(c.field);
+    EXPECT_EQ(c.shown(), before) << "changed without focus";
+    EXPECT_FALSE(c.field->hasFocus());
+    QTest::mouseClick(c.field, Qt::LeftButton, Qt::NoModifier, QPoint(4, 4));
+    // A click on a list opens it; Escape closes it and leaves the focus on the list.
+    if (QWidget* popup = QApplication::activePopupWidget()) QTest::keyClick(popup, Qt::Key_Escape);
+    ASSERT_TRUE(c.field->hasFocus());
+    const int clicked = c.shown();
+    TurnWheelOver(c.field);
+    EXPECT_NE(c.shown(), clicked) << "unchanged with focus";
+    window->playButton->setFocus();
+  }
+}
+
+TEST_F(ToneGeneratorWindowTest, TheStatusSaysWhatTheLastEditDidAndRefusesWhatTheCommandRefuses) {
+  ToneGeneratorWindow* window = FormToneGenerator;
+  TToneGen* gen = Form1->ToneGen1;
+  ShowActive(window);
+  struct Case {
+    const char* what;
+    QWidget* field;
+    QString typed;
+    QString status_starts;  // empty: no status line at all
+  };
+  const Case cases[] = {
+      {"a bad note left with Tab", window->noteEdit, "H\t", "\"H\" is not a note"},
+      {"a frequency after it clears that", window->frequencyBox, "20000\n", ""},
+      {"an extra tone at 1.5 x 20000 Hz", window->LevelValueBox(0), "1.5\n",
+       "Extra tone 1 stays as it was: 1.5 would sound at 30000 Hz; allowed are factors from "
+       "0.001 to 1 at 20000 Hz."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.field->setFocus();
+    QTest::keyClick(c.field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(c.field, c.typed.chopped(1));
+    QTest::keyClick(c.field, c.typed.endsWith('\t') ? Qt::Key_Tab : Qt::Key_Return);
+    if (c.status_starts.isEmpty()) {
+      EXPECT_TRUE(window->statusLabel->isHidden()) << window->statusLabel->text().toStdString();
+    } else {
+      EXPECT_TRUE(window->statusLabel->text().startsWith(c.status_starts))
+          << window->statusLabel->text().toStdString();
+    }
+  }
+  EXPECT_EQ(gen->Settings().FAMFrequencies[0], 0.5f);
+  EXPECT_EQ(window->LevelValueBox(0)->value(), 0.5);
+}
+
+TEST_F(ToneGeneratorWindowTest, PlayLeavesTheExportsEnvelopeChoiceAlone) {
+  ToneGeneratorWindow* window = FormToneGenerator;
+  window->ShowWindow();
+  window->loopBox->setChecked(false);
+  for (const bool with_envelope : {true, false}) {
+    window->exportEnvelopeBox->setChecked(with_envelope);
+    QTest::mouseClick(window->playButton, Qt::LeftButton);
+    QTest::mouseClick(window->playEnvelopeButton, Qt::LeftButton);
+    EXPECT_EQ(window->exportEnvelopeBox->isChecked(), with_envelope);
+    QTest::mouseClick(window->stopButton, Qt::LeftButton);
+  }
+}
+
+TEST_F(ToneGeneratorWindowTest, ALoopFollowsAFrequencyTypedWhileItPlays) {
+  ScratchDir folder;
+  ASSERT_TRUE(folder.Created());
+  const std::string recording = (folder.Path() / "played.raw").string();
+  setenv("SDL_DISKAUDIOFILE", recording.c_str(), 1);
+  ToneGeneratorWindow* window = FormToneGenerator;
+  window->ShowWindow();
+  window->loopBox->setChecked(true);
+  TypeInto(window->frequencyBox, "440");
+  TypeInto(window->durationBox, "50");
+  QTest::mouseClick(window->playButton, Qt::LeftButton);
+  // Past the device's first buffer, and then long enough for the changed tone to be written.
+  QTest::qWait(400);
+  TypeInto(window->frequencyBox, "880");
+  EXPECT_EQ(window->statusLabel->text(), "Playing the changed tone until Stop.");
+  QTest::qWait(800);
+  QTest::mouseClick(window->stopButton, Qt::LeftButton);
+  setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+
+  const std::vector<StereoFrame> frames = ReadRawStereo(recording);
+  ASSERT_GT(frames.size(), 96000u * 6 / 10);
+  // The first tenth of a second, and the last before Stop.
+  EXPECT_NEAR(MeasureFrequency(frames, 0, 9600, 96000.0), 440.0, 5.0);
+  EXPECT_NEAR(MeasureFrequency(frames, frames.size() - 9600, frames.size(), 96000.0), 880.0, 5.0);
+}
 
 TEST_F(ToneGeneratorWindowTest, TypedValuesAreClampedByTheSettersAndTheFieldsShowWhatTookEffect) {
   ToneGeneratorWindow* window = FormToneGenerator;
@@ -72,6 +196,31 @@ TEST_F(ToneGeneratorWindowTest, TypedValuesAreClampedByTheSettersAndTheFieldsSho
   // E of the fourth octave (659 Hz) as a multiple of the 1047 Hz tone.
   TypeInto(window->LevelNoteEdit(0), "E");
   EXPECT_EQ(gen->Settings().FAMFrequencies[0], 659.0f / 1047.0f);
+}
+
+TEST_F(ToneGeneratorWindowTest, PlayWithoutAnOutputSaysSoInsteadOfPlaying) {
+  ToneGeneratorWindow* window = FormToneGenerator;
+  window->ShowWindow();
+  window->loopBox->setChecked(false);
+  const struct {
+    const char* driver;
+    QPushButton* button;
+    QString status_starts;
+  } cases[] = {
+      {"no-such-driver", window->playButton, "The tone could not be played: no sound output"},
+      {"no-such-driver", window->playEnvelopeButton,
+       "The tone could not be played: no sound output"},
+      {"disk", window->playButton, "Playing the tone."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status_starts.toStdString());
+    setenv("SDL_AUDIODRIVER", c.driver, 1);
+    QTest::mouseClick(c.button, Qt::LeftButton);
+    EXPECT_TRUE(window->statusLabel->text().startsWith(c.status_starts))
+        << window->statusLabel->text().toStdString();
+    window->stopButton->click();
+  }
+  setenv("SDL_AUDIODRIVER", "disk", 1);
 }
 
 TEST_F(ToneGeneratorWindowTest, ARunStopsTheLoopAndDisablesPlayUntilItEnds) {
