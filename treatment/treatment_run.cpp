@@ -53,6 +53,10 @@ TreatmentRun::TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* str
   play_out_.setInterval(kPlayOutLookMs);
   play_out_.setTimerType(Qt::PreciseTimer);
   connect(&play_out_, &QTimer::timeout, this, &TreatmentRun::LookAtPlayOut);
+  // The step's time stands still before the faces hear of the loss, and runs on before they hear
+  // of the tone's return.
+  connect(output_watch_, &OutputWatch::Lost, this, &TreatmentRun::HoldStepTime);
+  connect(output_watch_, &OutputWatch::Resumed, this, &TreatmentRun::RunStepTimeOn);
   connect(output_watch_, &OutputWatch::Lost, this, &TreatmentRun::OutputLost);
   connect(output_watch_, &OutputWatch::Resumed, this, &TreatmentRun::OutputResumed);
   connect(output_watch_, &OutputWatch::GaveUp, this, &TreatmentRun::EndStepByLostOutput);
@@ -118,11 +122,13 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
     step_running_ = true;
     output_failed_ = false;
     ended_by_join_ = false;
+    output_away_ = false;
     StartStepTimer(qint64{step_period_ms_} * kNsPerMs);
     output_watch_->Start();
     emit StepStarted(result.step, result.steps, step);
     const bool ended = wait(step);
     step_running_ = false;
+    output_away_ = false;
     joined = ended && ended_by_join_;
     paused_ = false;
     pause_release_.stop();
@@ -214,6 +220,7 @@ void TreatmentRun::StartStepTimer(qint64 left_ns) {
 qint64 TreatmentRun::StepTimeLeft() const {
   if (!step_running_) return 0;
   if (paused_) return paused_left_ns_ / kNsPerMs;
+  if (output_away_) return away_left_ns_ / kNsPerMs;
   return std::max<qint64>(step_deadline_.remainingTime(), 0);
 }
 
@@ -237,7 +244,10 @@ bool TreatmentRun::PauseStep() {
   if (!step_running_ || paused_ || ending_ || play_out_.isActive() || NextStepHasTakenOver()) {
     return false;
   }
-  paused_left_ns_ = std::max<qint64>(step_deadline_.remainingTimeNSecs(), 0);
+  paused_left_ns_ =
+      output_away_ ? away_left_ns_ : std::max<qint64>(step_deadline_.remainingTimeNSecs(), 0);
+  output_away_ = false;
+  play_out_.stop();
   paused_ = true;
   pause_released_ = false;
   step_timer_->stop();
@@ -340,6 +350,30 @@ void TreatmentRun::LookAtPlayOut() {
     EndStepByJoin();
   } else if ((!next_joined_ && AudioOutputStreamPlayedOut()) || play_out_limit_.hasExpired()) {
     EndStepByTimer();
+  }
+}
+
+// The output went away: no frame of the step plays until it is back, so its time stands still
+// meanwhile and the step still plays every frame of its period.
+void TreatmentRun::HoldStepTime() {
+  if (!step_running_ || paused_ || output_away_) return;
+  output_away_ = true;
+  // 0 when its time was up already and its last frames were playing out.
+  away_left_ns_ =
+      play_out_.isActive() ? 0 : std::max<qint64>(step_deadline_.remainingTimeNSecs(), 0);
+  play_out_.stop();
+  step_timer_->stop();
+  deadline_approach_.stop();
+}
+
+void TreatmentRun::RunStepTimeOn() {
+  if (!output_away_) return;
+  output_away_ = false;
+  if (!step_running_ || paused_) return;
+  if (away_left_ns_ > 0) {
+    StartStepTimer(away_left_ns_);
+  } else {
+    StepTimeUp();
   }
 }
 

@@ -48,9 +48,12 @@
 //
 // While a step sounds, the output is watched: when it goes away, OutputLost, and the default
 // output is opened again and again until the tone sounds on (OutputResumed) or 10 s have passed.
-// The step's period runs on meanwhile. The step timer fires on time: a 180 s wait of the event
-// loop may end up to 100 ms late (the kernel's timer slack grows with the wait), so the run wakes
-// the loop shortly before the step's deadline, and the timer's own last wait is a short one.
+// The step's time stands still meanwhile, as in a pause: no frame of the step plays while the
+// output is away, and a treatment is meant to get every frame of its steps, so the step lasts its
+// period of sound and ends later by the time the output was away. The step timer fires on time: a
+// 180 s wait of the event loop may end up to 100 ms late (the kernel's timer slack grows with the
+// wait), so the run wakes the loop shortly before the step's deadline, and the timer's own last
+// wait is a short one.
 //
 // A step's tone is counted in frames, not in the calls that start and stop it: the output plays
 // exactly the step's period in frames of the stream procedure, across any number of pauses, and
@@ -152,6 +155,9 @@ class TreatmentRun : public QObject {
   qint64 RunTimeMs() const;
   bool Ending() const { return ending_; }
   bool Paused() const { return paused_; }
+  // True while the step's output is away and being opened again (OutputLost, not yet
+  // OutputResumed): the step's time stands still meanwhile.
+  bool OutputAway() const { return output_away_; }
   // True while paused with the output released (PausedOutputReleased has been emitted).
   bool PauseSettled() const { return paused_ && pause_released_; }
   // The running step's time left in milliseconds: counting down while it plays, standing still
@@ -216,6 +222,9 @@ class TreatmentRun : public QObject {
   void JoinNextStep();
   bool NextStepHasTakenOver() const;
   void EndStepByJoin();
+  // While the output is away the step's time stands still.
+  void HoldStepTime();
+  void RunStepTimeOn();
 
   TToneGen* tone_gen_;
   QTimer* step_timer_;
@@ -249,6 +258,9 @@ class TreatmentRun : public QObject {
   bool next_joined_ = false;
   uint64_t joins_seen_ = 0;
   bool ended_by_join_ = false;
+  // The output has gone away during the step and is not back yet; the step's time left then.
+  bool output_away_ = false;
+  qint64 away_left_ns_ = 0;
   // Pausing: the time left when paused, the frames of the step that have sounded in streams
   // already released, and whether the current pause's output has been released.
   bool paused_ = false;

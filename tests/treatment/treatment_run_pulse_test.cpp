@@ -108,11 +108,17 @@ class RunAgainstPulse : public testing::Test {
 TEST_F(RunAgainstPulse, AServerStartedAgainMidStepGetsTheToneBackInTheSameStep) {
   const std::string capture = (scratch_.Path() / "after.raw").string();
   Clock::time_point killed_at, restarted_at, recording_from;
+  qint64 left_at_loss = 0, left_in_loss = 0, left_after = 0;
   RunBXVirus([&] {
     Wait(1000ms);
     killed_at = Clock::now();
     pulse_.Kill();
-    Wait(1000ms);
+    Wait(1000ms, [this] { return lost_at_.has_value(); });
+    // Away from the output, the step's time stands still.
+    left_at_loss = run_.StepTimeLeft();
+    Wait(700ms);
+    left_in_loss = run_.StepTimeLeft();
+    EXPECT_TRUE(run_.OutputAway());
     restarted_at = Clock::now();
     std::string why;
     ASSERT_TRUE(pulse_.Restart(&why)) << why;
@@ -120,11 +126,14 @@ TEST_F(RunAgainstPulse, AServerStartedAgainMidStepGetsTheToneBackInTheSameStep) 
     ASSERT_TRUE(pulse_.StartRecording(capture, &why)) << why;
     Wait(5000ms, [this] { return resumed_at_.has_value(); });
     Wait(1000ms);
+    left_after = run_.StepTimeLeft();
     pulse_.StopRecording();
     EXPECT_TRUE(ends_.empty()) << "the lost output ended the step";
     EXPECT_TRUE(timer_.isActive());
   });
   ASSERT_TRUE(lost_at_) << "the lost output went unnoticed";
+  EXPECT_EQ(left_in_loss, left_at_loss);
+  EXPECT_LT(left_after, left_in_loss - 900) << "the time does not run on once the tone is back";
   EXPECT_LT(Seconds(*lost_at_ - killed_at), 1.0);
   ASSERT_TRUE(resumed_at_) << "the tone did not come back";
   std::cout << "noticed " << Seconds(*lost_at_ - killed_at) << " s after the kill, resumed "
