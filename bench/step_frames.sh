@@ -4,7 +4,8 @@
 #
 # Usage: bench/step_frames.sh [build dir] step MS [PAUSE AT MS PAUSE MS]...
 #        bench/step_frames.sh [build dir] run MS         (the BX virus program, MS per step)
-#        bench/step_frames.sh [build dir] play MS PROGRAM (zelkgen --play PROGRAM, MS of tone in all)
+#        bench/step_frames.sh [build dir] play MS PROGRAM [OPTION...]   (zelkgen --play PROGRAM
+#                                                  OPTION..., MS of tone in all)
 # Build first: cmake --build build --target step_run zelkgen
 #
 # "step" plays the first step of the BX virus program (2128 Hz square) through the treatment run
@@ -66,7 +67,7 @@ case $mode in
       player=("$build/zelkgen" --play bx --test-step-ms "$ms")
     else
       expected_ms=$ms
-      player=("$build/zelkgen" --play "${2:?the program to play}")
+      player=("$build/zelkgen" --play "${2:?the program to play}" "${@:3}")
     fi
     if [[ -n ${STEP_FRAMES_LOAD:-} ]]; then
       stress-ng --cpu "$STEP_FRAMES_LOAD" --timeout "$((expected_ms / 1000 + 120))s" --quiet &

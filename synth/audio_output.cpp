@@ -49,6 +49,9 @@ struct Output {
   // and when BASS_Init stops waiting for it.
   std::shared_ptr<PendingOpen> opening;
   Clock::time_point opening_deadline;
+  // The open was started ahead while the output still played, for the BASS_Init after its
+  // BASS_Free, which keeps it.
+  bool opening_for_next = false;
 };
 
 // Never destroyed: an audio thread may still read it while the process ends.
@@ -209,7 +212,8 @@ int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const
 }
 
 void AudioOutputOpenAhead() {
-  if (IsOpen() || output.opening) return;
+  if (output.opening) return;
+  output.opening_for_next = IsOpen();
   output.device = chosen_device;
   StartOpen(nullptr);
 }
@@ -320,9 +324,11 @@ int BASS_Stop() {
 }
 
 int BASS_Free() {
-  // A stream kept by a failed reopen goes too, and so does an open under way.
+  // A stream kept by a failed reopen goes too, and so does an open under way, unless it was
+  // started ahead for the next BASS_Init while this output played.
   const bool open = IsOpen();
-  AbandonOpen();
+  if (!output.opening_for_next || !open) AbandonOpen();
+  output.opening_for_next = false;
   CloseDevice();
   output.stream = UserStream{};
   return open ? Succeed() : Fail(AUDIO_ERROR_NOT_INIT);
@@ -345,6 +351,7 @@ AudioReopen AudioOutputReopen() {
     Fail(IsOpen() ? AUDIO_ERROR_HANDLE : AUDIO_ERROR_NOT_INIT);
     return AudioReopen::Failed;
   }
+  output.opening_for_next = false;
   if (!output.opening) {
     CloseDevice();
     // The driver that played, so that a sound server restarting is waited for rather than

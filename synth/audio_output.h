@@ -55,7 +55,10 @@ enum AudioError : int {
 // finished 5 s after it began (it is then given up and closed whenever it does finish).
 int BASS_Init(int device, uint32_t freq, uint32_t flags, void* window, const void* clsid);
 // Starts opening the default output for the next BASS_Init, and returns at once. Does nothing
-// while the output is open or an open is under way.
+// while an open is under way. Called while the output is still open (its last frames playing
+// out), the new device opens beside it, paused, and the next BASS_Free keeps that open for the
+// BASS_Init after it, so the next tone need not wait for a whole open; a second BASS_Free with
+// nothing open gives it up.
 void AudioOutputOpenAhead();
 // True when BASS_Init would return at once: no open under way, or it has finished, or its time
 // is up.
