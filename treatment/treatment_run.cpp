@@ -103,8 +103,12 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
     if (joined) {
       step_sound_ = {JoinedStepProc, &joined_steps_[step_index_ % 2]};
     } else {
-      step_sound_ = joining_ ? ArmJoinedStep(step_index_, step, step_frames_)
-                             : PrepareStepSound(step, step_frames_, oscillator_);
+      step_sound_ = PrepareStepSound(step, step_frames_, oscillator_);
+      if (joining_) {
+        // The tone is set already: no stream plays yet.
+        step_sound_ = ArmJoinedStep(step_index_, step, step_frames_);
+        joined_steps_[step_index_ % 2].toned = true;
+      }
       *stream_handle_ =
           BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_sound_.proc, step_sound_.user);
       if (*stream_handle_ == 0) {
