@@ -20,8 +20,9 @@ bool BehindAModalWindow(const QWidget* widget) {
 }  // namespace
 
 const char* const kOutputAwayHint =
-    "The sound output went away; trying to open it again for up to 10 seconds. The step's time "
-    "stands still until its tone is back, so the step still sounds for its whole time.";
+    "The sound output went away; trying to open it again for up to 10 seconds.\n"
+    "The step's time stands still until its tone is back, so the step still sounds for its whole "
+    "time.";
 
 void ShowTimeLeftHint(QWidget* widget, const QString& text) {
   const QString before = widget->toolTip();
