@@ -49,9 +49,6 @@ struct Output {
   // and when BASS_Init stops waiting for it.
   std::shared_ptr<PendingOpen> opening;
   Clock::time_point opening_deadline;
-  // The open was started ahead while the output still played, for the BASS_Init after its
-  // BASS_Free, which keeps it.
-  bool opening_for_next = false;
 };
 
 // Never destroyed: an audio thread may still read it while the process ends.
@@ -212,8 +209,7 @@ int BASS_Init(int device, uint32_t freq, uint32_t flags, void* /*window*/, const
 }
 
 void AudioOutputOpenAhead() {
-  if (output.opening) return;
-  output.opening_for_next = IsOpen();
+  if (IsOpen() || output.opening) return;
   output.device = chosen_device;
   StartOpen(nullptr);
 }
@@ -295,11 +291,11 @@ uint64_t AudioOutputStreamJoins() {
 }
 
 uint64_t AudioOutputPlayOutFrames() {
-  // What SDL asked the server to hold for the stream is one buffer of the obtained size; the
-  // buffer that carried the last frame and one more have been taken once this much silence has.
-  return IsOpen() ? 2 * uint64_t{output.out->obtained.samples} : 0;
+  // What the device and the sound server hold ahead of what is heard: some 20 to 50 ms with a
+  // sound server, up to a few of its periods when it is busy; two device buffers proved too little
+  // for a chosen sink, so a quarter of a second it stays.
+  return IsOpen() ? kFramesPerSecond / 4 : 0;
 }
-
 bool AudioOutputStreamPlayedOut() {
   if (!IsOpen() || output.stream.handle == 0 || output.stream.frame_limit == 0) return false;
   const uint64_t play_out = AudioOutputPlayOutFrames();
@@ -324,11 +320,9 @@ int BASS_Stop() {
 }
 
 int BASS_Free() {
-  // A stream kept by a failed reopen goes too, and so does an open under way, unless it was
-  // started ahead for the next BASS_Init while this output played.
+  // A stream kept by a failed reopen goes too, and so does an open under way.
   const bool open = IsOpen();
-  if (!output.opening_for_next || !open) AbandonOpen();
-  output.opening_for_next = false;
+  AbandonOpen();
   CloseDevice();
   output.stream = UserStream{};
   return open ? Succeed() : Fail(AUDIO_ERROR_NOT_INIT);
@@ -351,7 +345,6 @@ AudioReopen AudioOutputReopen() {
     Fail(IsOpen() ? AUDIO_ERROR_HANDLE : AUDIO_ERROR_NOT_INIT);
     return AudioReopen::Failed;
   }
-  output.opening_for_next = false;
   if (!output.opening) {
     CloseDevice();
     // The driver that played, so that a sound server restarting is waited for rather than

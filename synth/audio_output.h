@@ -55,10 +55,7 @@ enum AudioError : int {
 // finished 5 s after it began (it is then given up and closed whenever it does finish).
 int BASS_Init(int device, uint32_t freq, uint32_t flags, void* window, const void* clsid);
 // Starts opening the default output for the next BASS_Init, and returns at once. Does nothing
-// while an open is under way. Called while the output is still open (its last frames playing
-// out), the new device opens beside it, paused, and the next BASS_Free keeps that open for the
-// BASS_Init after it, so the next tone need not wait for a whole open; a second BASS_Free with
-// nothing open gives it up.
+// while the output is open or an open is under way.
 void AudioOutputOpenAhead();
 // True when BASS_Init would return at once: no open under way, or it has finished, or its time
 // is up.
@@ -91,9 +88,8 @@ int AudioOutputLimitStream(uint64_t frames);
 // plays: the last frame has then been heard, and releasing the output loses nothing. False with no
 // limit, no stream, or nothing open.
 bool AudioOutputStreamPlayedOut();
-// The silence that plays a limited stream's last frame out: two of the device buffers the open
-// output obtained (the one the sound server holds for the stream, and the one carrying the last
-// frame), as the device says, not a fixed time. 0 when nothing is open.
+// The silence that plays a limited stream's last frame out: a quarter of a second, what the
+// device and a busy sound server may hold ahead of what is heard. 0 when nothing is open.
 uint64_t AudioOutputPlayOutFrames();
 // How many frames of its stream procedure the open output's stream has handed to the device,
 // counted from its creation (or from its latest join, below) and across AudioOutputReopen; final

@@ -347,11 +347,6 @@ void TreatmentRun::StepTimeUp() {
   play_out_limit_.setRemainingTime(static_cast<qint64>(left * 1000 / kFramesPerSecond) +
                                    kPlayOutSlackMs);
   play_out_.start();
-  // The next step's output opens beside this one while its last frames play out, so that the
-  // silence between them is little more than the device's own latency.
-  if (!next_joined_ && program_ != nullptr && step_index_ + 1 < program_->Steps.size()) {
-    AudioOutputOpenAhead();
-  }
 }
 
 void TreatmentRun::LookAtPlayOut() {
@@ -459,8 +454,6 @@ bool TreatmentRun::Fail(RunResult& result, const QString& message, int code) {
 }
 
 bool TreatmentRun::Finish(RunResult& result, RunEnd how) {
-  // An output opened ahead for a step that will not come is given up.
-  BASS_Free();
   // The step timer's own period again, for the built-in steps of the next run.
   step_timer_->setInterval(base_period_ms_);
   program_ = nullptr;

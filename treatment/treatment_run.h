@@ -59,8 +59,8 @@
 // exactly the step's period in frames of the stream procedure, across any number of pauses, and
 // silence after them. When the step timer fires, the frames the device has not played yet (those
 // its and the sound server's buffers hold, and those a device that started late has still to
-// take) are let play out: the output is released only once the device has taken two of its own
-// buffers of silence after the last of them (AudioOutputStreamPlayedOut), at most their own length
+// take) are let play out: the output is released only once the device has taken a quarter of a
+// second of silence after the last of them (AudioOutputStreamPlayedOut), at most their own length
 // and a second more after the timer's event; a pause is refused meanwhile. Skip, EndProgram and
 // every other end still silence the tone at once.
 //
