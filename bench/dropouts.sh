@@ -9,6 +9,7 @@
 # Levers to weigh, from the environment:
 #   DROPOUTS_FRAMES=N   the player's device buffer in frames instead of the program's 1024 (pacat's
 #                       latency follows it)
+#   DROPOUTS_LOAD=N     stress-ng workers in the loaded half (default: twice the cores)
 #   DROPOUTS_RT=P       (as root) SDL's audio thread of the player gets SCHED_RR priority P once it
 #                       plays, as rtkit grants it on a desktop when the program asks through SDL's
 #                       hint (SDL_THREAD_FORCE_REALTIME_TIME_CRITICAL); pacat is left as it is
@@ -27,7 +28,7 @@
 # - pacat: the same frames, written beforehand by step_player, at the latency SDL2 asks for with
 #   that buffer (1024 frames x 4 bytes).
 # The first half runs on the machine as it is ("idle", which on a shared build machine is not
-# idle: the load average is printed); the second beside stress-ng --cpu 2 ("loaded"). Each sink's
+# idle: the load average is printed); the second beside stress-ng --cpu N ("loaded", N twice the cores unless DROPOUTS_LOAD says). Each sink's
 # monitor is recorded, and gap_count compares every frame with the frame one period earlier.
 #
 # The tone is a 209 Hz square: DDFS steps 209 entries a frame through a cycle of 44099 entries,
@@ -46,6 +47,8 @@ period=211
 frames=${DROPOUTS_FRAMES:-1024}
 latency_bytes=$((frames * 4))
 rt_priority=${DROPOUTS_RT:-}
+# stress-ng workers in the loaded half: twice the cores unless given.
+load_workers=${DROPOUTS_LOAD:-$((2 * $(nproc)))}
 # Recording latency: small, but not below the players' own 23 ms, so that the recorder does not
 # make the sink wake more often than a device would for these players.
 record_msec=20
@@ -144,7 +147,7 @@ half() {
   local log_from
   log_from=$(wc -l <"$work/pulse.log")
   if ((loaded)); then
-    "${as_user[@]}" stress-ng --cpu 2 --timeout "$((seconds + 60))s" --quiet &
+    "${as_user[@]}" stress-ng --cpu "$load_workers" --timeout "$((seconds + 60))s" --quiet &
     local stress=$!
     sleep 2
   fi

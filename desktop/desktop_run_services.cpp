@@ -1,6 +1,8 @@
 #include "desktop_run_services.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QPointer>
 #include <QThread>
 #include <atomic>
 
@@ -9,12 +11,20 @@
 namespace {
 
 constexpr int kEndWaitMs = 300;
+// The audio thread first asks for sound within a buffer or two of the play; a device that opens
+// late is looked for up to a second.
+constexpr int kAudioThreadLookMs = 20;
+constexpr int kAudioThreadLooks = 50;
 std::atomic<bool> any_stuck{false};
 
 }  // namespace
 
 DesktopRunServices::DesktopRunServices(QObject* parent)
-    : QObject(parent), services_(std::make_shared<std::unique_ptr<Services>>()) {}
+    : QObject(parent), services_(std::make_shared<std::unique_ptr<Services>>()) {
+  qRegisterMetaType<RealtimeAnswer>("RealtimeAnswer");
+  audio_thread_look_.setInterval(kAudioThreadLookMs);
+  connect(&audio_thread_look_, &QTimer::timeout, this, &DesktopRunServices::LookForAudioThread);
+}
 
 DesktopRunServices::~DesktopRunServices() {
   if (thread_ == nullptr) return;
@@ -78,6 +88,10 @@ void DesktopRunServices::Follow(const TreatmentRun* run, const StepCountdown* co
   connect(countdown, &StepCountdown::TimeLeft, this, &DesktopRunServices::RunProgress);
   connect(run, &TreatmentRun::StepPaused, this, &DesktopRunServices::StepPaused);
   connect(run, &TreatmentRun::StepResumed, this, [this] { StepResumed(program_name_); });
+  // Each of these may have opened the output afresh, with a new audio thread.
+  connect(run, &TreatmentRun::StepStarted, this, &DesktopRunServices::WatchAudioThread);
+  connect(run, &TreatmentRun::StepResumed, this, &DesktopRunServices::WatchAudioThread);
+  connect(run, &TreatmentRun::OutputResumed, this, &DesktopRunServices::WatchAudioThread);
   connect(run, &TreatmentRun::RunEnded, this, [this](const TreatmentRun::RunResult& result) {
     const RunOutcome how = RunOutcomeOf(result.how);
     const QString detail =
@@ -120,4 +134,31 @@ void DesktopRunServices::RunEnded(const QString& program_name, RunOutcome how, i
         services->progress.Hide();
         services->notifier.RunEnded(program_name, how, step, step_count, detail);
       });
+}
+
+void DesktopRunServices::WatchAudioThread() {
+  audio_thread_looks_ = 0;
+  audio_thread_look_.start();
+  LookForAudioThread();
+}
+
+void DesktopRunServices::LookForAudioThread() {
+  const pid_t thread = AudioOutputThreadId();
+  if (thread == 0 && ++audio_thread_looks_ < kAudioThreadLooks) return;
+  audio_thread_look_.stop();
+  if (thread != 0) AudioThreadStarted(thread);
+}
+
+void DesktopRunServices::AudioThreadStarted(pid_t thread) {
+  QPointer<DesktopRunServices> self(this);
+  OnServicesThread([self, thread](std::unique_ptr<Services>& services) {
+    const RealtimeAnswer answer = services->realtime.Ask(thread);
+    // Told on the application's thread, where the object lives, if it is still there.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, thread, answer] {
+          if (self) emit self->RealtimeAnswered(thread, answer);
+        },
+        Qt::QueuedConnection);
+  });
 }

@@ -14,11 +14,15 @@
 // Window thread only.
 #pragma once
 
+#include <sys/types.h>
+
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <memory>
 
 #include "launcher_progress.h"
+#include "realtime_audio.h"
 #include "run_inhibitor.h"
 #include "run_notifier.h"
 #include "step_countdown.h"
@@ -39,7 +43,8 @@ class DesktopRunServices : public QObject {
   ~DesktopRunServices() override;
 
   // Drives the services from run's signals: each step whose output has opened (StepOpened) is a
-  // StepStarted, a pause and a resume StepPaused and StepResumed, countdown's time left a
+  // StepStarted, each tone that starts or starts again an AudioThreadStarted once its thread is
+  // known, a pause and a resume StepPaused and StepResumed, countdown's time left a
   // RunProgress, the run's end a RunEnded with the program's name, how it ended (RunOutcomeOf)
   // and, for a failure, the message and "(error code: N)" as the detail. run and countdown (which
   // follows run) must outlive the object.
@@ -64,6 +69,13 @@ class DesktopRunServices : public QObject {
   // sends one notification. Called once per run, whatever the way it ends.
   void RunEnded(const QString& program_name, RunOutcome how, int step, int step_count,
                 const QString& detail = {});
+  // The output's audio thread (a kernel thread id) plays: the real-time broker is asked to
+  // schedule it (realtime_audio.h); RealtimeAnswered says how that went.
+  void AudioThreadStarted(pid_t thread);
+
+ signals:
+  // From the services' thread; without a broker the thread simply plays at its normal priority.
+  void RealtimeAnswered(pid_t thread, const RealtimeAnswer& answer);
 
  private:
   // The services themselves, living on the thread.
@@ -71,13 +83,19 @@ class DesktopRunServices : public QObject {
     RunInhibitor inhibitor;
     LauncherProgress progress;
     RunNotifier notifier;
+    RealtimeAudio realtime;
   };
+  // Looks for the audio thread of the output that has just started to play, for a short while.
+  void WatchAudioThread();
+  void LookForAudioThread();
   // Runs work(services) on the services' thread, after everything passed on before; the
   // services are made there at the first work.
   template <typename Work>
   void OnServicesThread(Work work);
 
   QString program_name_;  // of the run followed
+  QTimer audio_thread_look_;
+  int audio_thread_looks_ = 0;
   QThread* thread_ = nullptr;
   QObject* context_ = nullptr;  // on the thread: where the work runs
   // Touched on the thread only; shared with the work passed on, which may outlive the object

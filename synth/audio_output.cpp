@@ -22,12 +22,6 @@ constexpr auto kOpenLimit = std::chrono::seconds(5);
 
 using Clock = std::chrono::steady_clock;
 
-// What the device and the sound server hold ahead of what is heard: some 20 to 50 ms with a sound
-// server, up to a few of its periods when it is busy. A limited stream's last frame has been heard
-// once the device has taken this much silence after it, since it takes sound no faster than it
-// plays it.
-constexpr uint64_t kPlayOutFrames = kFramesPerSecond / 4;
-
 // The one user stream of the open output. Written on the window thread only while SDL's device
 // lock is held; read by the SDL callback, which SDL runs under the same lock.
 struct UserStream {
@@ -38,6 +32,12 @@ struct UserStream {
   uint64_t frame_limit = 0;   // frames of the procedure the stream plays at most; 0: no limit
   uint64_t frames = 0;        // frames the procedure delivered (the callback's own count)
   uint64_t frames_after = 0;  // frames of silence the device took after the limit was reached
+  // The stream that follows once the limit is reached, in the same buffer (none: proc null), and
+  // how many times one has followed.
+  STREAMPROC next_proc = nullptr;
+  void* next_user = nullptr;
+  uint64_t next_limit = 0;
+  uint64_t joins = 0;
 };
 
 struct Output {
@@ -82,27 +82,45 @@ bool TakeFailNext(AudioCall call) {
   return true;
 }
 
+// The procedure's frames for the rest of the buffer from byte at, up to the stream's limit; the
+// bytes it delivered.
+uint32_t FillFrom(UserStream& stream, Uint8* buffer, uint32_t at, uint32_t length) {
+  uint32_t wanted = length - at;
+  if (stream.frame_limit != 0) {
+    const uint64_t left = stream.frame_limit - std::min(stream.frames, stream.frame_limit);
+    if (left < wanted / kBytesPerFrame) wanted = static_cast<uint32_t>(left * kBytesPerFrame);
+  }
+  if (wanted == 0) return 0;
+  uint32_t delivered = stream.proc(stream.handle, buffer + at, wanted, stream.user);
+  if (delivered > wanted) delivered = wanted;
+  stream.frames += delivered / kBytesPerFrame;
+  return delivered;
+}
+
 // SDL's audio thread: no allocation, no lock of our own, no logging.
 void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
   UserStream& stream = static_cast<Output*>(userdata)->stream;
+  const auto bytes = static_cast<uint32_t>(length);
   uint32_t delivered = 0;
   if (stream.playing && stream.proc != nullptr) {
-    uint32_t wanted = static_cast<uint32_t>(length);
-    if (stream.frame_limit != 0) {
-      const uint64_t left = stream.frame_limit - std::min(stream.frames, stream.frame_limit);
-      if (left < wanted / kBytesPerFrame) wanted = static_cast<uint32_t>(left * kBytesPerFrame);
-    }
-    if (wanted > 0) {
-      delivered = stream.proc(stream.handle, buffer, wanted, stream.user);
-      if (delivered > wanted) delivered = wanted;
-      stream.frames += delivered / kBytesPerFrame;
+    delivered = FillFrom(stream, buffer, 0, bytes);
+    // A chained stream takes over at the very frame after the limit, so the two join unbroken.
+    while (stream.frame_limit != 0 && stream.frames >= stream.frame_limit &&
+           stream.next_proc != nullptr) {
+      stream.proc = stream.next_proc;
+      stream.user = stream.next_user;
+      stream.frame_limit = stream.next_limit;
+      stream.next_proc = nullptr;
+      stream.frames = 0;
+      ++stream.joins;
+      delivered += FillFrom(stream, buffer, delivered, bytes);
     }
     if (stream.frame_limit != 0 && stream.frames >= stream.frame_limit) {
-      stream.frames_after += (static_cast<uint32_t>(length) - delivered) / kBytesPerFrame;
+      stream.frames_after += (bytes - delivered) / kBytesPerFrame;
     }
   }
   // Signed 16-bit silence is all zero bytes.
-  std::memset(buffer + delivered, 0, static_cast<size_t>(length) - delivered);
+  std::memset(buffer + delivered, 0, static_cast<size_t>(bytes - delivered));
 }
 
 // Runs a change to the stream while the callback cannot be running.
@@ -251,14 +269,46 @@ uint64_t AudioOutputStreamFrames() {
   return frames;
 }
 
+int AudioOutputChainStream(STREAMPROC proc, void* user, uint64_t frames) {
+  if (!IsOpen()) return Fail(AUDIO_ERROR_NOT_INIT);
+  if (output.stream.handle == 0) return Fail(AUDIO_ERROR_HANDLE);
+  if (output.stream.frame_limit == 0 || frames == 0 || proc == nullptr) {
+    return Fail(AUDIO_ERROR_UNKNOWN);
+  }
+  WithCallbackHeld([&] {
+    output.stream.next_proc = proc;
+    output.stream.next_user = user;
+    output.stream.next_limit = frames;
+  });
+  return Succeed();
+}
+
+uint64_t AudioOutputStreamJoins() {
+  if (!IsOpen()) return output.stream.joins;
+  uint64_t joins = 0;
+  WithCallbackHeld([&joins] { joins = output.stream.joins; });
+  return joins;
+}
+
+uint64_t AudioOutputPlayOutFrames() {
+  // What the device and the sound server hold ahead of what is heard: some 20 to 50 ms with a
+  // sound server, up to a few of its periods when it is busy; two device buffers proved too little
+  // for a chosen sink, so a quarter of a second it stays.
+  return IsOpen() ? kFramesPerSecond / 4 : 0;
+}
 bool AudioOutputStreamPlayedOut() {
   if (!IsOpen() || output.stream.handle == 0 || output.stream.frame_limit == 0) return false;
+  const uint64_t play_out = AudioOutputPlayOutFrames();
   bool played_out = false;
-  WithCallbackHeld([&played_out] {
-    played_out = output.stream.frames >= output.stream.frame_limit &&
-                 output.stream.frames_after >= kPlayOutFrames;
+  WithCallbackHeld([&played_out, play_out] {
+    played_out =
+        output.stream.frames >= output.stream.frame_limit && output.stream.frames_after >= play_out;
   });
   return played_out;
+}
+
+pid_t AudioOutputThreadId() {
+  return IsOpen() ? output.out->audio_thread.load(std::memory_order_relaxed) : 0;
 }
 
 int BASS_Stop() {

@@ -18,6 +18,8 @@
 // it on the output thread without waiting (a later open waits behind that close).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -82,14 +84,29 @@ int BASS_ErrorGetCode();
 // stream).
 int AudioOutputLimitStream(uint64_t frames);
 // True once the open output's limited stream has handed the device every frame of its limit and
-// the device has since taken a quarter of a second of silence, which it takes no faster than it
+// the device has since taken AudioOutputPlayOutFrames of silence, which it takes no faster than it
 // plays: the last frame has then been heard, and releasing the output loses nothing. False with no
 // limit, no stream, or nothing open.
 bool AudioOutputStreamPlayedOut();
+// The silence that plays a limited stream's last frame out: a quarter of a second, what the
+// device and a busy sound server may hold ahead of what is heard. 0 when nothing is open.
+uint64_t AudioOutputPlayOutFrames();
 // How many frames of its stream procedure the open output's stream has handed to the device,
-// counted from its creation and across AudioOutputReopen; final once BASS_Stop has returned. 0
-// when there is no stream.
+// counted from its creation (or from its latest join, below) and across AudioOutputReopen; final
+// once BASS_Stop has returned. 0 when there is no stream.
 uint64_t AudioOutputStreamFrames();
+// Joins a stream procedure to the open output's limited stream: once the limit's last frame is
+// handed over, the next frame comes from proc with user, in the same device buffer, limited to
+// frames frames; the frame count starts again from 0 and AudioOutputStreamJoins grows by one. So
+// one open output plays one stream after another with no frame lost or added between them. A
+// later call before the join replaces the one waiting; a new stream drops it. 0 on failure
+// (nothing open, no stream, no limit, no procedure or no frames).
+int AudioOutputChainStream(STREAMPROC proc, void* user, uint64_t frames);
+// How many joined streams have taken over since the output's stream was created.
+uint64_t AudioOutputStreamJoins();
+// The kernel's id of the open output's audio thread, once it has asked for sound; 0 before, or
+// with nothing open. For asking the desktop to schedule it in real time.
+pid_t AudioOutputThreadId();
 
 // Watching a playing output, and bringing it back when its device went away. The stream is
 // called "Treatment tone" in the sound server's mixer.

@@ -42,6 +42,8 @@ StepCountdown::StepCountdown(const TreatmentRun* run, QObject* parent)
   connect(run, &TreatmentRun::StepEnded, this, &StepCountdown::Stop);
   connect(run, &TreatmentRun::StepPaused, this, &StepCountdown::Tick);
   connect(run, &TreatmentRun::StepResumed, this, &StepCountdown::Tick);
+  connect(run, &TreatmentRun::OutputLost, this, &StepCountdown::Tick);
+  connect(run, &TreatmentRun::OutputResumed, this, &StepCountdown::Tick);
   // A step given up (its window closed) ends the run without StepEnded.
   connect(run, &TreatmentRun::RunEnded, this, &StepCountdown::Stop);
 }
@@ -60,8 +62,9 @@ void StepCountdown::Tick() {
   progress_.run_left_ms = left + run_->TimeAfterStepMs();
   progress_.run_ms = run_->RunTimeMs();
   progress_.paused = run_->Paused();
+  progress_.output_away = run_->OutputAway();
   emit TimeLeft(progress_);
-  if (progress_.paused) {
+  if (progress_.paused || progress_.output_away) {
     ticker_.stop();
     return;
   }

@@ -28,6 +28,7 @@ struct StepProgress {
   qint64 run_left_ms = 0;
   qint64 run_ms = 0;  // the whole run: every step's period
   bool paused = false;
+  bool output_away = false;  // the output went away and is being opened again; time stands still
 };
 
 // "Step 3 of 10, 2:41 left", and ", paused" after it while paused.

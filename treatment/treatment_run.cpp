@@ -53,6 +53,10 @@ TreatmentRun::TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* str
   play_out_.setInterval(kPlayOutLookMs);
   play_out_.setTimerType(Qt::PreciseTimer);
   connect(&play_out_, &QTimer::timeout, this, &TreatmentRun::LookAtPlayOut);
+  // The step's time stands still before the faces hear of the loss, and runs on before they hear
+  // of the tone's return.
+  connect(output_watch_, &OutputWatch::Lost, this, &TreatmentRun::HoldStepTime);
+  connect(output_watch_, &OutputWatch::Resumed, this, &TreatmentRun::RunStepTimeOn);
   connect(output_watch_, &OutputWatch::Lost, this, &TreatmentRun::OutputLost);
   connect(output_watch_, &OutputWatch::Resumed, this, &TreatmentRun::OutputResumed);
   connect(output_watch_, &OutputWatch::GaveUp, this, &TreatmentRun::EndStepByLostOutput);
@@ -77,12 +81,18 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
   program_ = &program;
   base_period_ms_ = step_timer_->interval();
   window_ = window;
+  // Every run starts its oscillator where an export of the program starts it, so each run sounds
+  // the same, frame for frame.
+  oscillator_ = ExactOscillator{};
+  joining_ = std::all_of(program.Steps.begin(), program.Steps.end(),
+                         [](const TreatmentStep& step) { return step.Exact; });
   emit RunStarted(program);
   step_timer_->stop();
+  bool joined = false;  // the step's frames follow the previous step's in the open output
   for (const TreatmentStep& step : program.Steps) {
     ++result.step;
     step_index_ = result.step - 1;
-    if (!InitOutput(window)) {
+    if (!joined && !InitOutput(window)) {
       if (ending_) return Finish(result, RunEnd::ProgramEnded);
       return Fail(result, kInitFailed, BASS_ErrorGetCode());
     }
@@ -90,25 +100,40 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
     step_period_ms_ = PeriodOf(step);
     step_timer_->setInterval(step_period_ms_);
     step_frames_ = FramesForMs(static_cast<uint64_t>(step_period_ms_));
-    step_sound_ = PrepareStepSound(step, step_frames_, oscillator_);
-    *stream_handle_ =
-        BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_sound_.proc, step_sound_.user);
-    if (*stream_handle_ == 0) {
-      return Fail(result, kCreateFailed, BASS_ErrorGetCode());
+    if (joined) {
+      step_sound_ = {JoinedStepProc, &joined_steps_[step_index_ % 2]};
+    } else {
+      step_sound_ = PrepareStepSound(step, step_frames_, oscillator_);
+      if (joining_) {
+        // The tone is set already: no stream plays yet.
+        step_sound_ = ArmJoinedStep(step_index_, step, step_frames_);
+        joined_steps_[step_index_ % 2].toned = true;
+      }
+      *stream_handle_ =
+          BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_sound_.proc, step_sound_.user);
+      if (*stream_handle_ == 0) {
+        return Fail(result, kCreateFailed, BASS_ErrorGetCode());
+      }
+      // The tone lasts the step's period to the frame.
+      AudioOutputLimitStream(step_frames_);
+      if (!BASS_ChannelPlay(*stream_handle_, 0)) {
+        return Fail(result, kPlayFailed, BASS_ErrorGetCode());
+      }
     }
     frames_released_ = 0;
-    // The tone lasts the step's period to the frame.
-    AudioOutputLimitStream(step_frames_);
-    if (!BASS_ChannelPlay(*stream_handle_, 0)) {
-      return Fail(result, kPlayFailed, BASS_ErrorGetCode());
-    }
+    joins_seen_ = AudioOutputStreamJoins();
+    JoinNextStep();
     step_running_ = true;
     output_failed_ = false;
+    ended_by_join_ = false;
+    output_away_ = false;
     StartStepTimer(qint64{step_period_ms_} * kNsPerMs);
     output_watch_->Start();
     emit StepStarted(result.step, result.steps, step);
     const bool ended = wait(step);
     step_running_ = false;
+    output_away_ = false;
+    joined = ended && ended_by_join_;
     paused_ = false;
     pause_release_.stop();
     output_watch_->Stop();
@@ -126,6 +151,39 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
   // The output is already free by then; the Zelk general run has always freed it once more.
   if (program.FreeOutputAtEnd) BASS_Free();
   return Finish(result, skipped_ ? RunEnd::SkippedThrough : RunEnd::Completed);
+}
+
+StepSound TreatmentRun::ArmJoinedStep(size_t index, const TreatmentStep& step, uint64_t frames) {
+  JoinedStep& slot = joined_steps_[index % 2];
+  slot = JoinedStep{&step, frames, &oscillator_, false};
+  return {JoinedStepProc, &slot};
+}
+
+// Readies the step after the current one to follow it in the open output. Its slot is the one
+// the step before the current one used, which the audio thread has left for good.
+void TreatmentRun::JoinNextStep() {
+  next_joined_ = false;
+  if (!joining_ || program_ == nullptr || step_index_ + 1 >= program_->Steps.size()) return;
+  const TreatmentStep& next = program_->Steps[step_index_ + 1];
+  const uint64_t frames = FramesForMs(static_cast<uint64_t>(PeriodOf(next)));
+  const StepSound sound = ArmJoinedStep(step_index_ + 1, next, frames);
+  next_joined_ = AudioOutputChainStream(sound.proc, sound.user, frames) != 0;
+}
+
+bool TreatmentRun::NextStepHasTakenOver() const {
+  return next_joined_ && AudioOutputStreamJoins() != joins_seen_;
+}
+
+// The audio thread's procedure for a program file's steps: the first frame of a step sets the
+// oscillator to the step's tone, there and then, so the phase runs on from the previous step's
+// very last frame.
+uint32_t TreatmentRun::JoinedStepProc(uint32_t handle, void* buffer, uint32_t length, void* user) {
+  auto& slot = *static_cast<JoinedStep*>(user);
+  if (!slot.toned) {
+    PrepareStepSound(*slot.step, slot.frames, *slot.oscillator);
+    slot.toned = true;
+  }
+  return ExactToneStreamProc(handle, buffer, length, slot.oscillator);
 }
 
 bool TreatmentRun::InitOutput(void* window) {
@@ -166,6 +224,7 @@ void TreatmentRun::StartStepTimer(qint64 left_ns) {
 qint64 TreatmentRun::StepTimeLeft() const {
   if (!step_running_) return 0;
   if (paused_) return paused_left_ns_ / kNsPerMs;
+  if (output_away_) return away_left_ns_ / kNsPerMs;
   return std::max<qint64>(step_deadline_.remainingTime(), 0);
 }
 
@@ -185,9 +244,14 @@ void TreatmentRun::ReleaseStepOutput() {
 }
 
 bool TreatmentRun::PauseStep() {
-  // A step whose time is up only lets its last frames play.
-  if (!step_running_ || paused_ || ending_ || play_out_.isActive()) return false;
-  paused_left_ns_ = std::max<qint64>(step_deadline_.remainingTimeNSecs(), 0);
+  // A step whose time is up only lets its last frames play, or the next step has begun to sound.
+  if (!step_running_ || paused_ || ending_ || play_out_.isActive() || NextStepHasTakenOver()) {
+    return false;
+  }
+  paused_left_ns_ =
+      output_away_ ? away_left_ns_ : std::max<qint64>(step_deadline_.remainingTimeNSecs(), 0);
+  output_away_ = false;
+  play_out_.stop();
   paused_ = true;
   pause_released_ = false;
   step_timer_->stop();
@@ -225,6 +289,10 @@ bool TreatmentRun::ResumeStep() {
     }
   } else if (!ReopenPausedStep()) {
     return true;
+  } else {
+    // A new stream has no step joined to it yet.
+    joins_seen_ = AudioOutputStreamJoins();
+    JoinNextStep();
   }
   paused_ = false;
   StartStepTimer(paused_left_ns_);
@@ -263,7 +331,12 @@ bool TreatmentRun::TogglePause() {
 // played the step's last frame, which may still be in the device's and the sound server's buffers,
 // or not handed over yet where the device started late; then EndStepByTimer.
 void TreatmentRun::StepTimeUp() {
-  if (!step_running_ || paused_ || AudioOutputStreamPlayedOut() || AudioOutputStreamFrames() == 0) {
+  if (step_running_ && !paused_ && NextStepHasTakenOver()) {
+    EndStepByJoin();
+    return;
+  }
+  if (!step_running_ || paused_ ||
+      (!next_joined_ && (AudioOutputStreamPlayedOut() || AudioOutputStreamFrames() == 0))) {
     EndStepByTimer();
     return;
   }
@@ -277,7 +350,35 @@ void TreatmentRun::StepTimeUp() {
 }
 
 void TreatmentRun::LookAtPlayOut() {
-  if (AudioOutputStreamPlayedOut() || play_out_limit_.hasExpired()) EndStepByTimer();
+  if (NextStepHasTakenOver()) {
+    EndStepByJoin();
+  } else if ((!next_joined_ && AudioOutputStreamPlayedOut()) || play_out_limit_.hasExpired()) {
+    EndStepByTimer();
+  }
+}
+
+// The output went away: no frame of the step plays until it is back, so its time stands still
+// meanwhile and the step still plays every frame of its period.
+void TreatmentRun::HoldStepTime() {
+  if (!step_running_ || paused_ || output_away_) return;
+  output_away_ = true;
+  // 0 when its time was up already and its last frames were playing out.
+  away_left_ns_ =
+      play_out_.isActive() ? 0 : std::max<qint64>(step_deadline_.remainingTimeNSecs(), 0);
+  play_out_.stop();
+  step_timer_->stop();
+  deadline_approach_.stop();
+}
+
+void TreatmentRun::RunStepTimeOn() {
+  if (!output_away_) return;
+  output_away_ = false;
+  if (!step_running_ || paused_) return;
+  if (away_left_ns_ > 0) {
+    StartStepTimer(away_left_ns_);
+  } else {
+    StepTimeUp();
+  }
 }
 
 void TreatmentRun::EndStepByTimer() {
@@ -287,6 +388,17 @@ void TreatmentRun::EndStepByTimer() {
   }
   tone_gen_->Stop();
   ReleaseStepOutput();
+}
+
+// The next step sounds already, from the frame after this one's last: the step ends as by its
+// timer, with the output left playing.
+void TreatmentRun::EndStepByJoin() {
+  play_out_.stop();
+  output_watch_->Stop();
+  tone_gen_->SetLoop(false);
+  ended_by_join_ = true;
+  emit StepEnded(StepEnd::Timer);
+  tone_gen_->Stop();
 }
 
 void TreatmentRun::EndStepBySkip() {

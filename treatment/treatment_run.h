@@ -48,9 +48,12 @@
 //
 // While a step sounds, the output is watched: when it goes away, OutputLost, and the default
 // output is opened again and again until the tone sounds on (OutputResumed) or 10 s have passed.
-// The step's period runs on meanwhile. The step timer fires on time: a 180 s wait of the event
-// loop may end up to 100 ms late (the kernel's timer slack grows with the wait), so the run wakes
-// the loop shortly before the step's deadline, and the timer's own last wait is a short one.
+// The step's time stands still meanwhile, as in a pause: no frame of the step plays while the
+// output is away, and a treatment is meant to get every frame of its steps, so the step lasts its
+// period of sound and ends later by the time the output was away. The step timer fires on time: a
+// 180 s wait of the event loop may end up to 100 ms late (the kernel's timer slack grows with the
+// wait), so the run wakes the loop shortly before the step's deadline, and the timer's own last
+// wait is a short one.
 //
 // A step's tone is counted in frames, not in the calls that start and stop it: the output plays
 // exactly the step's period in frames of the stream procedure, across any number of pauses, and
@@ -60,6 +63,14 @@
 // second of silence after the last of them (AudioOutputStreamPlayedOut), at most their own length
 // and a second more after the timer's event; a pause is refused meanwhile. Skip, EndProgram and
 // every other end still silence the tone at once.
+//
+// A program file's steps (all of them exact) join: the output opens at the first step and stays
+// open to the last, each step's frames following the previous step's last frame in the same device
+// buffer (AudioOutputChainStream), so a chain of glides moves on unbroken and the run lasts what
+// its steps list. Such a step ends by its timer once the next step has taken over; the output is
+// not released between them. A pause, Skip, a lost output or a failure breaks the chain as it
+// breaks any step, and the step after opens the output again. Every run starts its oscillator
+// afresh, as an export does, so each run of a program file sounds the same to the frame.
 //
 // State: whether a run is under way, whether a step's sound is on (StepRunning), whether the
 // program is ending, how the current step ended, the step's deadline, and while paused the step's
@@ -144,6 +155,9 @@ class TreatmentRun : public QObject {
   qint64 RunTimeMs() const;
   bool Ending() const { return ending_; }
   bool Paused() const { return paused_; }
+  // True while the step's output is away and being opened again (OutputLost, not yet
+  // OutputResumed): the step's time stands still meanwhile.
+  bool OutputAway() const { return output_away_; }
   // True while paused with the output released (PausedOutputReleased has been emitted).
   bool PauseSettled() const { return paused_ && pause_released_; }
   // The running step's time left in milliseconds: counting down while it plays, standing still
@@ -196,6 +210,21 @@ class TreatmentRun : public QObject {
   // call failed (the step then fails).
   bool ReopenPausedStep();
   void FailStep(const char* message, int code);
+  // A program file's steps follow one another in one open output (AudioOutputChainStream).
+  struct JoinedStep {
+    const TreatmentStep* step = nullptr;
+    uint64_t frames = 0;
+    ExactOscillator* oscillator = nullptr;
+    bool toned = false;  // the oscillator has the step's tone
+  };
+  static uint32_t JoinedStepProc(uint32_t handle, void* buffer, uint32_t length, void* user);
+  StepSound ArmJoinedStep(size_t index, const TreatmentStep& step, uint64_t frames);
+  void JoinNextStep();
+  bool NextStepHasTakenOver() const;
+  void EndStepByJoin();
+  // While the output is away the step's time stands still.
+  void HoldStepTime();
+  void RunStepTimeOn();
 
   TToneGen* tone_gen_;
   QTimer* step_timer_;
@@ -215,11 +244,23 @@ class TreatmentRun : public QObject {
   const char* output_failed_message_ = nullptr;
   int output_failed_code_ = 0;
   // The current step's period, its frames and the stream procedure readied for it; the exact
-  // oscillator of the run's streams, whose phase runs on from step to step and run to run.
+  // oscillator of the run's streams, whose phase runs on from step to step and starts afresh with
+  // each run.
   int step_period_ms_ = 0;
   uint64_t step_frames_ = 0;
   StepSound step_sound_;
   ExactOscillator oscillator_;
+  // Joining steps: whether the run's steps join (all exact), the two steps' slots the audio thread
+  // reads (the current step's and the next one's, alternating), whether the next step is joined to
+  // the current one, the joins counted when the step began, and whether it ended by its join.
+  bool joining_ = false;
+  JoinedStep joined_steps_[2];
+  bool next_joined_ = false;
+  uint64_t joins_seen_ = 0;
+  bool ended_by_join_ = false;
+  // The output has gone away during the step and is not back yet; the step's time left then.
+  bool output_away_ = false;
+  qint64 away_left_ns_ = 0;
   // Pausing: the time left when paused, the frames of the step that have sounded in streams
   // already released, and whether the current pause's output has been released.
   bool paused_ = false;

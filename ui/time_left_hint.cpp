@@ -19,6 +19,11 @@ bool BehindAModalWindow(const QWidget* widget) {
 
 }  // namespace
 
+const char* const kOutputAwayHint =
+    "The sound output went away; trying to open it again for up to 10 seconds.\n"
+    "The step's time stands still until its tone is back, so the step still sounds for its whole "
+    "time.";
+
 void ShowTimeLeftHint(QWidget* widget, const QString& text) {
   const QString before = widget->toolTip();
   if (before == text) return;
@@ -43,6 +48,7 @@ void FollowCountdown(const StepCountdown* countdown, QWidget* widget, bool name_
   QObject::connect(countdown, &StepCountdown::TimeLeft, widget,
                    [widget, name_output](const StepProgress& p) {
                      QString text = StepTimeLeftText(p);
+                     if (p.output_away) text += QStringLiteral("\n") + kOutputAwayHint;
                      if (name_output) {
                        const std::string& chosen = AudioOutputChosenDevice();
                        text += "\nOutput: " + (chosen.empty() ? QStringLiteral("default output")

@@ -274,6 +274,78 @@ TEST_F(AudioOutputTest, WhatTheProcedureDoesNotDeliverIsSilenced) {
   }
 }
 
+// A stream that writes its own mark on the left and the index of each frame on the right.
+struct MarkedStream {
+  int16_t mark;
+  int16_t next = 0;
+};
+
+uint32_t MarkedStreamProc(HSTREAM, void* buffer, uint32_t length, void* user) {
+  auto* stream = static_cast<MarkedStream*>(user);
+  auto* out = static_cast<int16_t*>(buffer);
+  for (uint32_t k = 0; k < length / 4; ++k) {
+    out[2 * k] = stream->mark;
+    out[2 * k + 1] = stream->next++;
+  }
+  return length;
+}
+
+TEST_F(AudioOutputTest, AJoinedStreamFollowsTheLimitsLastFrameWithNoneLostOrAdded) {
+  // Limits inside a device buffer, on its edge and across several; the first stream joined is
+  // replaced before the join, so only the second follows.
+  const std::pair<uint64_t, uint64_t> cases[] = {{1000, 2500}, {1024, 1}, {5, 3000}, {3000, 1024}};
+  for (const auto& [first_limit, second_limit] : cases) {
+    SCOPED_TRACE(std::to_string(first_limit) + " then " + std::to_string(second_limit));
+    MarkedStream first{1}, replaced{2}, second{3};
+    ASSERT_NE(BASS_Init(-1, 44100, 0, nullptr, nullptr), 0);
+    const HSTREAM handle = BASS_StreamCreate(44100, 2, 0, MarkedStreamProc, &first);
+    ASSERT_NE(AudioOutputLimitStream(first_limit), 0);
+    ASSERT_NE(AudioOutputChainStream(MarkedStreamProc, &replaced, 10), 0);
+    ASSERT_NE(AudioOutputChainStream(MarkedStreamProc, &second, second_limit), 0);
+    ASSERT_NE(BASS_ChannelPlay(handle, 0), 0);
+    ASSERT_TRUE(WaitFor([] { return AudioOutputStreamPlayedOut(); }));
+    EXPECT_EQ(AudioOutputStreamJoins(), 1u);
+    EXPECT_EQ(AudioOutputStreamFrames(), second_limit);
+    BASS_Stop();
+    BASS_Free();
+    Closed();
+    const auto file = ReadFile(output_file_);
+    std::vector<std::pair<int16_t, int16_t>> sound;
+    size_t first_sound = file.size(), last_sound = 0;
+    for (size_t at = 0; at + 4 <= file.size(); at += 4) {
+      if (Le16(&file[at]) == 0 && Le16(&file[at + 2]) == 0) continue;
+      first_sound = std::min(first_sound, at);
+      last_sound = at;
+    }
+    ASSERT_LT(first_sound, file.size()) << "nothing played";
+    for (size_t at = first_sound; at <= last_sound; at += 4) {
+      sound.emplace_back(Le16(&file[at]), Le16(&file[at + 2]));
+    }
+    // Frame 0 of the first stream is (1, 0): all sound from it to the second stream's last frame.
+    std::vector<std::pair<int16_t, int16_t>> expected;
+    for (uint64_t k = 0; k < first_limit; ++k) expected.emplace_back(1, k);
+    for (uint64_t k = 0; k < second_limit; ++k) expected.emplace_back(3, k);
+    EXPECT_EQ(sound, expected);
+    EXPECT_EQ(replaced.next, 0);
+  }
+}
+
+TEST_F(AudioOutputTest, JoiningNeedsAnOpenLimitedStreamAProcedureAndFrames) {
+  MarkedStream stream{1};
+  EXPECT_EQ(AudioOutputChainStream(MarkedStreamProc, &stream, 10), 0);
+  EXPECT_EQ(BASS_ErrorGetCode(), AUDIO_ERROR_NOT_INIT);
+  ASSERT_NE(BASS_Init(-1, 44100, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(AudioOutputChainStream(MarkedStreamProc, &stream, 10), 0);
+  EXPECT_EQ(BASS_ErrorGetCode(), AUDIO_ERROR_HANDLE);
+  ASSERT_NE(BASS_StreamCreate(44100, 2, 0, MarkedStreamProc, &stream), 0u);
+  EXPECT_EQ(AudioOutputChainStream(MarkedStreamProc, &stream, 10), 0) << "a stream without limit";
+  ASSERT_NE(AudioOutputLimitStream(100), 0);
+  EXPECT_EQ(AudioOutputChainStream(MarkedStreamProc, &stream, 0), 0);
+  EXPECT_EQ(AudioOutputChainStream(nullptr, &stream, 10), 0);
+  EXPECT_NE(AudioOutputChainStream(MarkedStreamProc, &stream, 10), 0);
+  EXPECT_EQ(BASS_ErrorGetCode(), AUDIO_OK);
+}
+
 TEST_F(AudioOutputTest, InitAndFreeWorkAHundredTimesWithoutLeaking) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   StreamLog log;

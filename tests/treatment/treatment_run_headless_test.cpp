@@ -62,7 +62,9 @@ class Headless : public testing::Test {
       seen_ += how == TreatmentRun::StepEnd::Timer  ? 'T'
                : how == TreatmentRun::StepEnd::Skip ? 'K'
                                                     : 'P';
-      // The timer's end releases the output after this signal, Skip before it.
+    });
+    // The timer's end releases the output after this signal, Skip before it.
+    stop_probe_ = QObject::connect(&run_, &TreatmentRun::StepEnded, [this] {
       output_open_at_step_end_.push_back(BASS_Stop() != 0);
     });
     QObject::connect(&run_, &TreatmentRun::AudioFailed, [this] { seen_ += 'F'; });
@@ -113,6 +115,7 @@ class Headless : public testing::Test {
   TreatmentRun run_;
   std::string seen_;
   std::vector<bool> output_open_at_step_end_;
+  QMetaObject::Connection stop_probe_;
   TreatmentRun::RunResult result_;
 };
 
@@ -249,26 +252,39 @@ TEST_F(Headless, AStepEndsOnItsDeadlineAcrossAPauseAndItsToneLastsItsPeriodInIts
 }
 
 TEST_F(Headless, AProgramFilePlaysItsFrequencyExactlyAGlideUnbrokenAndItsLevels) {
-  // Each step's frames as the output played them, through SDL's disk driver.
+  // The steps' frames as the output played them, one after the other in one open output, through
+  // SDL's disk driver at its own pace (one buffer's time a buffer, as a sound card takes them).
   const ScratchDir scratch("zelkgen-exact-");
   ASSERT_TRUE(scratch.Created());
-  const auto step_file = [&](int k) { return (scratch.Path() / std::to_string(k)).string(); };
+  const std::string played = (scratch.Path() / "played").string();
   setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILE", step_file(1).c_str(), 1);
-  setenv("SDL_DISKAUDIODELAY", "5", 1);
-  int ended = 0;
-  QObject::connect(&run_, &TreatmentRun::StepEnded,
-                   [&] { setenv("SDL_DISKAUDIOFILE", step_file(++ended + 1).c_str(), 1); });
+  setenv("SDL_DISKAUDIOFILE", played.c_str(), 1);
+  unsetenv("SDL_DISKAUDIODELAY");
+  // The output plays on from step to step: a probe that stops it would end the program's sound.
+  QObject::disconnect(stop_probe_);
   const ParsedProgram file = ParseProgramText(
       "zelkgen program: Exact\n1000.125 2s sine\n440 -> 880 2s sine 50%\n3000.5 1s 25%\n");
   ASSERT_TRUE(file.errors.empty());
   RunWith({Act::TimerRunsOut, Act::TimerRunsOut, Act::TimerRunsOut}, file.program);
   setenv("SDL_AUDIODRIVER", "dummy", 1);
-  unsetenv("SDL_DISKAUDIODELAY");
   ASSERT_EQ(seen_, "STSTSTE");
 
+  // Every frame of the three steps, joined with none lost or added between them: the square's
+  // last frame is never 0, the sine's first is (it starts at phase 0, not at full scale).
+  const std::vector<StereoFrame> all = ReadRawStereo(played);
+  const FrameRange whole = AudibleRange(all, 0);
+  const size_t frames = 88200 + 88200 + 44100;
+  ASSERT_GE(whole.end, frames);
+  const size_t begin = whole.end - frames;
+  EXPECT_EQ(whole.begin, begin + 1);
+  EXPECT_EQ(all[begin].left, 0);
+  const auto part = [&](size_t from, size_t count) {
+    return std::vector<StereoFrame>(all.begin() + long(begin + from),
+                                    all.begin() + long(begin + from + count));
+  };
+
   // The steady sine: its frequency to a thousandth of a hertz, two seconds to the frame.
-  const std::vector<StereoFrame> steady = ReadRawStereo(step_file(1));
+  const std::vector<StereoFrame> steady = part(0, 88200);
   const FrameRange one = AudibleRange(steady, 0);
   EXPECT_NEAR(double(one.end - one.begin), 88200.0, 2.0);
   EXPECT_NEAR(MeasureFrequency(steady, one.begin, one.end), 1000.125, 0.001);
@@ -277,7 +293,7 @@ TEST_F(Headless, AProgramFilePlaysItsFrequencyExactlyAGlideUnbrokenAndItsLevels)
   // The glide at half level: from 440 Hz to 880 Hz over its 88200 frames, so at 660 Hz halfway,
   // and no sample moves further than the phase's own step at that moment allows, give or take a
   // table entry and the truncation (a jump of the phase by one step more would double it).
-  const std::vector<StereoFrame> glide = ReadRawStereo(step_file(2));
+  const std::vector<StereoFrame> glide = part(88200, 88200);
   const FrameRange two = AudibleRange(glide, 0);
   EXPECT_EQ(PeakLevel(glide, two.begin, two.end), 32767 * 50 / 100);
   const size_t middle = (two.begin + two.end) / 2;
@@ -291,7 +307,7 @@ TEST_F(Headless, AProgramFilePlaysItsFrequencyExactlyAGlideUnbrokenAndItsLevels)
   EXPECT_LE(worst, 1.0);
 
   // The square at a quarter of its level, the program's default shape.
-  const std::vector<StereoFrame> square = ReadRawStereo(step_file(3));
+  const std::vector<StereoFrame> square = part(176400, 44100);
   const FrameRange three = AudibleRange(square, 0);
   EXPECT_EQ(PeakLevel(square, three.begin, three.end), 26000 / 4);
   EXPECT_EQ(MaxAntiphaseError(square, three.begin, three.end), 0);

@@ -10,10 +10,12 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QRadioButton>
+#include <QTest>
 #include <QThread>
 #include <QToolTip>
 #include <QUrl>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +26,11 @@
 #include "audio_output.h"
 #include "audio_output_testing.h"
 #include "ddfs.h"
+#include "program_file.h"
 #include "program_timeline.h"
 #include "programs_window.h"
 #include "scratch_dir.h"
+#include "step_sound.h"
 
 namespace {
 
@@ -560,6 +564,18 @@ TEST_F(TreatmentRun, SinusChosenBetweenRunsGivesSineInEveryStepOfTheNextRun) {
   }
 }
 
+// Drops file on a window as a file manager does.
+void DropFile(const std::filesystem::path& file, QWidget* on = Form1) {
+  QMimeData data;
+  // As a file manager sends it: the name's bytes percent-encoded, whether UTF-8 or not.
+  data.setUrls({QUrl::fromEncoded("file://" + QByteArray(file.c_str()).toPercentEncoding("/"))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(on, &enter);
+  QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(on, &event);
+  QApplication::processEvents();
+}
+
 // A program file dropped on the main window comes up in the Programs window ready to start; one
 // click on Start runs it as the program buttons run theirs, each step as long as the file says.
 // A file with errors shows them, with their line numbers, and plays nothing.
@@ -568,22 +584,12 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   ASSERT_TRUE(scratch.Created());
   // Whatever file an earlier test pointed the disk driver at may be gone.
   setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
-  const auto drop = [](const std::filesystem::path& file, QWidget* on = Form1) {
-    QMimeData data;
-    // As a file manager sends it: the name's bytes percent-encoded, whether UTF-8 or not.
-    data.setUrls({QUrl::fromEncoded("file://" + QByteArray(file.c_str()).toPercentEncoding("/"))});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(on, &enter);
-    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(on, &event);
-    QApplication::processEvents();
-  };
   const std::filesystem::path bad = scratch.Path() / "bad.zelkgen";
   std::ofstream(bad) << "zelkgen program: Bad\n0\n440 9\n";
   // Each file with errors updates the one errors view, which waits for nothing.
   const std::filesystem::path pipe = scratch.Path() / "pipe.zelkgen";
   mkfifo(pipe.c_str(), 0600);
-  for (const std::filesystem::path& file : {pipe, bad}) drop(file);
+  for (const std::filesystem::path& file : {pipe, bad}) DropFile(file);
   int views = 0;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     views += qobject_cast<QMessageBox*>(widget) != nullptr && widget->isVisible();
@@ -598,7 +604,7 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   FormPrograms->ErrorsView()->close();
   const std::filesystem::path good = scratch.Path() / "mine\xff.zelkgen";
   std::ofstream(good) << "zelkgen program: Mine\n528 1s \"Love\"\n7.83 -> 8 2s\n";
-  drop(good);
+  DropFile(good);
   ASSERT_TRUE(FormPrograms->isVisible());
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Mine");
 
@@ -638,7 +644,7 @@ TEST_F(TreatmentRun, AProgramFileDroppedOnTheWindowStartsWithOneClickAndRunsLike
   // A file dropped on the Programs window comes up the same way.
   const std::filesystem::path other = scratch.Path() / "other.zelkgen";
   std::ofstream(other) << "zelkgen program: Other\n440 1s\n";
-  drop(other, FormPrograms);
+  DropFile(other, FormPrograms);
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Other");
 }
 
@@ -672,6 +678,57 @@ TEST_F(TreatmentRun, AFileOpenedDuringAStepIsSaidToWaitAndOpensWhenTheRunEnds) {
   EXPECT_EQ(FormPrograms->List()->currentItem()->text(), "Waiting");
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     EXPECT_FALSE(qobject_cast<QMessageBox*>(widget) != nullptr && widget->isVisible());
+  }
+}
+
+// Two runs of a program file in one window, each step left to its own timer: the device receives
+// the export's frames both times, the second run starting where the first did, and the two glides
+// joined with no frame missing or added.
+TEST_F(TreatmentRun, TwoRunsOfAProgramFileInOneWindowBothEqualItsExport) {
+  const ScratchXdgFolders scratch("zelkgen-twice-");
+  ASSERT_TRUE(scratch.Created());
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  const std::string text = "zelkgen program: Twice\n100 -> 250 1s sine\n250 -> 150 1s sine 70%\n";
+  const std::filesystem::path file = scratch.Path() / "twice.zelkgen";
+  std::ofstream(file) << text;
+  TreatmentProgram program;
+  std::vector<std::string> messages;
+  ASSERT_TRUE(ProgramFromText(text, file.string(), &program, &messages));
+  // The export: one oscillator from its start, each step's tone set at the step's first frame.
+  std::vector<int16_t> exported;
+  ExactOscillator oscillator;
+  for (const TreatmentStep& step : program.Steps) {
+    const StepSound sound = PrepareStepSound(step, 44100, oscillator);
+    const size_t at = exported.size();
+    exported.resize(at + 2 * 44100);
+    sound.proc(0, exported.data() + at, 44100 * 4, sound.user);
+  }
+  DropFile(file);
+  ASSERT_TRUE(FormPrograms->isVisible());
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(testing::Message() << "run " << run);
+    const std::filesystem::path played = scratch.Path() / ("run" + std::to_string(run) + ".raw");
+    setenv("SDL_DISKAUDIOFILE", played.c_str(), 1);
+    StepDriver driver([](int) {});
+    QTest::mouseClick(FormPrograms->StartButton(), Qt::LeftButton);
+    QApplication::processEvents();
+    ASSERT_EQ(driver.seen.size(), 2u);
+    std::ifstream in(played, std::ios::binary);
+    std::vector<int16_t> samples;
+    for (int16_t sample; in.read(reinterpret_cast<char*>(&sample), 2);) samples.push_back(sample);
+    // Both the export and the device begin with the sine's zero.
+    const auto first = std::find_if(samples.begin(), samples.end(), [](int16_t v) { return v; });
+    ASSERT_NE(first, samples.end()) << "nothing played";
+    const size_t start = static_cast<size_t>(first - samples.begin()) - 2;
+    ASSERT_GE(samples.size(), start + exported.size());
+    const std::vector<int16_t> heard(
+        samples.begin() + static_cast<ptrdiff_t>(start),
+        samples.begin() + static_cast<ptrdiff_t>(start + exported.size()));
+    const auto differ = std::mismatch(heard.begin(), heard.end(), exported.begin());
+    EXPECT_TRUE(differ.first == heard.end()) << "frame " << (differ.first - heard.begin()) / 2;
+    EXPECT_TRUE(std::all_of(samples.begin() + static_cast<ptrdiff_t>(start + exported.size()),
+                            samples.end(), [](int16_t v) { return v == 0; }))
+        << "sound after the export's end";
   }
 }
 
