@@ -29,6 +29,8 @@ struct TreatmentStep {
   int DutyPercent = 50;  // the share of a square's period that is high
   // Played to a thousandth of a hertz (exact_tone.h) instead of DDFS's whole hertz.
   bool Exact = false;
+  // A glide's law. false: linear in hertz; true: f(t) = f0 * (f1 / f0)^(t / T).
+  bool ExponentialGlide = false;
 };
 
 struct TreatmentProgram {
