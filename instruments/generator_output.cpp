@@ -191,9 +191,16 @@ long double GeneratorOutput::FrequencyAt(int64_t ms) const {
     return GlideFrequencyAt(step.Frequency, step.EndFrequency, step.ExponentialGlide,
                             static_cast<long double>(ms) / request_.DurationMs);
   }
-  const int64_t k = std::min<int64_t>(glide_updates_, ms * glide_updates_ / request_.DurationMs);
+  const int64_t k = GlideStepAt(ms);
   return GlideFrequencyAt(step.Frequency, step.EndFrequency, step.ExponentialGlide,
                           static_cast<long double>(k) / glide_updates_);
+}
+
+int64_t GeneratorOutput::GlideStepAt(int64_t ms) const {
+  // The last k whose time, (2k - 1) / 2N of the step, has come.
+  const int64_t duration = std::max(1, request_.DurationMs);
+  return std::clamp<int64_t>((2 * ms * glide_updates_ + duration) / (2 * duration), 0,
+                             glide_updates_);
 }
 
 bool GeneratorOutput::GateOnAt(int64_t ms) const {
@@ -209,9 +216,11 @@ void GeneratorOutput::Schedule() {
   const int64_t now = DeliveredMs();
   int64_t next = INT64_MAX;
   if (glide_updates_ > 0 && glide_sent_ < glide_updates_) {
-    // Update k at k / N of the step, rounded up to the millisecond.
+    // Update k (the law's value at k / N) halfway between its point and the one before, so that
+    // the stairs straddle the law; rounded up to the millisecond.
     const int64_t k = glide_sent_ + 1;
-    next = (k * request_.DurationMs + glide_updates_ - 1) / glide_updates_;
+    const int64_t twice_n = 2LL * glide_updates_;
+    next = ((2 * k - 1) * request_.DurationMs + twice_n - 1) / twice_n;
   }
   const TreatmentStep& step = request_.Step;
   if (step.GateMillihertz > 0) {
@@ -232,8 +241,7 @@ void GeneratorOutput::Tick() {
   const int64_t now = DeliveredMs();
   bool good = true;
   if (glide_updates_ > 0 && glide_sent_ < glide_updates_) {
-    const int64_t due =
-        std::min<int64_t>(glide_updates_, now * glide_updates_ / request_.DurationMs);
+    const int64_t due = GlideStepAt(now);
     if (due > glide_sent_) {
       // A late update goes straight to where the glide is now: the schedule holds.
       glide_sent_ = static_cast<int>(due);
@@ -263,8 +271,7 @@ bool GeneratorOutput::Resume() {
   clock_.start();
   if (reconnecting_) return true;
   if (glide_updates_ > 0) {
-    glide_sent_ = static_cast<int>(std::min<int64_t>(
-        glide_updates_, delivered_before_ms_ * glide_updates_ / std::max(1, request_.DurationMs)));
+    glide_sent_ = static_cast<int>(GlideStepAt(delivered_before_ms_));
   }
   if (!Apply(false)) return false;
   Schedule();
@@ -276,12 +283,9 @@ void GeneratorOutput::EndStep() {
   if (!running_) return;
   delivered_before_ms_ = DeliveredMs();
   running_ = false;
-  if (reconnecting_) {
-    // Nothing to switch off until it answers again; the run goes on without it.
-    retry_timer_.stop();
-    reconnecting_ = false;
-    return;
-  }
+  // While the link is away the tries go on: it is switched off when it answers, or the run is
+  // told that it did not.
+  if (reconnecting_) return;
   if (!SetOutputs(false)) error_ = driver_->Error();
 }
 

@@ -1,8 +1,9 @@
 // A signal generator as the output of a run's steps. Each step sets the shape, frequency,
 // amplitude (the user's volts scaled by the step's level), offset and duty of channel 1 and, for
 // antiphase on a two-channel generator, the same on channel 2 at 180 degrees. A glide is stepped
-// in even steps along its law, as often as the generator takes a frequency (measured), from its
-// start frequency to its end frequency exactly at the step's end; a gate switches the outputs at
+// in N even steps along its law, as often as the generator takes a frequency (measured): it
+// starts on its start frequency, the law's value at k / N is set halfway between that point and
+// the one before, and the end frequency sounds at the step's end. A gate switches the outputs at
 // its edges. The outputs go off at a step's end, a pause, an error, Close and destruction.
 //
 // A link that breaks or stops answering is retried for RetryMs while the step's time runs on;
@@ -51,10 +52,8 @@ class GeneratorOutput : public StepOutput {
   const StepOutputError& LastError() const override { return error_; }
 
   GeneratorDriver& Driver() { return *driver_; }
-  // The current glide's time between frequency updates; 0 without a glide.
-  int GlideIntervalMs() const {
-    return glide_updates_ > 0 ? request_.DurationMs / glide_updates_ : 0;
-  }
+  // The current glide's number of even steps after its start; 0 without a glide.
+  int GlideSteps() const { return glide_updates_; }
 
  private:
   bool Fail(const StepOutputError& error);
@@ -64,6 +63,7 @@ class GeneratorOutput : public StepOutput {
   bool SetFrequencyEverywhere(long double hertz);
   bool SetOutputs(bool on);
   long double FrequencyAt(int64_t ms) const;
+  int64_t GlideStepAt(int64_t ms) const;
   bool GateOnAt(int64_t ms) const;
   void Schedule();
   void Tick();
