@@ -134,6 +134,9 @@ class TcpLink : public QtLink<QTcpSocket> {
       device_.abort();
       return false;
     }
+    // A command and the query after it are small writes: without this, the second waits for
+    // the first's delayed acknowledgement, some 40 ms a setting.
+    device_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     return true;
   }
 

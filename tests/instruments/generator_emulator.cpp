@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/socket.h>
@@ -327,6 +328,9 @@ void ScpiEmulator::Run() {
     if (::poll(&poll_fd, 1, 20) <= 0) continue;
     const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
+    // Replies go out at once, as an instrument's do.
+    const int no_delay = 1;
+    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
     if (pulled && !behaviour_.ReopenAfterPull) {
       ::close(client);
       continue;

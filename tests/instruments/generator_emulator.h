@@ -54,6 +54,8 @@ class GeneratorEmulator {
   // The cable pulled: the link closes and stays closed (unless ReopenAfterPull).
   void Pull();
   int64_t PulledAtMs() const { return pulled_at_ms_; }
+  // When the log's times count from, in steady_clock nanoseconds.
+  int64_t StartNs() const { return start_ns_; }
 
  protected:
   explicit GeneratorEmulator(EmulatorBehaviour behaviour);
