@@ -75,12 +75,8 @@ bool FyDriver::Identify() {
   identity_.Model = model;
   identity_.Firmware = firmware;
   const long double named = FyNamedMaxFrequency(model);
-  identity_.MaxFrequency = named > 0.0L ? named : model_->MaxFrequency;
-  identity_.Channels = 2;
-  identity_.MaxAmplitudeVpp = model_->MaxAmplitudeVpp;
-  identity_.MaxVolts = model_->MaxVolts;
-  identity_.MaxGateHertz = kMaxGateHertz;
-  identity_.CommandMs = kCommandMs;
+  SetLimits(named > 0.0L ? named : model_->MaxFrequency, model_->MaxAmplitudeVpp, model_->MaxVolts,
+            kMaxGateHertz, kCommandMs);
   return true;
 }
 

@@ -98,6 +98,16 @@ bool GeneratorDriver::Send(const std::string& command) {
   return true;
 }
 
+void GeneratorDriver::SetLimits(long double max_frequency, double max_amplitude_vpp,
+                                double max_volts, long double max_gate_hertz, int command_ms) {
+  identity_.MaxFrequency = max_frequency;
+  identity_.Channels = 2;
+  identity_.MaxAmplitudeVpp = max_amplitude_vpp;
+  identity_.MaxVolts = max_volts;
+  identity_.MaxGateHertz = max_gate_hertz;
+  identity_.CommandMs = command_ms;
+}
+
 bool GeneratorDriver::Fail(StepOutputErrorCode code, std::string message, std::string advice) {
   error_ = {code, std::move(message), std::move(advice)};
   return false;

@@ -81,6 +81,9 @@ class GeneratorDriver {
   bool Send(const std::string& command);
   bool Fail(StepOutputErrorCode code, std::string message, std::string advice);
   void ClearError() { error_ = {}; }
+  // Fills identity_'s limits (two channels, as every model of the three families has).
+  void SetLimits(long double max_frequency, double max_amplitude_vpp, double max_volts,
+                 long double max_gate_hertz, int command_ms);
 
   DeviceName name_;
   std::string name_text_;

@@ -97,8 +97,9 @@ bool GeneratorOutput::StartStep(const StepRequest& request) {
       !problems.empty()) {
     AllOff();
     running_ = false;
-    error_ = {StepOutputErrorCode::CannotPlay, problems.front().Message,
-              "Check the program against the output first (--check FILE --device NAME)."};
+    error_ = {
+        StepOutputErrorCode::CannotPlay, problems.front().Message,
+        "Check the program against the output's limits (zelkgen --identify NAME shows them)."};
     return false;
   }
   request_ = request;
@@ -110,15 +111,16 @@ bool GeneratorOutput::StartStep(const StepRequest& request) {
       request.Step.EndFrequency > 0.0L && request.Step.EndFrequency != request.Step.Frequency;
   glide_updates_ = 0;
   glide_sent_ = 0;
-  clock_.start();
-  if (reconnecting_) return true;
-  if (!Apply(!verified_)) return false;
-  if (glide && running_) {
+  if (glide) {
     // Even steps no shorter than a frequency update takes the generator.
     const int64_t interval = std::max<int64_t>(
         {1, update_ms_, static_cast<int64_t>(driver_->Identity().CommandMs) * channels_});
     glide_updates_ = static_cast<int>(std::max<int64_t>(1, request.DurationMs / interval));
   }
+  clock_.start();
+  // While the link is away the step is set up when it answers again.
+  if (reconnecting_) return true;
+  if (!Apply(!verified_)) return false;
   Schedule();
   return true;
 }

@@ -123,12 +123,8 @@ bool JdsDriver::Identify() {
   }
   identity_.Model = "JDS6600-" + std::to_string(model_->MaxMegahertz) + "M";
   if (shift_ != 0) identity_.Model += " (registers 10 lower)";
-  identity_.MaxFrequency = static_cast<long double>(model_->MaxMegahertz) * 1e6L;
-  identity_.Channels = 2;
-  identity_.MaxAmplitudeVpp = model_->MaxAmplitudeVpp;
-  identity_.MaxVolts = model_->MaxVolts;
-  identity_.MaxGateHertz = kMaxGateHertz;
-  identity_.CommandMs = kCommandMs;
+  SetLimits(static_cast<long double>(model_->MaxMegahertz) * 1e6L, model_->MaxAmplitudeVpp,
+            model_->MaxVolts, kMaxGateHertz, kCommandMs);
   return true;
 }
 

@@ -96,12 +96,8 @@ bool ScpiDriver::Identify() {
   const long double named = model_->Dialect == ScpiDialect::Siglent
                                 ? SiglentNamedMaxFrequency(Fields(reply, ',')[1])
                                 : 0.0L;
-  identity_.MaxFrequency = named > 0.0L ? named : model_->MaxFrequency;
-  identity_.Channels = 2;
-  identity_.MaxAmplitudeVpp = model_->MaxAmplitudeVpp;
-  identity_.MaxVolts = model_->MaxVolts;
-  identity_.MaxGateHertz = kMaxGateHertz;
-  identity_.CommandMs = kCommandMs;
+  SetLimits(named > 0.0L ? named : model_->MaxFrequency, model_->MaxAmplitudeVpp, model_->MaxVolts,
+            kMaxGateHertz, kCommandMs);
   return true;
 }
 

@@ -40,10 +40,10 @@ struct StepOutputError {
 
 // One step as the run asks for it: the step's own values and what the run decides for it.
 struct StepRequest {
-  TreatmentStep Step;     // frequency or glide and its law, duty, gate and level
-  WaveShape Shape;        // Step.Shape, else the run's "Output signal" choice
-  int DurationMs = 0;     // the step's length: a glide reaches Step.EndFrequency at its end
-  bool Antiphase = true;  // the second channel, where there is one, at 180 degrees
+  TreatmentStep Step;          // frequency or glide and its law, duty, gate and level
+  WaveShape Shape = wsSquare;  // Step.Shape, else the run's "Output signal" choice
+  int DurationMs = 0;          // the step's length: a glide reaches Step.EndFrequency at its end
+  bool Antiphase = true;       // the second channel, where there is one, at 180 degrees
 };
 
 // The frequency of a glide from f0 to f1 after the share elapsed (0..1) of its length, by its law.

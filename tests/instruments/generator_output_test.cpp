@@ -73,6 +73,18 @@ struct Row {
   std::string device_prefix = {};  // another name for the emulator's port ("jds10:")
 };
 
+// The link pulled after this many commands, during the first step or at its end: the tries run
+// out in the second step and the run is told, naming the generator.
+Row PulledLink(int after_commands) {
+  Row row{"a pulled link"};
+  row.behaviour.PullAfterCommands = after_commands;
+  row.script.Steps = StepsOutlastingRetries();
+  row.error = StepOutputErrorCode::LinkLost;
+  row.error_text = "did not come back within 1 s";
+  row.link_pulled = true;
+  return row;
+}
+
 GeneratorSettings TestSettings() {
   GeneratorSettings settings;
   settings.AmplitudeVpp = 2.0;
@@ -226,15 +238,7 @@ TEST(GeneratorOutput, PlaysTheFy6x00Table) {
        "WMN",
        {"WMN0", "WMN1", "WMN0", "WMN0"}},
       // Pulled after the first step's outputs went on; its end finds the link gone.
-      {"a pulled link",
-       {"", 0, "", 0, "", false, false, 17},
-       {StepsOutlastingRetries()},
-       {},
-       StepOutputErrorCode::LinkLost,
-       "did not come back within 1 s",
-       "",
-       {},
-       true},
+      PulledLink(17),
       // The run's owner lets the output go in the middle of a step.
       {"destroyed while sounding",
        {},
@@ -318,15 +322,7 @@ TEST(GeneratorOutput, PlaysTheJds6600Table) {
        "",
        ":r00",
        {":r00=0.", ":r00=0."}},
-      {"a pulled link",
-       {"", 0, "", 0, "", false, false, 12},
-       {StepsOutlastingRetries()},
-       {},
-       StepOutputErrorCode::LinkLost,
-       "did not come back within 1 s",
-       "",
-       {},
-       true},
+      PulledLink(12),
   };
   for (const Row& row : rows) {
     JdsEmulator emulator(row.behaviour);
@@ -393,15 +389,7 @@ TEST(GeneratorOutput, PlaysTheScpiTable) {
        "",
        "*IDN?",
        {"*IDN?", "*IDN?"}},
-      {"a pulled link",
-       {"", 0, "", 0, "", false, false, 12},
-       {StepsOutlastingRetries()},
-       {},
-       StepOutputErrorCode::LinkLost,
-       "did not come back within 1 s",
-       "",
-       {},
-       true},
+      PulledLink(12),
   };
   for (const Row& row : rows) {
     ScpiEmulator emulator(row.behaviour);
