@@ -17,6 +17,7 @@
 #include "app_identity.h"
 #include "audio_output.h"
 #include "default_output.h"
+#include "generator_command.h"
 #include "headless_play.h"
 #include "path_text.h"
 #include "process_signals.h"
@@ -52,8 +53,13 @@ const ModeOption kModes[] = {
     {"list", nullptr, "List the built-in programs and the program files in the program folders.",
      CommandLine::Mode::List, false},
     {"list-devices", nullptr,
-     "List the sound outputs, one a line, as --device takes them; the default first, marked.",
+     "List the sound outputs, one a line, as --device takes them; the default first, marked. "
+     "Signal generators seen on serial ports and USB follow them.",
      CommandLine::Mode::ListDevices, false},
+    {"identify", "device",
+     "Ask a signal generator (fy:/dev/ttyUSB0, jds:/dev/ttyUSB0, scpi:192.0.2.10, "
+     "scpi:/dev/usbtmc0) what it is: its model, firmware and limits.",
+     CommandLine::Mode::Identify, false},
     {"print-program", "zelk|bx|FILE",
      "Write a program as a program file: a built-in one as a starting point for your own, a "
      "file (or the name of one in the program folders) as it was read.",
@@ -312,6 +318,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     case CommandLine::Mode::Check:
     case CommandLine::Mode::List:
     case CommandLine::Mode::ListDevices:
+    case CommandLine::Mode::Identify:
     case CommandLine::Mode::PrintProgram:
       if (run_options) {
         return UsageError("--program goes with --export, --shape with --export or --play");
@@ -451,6 +458,7 @@ int ListDevices() {
   if (!outputs.ok || outputs.names.empty()) {
     std::fprintf(stderr, "%s: no sound output can be reached (%s)\n", kAppName,
                  AudioErrorText(AUDIO_ERROR_NO_DEVICE));
+    PrintGeneratorList();
     return 1;
   }
   // The default first, marked after a tab so that the name stands alone before it.
@@ -460,6 +468,7 @@ int ListDevices() {
   for (const std::string& name : outputs.names) {
     if (name != outputs.default_name) std::printf("%s\n", name.c_str());
   }
+  PrintGeneratorList();
   return 0;
 }
 
@@ -512,6 +521,8 @@ int RunWithoutWindow(const CommandLine& command) {
       return ListPrograms();
     case CommandLine::Mode::ListDevices:
       return ListDevices();
+    case CommandLine::Mode::Identify:
+      return IdentifyGenerator(command.file);
     case CommandLine::Mode::PrintProgram: {
       const TreatmentProgram* program = RunProgram(command, &loaded);
       if (program == nullptr) return 1;

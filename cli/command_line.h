@@ -28,6 +28,7 @@ struct CommandLine {
     List,          // --list: the built-in programs and those in the program folders
     PrintProgram,  // --print-program zelk|bx: a built-in program as a program file
     ListDevices,   // --list-devices: the sound outputs, as --device takes them
+    Identify,      // --identify DEVICE: a signal generator's model and limits (generator_command.h)
     Done,          // nothing left to run: help or version printed, or a usage error
   };
   Mode mode = Mode::Window;

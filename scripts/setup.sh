@@ -8,7 +8,7 @@ ZELKGEN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # What building and running the program needs (./run).
 ZELKGEN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
-  libsdl2-dev libpulse-dev libjpeg62-turbo-dev libsndfile1-dev libxcb1-dev)
+  qt6-serialport-dev libsdl2-dev libpulse-dev libjpeg62-turbo-dev libsndfile1-dev libxcb1-dev)
 # What every test and benchmark uses besides (./test): GoogleTest and Google Benchmark, the tools
 # that check exports (sox, flac), the private X display with a window manager, the mocked desktop
 # services, the load generator, the package's makers and checkers (hardening-check comes with
