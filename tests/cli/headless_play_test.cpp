@@ -473,8 +473,10 @@ TEST(Player, AServerWithoutOutputsIsASoundErrorOnEveryFace) {
        1,
        "BX virus: failed at step 1 of 2\n",
        "BASS.dll error!\n(error code: 1)\nThe chosen output \"amp\" could not be opened"},
-      // The tone generator's play has no failure to report: it ends as after its tone.
-      {{"tone", "--play", "--duration", "100"}, 0, "", ""},
+      {{"tone", "--play", "--duration", "100"},
+       1,
+       "",
+       "zelkgen: the tone could not be played: no sound output could be opened\n(error code: 1)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
