@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -128,11 +129,6 @@ std::string GeneratorEmulator::Serve(const std::string& command, const char* lin
   return reply + line_end;
 }
 
-void GeneratorEmulator::Pull() {
-  stop_ = true;
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-}
-
 // --- serial ---
 
 SerialEmulator::SerialEmulator(EmulatorBehaviour behaviour, const char* prefix,
@@ -163,7 +159,6 @@ void SerialEmulator::Run() {
     return behaviour_.PullAfterCommands == 0 || served < behaviour_.PullAfterCommands;
   });
   // Pulled (or stopped): the port goes away with both ends.
-  pulled_at_ms_ = NowMs();
   ::close(master_);
   ::close(slave_);
   master_ = slave_ = -1;
@@ -192,33 +187,12 @@ bool FyEmulator::Answer(const std::string& command, std::string* reply) {
     return true;
   }
   if (kind != 'W') return true;
-  switch (what) {
-    case 'W':
-      channel.Shape = std::atoi(value.c_str());
-      break;
-    case 'F': {
-      long double hertz = behaviour_.WmfAsHertz ? Number(value) : Number(value) / 1e6L;
-      // The generator keeps to its range.
-      if (hertz > 60e6L) hertz = 60e6L;
-      channel.Hertz = hertz;
-      break;
-    }
-    case 'A':
-      channel.AmplitudeVpp = static_cast<double>(Number(value));
-      break;
-    case 'O':
-      channel.OffsetVolts = static_cast<double>(Number(value));
-      break;
-    case 'D':
-      channel.DutyPercent = static_cast<double>(Number(value));
-      break;
-    case 'P':
-      channel.PhaseDegrees = static_cast<double>(Number(value));
-      break;
-    case 'N':
-      channel.On = value == "1";
-      break;
+  if (what == 'F') {
+    const long double hertz = behaviour_.WmfAsHertz ? Number(value) : Number(value) / 1e6L;
+    // The generator keeps to its range.
+    channel.Hertz = std::min(hertz, 60e6L);
   }
+  if (what == 'N') channel.On = value == "1";
   return true;
 }
 
@@ -256,39 +230,15 @@ bool JdsEmulator::Answer(const std::string& command, std::string* reply) {
   }
   if (command[1] != 'w') return false;
   registers_[reg] = value;
-  const int comma = static_cast<int>(value.find(','));
-  switch (reg) {
-    case 20:
-      channels_[0].On = value[0] == '1';
-      channels_[1].On = comma > 0 && value[static_cast<size_t>(comma) + 1] == '1';
-      break;
-    case 21:
-    case 22:
-      channels_[reg - 21].Shape = std::atoi(value.c_str());
-      break;
-    case 23:
-    case 24: {
-      static const long double kUnit[] = {1.0L, 1e3L, 1e6L, 1e-3L, 1e-6L};
-      const long double hundredths = Number(value.substr(0, static_cast<size_t>(comma)));
-      const int unit = std::atoi(value.c_str() + comma + 1);
-      channels_[reg - 23].Hertz = hundredths / 100.0L * kUnit[unit];
-      break;
-    }
-    case 25:
-    case 26:
-      channels_[reg - 25].AmplitudeVpp = std::atof(value.c_str()) / 1000.0;
-      break;
-    case 27:
-    case 28:
-      channels_[reg - 27].OffsetVolts = (std::atof(value.c_str()) - 1000.0) / 100.0;
-      break;
-    case 29:
-    case 30:
-      channels_[reg - 29].DutyPercent = std::atof(value.c_str()) / 10.0;
-      break;
-    case 31:
-      channels_[1].PhaseDegrees = std::atof(value.c_str()) / 10.0;
-      break;
+  const size_t comma = value.find(',');
+  if (reg == 20) {
+    channels_[0].On = value[0] == '1';
+    channels_[1].On = comma != std::string::npos && value[comma + 1] == '1';
+  }
+  if (reg == 23 || reg == 24) {
+    static const long double kUnit[] = {1.0L, 1e3L, 1e6L, 1e-3L, 1e-6L};
+    const long double hundredths = Number(value.substr(0, comma));
+    channels_[reg - 23].Hertz = hundredths / 100.0L * kUnit[std::atoi(value.c_str() + comma + 1)];
   }
   *reply = ":ok";
   return true;
@@ -344,7 +294,6 @@ void ScpiEmulator::Run() {
     if (ended) continue;  // stopped
     if (!pulled && behaviour_.PullAfterCommands > 0 && served >= behaviour_.PullAfterCommands) {
       pulled = true;
-      pulled_at_ms_ = NowMs();
       if (!behaviour_.ReopenAfterPull) {
         ::close(listener_);
         listener_ = -1;
@@ -377,29 +326,13 @@ bool ScpiEmulator::Answer(const std::string& command, std::string* reply) {
     // C1:BSWV KEY,VALUE,...; C1:OUTP ON; C1:BSWV?
     EmulatorChannel& channel = channels_[command[1] == '2' ? 1 : 0];
     if (head.substr(2) == ":BSWV?") {
-      *reply = head.substr(0, 2) + ":BSWV WVTP," + (channel.Shape == 1 ? "SQUARE" : "SINE") +
-               ",FRQ," + Fixed(channel.Hertz, 3) + "HZ,AMP," + Fixed(channel.AmplitudeVpp, 3) + "V";
+      *reply = head.substr(0, 2) + ":BSWV WVTP,SINE,FRQ," + Fixed(channel.Hertz, 3) + "HZ";
       return true;
     }
     if (head.substr(2) == ":OUTP") channel.On = args == "ON";
     if (head.substr(2) == ":BSWV") {
-      std::vector<std::string> fields;
-      for (size_t start = 0;;) {
-        const size_t end = args.find(',', start);
-        fields.push_back(args.substr(start, end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-      }
-      for (size_t i = 0; i + 1 < fields.size(); i += 2) {
-        const std::string& key = fields[i];
-        const std::string& value = fields[i + 1];
-        if (key == "WVTP") channel.Shape = value == "SQUARE" ? 1 : 0;
-        if (key == "FRQ") channel.Hertz = Number(value);
-        if (key == "AMP") channel.AmplitudeVpp = static_cast<double>(Number(value));
-        if (key == "OFST") channel.OffsetVolts = static_cast<double>(Number(value));
-        if (key == "DUTY") channel.DutyPercent = static_cast<double>(Number(value));
-        if (key == "PHSE") channel.PhaseDegrees = static_cast<double>(Number(value));
-      }
+      const size_t at = args.find("FRQ,");
+      if (at != std::string::npos) channel.Hertz = Number(args.substr(at + 4));
     }
     return false;
   }
@@ -413,21 +346,7 @@ bool ScpiEmulator::Answer(const std::string& command, std::string* reply) {
   const std::string what = head.size() > 6 ? head.substr(6) : "";
   if (what == "FREQ?") return *reply = Fixed(channel.Hertz, 3), true;
   if (what == "FREQ") channel.Hertz = Number(args);
-  if (what == "FUNC:SQU:DCYC") channel.DutyPercent = static_cast<double>(Number(args));
-  if (what == "APPL:SIN" || what == "APPL:SQU") {
-    channel.Shape = what == "APPL:SQU" ? 1 : 0;
-    long double values[4] = {};
-    size_t start = 0;
-    for (int i = 0; i < 4; ++i) {
-      const size_t end = args.find(',', start);
-      values[i] = Number(args.substr(start, end - start));
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-    channel.Hertz = values[0];
-    channel.AmplitudeVpp = static_cast<double>(values[1]);
-    channel.OffsetVolts = static_cast<double>(values[2]);
-    channel.PhaseDegrees = static_cast<double>(values[3]);
-  }
+  // APPL:SIN and APPL:SQU give the frequency first.
+  if (StartsWith(what, "APPL:")) channel.Hertz = Number(args);
   return false;
 }

@@ -18,13 +18,9 @@ struct LoggedCommand {
   std::string Text = {};
 };
 
+// What the runs are checked by: the frequency read back and whether the output sounds.
 struct EmulatorChannel {
-  int Shape = 0;  // the protocol's number: 0 sine, 1 square
   long double Hertz = 0.0L;
-  double AmplitudeVpp = 0.0;
-  double OffsetVolts = 0.0;
-  double DutyPercent = 50.0;
-  double PhaseDegrees = 0.0;
   bool On = true;  // a generator powers up sounding
 };
 
@@ -51,9 +47,6 @@ class GeneratorEmulator {
   std::vector<LoggedCommand> Log() const;
   std::vector<std::string> Commands() const;  // the log's texts
   EmulatorChannel Channel(int n) const;
-  // The cable pulled: the link closes and stays closed (unless ReopenAfterPull).
-  void Pull();
-  int64_t PulledAtMs() const { return pulled_at_ms_; }
   // When the log's times count from, in steady_clock nanoseconds.
   int64_t StartNs() const { return start_ns_; }
 
@@ -73,7 +66,6 @@ class GeneratorEmulator {
   mutable std::mutex mutex_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
-  std::atomic<int64_t> pulled_at_ms_{-1};
 
  private:
   std::vector<LoggedCommand> log_;

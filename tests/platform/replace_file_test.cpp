@@ -66,17 +66,10 @@ TEST(ReplaceFile, ALinkAnotherUserPlantedInASharedFolderIsRefusedAndTheKernelsFo
     const std::string link = through_folder ? (shared / "dir").string() : written_as;
     const std::string target = through_folder ? home.string() : victim.string();
     const auto plant = [&] { return symlink(target.c_str(), link.c_str()) == 0 ? 0 : 1; };
-    switch (c.maker) {
-      case Maker::Owner:
-        ASSERT_EQ(RunInChild(plant, owner.Ids()), 0);
-        break;
-      case Maker::Other:
-        ASSERT_EQ(RunInChild(plant, other.Ids()), 0);
-        break;
-      case Maker::Root:
-        ASSERT_EQ(plant(), 0);
-        break;
-    }
+    const int planted = c.maker == Maker::Root
+                            ? plant()
+                            : RunInChild(plant, (c.maker == Maker::Owner ? owner : other).Ids());
+    ASSERT_EQ(planted, 0);
 
     // 0: written; 1: refused with EACCES and the link named; 2: anything else.
     const int result = RunInChild(

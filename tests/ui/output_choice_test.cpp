@@ -34,6 +34,14 @@ void ChooseRow(QComboBox* box, int row) {
   QTest::keyClick(view, Qt::Key_Return);
 }
 
+// The windows made anew, as at the next start, with the Programs window up.
+void StartAgain() {
+  DestroyWindows();
+  CreateWindows();
+  InstallEndHandlers();
+  FormPrograms->show();
+}
+
 TEST_F(OutputChoiceTest, AChoiceOnAFreshAccountKeepsTheStateFolderPrivate) {
   const ScratchXdgFolders scratch("zelkgen-output-");
   ASSERT_TRUE(scratch.Created());
@@ -57,10 +65,7 @@ TEST_F(OutputChoiceTest, ARememberedNameOfAnyLengthLeavesTheWindowsWidth) {
   const auto width_with = [](const std::string& name) {
     std::string why;
     EXPECT_TRUE(WriteStateFile("output", name + "\n", &why)) << why;
-    DestroyWindows();
-    CreateWindows();
-    InstallEndHandlers();
-    FormPrograms->show();
+    StartAgain();
     QTest::qWait(100);
     return FormPrograms->frameGeometry().width();
   };
@@ -85,10 +90,7 @@ TEST_F(OutputChoiceTest, AChosenTwinIsFoundAgainAfterTheTwinsSwappedPlaces) {
   // A start of the windows, once the outputs are listed in Output:.
   QComboBox* box = nullptr;
   const auto start = [&box] {
-    DestroyWindows();
-    CreateWindows();
-    InstallEndHandlers();
-    FormPrograms->show();
+    StartAgain();
     box = FormPrograms->findChild<QComboBox*>("OutputBox");
     // Listed: both twins beside the default (a remembered output alone makes two items).
     QTRY_VERIFY_WITH_TIMEOUT(box->findText("Twin") >= 0 && box->findText("Twin (2)") >= 0, 10000);
