@@ -158,6 +158,7 @@ const char kDescription[] =
     "               [--waveform sine|square|triangle|sawtooth|noise]\n"
     "               [--envelope] [--attack P] [--hold P] [--decay P] [--sustain P] [--release P]\n"
     "               [--resolution 16|8] [--quality high|low] [--stereo] [--volume LEFT,RIGHT]\n"
+    "               [--clean]\n"
     "               [--am LEVEL,AMPLITUDE,WAVEFORM,VALUE]... [--am-hertz] [--settings FILE]\n"
     "               (--export FILE.wav | --play [--loop] | --save-settings FILE)";
 
@@ -197,6 +198,11 @@ ToneOptions ParseToneOptions(int argc, char** argv) {
   const QCommandLineOption quality(
       "quality", "Frames per second: high, 96000 (default), or low, 44100.", "high|low");
   const QCommandLineOption stereo("stereo", "Two channels with the same samples (default mono).");
+  const QCommandLineOption clean(
+      "clean",
+      "A clean tone: the phase runs on from period to period, notes and extra tones sound at "
+      "their exact pitch, and --frequency may have a fraction (997.5). Default: every period "
+      "restarts on a whole frame.");
   const QCommandLineOption volume(
       "volume",
       "The playing volume of the left and right channel, 0 to 100 percent each (default 100,100); "
@@ -231,6 +237,7 @@ ToneOptions ParseToneOptions(int argc, char** argv) {
                      quality,
                      stereo,
                      volume,
+                     clean,
                      am,
                      am_hertz,
                      settings,
@@ -295,9 +302,20 @@ ToneOptions ParseToneOptions(int argc, char** argv) {
     return Failed("--settings '': allowed are file names");
   }
 
+  options.clean = parser.isSet(clean);
   for (const RangedOption& option : kRangedOptions) {
     if (!parser.isSet(option.name)) continue;
     const std::string text = parser.value(option.name).toStdString();
+    if (options.clean && option.field == &ToneOptions::frequency) {
+      const std::optional<double> hz = RealNumber(text);
+      if (!hz || !(*hz >= option.minimum && *hz <= option.maximum)) {
+        return Failed("--frequency " + Quoted(text) + ": allowed are numbers from 20 to 20000 " +
+                      "(hertz)");
+      }
+      options.frequency_hz = *hz;
+      options.frequency = static_cast<int16_t>(std::floor(*hz + 0.5));
+      continue;
+    }
     const std::optional<long> number = WholeNumber(text);
     if (!number || *number < option.minimum || *number > option.maximum) {
       return Failed("--" + std::string(option.name) + " " + Quoted(text) + ": allowed are " +
@@ -374,7 +392,11 @@ bool OctaveMarksFit(const std::string& note) {
 std::string ApplyToneOptions(const ToneOptions& options, TToneGen& gen) {
   // The stored form's order: Frequency, Duration, Waveform, the envelope, Resolution, Quality,
   // the volumes, Stereo, AMUseMultiplier, then the AM table.
-  if (options.frequency) gen.SetFrequency(*options.frequency);
+  if (options.frequency_hz) {
+    gen.SetFrequencyHz(*options.frequency_hz);
+  } else if (options.frequency) {
+    gen.SetFrequency(*options.frequency);
+  }
   if (options.note && !OctaveMarksFit(*options.note)) {
     return "--note " + Quoted(*options.note) +
            ": the octave marks < and > lead outside the octaves 0 to 9 (from octave 4)";
@@ -397,6 +419,7 @@ std::string ApplyToneOptions(const ToneOptions& options, TToneGen& gen) {
   if (options.right_volume) gen.SetRightVolume(*options.right_volume);
   if (options.stereo) gen.SetStereo(true);
   if (options.am_hertz) gen.SetAMUseMultiplier(false);
+  if (options.clean) gen.SetClean(true);
   if (options.extra_tones.empty()) return {};
   for (const ToneOptions::ExtraTone& tone : options.extra_tones) {
     const std::string start = "--am " + Quoted(tone.text) + ": VALUE ";

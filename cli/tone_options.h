@@ -31,7 +31,9 @@ struct ToneOptions {
   std::string settings_file;  // --settings: the stored form to start from
 
   // Each property the command line sets; unset ones keep the component's (or the file's) value.
-  std::optional<int16_t> frequency;
+  std::optional<int16_t> frequency;    // with --clean, the nearest whole hertz of frequency_hz
+  std::optional<double> frequency_hz;  // --frequency with --clean, which may hold a fraction
+  bool clean = false;  // --clean: the continuous-phase rendering at the exact frequency
   std::optional<std::string> note;  // --note, instead of --frequency
   std::optional<int16_t> duration;
   std::optional<TTGWave> waveform;

@@ -36,7 +36,9 @@ int32_t ReadNoteNumber(std::string_view rest) {
 }
 }  // namespace
 
-int32_t NoteToFrequency(std::string_view note, int32_t& octave) {
+namespace {
+// The note's exact pitch, or 0 when the text is not a note; octave as for NoteToFrequency.
+long double ExactPitch(std::string_view note, int32_t& octave) {
   const std::string text = Normalise(note);
   std::string_view s = text;
   int32_t o = octave;
@@ -84,8 +86,18 @@ int32_t NoteToFrequency(std::string_view note, int32_t& octave) {
   octave = o;
   // Only an octave state outside 0..9, which no caller of the component can set, gets here.
   if (number > kHighestNoteNumber) return 0;
-  const long double exact =
-      kReferencePitch * std::pow(2.0L, static_cast<long double>(number - kReferenceNote) / 12.0L);
+  return kReferencePitch *
+         std::pow(2.0L, static_cast<long double>(number - kReferenceNote) / 12.0L);
+}
+}  // namespace
+
+int32_t NoteToFrequency(std::string_view note, int32_t& octave) {
+  const long double exact = ExactPitch(note, octave);
+  if (exact == 0) return 0;
   const int32_t frequency = static_cast<int32_t>(std::floor(exact + 0.5L));
   return (frequency >= 20 && frequency <= 20000) ? frequency : 0;
+}
+
+double NoteToExactFrequency(std::string_view note, int32_t octave) {
+  return static_cast<double>(ExactPitch(note, octave));
 }

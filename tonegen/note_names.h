@@ -17,3 +17,7 @@
 // note or the frequency lies outside 20..20000. When the text is a note, octave receives the
 // octave it ends in (also when the frequency is then out of range); otherwise it is left alone.
 ZELKGEN_TONEGEN_API int32_t NoteToFrequency(std::string_view note, int32_t& octave);
+
+// The exact equal-tempered pitch of a note NoteToFrequency accepted (A0 = 27.5 Hz), read from
+// the octave it was given; 0 when the text is not a note.
+ZELKGEN_TONEGEN_API double NoteToExactFrequency(std::string_view note, int32_t octave);

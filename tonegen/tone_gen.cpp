@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -27,6 +29,7 @@ bool g_image_allocation_fails = false;
 // value per level, 32 bits each, little-endian.
 constexpr int32_t kStoredLastLevel = kAMLevelCount - 1;
 constexpr size_t kStoredLevelSize = 12;
+constexpr uint32_t kCleanMark = 0x314E4C43u;  // "CLN1" in little-endian order
 
 void PutInt32(TBinaryStream& stream, uint32_t value) {
   uint8_t bytes[4];
@@ -92,6 +95,19 @@ uint32_t TToneGen::GetDeviceVolume(bool* read_ok) const {
 void TToneGen::SetFrequency(int16_t value) {
   FToneDirty = true;
   FSettings.Frequency = CheckRange(kMinFrequency, kMaxFrequency, value);
+  FSettings.ExactFrequency = FSettings.Frequency;
+}
+
+void TToneGen::SetFrequencyHz(double value) {
+  if (std::isnan(value)) return;
+  FToneDirty = true;
+  FSettings.ExactFrequency = std::clamp(value, double{kMinFrequency}, double{kMaxFrequency});
+  FSettings.Frequency = static_cast<int16_t>(std::floor(FSettings.ExactFrequency + 0.5));
+}
+
+void TToneGen::SetClean(bool value) {
+  FToneDirty = true;
+  FSettings.Clean = value;
 }
 
 void TToneGen::SetDuration(int16_t value) {
@@ -209,13 +225,33 @@ void TToneGen::DefineProperties(TFiler& Filer) {
 }
 
 void TToneGen::WriteAMData(TBinaryStream& Stream) const {
-  PutInt32(Stream, static_cast<uint32_t>(kStoredLastLevel));
+  PutInt32(Stream, static_cast<uint32_t>(kStoredLastLevel + (FSettings.Clean ? 1 : 0)));
   for (int i = 0; i < kAMLevelCount; ++i) {
     PutInt32(Stream, static_cast<uint32_t>(static_cast<int32_t>(FSettings.FAMAmplitudes[i])));
     PutInt32(Stream, static_cast<uint32_t>(FSettings.FAMWaveforms[i]));
     uint32_t bits;
     std::memcpy(&bits, &FSettings.FAMFrequencies[i], sizeof bits);
     PutInt32(Stream, bits);
+  }
+  if (!FSettings.Clean) return;
+  // The clean choice rides in a ninth record, which readers that know eight levels read and
+  // drop: the mark "CLN1", then the exact frequency as a little-endian double.
+  uint64_t exact;
+  std::memcpy(&exact, &FSettings.ExactFrequency, sizeof exact);
+  PutInt32(Stream, kCleanMark);
+  PutInt32(Stream, static_cast<uint32_t>(exact));
+  PutInt32(Stream, static_cast<uint32_t>(exact >> 32));
+}
+
+void TToneGen::ReadCleanRecord(const uint8_t* record) {
+  if (GetLE32(record) != kCleanMark) return;
+  FSettings.Clean = true;
+  const uint64_t bits = GetLE32(record + 4) | (uint64_t{GetLE32(record + 8)} << 32);
+  double exact;
+  std::memcpy(&exact, &bits, sizeof exact);
+  // Only a fraction of the stored whole hertz is taken: the Frequency line stays the authority.
+  if (std::isfinite(exact) && std::fabs(exact - FSettings.Frequency) <= 0.5) {
+    FSettings.ExactFrequency = exact;
   }
 }
 
@@ -228,9 +264,11 @@ bool TToneGen::ReadAMData(TBinaryStream& Stream) {
   // as it was. Records past the eighth are read and dropped.
   const uint64_t levels = static_cast<uint64_t>(last) + 1;
   if (levels * kStoredLevelSize > Stream.Remaining()) return false;
+  FSettings.Clean = false;
   for (uint64_t i = 0; i < levels; ++i) {
     uint8_t record[kStoredLevelSize];
     Stream.ReadBuffer(record, sizeof record);
+    if (i == static_cast<uint64_t>(kAMLevelCount)) ReadCleanRecord(record);
     if (i >= static_cast<uint64_t>(kAMLevelCount)) continue;
     FSettings.FAMAmplitudes[i] = static_cast<int16_t>(GetLE32(record) & 0xFFFFu);
     FSettings.FAMWaveforms[i] = static_cast<TTGWave>(GetLE32(record + 4) & 0xFFu);
@@ -396,6 +434,7 @@ int32_t TToneGen::SetNote(std::string_view note) {
   const int32_t frequency = NoteToFrequency(note, octave);
   if (frequency == 0) return 0;
   SetFrequency(static_cast<int16_t>(frequency));
+  FSettings.ExactFrequency = NoteToExactFrequency(note, FOctave);
   FOctave = octave;
   FToneDirty = true;
   return frequency;

@@ -101,6 +101,15 @@ class ZELKGEN_TONEGEN_API TToneGen : public TComponent {
   void SetFrequency(Int value) {
     SetFrequency(SaturatedInt16(value));
   }
+  // The frequency in hertz with its fraction, 20..20000: what the clean rendering plays.
+  // SetFrequency and SetNote set it too (a note to its exact pitch); SetFrequencyHz sets
+  // Frequency to the nearest whole hertz. A value that is not a number changes nothing.
+  double FrequencyHz() const { return FSettings.ExactFrequency; }
+  void SetFrequencyHz(double value);
+  // Off (the default): every period restarts on a whole frame. On: a continuous phase at
+  // FrequencyHz, extra tones at their exact frequencies, values rounded; the envelope the same.
+  bool Clean() const { return FSettings.Clean; }
+  void SetClean(bool value);
   int16_t Duration() const { return FSettings.Duration; }  // milliseconds, 10..32767
   void SetDuration(int16_t value);
   template <typename Int, typename = WiderInteger<Int>>
@@ -196,6 +205,7 @@ class ZELKGEN_TONEGEN_API TToneGen : public TComponent {
   uint32_t GetDeviceVolume(bool* read_ok) const;
   // stop_sound false: the sound service has its own copy of what plays.
   bool RenderImage(bool Enveloped, bool stop_sound = true);
+  void ReadCleanRecord(const uint8_t* record);
   void StartPlayback();
   void RecordError(TTGError error, std::string text);
   bool ReadAMData(TBinaryStream& Stream);

@@ -46,4 +46,8 @@ struct ToneSettings {
   std::array<int16_t, kAMLevelCount> FAMAmplitudes{};
   std::array<TTGWave, kAMLevelCount> FAMWaveforms{};
   std::array<float, kAMLevelCount> FAMFrequencies = ResetAMFrequencies();
+  // The clean rendering: a phase that runs on across periods, at ExactFrequency hertz (which
+  // follows Frequency unless set finer). Off by default; the described rendering ignores both.
+  bool Clean = false;
+  double ExactFrequency = 440.0;
 };

@@ -78,9 +78,11 @@ struct Noise {
 // operations, and read back.
 class Component {
  public:
-  Component(int level, int frequency, TTGWave waveform, const Format& format, uint32_t noise_state)
+  Component(int level, int frequency, TTGWave waveform, const Format& format, uint32_t noise_state,
+            double clean_frequency = 0)
       : waveform_(waveform > tgSawtooth ? tgNoise : waveform),
-        sixteen_bit_(format.bytes_per_sample == 2) {
+        sixteen_bit_(format.bytes_per_sample == 2),
+        clean_(clean_frequency > 0) {
     if (sixteen_bit_) {
       span_ = level * 65534.0 / 100.0;
       floor_ = -(level * 32767.0) / 100.0;
@@ -94,17 +96,25 @@ class Component {
     angle_step_ = 2.0 * kPi / static_cast<double>(period_length_);
     noise_.state = noise_state;
     noise_range_ = static_cast<uint32_t>(static_cast<int64_t>(span_ + 1.0));
+    if (clean_) {
+      cycles_per_frame_ = clean_frequency / format.frame_rate;
+      return;
+    }
     if (waveform_ != tgNoise) BuildTable(period_length_ + 1);
   }
 
   // A triangle whose half period has no frames has no defined slope: it stays silent.
-  bool Silent() const { return waveform_ == tgTriangle && half_period_ == 0; }
+  bool Silent() const { return !clean_ && waveform_ == tgTriangle && half_period_ == 0; }
 
   // Adds the next count frames' contributions to sums.
   void Mix(int32_t* sums, int64_t count) {
     if (waveform_ == tgNoise) {
       for (int64_t k = 0; k < count; ++k) sums[k] += Store(noise_.Draw(noise_range_) + floor_);
       return;  // the period counters play no part in noise
+    }
+    if (clean_) {
+      MixClean(sums, count);
+      return;
     }
     int64_t done = 0;
     while (done < count) {
@@ -123,6 +133,34 @@ class Component {
   int32_t Store(double value) const {
     if (sixteen_bit_) return static_cast<int32_t>(value);
     return static_cast<int32_t>(128.0 + value) - 128;
+  }
+
+  // The clean rendering: the phase runs on over period boundaries, frame n sits at n x f / rate
+  // cycles, and each value is rounded to the nearest step rather than cut.
+  void MixClean(int32_t* sums, int64_t count) {
+    const double half_span = span_ / 2.0;
+    for (int64_t k = 0; k < count; ++k, ++frame_) {
+      const double cycles = static_cast<double>(frame_) * cycles_per_frame_;
+      const double phase = cycles - std::floor(cycles);
+      double value = 0;
+      switch (waveform_) {
+        case tgSine:
+          value = std::sin(2.0 * kPi * phase) * half_span;
+          break;
+        case tgSquare:
+          value = phase < 0.5 ? floor_ : half_span;
+          break;
+        case tgTriangle:
+          value = floor_ + span_ * (phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase));
+          break;
+        case tgSawtooth:
+          value = floor_ + span_ * phase;
+          break;
+        case tgNoise:
+          break;
+      }
+      sums[k] += Store(std::nearbyint(value));
+    }
   }
 
   void NextPeriod() {
@@ -175,6 +213,9 @@ class Component {
 
   TTGWave waveform_;
   bool sixteen_bit_;
+  bool clean_;
+  double cycles_per_frame_ = 0;
+  int64_t frame_ = 0;
   double span_ = 0;
   double floor_ = 0;
   double frames_per_period_ = 0;
@@ -192,6 +233,7 @@ struct ComponentSetting {
   int level;
   int frequency;
   TTGWave waveform;
+  double clean_frequency;  // hertz in the clean rendering, else 0
 };
 
 // The main tone and the AM levels that sound, in mixing order; clamped counts the multiplied AM
@@ -201,7 +243,8 @@ std::vector<ComponentSetting> SoundingComponents(const ToneSettings& settings, i
   for (int16_t amplitude : settings.FAMAmplitudes) amplitude_sum += amplitude;
 
   std::vector<ComponentSetting> components;
-  components.push_back({100 - amplitude_sum, settings.Frequency, settings.Waveform});
+  const double main_clean = settings.Clean ? settings.ExactFrequency : 0.0;
+  components.push_back({100 - amplitude_sum, settings.Frequency, settings.Waveform, main_clean});
   for (int i = 0; i < kAMLevelCount; ++i) {
     int level = settings.FAMAmplitudes[i];
     if (amplitude_sum > 100) level = level * 100 / amplitude_sum;
@@ -215,7 +258,17 @@ std::vector<ComponentSetting> SoundingComponents(const ToneSettings& settings, i
       frequency = static_cast<int16_t>(
           static_cast<uint16_t>(SaturatingTrunc(settings.FAMFrequencies[i]) & 0xFFFF));
     }
-    components.push_back({level, frequency, settings.FAMWaveforms[i]});
+    double clean_frequency = 0;
+    if (settings.Clean) {
+      clean_frequency = settings.FAMFrequencies[i];
+      if (settings.AMUseMultiplier) {
+        clean_frequency = std::clamp(clean_frequency * settings.ExactFrequency,
+                                     double{kMinFrequency}, double{kMaxFrequency});
+      }
+      // A frequency of no hertz or less stays silent, as the described rendering's does.
+      frequency = clean_frequency > 0 ? 1 : 0;
+    }
+    components.push_back({level, frequency, settings.FAMWaveforms[i], clean_frequency});
   }
   std::erase_if(components,
                 [](const ComponentSetting& c) { return c.level <= 0 || c.frequency <= 0; });
@@ -293,7 +346,8 @@ int RenderWaveImage(const ToneSettings& settings, bool enveloped, uint8_t* image
   Noise noise;
   int clamped = 0;
   for (const ComponentSetting& setting : SoundingComponents(settings, &clamped)) {
-    Component component(setting.level, setting.frequency, setting.waveform, format, noise.state);
+    Component component(setting.level, setting.frequency, setting.waveform, format, noise.state,
+                        setting.clean_frequency);
     if (component.Silent()) continue;
     if (setting.waveform >= tgNoise) noise.Skip(static_cast<uint64_t>(frame_count));
     components.push_back(std::move(component));

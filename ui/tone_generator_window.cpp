@@ -194,6 +194,10 @@ void ToneGeneratorWindow::WireFields() {
     gen_->SetStereo(index == 1);
     Changed();
   });
+  connect(cleanBox, &QCheckBox::toggled, this, [this](bool on) {
+    gen_->SetClean(on);
+    Changed();
+  });
   // Enter or leaving the field (Tab, a click elsewhere) sets a note that was typed.
   connect(noteEdit, &QLineEdit::editingFinished, this, [this] {
     if (!noteEdit->isModified()) return;
@@ -310,6 +314,10 @@ void ToneGeneratorWindow::ShowProperties() {
   Put(resolutionBox, settings.Resolution);
   Put(qualityBox, settings.Quality);
   Put(channelsBox, settings.Stereo ? 1 : 0);
+  {
+    const QSignalBlocker blocker(cleanBox);
+    cleanBox->setChecked(settings.Clean);
+  }
   Put(leftVolumeBox, settings.LeftVolume);
   Put(rightVolumeBox, settings.RightVolume);
   Put(attackBox, settings.Attack);

@@ -89,6 +89,22 @@ TEST(ToneCommand, ExportsTheComponentsBytesAndItsSettingsReadBackWithOverrides) 
          gen.SetAMParameter(tgAMLevel8, 20, 0.0f, tgSine);
          gen.SetAMNote(tgAMLevel8, ">A");
        }},
+      {"clean, a fractional frequency with an extra tone",
+       {"--clean", "--frequency", "997.5", "--am", "1,20,triangle,1.5"},
+       true,
+       [](TToneGen& gen) {
+         gen.SetClean(true);
+         gen.SetFrequencyHz(997.5);
+         gen.SetAMParameter(tgAMLevel1, 20, 1.5f, tgTriangle);
+       }},
+      {"clean, a note at its exact pitch",
+       {"--note", "O0A", "--clean", "--stereo"},
+       false,
+       [](TToneGen& gen) {
+         gen.SetClean(true);
+         gen.SetFrequencyHz(27.5);
+         gen.SetStereo(true);
+       }},
   };
   ScratchDir scratch;
   ASSERT_TRUE(scratch.Created());

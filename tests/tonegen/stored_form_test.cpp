@@ -366,3 +366,59 @@ TEST_F(StoredFormTest, BlocksWithOtherLastIndexesFollowTheTableRules) {
 }
 
 }  // namespace
+
+namespace {
+
+// The stored text outside the AMArrayData block, and the block's records after its last index.
+std::pair<std::string, std::vector<uint8_t>> SplitForm(const std::string& text) {
+  const size_t open = text.find("AMArrayData = {");
+  const size_t close = text.find('}', open);
+  std::vector<uint8_t> block = BlockBytes(text);
+  block.erase(block.begin(), block.begin() + std::min<size_t>(8, block.size()));
+  return {text.substr(0, open) + text.substr(close), block};
+}
+
+TEST_F(StoredFormTest, CleanChoiceRidesInARecordOlderReadersDrop) {
+  struct Case {
+    const char* note;  // empty: a frequency in hertz
+    double hz;
+    double expected_hz;
+  };
+  const Case cases[] = {{"", 997.25, 997.25}, {"O0A", 0, 27.5}, {"O4C", 0, 523.2511306011972}};
+  for (const Case& c : cases) {
+    TToneGen plain(nullptr);
+    plain.SetAMParameter(tgAMLevel2, 30, 1.5f, tgTriangle);
+    if (*c.note != '\0') {
+      ASSERT_NE(plain.SetNote(c.note), 0) << c.note;
+    } else {
+      plain.SetFrequencyHz(c.hz);
+    }
+    EXPECT_NEAR(plain.FrequencyHz(), c.expected_hz, 1e-9) << c.note << c.hz;
+    const std::string plain_text = WriteToneGenForm(plain);
+    TToneGen clean(nullptr);
+    std::string error;
+    ASSERT_TRUE(ReadToneGenForm(clean, plain_text, &error)) << error;
+    EXPECT_FALSE(clean.Clean());
+    clean.SetClean(true);
+    clean.SetFrequencyHz(c.expected_hz);
+    const std::string clean_text = WriteToneGenForm(clean);
+
+    // What an older reader sees: the same property lines, the same eight records, then one more
+    // record that it reads and drops.
+    const auto [plain_lines, plain_records] = SplitForm(plain_text);
+    const auto [clean_lines, clean_records] = SplitForm(clean_text);
+    EXPECT_EQ(clean_lines, plain_lines);
+    ASSERT_EQ(clean_records.size(), plain_records.size() + 12);
+    EXPECT_TRUE(std::equal(plain_records.begin(), plain_records.end(), clean_records.begin()));
+
+    TToneGen back(nullptr);
+    ASSERT_TRUE(ReadToneGenForm(back, clean_text, &error)) << error;
+    EXPECT_TRUE(back.Clean());
+    EXPECT_EQ(back.FrequencyHz(), c.expected_hz);
+    EXPECT_EQ(Snap(back), Snap(clean));
+    ASSERT_TRUE(ReadToneGenForm(back, plain_text, &error)) << error;
+    EXPECT_FALSE(back.Clean());
+  }
+}
+
+}  // namespace

@@ -278,3 +278,25 @@ TEST_F(ToneGeneratorWindowTest, ItsExportHoldsTheBytesZelkgenToneExportsForTheSa
   EXPECT_EQ(window_bytes.size(), 250u * 441 / 10 * 4 + 44 + 32);
   EXPECT_TRUE(window_bytes == ReadFile(from_command));
 }
+
+TEST_F(ToneGeneratorWindowTest, TheCleanToneBoxChoosesTheContinuousPhaseRendering) {
+  ToneGeneratorWindow* window = FormToneGenerator;
+  TToneGen* gen = Form1->ToneGen1;
+  ShowActive(window);
+  TypeInto(window->frequencyBox, "997");
+  for (const bool clean : {true, false}) {
+    QTest::mouseClick(window->cleanBox, Qt::LeftButton, Qt::NoModifier, QPoint(4, 4));
+    EXPECT_EQ(window->cleanBox->isChecked(), clean);
+    ASSERT_EQ(gen->Clean(), clean);
+    ASSERT_TRUE(gen->Prepare());
+    // 997 Hz at 96000 frames a second: frame 96 of the clean tone lies at 96 x 997 / 96000
+    // cycles, while the restarting one begins its second period there, at angle 0.
+    const uint8_t* samples = gen->GetDataBuffer() + 44;
+    const auto at = [samples](int frame) {
+      return static_cast<int16_t>(samples[2 * frame] | (samples[2 * frame + 1] << 8));
+    };
+    const double cycles = 96.0 * 997.0 / 96000.0;
+    const double expected = clean ? std::nearbyint(32767.0 * std::sin(2.0 * M_PI * cycles)) : 0.0;
+    EXPECT_EQ(at(96), expected) << (clean ? "clean" : "restarting");
+  }
+}
