@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -364,6 +365,7 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
     Check(candidate);
     candidate_checked_ = true;
   });
+  title_->installEventFilter(this);
   connect(title_, &QLineEdit::editingFinished, this, [this] {
     if (title_->text().toStdString() == document_.Title()) return;
     ProgramDocument after = document_;
@@ -408,6 +410,27 @@ ProgramEditor::~ProgramEditor() {
   // typing) must reach neither the document nor the undo stack.
   for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
   model_->Detach();
+}
+
+bool ProgramEditor::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != title_ ||
+      (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)) {
+    return QWidget::eventFilter(watched, event);
+  }
+  const auto* key = static_cast<QKeyEvent*>(event);
+  const QString before = QString::fromStdString(document_.Title());
+  // An unchanged title leaves Escape to the window (it closes).
+  if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier ||
+      title_->text() == before) {
+    return QWidget::eventFilter(watched, event);
+  }
+  if (event->type() == QEvent::ShortcutOverride) {
+    event->accept();  // the key comes here as a key press, not as the window's shortcut
+    return true;
+  }
+  title_->setText(before);
+  Check(document_);
+  return true;
 }
 
 bool ProgramEditor::Modified() const {

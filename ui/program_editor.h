@@ -72,6 +72,8 @@ class ProgramEditor : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Escape in the title gives back the title as it was before the edit.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Check(const ProgramDocument& document);

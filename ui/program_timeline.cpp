@@ -1,12 +1,21 @@
 // program_timeline.cpp holds ProgramTimeline, a program drawn as frequency over time.
 #include "program_timeline.h"
 
+#include <QBuffer>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
+#include <QWheelEvent>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "clock_text.h"
+#include "path_text.h"
 #include "program_steps_model.h"
+#include "replace_file.h"
 
 namespace {
 
@@ -14,6 +23,10 @@ constexpr int kLeftMargin = 48;  // the frequency axis's texts
 constexpr int kMargin = 6;
 // The marker's colour reads on light and dark palettes alike.
 const QColor kMarkerColour(220, 50, 47);
+// A wheel notch (120) shows this share of the span before it.
+constexpr double kZoomPerNotch = 0.8;
+// Zoomed in no further than a millisecond a pixel column.
+constexpr qint64 kFinestMsPerPx = 1;
 
 long double EndOf(const TreatmentStep& step) {
   return step.EndFrequency != 0.0L ? step.EndFrequency : step.Frequency;
@@ -44,6 +57,8 @@ ProgramTimeline::ProgramTimeline(QWidget* parent) : QWidget(parent) {
   setAccessibleName("Timeline");
   setAttribute(Qt::WA_OpaquePaintEvent);
   setBackgroundRole(QPalette::Base);
+  // A click or Ctrl with the wheel gives it the keyboard, for Ctrl+0.
+  setFocusPolicy(Qt::ClickFocus);
 }
 
 void ProgramTimeline::SetProgram(std::shared_ptr<const TreatmentProgram> program,
@@ -51,6 +66,8 @@ void ProgramTimeline::SetProgram(std::shared_ptr<const TreatmentProgram> program
   program_ = std::move(program);
   starts_ = std::move(starts);
   run_ms_ = -1;
+  shown_from_ = 0;
+  shown_to_ = RunLength();
   low_hz_ = 1.0L;
   high_hz_ = 10000.0L;
   if (program_ && !program_->Steps.empty()) {
@@ -96,6 +113,86 @@ long double ProgramTimeline::HertzAt(const TreatmentStep& step, double share) {
   return step.Frequency + (end - step.Frequency) * share;
 }
 
+void ProgramTimeline::ShowWhole() {
+  shown_from_ = 0;
+  shown_to_ = RunLength();
+  update();
+}
+
+QRect ProgramTimeline::PlotRect() const {
+  const int line = fontMetrics().height();
+  // Room above the plot for half an axis text: the top tick's text is not cut.
+  const int top = std::max(kMargin, line / 2 + 1);
+  return QRect(kLeftMargin, top, std::max(1, width() - kLeftMargin - kMargin),
+               std::max(1, height() - top - kMargin - line));
+}
+
+void ProgramTimeline::wheelEvent(QWheelEvent* event) {
+  const qint64 total = RunLength();
+  if (!(event->modifiers() & Qt::ControlModifier) || total <= 0) {
+    event->ignore();  // scrolls whatever holds the timeline
+    return;
+  }
+  event->accept();
+  setFocus(Qt::MouseFocusReason);
+  const int notches = event->angleDelta().y();
+  if (notches == 0) return;
+  const QRect plot = PlotRect();
+  const double span = static_cast<double>(shown_to_ - shown_from_);
+  // The time under the pointer stays under it.
+  const double at = std::clamp((event->position().x() - plot.left()) / plot.width(), 0.0, 1.0);
+  const double pointer_ms = shown_from_ + at * span;
+  const double finest = static_cast<double>(std::min(total, kFinestMsPerPx * plot.width()));
+  const double new_span = std::clamp(span * std::pow(kZoomPerNotch, notches / 120.0), finest,
+                                     static_cast<double>(total));
+  const double from = std::clamp(pointer_ms - at * new_span, 0.0, total - new_span);
+  shown_from_ = std::llround(from);
+  shown_to_ = std::min(total, shown_from_ + std::llround(new_span));
+  update();
+}
+
+void ProgramTimeline::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_0 && (event->modifiers() & Qt::ControlModifier)) {
+    ShowWhole();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void ProgramTimeline::mouseDoubleClickEvent(QMouseEvent*) {
+  ShowWhole();
+}
+
+void ProgramTimeline::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  QAction* save = menu.addAction(QStringLiteral("Save plot as PNG\u2026"));
+  save->setEnabled(program_ != nullptr);
+  if (menu.exec(event->globalPos()) != save) return;
+  const QString name = program_ && !program_->Name.empty()
+                           ? QString::fromStdString(program_->Name) + QStringLiteral(".png")
+                           : QStringLiteral("timeline.png");
+  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save plot as PNG"), name,
+                                                    QStringLiteral("PNG images (*.png)"));
+  if (path.isEmpty()) return;
+  const QString error = SavePlot(path);
+  if (!error.isEmpty()) QMessageBox::warning(this, QStringLiteral("Save plot as PNG"), error);
+}
+
+QString ProgramTimeline::SavePlot(const QString& path) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  if (!grab().toImage().save(&buffer, "PNG")) {
+    return QStringLiteral("The plot could not be saved as %1: it could not be made into a PNG.")
+        .arg(path);
+  }
+  const std::string bytes = PathBytes(path);
+  errno = 0;
+  if (ReplaceFileContents(bytes, png.constData(), static_cast<size_t>(png.size()))) return {};
+  return QStringLiteral("The plot could not be saved as %1: %2")
+      .arg(path, QString::fromLocal8Bit(WhyNotReplaced(bytes, errno)));
+}
+
 QSize ProgramTimeline::sizeHint() const {
   return {400, 120};
 }
@@ -137,17 +234,25 @@ void ProgramTimeline::DrawAxes(QPainter& painter, const Frame& frame) const {
   }
   painter.setPen(palette().color(QPalette::Text));
   const QRect below(frame.plot.left(), frame.plot.bottom() + 2, frame.plot.width(), line);
-  painter.drawText(below, Qt::AlignLeft | Qt::AlignTop, QStringLiteral("0:00"));
+  painter.drawText(below, Qt::AlignLeft | Qt::AlignTop,
+                   shown_from_ == 0 ? QStringLiteral("0:00")
+                                    : QString::fromStdString(ClockTextExact(shown_from_)));
   painter.drawText(below, Qt::AlignRight | Qt::AlignTop,
-                   QString::fromStdString(ClockTextExact(starts_.back())));
+                   QString::fromStdString(ClockTextExact(shown_to_)));
 }
 
 void ProgramTimeline::DrawStep(QPainter& painter, const Frame& frame, const TreatmentStep& step,
                                double x0, double x1) const {
   const double y0 = YOf(frame, step.Frequency);
   const double y1 = YOf(frame, EndOf(step));
+  // Zoomed in, a step may reach far beyond the plot: only its part in view is drawn.
+  const double from = std::max(x0, frame.plot.left() - 1.0);
+  const double to = std::min(x1, frame.plot.right() + 2.0);
+  if (to <= from) return;
+  const auto share_at = [&](double x) { return (x - x0) / (x1 - x0); };
   painter.setPen(QPen(palette().color(QPalette::Mid), 1));
-  painter.drawLine(QPointF(x0, frame.plot.top()), QPointF(x0, frame.plot.bottom()));
+  if (x0 >= frame.plot.left())
+    painter.drawLine(QPointF(x0, frame.plot.top()), QPointF(x0, frame.plot.bottom()));
   QPen pen(LineColour(), 2);
   if (step.GateMillihertz != 0) {
     // A gated step is a broken line, its dashes the on share of a gate cycle, 8 pixels a cycle
@@ -157,29 +262,33 @@ void ProgramTimeline::DrawStep(QPainter& painter, const Frame& frame, const Trea
   }
   painter.setPen(pen);
   if (y0 == y1 || step.ExponentialGlide) {
-    painter.drawLine(QPointF(x0, y0), QPointF(x1, y1));
+    // Straight on the log axis.
+    painter.drawLine(QPointF(from, y0 + (y1 - y0) * share_at(from)),
+                     QPointF(to, y0 + (y1 - y0) * share_at(to)));
   } else {
     // Linear in hertz: a point every two pixels along the log axis's curve.
     QPolygonF curve;
-    const int points = std::max(2, static_cast<int>((x1 - x0) / 2));
+    const int points = std::max(2, static_cast<int>((to - from) / 2));
     for (int k = 0; k <= points; ++k) {
-      const double share = static_cast<double>(k) / points;
-      curve << QPointF(x0 + (x1 - x0) * share, YOf(frame, HertzAt(step, share)));
+      const double x = from + (to - from) * k / points;
+      curve << QPointF(x, YOf(frame, HertzAt(step, share_at(x))));
     }
     painter.drawPolyline(curve);
   }
   QString label = StepLabel(step);
   if (label.isEmpty()) label = StepFrequencyText(step) + QStringLiteral(" Hz");
   const QFontMetrics metrics = painter.fontMetrics();
-  if (metrics.horizontalAdvance(label) + 4 <= x1 - x0) {
+  if (metrics.horizontalAdvance(label) + 4 <= to - from) {
     painter.setPen(palette().color(QPalette::Text));
     // Above the line's start, away from a rising glide (below it), or below where the plot's
     // top leaves no room.
-    double top = y1 < y0 ? y0 + 2 : y0 - metrics.height() - 1;
+    // Beside the line where it comes into view (its start unless zoomed past it).
+    const double y = from == x0 ? y0 : YOf(frame, HertzAt(step, share_at(from)));
+    double top = y1 < y0 ? y + 2 : y - metrics.height() - 1;
     if (top < frame.plot.top())
-      top = std::min<double>(y0 + 2, frame.plot.bottom() - metrics.height());
-    if (top + metrics.height() > frame.plot.bottom()) top = y0 - metrics.height() - 1;
-    painter.drawText(QRectF(x0 + 2, top, x1 - x0 - 4, metrics.height()),
+      top = std::min<double>(y + 2, frame.plot.bottom() - metrics.height());
+    if (top + metrics.height() > frame.plot.bottom()) top = y - metrics.height() - 1;
+    painter.drawText(QRectF(from + 2, top, to - from - 4, metrics.height()),
                      Qt::AlignLeft | Qt::AlignVCenter, label);
   }
 }
@@ -192,20 +301,19 @@ void ProgramTimeline::paintEvent(QPaintEvent*) {
     painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("No program selected"));
     return;
   }
-  const int line = painter.fontMetrics().height();
   Frame frame;
-  // Room above the plot for half an axis text: the top tick's text is not cut.
-  const int top = std::max(kMargin, line / 2 + 1);
-  frame.plot = QRect(kLeftMargin, top, std::max(1, width() - kLeftMargin - kMargin),
-                     std::max(1, height() - top - kMargin - line));
+  frame.plot = PlotRect();
   frame.low_log = std::log10(static_cast<double>(low_hz_));
   frame.high_log = std::log10(static_cast<double>(high_hz_));
-  frame.ms_per_px = static_cast<double>(starts_.back()) / frame.plot.width();
+  frame.ms_per_px =
+      static_cast<double>(std::max<qint64>(1, shown_to_ - shown_from_)) / frame.plot.width();
   DrawAxes(painter, frame);
 
   painter.setClipRect(frame.plot.adjusted(0, -kMargin, 1, 1));
   painter.setRenderHint(QPainter::Antialiasing);
-  const auto x_of = [&](qint64 ms) { return frame.plot.left() + ms / frame.ms_per_px; };
+  const auto x_of = [&](qint64 ms) {
+    return frame.plot.left() + (ms - shown_from_) / frame.ms_per_px;
+  };
   // Steps narrower than a pixel share their column: one stroke from the lowest to the highest.
   int column = -1;
   double column_top = 0, column_bottom = 0;
@@ -216,7 +324,10 @@ void ProgramTimeline::paintEvent(QPaintEvent*) {
     column = -1;
   };
   const std::vector<TreatmentStep>& steps = program_->Steps;
-  for (size_t k = 0; k < steps.size(); ++k) {
+  // From the step playing at the shown span's start to the one playing at its end.
+  size_t k = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end() - 1, shown_from_) -
+                                 starts_.begin());
+  for (k = k == 0 ? 0 : k - 1; k < steps.size() && starts_[k] <= shown_to_; ++k) {
     const double x0 = x_of(starts_[k]);
     const double x1 = x_of(starts_[k + 1]);
     if (x1 - x0 >= 1.0) {
@@ -239,8 +350,9 @@ void ProgramTimeline::paintEvent(QPaintEvent*) {
   }
   flush();
 
-  if (run_ms_ >= 0) {
-    const double x = x_of(std::min(run_ms_, starts_.back()));
+  const qint64 run = std::min(run_ms_, RunLength());
+  if (run_ms_ >= 0 && run >= shown_from_ && run <= shown_to_) {
+    const double x = x_of(run);
     painter.setPen(QPen(kMarkerColour, 2));
     painter.drawLine(QPointF(x, frame.plot.top()), QPointF(x, frame.plot.bottom()));
   }

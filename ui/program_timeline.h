@@ -6,6 +6,10 @@
 // of Highlight, Link and Text that stands out from the background at 4.5:1 or more.
 // During a run a marker stands at the point the run has reached.
 //
+// Ctrl with the mouse wheel zooms the time axis around the pointer (the wheel alone goes on to
+// the window); Ctrl+0 or a double click shows the whole program again. The context menu saves
+// the plot as shown as a PNG file.
+//
 // Quick for the largest programs (10 000 steps, 24 hours): steps narrower than a pixel are
 // gathered per pixel column into one stroke from their lowest to their highest frequency, so a
 // paint costs one pass over the steps and at most a few strokes per column.
@@ -39,11 +43,22 @@ class ProgramTimeline : public QWidget {
   // The frequency step sounds at share (0 to 1) of its length.
   static long double HertzAt(const TreatmentStep& step, double share);
 
+  // The part of the run shown, from and to in ms from its start: the whole run unless zoomed.
+  qint64 ShownFrom() const { return shown_from_; }
+  qint64 ShownTo() const { return shown_to_; }
+  // The plot as shown, written to path as PNG whole or not at all. Empty when written, else the
+  // reason to tell the user.
+  QString SavePlot(const QString& path);
+
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   // Where the plot's parts go, for one paint.
@@ -53,6 +68,9 @@ class ProgramTimeline : public QWidget {
     double high_log;   // log10 of the highest, at plot.top()
     double ms_per_px;  // time per pixel column
   };
+  QRect PlotRect() const;
+  qint64 RunLength() const { return starts_.empty() ? 0 : starts_.back(); }
+  void ShowWhole();
   double YOf(const Frame& frame, long double hertz) const;
   void DrawAxes(QPainter& painter, const Frame& frame) const;
   // One step at least a pixel wide: its line or slope, its start tick, its label where it fits.
@@ -64,4 +82,6 @@ class ProgramTimeline : public QWidget {
   long double low_hz_ = 1.0L;
   long double high_hz_ = 10000.0L;
   qint64 run_ms_ = -1;
+  qint64 shown_from_ = 0;
+  qint64 shown_to_ = 0;
 };

@@ -15,6 +15,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QUndoStack>
+#include <QWheelEvent>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -324,6 +325,26 @@ TEST_F(ProgramsAndEditor, AMistakeMarksItsOwnCellAndEscapeTakesItBack) {
   EXPECT_TRUE(editor->Message()->text().isEmpty());
   EXPECT_TRUE(editor->SaveButton()->isEnabled());
   EXPECT_TRUE(editor->isVisible());  // the Escape was the cell's, not the window's
+
+  // Escape in the title likewise gives back the title before the edit, the window left open.
+  QLineEdit* title = nullptr;
+  for (QLineEdit* line : editor->findChildren<QLineEdit*>()) {
+    if (line->accessibleName() == "Title") title = line;
+  }
+  ASSERT_NE(title, nullptr);
+  for (const char* typed : {"Evening", ""}) {
+    SCOPED_TRACE(typed);
+    title->setFocus();
+    QTest::keyClick(title, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(title, Qt::Key_Delete);
+    QTest::keyClicks(title, typed);
+    QTest::keyClick(title, Qt::Key_Escape);
+    EXPECT_EQ(title->text(), "M");
+    EXPECT_TRUE(editor->Message()->text().isEmpty());
+    EXPECT_TRUE(editor->isVisible());
+    title->clearFocus();  // leaving the field commits nothing after the Escape
+    EXPECT_EQ(editor->Document().Title(), "M");
+  }
 }
 
 // A file another program wrote while it was open is not written over unasked: the editor says
@@ -394,6 +415,117 @@ TEST_F(ProgramsAndEditor, TheTimelineDrawsAGlideAsItSoundsInAColourThatStandsOut
                middle = line_y((first + last) / 2);
   ASSERT_GT(start - end, 50);
   EXPECT_NEAR((start - middle) / (start - end), 0.9, 0.05);
+}
+
+// Ctrl with the wheel zooms the time axis around the pointer, a notch showing four fifths of the
+// span; the wheel alone is left to the window; a double click and Ctrl+0 show the whole again.
+TEST_F(ProgramsAndEditor, TheTimelineZoomsAroundThePointerAndComesBackWhole) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path file = scratch.Path() / "z.zelkgen";
+  std::ofstream(file) << "zelkgen program: Z\n100 1m\n300 1m\n1000 1m\n3000 1m\n";
+  ASSERT_TRUE(FormPrograms->OpenFile(QString::fromStdString(file.string())));
+  ProgramTimeline* timeline = FormPrograms->Timeline();
+  const auto wheel = [timeline](double x, int delta, Qt::KeyboardModifiers modifiers) {
+    const QPointF at(x, timeline->height() / 2.0);
+    QWheelEvent event(at, timeline->mapToGlobal(at), {}, {0, delta}, Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(timeline, &event);
+    return event.isAccepted();
+  };
+  const double left = 0, right = timeline->width() - 1;
+  const struct {
+    double x;
+    int delta;
+    Qt::KeyboardModifiers modifiers;
+    bool accepted;
+    qint64 from, to;
+  } kCases[] = {
+      {left, 120, Qt::ControlModifier, true, 0, 192000},
+      {right, 120, Qt::ControlModifier, true, 48000, 240000},
+      {right, 240, Qt::ControlModifier, true, 86400, 240000},
+      {left, 120, Qt::NoModifier, false, 0, 240000},
+      {left, -120, Qt::ControlModifier, true, 0, 240000},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.x << " " << c.delta);
+    QTest::mouseDClick(timeline, Qt::LeftButton, {}, timeline->rect().center());
+    EXPECT_EQ(wheel(c.x, c.delta, c.modifiers), c.accepted);
+    EXPECT_EQ(timeline->ShownFrom(), c.from);
+    EXPECT_EQ(timeline->ShownTo(), c.to);
+  }
+
+  // Inside the plot the time under the pointer stays put: at share s of the plot, the span's
+  // start moves to s * 48 000 ms after one notch and s * 86 400 ms after two.
+  QTest::keyClick(timeline, Qt::Key_0, Qt::ControlModifier);
+  ASSERT_TRUE(wheel(timeline->width() / 2.0, 120, Qt::ControlModifier));
+  const qint64 first = timeline->ShownFrom();
+  ASSERT_TRUE(wheel(timeline->width() / 2.0, 120, Qt::ControlModifier));
+  EXPECT_GT(first, 10000);
+  EXPECT_LT(first, 38000);
+  EXPECT_NEAR(static_cast<double>(timeline->ShownFrom()) / first, 1.8, 0.001);
+
+  // Zoomed into the first minute the plot shows 100 Hz alone: one height of line.
+  const auto line_height = [timeline] {
+    const QImage image = timeline->grab().toImage();
+    const QRgb line = timeline->LineColour().rgb();
+    int top = image.height(), bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        if (image.pixel(x, y) == line) top = std::min(top, y), bottom = std::max(bottom, y);
+      }
+    }
+    return bottom - top;
+  };
+  QTest::keyClick(timeline, Qt::Key_0, Qt::ControlModifier);
+  EXPECT_EQ(timeline->ShownTo(), 240000);
+  EXPECT_GT(line_height(), 10);
+  ASSERT_TRUE(wheel(left, 120 * 7, Qt::ControlModifier));  // 0.8^7 of 4 minutes: 50 s
+  EXPECT_LT(timeline->ShownTo(), 60000);
+  EXPECT_LE(line_height(), 2);
+}
+
+// The plot is saved as a PNG of its size, over an older file whole; a file that cannot be written
+// says why and leaves nothing behind.
+TEST_F(ProgramsAndEditor, ThePlotIsSavedAsPngWholeOrNotAtAll) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  const std::filesystem::path file = scratch.Path() / "p.zelkgen";
+  std::ofstream(file) << "zelkgen program: P\n440 1m\n528 1m\n";
+  ASSERT_TRUE(FormPrograms->OpenFile(QString::fromStdString(file.string())));
+  ProgramTimeline* timeline = FormPrograms->Timeline();
+  std::ofstream(scratch.Path() / "old.png") << "older bytes";
+  std::filesystem::create_directory(scratch.Path() / "folder.png");
+  const struct {
+    const char* name;
+    bool saved;
+  } kCases[] = {
+      {"new.png", true},
+      {"old.png", true},
+      {"missing/plot.png", false},
+      {"folder.png", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path path = scratch.Path() / c.name;
+    const QString error = timeline->SavePlot(QString::fromStdString(path.string()));
+    EXPECT_EQ(error.isEmpty(), c.saved) << error.toStdString();
+    const QImage image(QString::fromStdString(path.string()));
+    if (c.saved) {
+      EXPECT_EQ(image.size(), timeline->size() * timeline->devicePixelRatio());
+      int line_pixels = 0;
+      for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+          line_pixels += image.pixel(x, y) == timeline->LineColour().rgb();
+      }
+      EXPECT_GT(line_pixels, 100);
+    } else {
+      EXPECT_TRUE(image.isNull());
+      EXPECT_TRUE(error.contains(c.name)) << error.toStdString();
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(scratch.Path() / "missing"));
+  EXPECT_TRUE(std::filesystem::is_empty(scratch.Path() / "folder.png"));
 }
 
 // At the size the Programs window takes on a 1024 x 768 screen, a gated step's long shape text
