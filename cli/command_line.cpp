@@ -17,8 +17,10 @@
 #include "app_identity.h"
 #include "audio_output.h"
 #include "default_output.h"
+#include "device_name.h"
 #include "generator_command.h"
 #include "headless_play.h"
+#include "output_check.h"
 #include "path_text.h"
 #include "process_signals.h"
 #include "program_file.h"
@@ -48,7 +50,8 @@ const ModeOption kModes[] = {
      CommandLine::Mode::Play, true},
     {"check", nullptr,
      "Check the program files given as arguments: each error as FILE:LINE:COLUMN: message; "
-     "exit status 1 when a file has one.",
+     "exit status 1 when a file has one. With --device naming a signal generator, against what "
+     "every model of its family can play; else against the sound card.",
      CommandLine::Mode::Check, false},
     {"list", nullptr, "List the built-in programs and the program files in the program folders.",
      CommandLine::Mode::List, false},
@@ -294,8 +297,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   const bool run_options = parser.isSet(program) || parser.isSet(shape) ||
                            parser.isSet(step.frames) || parser.isSet(step.ms);
   if (parser.isSet(device)) {
-    if (command.mode != CommandLine::Mode::Play && command.mode != CommandLine::Mode::Export) {
-      return UsageError("--device goes with --play");
+    if (command.mode != CommandLine::Mode::Play && command.mode != CommandLine::Mode::Export &&
+        command.mode != CommandLine::Mode::Check) {
+      return UsageError("--device goes with --play or --check");
     }
     command.device = parser.value(device).toLocal8Bit().toStdString();
     // Not the default: a name left empty by mistake must not play on the speakers.
@@ -400,19 +404,30 @@ std::string Summary(const TreatmentProgram& program) {
          (program.Steps.size() == 1 ? " step, " : " steps, ") + ProgramLengthText(program);
 }
 
-// A file of --check: "-" is standard input, named as compilers name it.
-bool CheckedProgram(const std::string& file, TreatmentProgram* program,
+// A file of --check: "-" is standard input, named as compilers name it. On a generator its
+// family's limits decide the frequencies and gates; else the sound card's.
+bool CheckedProgram(const std::string& file, const DeviceName* generator, TreatmentProgram* program,
                     std::vector<std::string>* messages) {
-  if (file != "-") return LoadProgramFile(file, program, messages);
   std::string text, error;
-  if (ReadProgramText(stdin, kStandardInput, &text, &error)) {
-    return ProgramFromText(text, kStandardInput, program, messages);
+  const std::string name = file == "-" ? kStandardInput : file;
+  if (!(file == "-" ? ReadProgramText(stdin, kStandardInput, &text, &error)
+                    : ReadProgramFileText(file, &text, &error))) {
+    messages->push_back(error);
+    return false;
   }
-  messages->push_back(error);
-  return false;
+  if (generator == nullptr) return ProgramFromText(text, name, program, messages);
+  *messages = CheckProgramForOutput(text, name, FamilyLimits(*generator));
+  return messages->empty() && ProgramFromText(text, name, program, messages, ProgramFor::AnyOutput);
 }
 
-int CheckFiles(const std::vector<std::string>& files) {
+int CheckFiles(const std::vector<std::string>& files, const std::string& device) {
+  // A sound output's name is not looked up: every one has the sound card's limits.
+  DeviceName generator;
+  if (std::string why;
+      LooksLikeGeneratorName(device) && !ParseDeviceName(device, &generator, &why)) {
+    UsageError(QString::fromLocal8Bit(why.c_str()));
+    return 2;
+  }
   // A check has nothing to clean up: a quit signal ends it at once, in a read of a terminal too
   // (the catcher's handler would let the read go on).
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, SIG_DFL);
@@ -421,7 +436,8 @@ int CheckFiles(const std::vector<std::string>& files) {
     TreatmentProgram program;
     std::vector<std::string> messages;
     const std::string name = file == "-" ? kStandardInput : file;
-    if (CheckedProgram(file, &program, &messages)) {
+    if (CheckedProgram(file, LooksLikeGeneratorName(device) ? &generator : nullptr, &program,
+                       &messages)) {
       std::printf("%s: %s\n", name.c_str(), Summary(program).c_str());
     } else {
       PrintMessages(name, messages);
@@ -516,7 +532,7 @@ int RunWithoutWindow(const CommandLine& command) {
                  : PlayWithoutWindow(*program, command.shape, command.step_ms);
     }
     case CommandLine::Mode::Check:
-      return CheckFiles(command.files);
+      return CheckFiles(command.files, command.device);
     case CommandLine::Mode::List:
       return ListPrograms();
     case CommandLine::Mode::ListDevices:

@@ -37,7 +37,7 @@ struct CommandLine {
   const TreatmentProgram* program = nullptr;  // --program zelk|bx, or --play's value
   std::string program_file;                   // --program FILE or --play FILE instead
   WaveShape shape = wsSquare;                 // --shape square|sine
-  std::string device;                         // --device: the output --play plays through
+  std::string device;                         // --device: --play's output, --check's generator
   std::string file;                           // --export
   std::vector<std::string> files;             // --check's files; the window's program file
   uint32_t step_frames = kStepFrames;         // --test-step-frames, hidden: tests' short steps
@@ -53,7 +53,8 @@ CommandLine ParseCommandLine(int argc, char** argv);
 // start-up leaves it, then the whole program into the file, with a progress line when standard
 // error is a terminal; 0 when written, 1 (after one line on standard error) when not, the old
 // file then untouched. The player: PlayWithoutWindow (headless_play.h). The check: every file's
-// errors on standard error as FILE:LINE:COLUMN: message (at most 100 a file, then "FILE: and N
+// errors on standard error as FILE:LINE:COLUMN: message, checked against the family of the
+// generator --device names or else the sound card (at most 100 a file, then "FILE: and N
 // more errors", as for a file given to run), a line on standard output for each good one (the
 // file "-" is standard input, read to its end or to Ctrl+C); 0 when all are good, 1 otherwise.
 // Every file is opened as regular_file.h opens it: a pipe or a device is refused.

@@ -37,6 +37,12 @@ const FyModel* FindFyModel(const std::string& model, const std::string& firmware
   return nullptr;
 }
 
+GeneratorIdentity FyFamilyIdentity() {
+  return LowestLimits(
+      "FY6x00", kFyModels, [](const FyModel& entry) { return entry.MaxFrequency; }, kMaxGateHertz,
+      kCommandMs);
+}
+
 std::string FyFrequencyText(const FyModel& model, long double hertz) {
   if (model.HertzWithPoint) return FixedText(hertz, 6);
   char text[32];

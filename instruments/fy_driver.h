@@ -24,6 +24,8 @@ struct FyModel {
 
 // The first entry whose prefixes match the model and firmware; nullptr for none.
 const FyModel* FindFyModel(const std::string& model, const std::string& firmware);
+// What every FY6x00 can do (generator_driver.h's FamilyIdentity).
+GeneratorIdentity FyFamilyIdentity();
 // WMF's argument for a frequency as the model reads it.
 std::string FyFrequencyText(const FyModel& model, long double hertz);
 // The maximum a model name states ("FY6900-60M": 60 MHz); 0 when it states none.

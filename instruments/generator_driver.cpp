@@ -34,6 +34,18 @@ std::unique_ptr<GeneratorDriver> GeneratorDriver::Make(const DeviceName& name,
   return nullptr;
 }
 
+GeneratorIdentity FamilyIdentity(GeneratorFamily family) {
+  switch (family) {
+    case GeneratorFamily::Fy:
+      return FyFamilyIdentity();
+    case GeneratorFamily::Jds:
+      return JdsFamilyIdentity();
+    case GeneratorFamily::Scpi:
+      return ScpiFamilyIdentity();
+  }
+  return {};
+}
+
 bool GeneratorDriver::Connect() {
   ClearError();
   connected_ = false;

@@ -5,6 +5,7 @@
 // each. Blocking calls, used from one thread.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -97,6 +98,32 @@ class GeneratorDriver {
   StepOutputError error_;
   std::function<void(const std::string&)> observer_;
 };
+
+// What every model of the family can do, the lowest of each limit among its models: the limits a
+// program and the settings are checked against before the generator itself is asked. Model names
+// the family ("FY6x00").
+GeneratorIdentity FamilyIdentity(GeneratorFamily family);
+
+// The lowest of each limit in a family's table of models (each entry has MaxAmplitudeVpp and
+// MaxVolts; hertz(entry) is its highest frequency).
+template <typename Models, typename Hertz>
+GeneratorIdentity LowestLimits(const char* family, const Models& models, Hertz hertz,
+                               long double max_gate_hertz, int command_ms) {
+  GeneratorIdentity lowest;
+  lowest.Model = family;
+  lowest.MaxGateHertz = max_gate_hertz;
+  lowest.CommandMs = command_ms;
+  bool first = true;
+  for (const auto& entry : models) {
+    const long double max_frequency = hertz(entry);
+    lowest.MaxFrequency = first ? max_frequency : std::min(lowest.MaxFrequency, max_frequency);
+    lowest.MaxAmplitudeVpp =
+        first ? entry.MaxAmplitudeVpp : std::min(lowest.MaxAmplitudeVpp, entry.MaxAmplitudeVpp);
+    lowest.MaxVolts = first ? entry.MaxVolts : std::min(lowest.MaxVolts, entry.MaxVolts);
+    first = false;
+  }
+  return lowest;
+}
 
 // A number with decimals after a point, whatever the user's locale.
 std::string FixedText(long double value, int decimals);

@@ -16,6 +16,8 @@ std::string VoltsText(double volts) {
 std::string AmplitudeProblem(const GeneratorIdentity& identity, const GeneratorSettings& settings,
                              const std::string& name) {
   if (!(settings.AmplitudeVpp > 0.0)) return "the amplitude must be above 0 V";
+  // Not a number would pass every comparison below.
+  if (!std::isfinite(settings.OffsetVolts)) return "the offset must be a number of volts";
   if (settings.AmplitudeVpp > identity.MaxAmplitudeVpp) {
     return "an amplitude of " + VoltsText(settings.AmplitudeVpp) + " peak to peak is above the " +
            VoltsText(identity.MaxAmplitudeVpp) + " " + name + " allows";

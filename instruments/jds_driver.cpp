@@ -66,6 +66,13 @@ const JdsModel* FindJdsModel(int max_megahertz) {
   return nullptr;
 }
 
+GeneratorIdentity JdsFamilyIdentity() {
+  return LowestLimits(
+      "JDS6600", kJdsModels,
+      [](const JdsModel& entry) { return static_cast<long double>(entry.MaxMegahertz) * 1e6L; },
+      kMaxGateHertz, kCommandMs);
+}
+
 JdsFrequency JdsFrequencyFor(const JdsModel& model, long double hertz) {
   const long long millihertz = std::llround(hertz * 1000.0L);
   if (millihertz % 10 != 0 && hertz <= model.MillihertzCeiling) return {millihertz * 100, 3};

@@ -22,6 +22,8 @@ struct JdsModel {
 };
 
 const JdsModel* FindJdsModel(int max_megahertz);
+// What every JDS6600 can do (generator_driver.h's FamilyIdentity).
+GeneratorIdentity JdsFamilyIdentity();
 
 // The value and unit code register 23 takes for a frequency: hundredths of a millihertz (code 3)
 // where a thousandth of a hertz needs it and the model allows, else hundredths of a hertz (0).

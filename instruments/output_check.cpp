@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "generator_driver.h"
 #include "program_file.h"
 
 std::string HertzText(long double hertz) {
@@ -35,6 +36,17 @@ std::vector<StepProblem> StepProblems(const TreatmentStep& step, const OutputLim
     }
   }
   return problems;
+}
+
+OutputLimits FamilyLimits(const DeviceName& name) {
+  const GeneratorIdentity family = FamilyIdentity(name.Family);
+  OutputLimits limits;
+  limits.Name = DeviceNameText(name) + " (" + family.Model + ")";
+  limits.MaxFrequency = family.MaxFrequency;
+  limits.MaxGateHertz = family.MaxGateHertz;
+  limits.Channels = family.Channels;
+  limits.CommandIntervalMs = family.CommandMs;
+  return limits;
 }
 
 namespace {
@@ -119,7 +131,8 @@ std::vector<StepLine> StepLines(std::string_view text) {
 std::vector<std::string> CheckProgramForOutput(std::string_view text, const std::string& path,
                                                const OutputLimits& limits) {
   std::vector<std::string> messages;
-  const ParsedProgram parsed = ParseProgramText(text);
+  // The output's limits, not the sound card's, decide the frequencies.
+  const ParsedProgram parsed = ParseProgramText(text, ProgramFor::AnyOutput);
   for (const ProgramFileError& error : parsed.errors) {
     messages.push_back(error.column == 0
                            ? path + ":" + std::to_string(error.line) + ": " + error.message

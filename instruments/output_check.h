@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "device_name.h"
 #include "step_output.h"
 #include "treatment_programs.h"
 
@@ -19,6 +20,10 @@ struct StepProblem {
   std::string Message;
 };
 std::vector<StepProblem> StepProblems(const TreatmentStep& step, const OutputLimits& limits);
+
+// What a generator of the named family can play, for a check that does not ask the generator:
+// the lowest of its models' limits (FamilyIdentity), named as "fy:/dev/ttyUSB0 (FY6x00)".
+OutputLimits FamilyLimits(const DeviceName& name);
 
 // A program file's text checked against an output: its own errors first, as a check of the file
 // gives them, then each step the output cannot play, as "path:LINE:COLUMN: message" (a step that

@@ -51,6 +51,12 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
+GeneratorIdentity ScpiFamilyIdentity() {
+  return LowestLimits(
+      "SCPI", kScpiModels, [](const ScpiModel& entry) { return entry.MaxFrequency; }, kMaxGateHertz,
+      kCommandMs);
+}
+
 const ScpiModel* FindScpiModel(const std::string& identity, std::string* model_name,
                                std::string* firmware) {
   const std::vector<std::string> fields = Fields(identity, ',');

@@ -28,6 +28,8 @@ struct ScpiModel {
 // The entry for *IDN?'s reply; nullptr for an instrument not in the table.
 const ScpiModel* FindScpiModel(const std::string& identity, std::string* model_name,
                                std::string* firmware);
+// What every SCPI generator zelkgen knows can do (generator_driver.h's FamilyIdentity).
+GeneratorIdentity ScpiFamilyIdentity();
 // Siglent's model names carry the maximum in tens of megahertz ("SDG1032X": 30 MHz); 0 else.
 long double SiglentNamedMaxFrequency(const std::string& model);
 

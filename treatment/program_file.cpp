@@ -214,6 +214,8 @@ constexpr char kStepSyntax[] =
 
 class Parser {
  public:
+  explicit Parser(ProgramFor output) : output_(output) {}
+
   ParsedProgram Parse(std::string_view text) {
     // A byte order mark some editors write is no part of the text.
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
@@ -421,7 +423,7 @@ class Parser {
       Error(token.at, "a frequency is above 0 Hz");
       return false;
     }
-    if (number.scaled > kMaxFileMillihertz) {
+    if (output_ == ProgramFor::SoundCard && number.scaled > kMaxFileMillihertz) {
       Error(token.at, "a frequency is below 22050 Hz, half the sample rate");
       return false;
     }
@@ -752,6 +754,7 @@ class Parser {
     }
   }
 
+  ProgramFor output_;
   ParsedProgram result_;
   int line_ = 0;
   int title_line_ = 0;  // the first line that is neither blank nor a comment
@@ -777,8 +780,8 @@ int64_t Millihertz(long double hertz) {
 
 }  // namespace
 
-ParsedProgram ParseProgramText(std::string_view text) {
-  return Parser().Parse(text);
+ParsedProgram ParseProgramText(std::string_view text, ProgramFor output) {
+  return Parser(output).Parse(text);
 }
 
 std::pair<size_t, size_t> ProgramTitleSpan(std::string_view line) {
@@ -825,18 +828,18 @@ bool ReadProgramText(std::FILE* file, const std::string& path, std::string* text
 }
 
 bool LoadProgramFile(const std::string& path, TreatmentProgram* program,
-                     std::vector<std::string>* messages) {
+                     std::vector<std::string>* messages, ProgramFor output) {
   std::string text, error;
   if (!ReadProgramFileText(path, &text, &error)) {
     messages->push_back(error);
     return false;
   }
-  return ProgramFromText(text, path, program, messages);
+  return ProgramFromText(text, path, program, messages, output);
 }
 
 bool ProgramFromText(std::string_view text, const std::string& path, TreatmentProgram* program,
-                     std::vector<std::string>* messages) {
-  ParsedProgram parsed = ParseProgramText(text);
+                     std::vector<std::string>* messages, ProgramFor output) {
+  ParsedProgram parsed = ParseProgramText(text, output);
   if (parsed.errors.empty()) {
     *program = std::move(parsed.program);
     return true;

@@ -36,8 +36,14 @@
 #include "audio_format.h"
 #include "treatment_programs.h"
 
-// Above 0 and below half the frame rate: higher tones fold back as lower ones.
+// Above 0 and below half the frame rate: higher tones fold back as lower ones. The sound card's
+// limit only: another output (a signal generator) checks a program against its own limits.
 inline constexpr int64_t kMaxFileMillihertz = 22049999;
+
+// The output a program file is read for. The sound card refuses its frequencies as they are read;
+// for any other output a frequency is only above 0 Hz here, and its own limits are checked after
+// (instruments/output_check.h).
+enum class ProgramFor { SoundCard, AnyOutput };
 // A step of at least a second (shorter ones are clicks, not tones) and at most a day.
 inline constexpr int kMinStepMs = 1000;
 inline constexpr int kMaxStepMs = 24 * 3600 * 1000;
@@ -79,7 +85,7 @@ struct ParsedProgram {
   std::vector<ProgramFileError> errors;  // empty when the program is good
 };
 
-ParsedProgram ParseProgramText(std::string_view text);
+ParsedProgram ParseProgramText(std::string_view text, ProgramFor output = ProgramFor::SoundCard);
 
 // Where the title stands in a title line (a line that begins with kProgramFileMagic), in bytes:
 // after the magic words and the blanks after them, before a comment ('#' after a blank) and the
@@ -97,10 +103,10 @@ bool ReadProgramText(std::FILE* file, const std::string& path, std::string* text
 // Reads and parses the file. On false, *messages holds every error as "path:line:column:
 // message" (or "path: message" for the file as a whole) and *program is untouched.
 bool LoadProgramFile(const std::string& path, TreatmentProgram* program,
-                     std::vector<std::string>* messages);
+                     std::vector<std::string>* messages, ProgramFor output = ProgramFor::SoundCard);
 // The same for the text read from path.
 bool ProgramFromText(std::string_view text, const std::string& path, TreatmentProgram* program,
-                     std::vector<std::string>* messages);
+                     std::vector<std::string>* messages, ProgramFor output = ProgramFor::SoundCard);
 
 // The program as a program file that parses back to the same steps: the built-in programs'
 // starting point for one's own (zelkgen --print-program).

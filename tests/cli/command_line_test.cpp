@@ -389,6 +389,60 @@ TEST(CommandLine, ProgramFilesAreCheckedPlayedOnlyWhenGoodAndListedFromTheFolder
   }
 }
 
+// --check against the output it will play on: the sound card keeps its 22 050 Hz limit, a
+// generator's family its own highest frequency and fastest gate, each step named at its place.
+TEST(CommandLine, CheckKnowsTheOutputItWillPlayOn) {
+  ScratchDir scratch;
+  ASSERT_TRUE(scratch.Created());
+  const std::string folder = scratch.Path().string();
+  const std::string high = folder + "/high.zelkgen", fast = folder + "/fast.zelkgen";
+  std::ofstream(high) << "zelkgen program: High\n30000 2s\n";
+  std::ofstream(fast) << "zelkgen program: Fast\n728 2s gate 3\n100 -> 16000000 2s\n";
+  const std::string sound_card =
+      high + ":2:1: a frequency is below 22050 Hz, half the sample rate\n";
+  const std::string high_good = high + ": High: 1 step, 0:02\n";
+  const struct {
+    std::string file;
+    std::vector<std::string> device;
+    int status;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {high, {}, 1, "", sound_card},
+      {high, {"--device", "Speakers"}, 1, "", sound_card},
+      {high, {"--device", "fy:/dev/ttyUSB0"}, 0, high_good, ""},
+      {high, {"--device", "jds:/dev/ttyUSB0"}, 0, high_good, ""},
+      {high, {"--device", "scpi:192.0.2.10"}, 0, high_good, ""},
+      {fast,
+       {"--device", "fy:/dev/ttyUSB0"},
+       1,
+       "",
+       fast + ":2:8: a gate of 3 Hz is faster than fy:/dev/ttyUSB0 (FY6x00) can switch its output "
+              "on and off (at most 2 Hz)\n"},
+      {fast,
+       {"--device", "jds:/dev/ttyUSB0"},
+       1,
+       "",
+       fast + ":3:1: 16000000 Hz is above the 15000000 Hz jds:/dev/ttyUSB0 (JDS6600) can play\n"},
+      {fast, {"--device", "scpi:192.0.2.10:6000"}, 0, fast + ": Fast: 2 steps, 0:04\n", ""},
+      {high,
+       {"--device", "fy:ttyUSB0"},
+       2,
+       "",
+       "zelkgen: 'fy:ttyUSB0': a serial generator is named by its port's path (/dev/ttyUSB0)\n"
+       "Try 'zelkgen --help' for more information.\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> argv = {ZELKGEN_PROGRAM, "--check", c.file};
+    argv.insert(argv.end(), c.device.begin(), c.device.end());
+    SCOPED_TRACE(testing::PrintToString(argv));
+    const ProgramRun run = RunProgram(argv, kNoDisplay, folder);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+  }
+}
+
 // Whatever a program file turns out to be, every route answers at once: a named pipe or a device
 // is refused as "not a regular file" (Ctrl+C and SIGTERM would not reach a process blocked in
 // open), a name that is not UTF-8 opens (and is remembered whole), and "-" is standard input for

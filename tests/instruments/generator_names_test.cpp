@@ -2,12 +2,14 @@
 // listed as generators, and a program file checked against an output's limits.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "device_name.h"
 #include "fy_driver.h"
 #include "generator_list.h"
+#include "generator_output.h"
 #include "jds_driver.h"
 #include "output_check.h"
 #include "scpi_driver.h"
@@ -198,6 +200,36 @@ TEST(ProgramCheck, NamesTheStepsAnOutputCannotPlay) {
       CheckProgramForOutput("zelkgen program: X\n728 gate 1\n", "p.zelkgen", limits);
   ASSERT_EQ(sound.size(), 1u);
   EXPECT_EQ(sound[0], "p.zelkgen:2:5: fy:/dev/ttyUSB0 (FY6900-60M) cannot follow a gate");
+}
+
+// What every model of a family takes, before the generator is asked: 20 V peak to peak and
+// +-10 V in all, and an offset that is not a number refused like one out of range.
+TEST(GeneratorSettingsCheck, AmplitudeAndOffsetWithinEveryModelOfTheFamily) {
+  const struct {
+    GeneratorFamily family;
+    double amplitude, offset;
+    const char* problem;  // the start of it; "" for none
+  } cases[] = {
+      {GeneratorFamily::Fy, 1.0, 0.0, ""},
+      {GeneratorFamily::Jds, 20.0, 0.0, ""},
+      {GeneratorFamily::Scpi, 4.0, 8.0, ""},
+      {GeneratorFamily::Fy, 20.5, 0.0,
+       "an amplitude of 20.500 V peak to peak is above the 20.000 V"},
+      {GeneratorFamily::Jds, 4.0, 8.5,
+       "an offset of 8.500 V with 4.000 V peak to peak goes beyond"},
+      {GeneratorFamily::Scpi, 0.0, 0.0, "the amplitude must be above 0 V"},
+      {GeneratorFamily::Fy, 1.0, std::nan(""), "the offset must be a number of volts"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.amplitude) + " V, offset " + std::to_string(c.offset));
+    GeneratorSettings settings;
+    settings.AmplitudeVpp = c.amplitude;
+    settings.OffsetVolts = c.offset;
+    const GeneratorIdentity family = FamilyIdentity(c.family);
+    const std::string problem = AmplitudeProblem(family, settings, family.Model);
+    EXPECT_EQ(problem.rfind(c.problem, 0), 0u) << problem;
+    EXPECT_EQ(problem.empty(), *c.problem == '\0') << problem;
+  }
 }
 
 }  // namespace
