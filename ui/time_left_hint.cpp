@@ -5,7 +5,7 @@
 #include <QToolTip>
 #include <QWidget>
 
-#include "audio_output.h"
+#include "output_choice.h"
 #include "step_countdown.h"
 
 namespace {
@@ -49,11 +49,7 @@ void FollowCountdown(const StepCountdown* countdown, QWidget* widget, bool name_
                    [widget, name_output](const StepProgress& p) {
                      QString text = StepTimeLeftText(p);
                      if (p.output_away) text += QStringLiteral("\n") + kOutputAwayHint;
-                     if (name_output) {
-                       const std::string& chosen = AudioOutputChosenDevice();
-                       text += "\nOutput: " + (chosen.empty() ? QStringLiteral("default output")
-                                                              : QString::fromStdString(chosen));
-                     }
+                     if (name_output) text += "\nOutput: " + ChosenOutputText();
                      ShowTimeLeftHint(widget, text);
                    });
   QObject::connect(countdown, &StepCountdown::Cleared, widget,

@@ -14,7 +14,8 @@ class StepCountdown;
 void ShowTimeLeftHint(QWidget* widget, const QString& text);
 
 // Keeps widget's hint on the countdown's step and time left, and takes it away between steps; with
-// name_output, a second line names the sound output the step plays through ("Output: AmpOut").
+// name_output, a second line names the output the step plays through ("Output: AmpOut",
+// "Output: fy:/dev/ttyUSB0").
 // While the output is away and being opened again, kOutputAwayHint follows on a line of its own.
 extern const char* const kOutputAwayHint;
 void FollowCountdown(const StepCountdown* countdown, QWidget* widget, bool name_output = false);
