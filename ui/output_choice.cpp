@@ -193,7 +193,7 @@ OutputChoice::OutputChoice(QWidget* parent) : QWidget(parent) {
   box_ = new QComboBox(this);
   box_->setObjectName("OutputBox");
   label->setBuddy(box_);
-  box_->setAccessibleName("Sound output");
+  box_->setAccessibleName("Output");
   // A name as long as a server cares to give (or a remembered file holds) is elided rather than
   // widening the window past the screen; the list shows it whole where it can.
   box_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
