@@ -17,7 +17,6 @@
 
 #include "ddfs.h"
 #include "step_timer.h"
-#include "tone_gen.h"
 #include "treatment_run.h"
 
 int main(int argc, char** argv) {
@@ -37,10 +36,9 @@ int main(int argc, char** argv) {
   }
   InitDDFS();
   QCoreApplication application(argc, argv);
-  TToneGen tone_gen(nullptr);
   const std::unique_ptr<QTimer> step_timer(CreateStepTimer(nullptr, static_cast<int>(interval)));
   uint32_t stream = 0;
-  TreatmentRun run(&tone_gen, step_timer.get(), &stream);
+  TreatmentRun run(step_timer.get(), &stream);
 
   using Clock = std::chrono::steady_clock;
   Clock::time_point started, ended;

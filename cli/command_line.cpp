@@ -8,11 +8,13 @@
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <utility>
 
 #include "app_identity.h"
 #include "audio_output.h"
@@ -185,6 +187,27 @@ bool ReadCount(const QCommandLineParser& parser, const QCommandLineOption& optio
 
 // The options the modes share; an error text, or empty when they are good. program_name: the
 // mode's own value when it names the program, else empty.
+// --amplitude and --offset, for --play on a signal generator only.
+QString ReadGeneratorVolts(const QCommandLineParser& parser, const QCommandLineOption& amplitude,
+                           const QCommandLineOption& offset, CommandLine* command) {
+  if (!parser.isSet(amplitude) && !parser.isSet(offset)) return {};
+  if (command->mode != CommandLine::Mode::Play || !LooksLikeGeneratorName(command->device)) {
+    return "--amplitude and --offset go with --play and a signal generator's --device";
+  }
+  const std::pair<const QCommandLineOption*, double*> volts[] = {
+      {&amplitude, &command->generator.AmplitudeVpp}, {&offset, &command->generator.OffsetVolts}};
+  for (const auto& [option, value] : volts) {
+    if (!parser.isSet(*option)) continue;
+    bool ok = false;
+    *value = parser.value(*option).toDouble(&ok);
+    if (!ok || !std::isfinite(*value)) {
+      return "--" + option->names().front() + " takes volts, such as 2.5 (not '" +
+             parser.value(*option) + "')";
+    }
+  }
+  return {};
+}
+
 QString ReadRunOptions(const QCommandLineParser& parser, const QString& program_name,
                        const QCommandLineOption& program, const QCommandLineOption& shape,
                        const TestStepOptions& step, CommandLine* command) {
@@ -255,7 +278,11 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                                   "its name as --list-devices lists it, or any part of it that "
                                   "names one output only (default: the system's default output).",
                                   "name");
-  parser.addOptions({program, shape, device, step.frames, step.ms});
+  const QCommandLineOption amplitude(
+      "amplitude", "A signal generator's amplitude, peak to peak (default: 1).", "volts");
+  const QCommandLineOption offset("offset", "A signal generator's DC offset (default: 0).",
+                                  "volts");
+  parser.addOptions({program, shape, device, amplitude, offset, step.frames, step.ms});
   const QString qt_options = AddQtOptions(parser);
 
   QStringList arguments;
@@ -304,6 +331,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     command.device = parser.value(device).toLocal8Bit().toStdString();
     // Not the default: a name left empty by mistake must not play on the speakers.
     if (command.device.empty()) return UsageError("--device needs the name of an output");
+  }
+  if (const QString error = ReadGeneratorVolts(parser, amplitude, offset, &command);
+      !error.isEmpty()) {
+    return UsageError(error);
   }
   switch (command.mode) {
     case CommandLine::Mode::Export:
@@ -523,6 +554,17 @@ int RunWithoutWindow(const CommandLine& command) {
     case CommandLine::Mode::Play: {
       const TreatmentProgram* program = RunProgram(command, &loaded);
       if (program == nullptr) return 1;
+      if (command.mode == CommandLine::Mode::Play && LooksLikeGeneratorName(command.device)) {
+        DeviceName name;
+        std::string error;
+        if (!ParseDeviceName(command.device, &name, &error)) {
+          UsageError("--device '" + QString::fromLocal8Bit(command.device.c_str()) +
+                     "': " + QString::fromStdString(error));
+          return 2;
+        }
+        const PlayGenerator generator{command.device, command.generator, command.program_file};
+        return PlayWithoutWindow(*program, command.shape, command.step_ms, &generator);
+      }
       if (command.mode == CommandLine::Mode::Play && !command.device.empty() &&
           !ChooseDevice(command.device)) {
         return 2;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ddfs.h"
+#include "generator_output.h"
 #include "program_export.h"
 #include "step_timer.h"
 #include "treatment_programs.h"
@@ -38,6 +39,7 @@ struct CommandLine {
   std::string program_file;                   // --program FILE or --play FILE instead
   WaveShape shape = wsSquare;                 // --shape square|sine
   std::string device;                         // --device: --play's output, --check's generator
+  GeneratorSettings generator;                // --amplitude, --offset: a generator's volts
   std::string file;                           // --export
   std::vector<std::string> files;             // --check's files; the window's program file
   uint32_t step_frames = kStepFrames;         // --test-step-frames, hidden: tests' short steps

@@ -20,15 +20,19 @@
 #include "console_output.h"
 #include "ddfs.h"
 #include "desktop_run_services.h"
+#include "device_name.h"
+#include "generator_driver.h"
+#include "output_check.h"
 #include "output_thread.h"
 #include "player_terminal.h"
 #include "process_end.h"
+#include "program_file.h"
+#include "run_engine.h"
 #include "run_notifier.h"
 #include "signal_watcher.h"
 #include "single_instance.h"
 #include "step_countdown.h"
 #include "step_timer.h"
-#include "tone_gen.h"
 #include "treatment_run.h"
 
 namespace {
@@ -149,9 +153,51 @@ class StderrAroundStatus {
   FILE* original_ = nullptr;
 };
 
+// Opens the generator, checks the program against what it can play and closes it again for the
+// run to open. 0 with *made when the program can play on it; else 1 after the messages.
+int CheckedGenerator(const PlayGenerator& generator, const TreatmentProgram& program,
+                     std::unique_ptr<GeneratorOutput>* made) {
+  DeviceName name;
+  std::string error;
+  if (!ParseDeviceName(generator.Device, &name, &error)) {
+    std::fprintf(stderr, "%s: %s\n", kAppName, error.c_str());
+    return 1;
+  }
+  auto output = std::make_unique<GeneratorOutput>(GeneratorDriver::Make(name), generator.Settings);
+  if (!output->Open()) {
+    const StepOutputError& failed = output->LastError();
+    std::fprintf(stderr, "%s: %s\n", kAppName, failed.Message.c_str());
+    if (!failed.Advice.empty()) std::fprintf(stderr, "%s\n", failed.Advice.c_str());
+    return 1;
+  }
+  const OutputLimits limits = output->Limits();
+  output->Close();
+  std::vector<std::string> problems;
+  if (!generator.ProgramFile.empty()) {
+    std::string text;
+    if (!ReadProgramFileText(generator.ProgramFile, &text, &error)) {
+      problems.push_back(error);
+    } else {
+      problems = CheckProgramForOutput(text, generator.ProgramFile, limits);
+    }
+  } else {
+    for (size_t i = 0; i < program.Steps.size(); ++i) {
+      for (const StepProblem& problem : StepProblems(program.Steps[i], limits)) {
+        problems.push_back(program.Name + ": step " + std::to_string(i + 1) + ": " +
+                           problem.Message);
+      }
+    }
+  }
+  for (const std::string& problem : problems) std::fprintf(stderr, "%s\n", problem.c_str());
+  if (!problems.empty()) return 1;
+  *made = std::move(output);
+  return 0;
+}
+
 }  // namespace
 
-int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step_ms) {
+int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step_ms,
+                      const PlayGenerator* generator) {
   SingleInstance instance;
   if (!instance.AcquireOrWarn(false)) {
     std::fprintf(stderr, "%s: %s\n", kAppName, kAnotherCopyMessage);
@@ -165,13 +211,31 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName(kAppName);
 
-  // The run stops it and clears its Loop at every step end, as it does the window's ToneGen1.
-  TToneGen tone_gen(nullptr);
+  std::unique_ptr<GeneratorOutput> checked_generator;
+  if (generator != nullptr) {
+    if (const int status = CheckedGenerator(*generator, program, &checked_generator); status != 0) {
+      return EndProcess(status);
+    }
+  }
+
   const std::unique_ptr<QTimer> step_timer(CreateStepTimer(nullptr, step_ms));
   uint32_t stream_handle = 0;
-  TreatmentRun run(&tone_gen, step_timer.get(), &stream_handle);
-
-  StepCountdown countdown(&run);
+  // Each step waits in an event loop of its own until it ends.
+  const TreatmentRun* followed = nullptr;
+  RunEngine engine(step_timer.get(), &stream_handle, nullptr, [&followed](const TreatmentStep&) {
+    QEventLoop step;
+    QObject::connect(followed, &TreatmentRun::StepEnded, &step, &QEventLoop::quit);
+    step.exec();
+    return true;
+  });
+  const TreatmentRun& run = *engine.Treatment();
+  followed = &run;
+  if (checked_generator) {
+    engine.UseOutput([&checked_generator]() -> std::unique_ptr<StepOutput> {
+      return std::move(checked_generator);
+    });
+  }
+  const StepCountdown& countdown = *engine.Countdown();
   auto desktop = std::make_unique<DesktopRunServices>();
   desktop->Follow(&run, &countdown);
 
@@ -186,6 +250,12 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
   });
   QObject::connect(&run, &TreatmentRun::AudioFailed, [&](const QString& message, int code) {
     status.End();
+    if (engine.MadeOutput() != nullptr) {
+      // A generator's message names it; its advice says what to check.
+      const std::string advice = run.OutputError().Advice;
+      err.Write(message.toLocal8Bit().toStdString() + "\n" + (advice.empty() ? "" : advice + "\n"));
+      return;
+    }
     std::string text =
         (message + "\n").toLocal8Bit().toStdString() + AudioErrorCodeLine(code) + "\n";
     const std::string advice = AudioErrorAdvice(code);
@@ -202,18 +272,22 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
   });
 
   SignalWatcher caught_signals;
-  QObject::connect(&caught_signals, &SignalWatcher::QuitRequested, &run, &TreatmentRun::EndProgram);
+  QObject::connect(&caught_signals, &SignalWatcher::QuitRequested, &engine, [&engine] {
+    // A generator goes silent first, whatever the run is doing.
+    if (StepOutput* output = engine.MadeOutput()) output->AllOff();
+    engine.EndProgram();
+  });
   QObject::connect(&caught_signals, &SignalWatcher::JobSignal, &terminal,
                    &PlayerTerminal::JobSignal);
 
   // p or space pause and resume. Ctrl+Z pauses the step and stops the process once its output
   // is released; fg or bg resume what Ctrl+Z paused.
-  QObject::connect(&terminal, &PlayerTerminal::PauseKey, &run, [&run] { run.TogglePause(); });
+  QObject::connect(&terminal, &PlayerTerminal::PauseKey, &engine, &RunEngine::TogglePause);
   // n skips to the next step, as the window's Skip; q ends the run, as Ctrl+C does.
-  QObject::connect(&terminal, &PlayerTerminal::NextKey, &run, [&run] {
-    if (run.StepRunning()) run.EndStepBySkip();
+  QObject::connect(&terminal, &PlayerTerminal::NextKey, &engine, [&] {
+    if (run.StepRunning()) engine.EndStepBySkip();
   });
-  QObject::connect(&terminal, &PlayerTerminal::EndKey, &run, &TreatmentRun::EndProgram);
+  QObject::connect(&terminal, &PlayerTerminal::EndKey, &engine, &RunEngine::EndProgram);
   bool paused_by_stop = false;
   bool stop_pending = false;  // until the paused output has been released
   // The release closes the device on the output thread, which a stopped process would hold with
@@ -222,8 +296,8 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
     WaitForOutputThread(std::chrono::milliseconds(500));
     terminal.StopNow();
   };
-  QObject::connect(&terminal, &PlayerTerminal::StopRequested, &run, [&] {
-    if (run.PauseStep()) paused_by_stop = true;
+  QObject::connect(&terminal, &PlayerTerminal::StopRequested, &engine, [&] {
+    if (engine.PauseStep()) paused_by_stop = true;
     stop_pending = run.Paused() && !run.PauseSettled();
     if (!stop_pending) stop_now();
   });
@@ -234,18 +308,13 @@ int PlayWithoutWindow(const TreatmentProgram& program, WaveShape shape, int step
   };
   QObject::connect(&run, &TreatmentRun::PausedOutputReleased, &terminal, stop_if_pending);
   QObject::connect(&run, &TreatmentRun::StepEnded, &terminal, stop_if_pending);
-  QObject::connect(&terminal, &PlayerTerminal::Continued, &run, [&] {
+  QObject::connect(&terminal, &PlayerTerminal::Continued, &engine, [&] {
     // Paused by the key before: the line shows that again, below the shell's lines.
-    if (!paused_by_stop || !run.ResumeStep()) status.Redraw();
+    if (!paused_by_stop || !engine.ResumeStep()) status.Redraw();
     paused_by_stop = false;
   });
 
-  run.Run(program, [&run](const TreatmentStep&) {
-    QEventLoop step;
-    QObject::connect(&run, &TreatmentRun::StepEnded, &step, &QEventLoop::quit);
-    step.exec();
-    return true;
-  });
+  engine.Play(program);
   // What the desktop holds is given back, on its own thread, while the application still exists.
   desktop.reset();
   return EndProcess(result.how == TreatmentRun::RunEnd::Failed ? 1 : 0);

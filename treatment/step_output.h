@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -36,6 +37,7 @@ struct StepOutputError {
   StepOutputErrorCode Code = StepOutputErrorCode::None;
   std::string Message;  // names the output and what went wrong
   std::string Advice;   // what the user can do about it
+  int SystemCode = 0;   // the sound card's own error code (BASS_ErrorGetCode); 0: none
 };
 
 // One step as the run asks for it: the step's own values and what the run decides for it.
@@ -44,6 +46,7 @@ struct StepRequest {
   WaveShape Shape = wsSquare;  // Step.Shape, else the run's "Output signal" choice
   int DurationMs = 0;          // the step's length: a glide reaches Step.EndFrequency at its end
   bool Antiphase = true;       // the second channel, where there is one, at 180 degrees
+  size_t Index = 0;            // the step's place in its program, from 0
 };
 
 // The frequency of a glide from f0 to f1 after the share elapsed (0..1) of its length, by its law.
@@ -79,17 +82,61 @@ class StepOutput {
   virtual void AllOff() noexcept = 0;
   virtual const StepOutputError& LastError() const = 0;
 
+  // What the sound card needs beyond a step at a time; the defaults suit an output the run opens
+  // once and that follows its calls at once. The sound card opens the device for each step and
+  // lets it go at the step's end; it joins a program file's steps in one stream, the next step
+  // taking over at the current one's last frame; it lets a step's last frames play out after the
+  // step's time; it lets the device go some time into a pause; and its open waits, which the
+  // program's end gives up.
+  virtual void BeginRun(const TreatmentProgram& program, int base_period_ms) {
+    (void)program;
+    (void)base_period_ms;
+  }
+  virtual bool ReleasedAtStepEnds() const { return false; }
+  // Open, waiting now, returns false at once (LastError without a code).
+  virtual void CancelOpen() {}
+  // The next step sounds already, joined to the current one; EndStepIntoNext ends the current step
+  // with the output left playing, and the next StartStep takes the joined step on.
+  virtual bool NextStepHasTakenOver() const { return false; }
+  virtual void EndStepIntoNext() { EndStep(); }
+  // At and after the step's time: whether all it was given has sounded (at_time_up: the first
+  // look), and how long the rest takes.
+  virtual bool PlayedOut(bool at_time_up) const {
+    (void)at_time_up;
+    return true;
+  }
+  virtual int64_t PlayOutLeftMs() const { return 0; }
+  // While paused: every part of the step has sounded already.
+  virtual bool StepComplete() const { return false; }
+
   // Told when the output fails between calls (a link that does not come back); the output is
   // silent by then and the run should end.
   void SetFailureHandler(std::function<void(const StepOutputError&)> handler) {
     failure_handler_ = std::move(handler);
+  }
+  // Told when the output goes away under a step (true) and when it sounds again (false): the
+  // step's time stands still meanwhile.
+  void SetAwayHandler(std::function<void(bool away)> handler) {
+    away_handler_ = std::move(handler);
+  }
+  // Told when a paused output has let the device go (only where ReleasedAtStepEnds).
+  void SetPauseSettledHandler(std::function<void()> handler) {
+    pause_settled_handler_ = std::move(handler);
   }
 
  protected:
   void ReportFailure(const StepOutputError& error) const {
     if (failure_handler_) failure_handler_(error);
   }
+  void ReportAway(bool away) const {
+    if (away_handler_) away_handler_(away);
+  }
+  void ReportPauseSettled() const {
+    if (pause_settled_handler_) pause_settled_handler_();
+  }
 
  private:
   std::function<void(const StepOutputError&)> failure_handler_;
+  std::function<void(bool)> away_handler_;
+  std::function<void()> pause_settled_handler_;
 };

@@ -1,10 +1,11 @@
 #include "step_sound.h"
 
-StepSound PrepareStepSound(const TreatmentStep& step, uint64_t step_frames,
-                           ExactOscillator& oscillator) {
+void SetStreamSettings(const TreatmentStep& step) {
   StreamFrequency = step.Frequency;
   StreamAmplitude = step.Level == 100 ? 1.0L : step.Level / 100.0L;
-  if (!step.Exact) return {ToneStreamProc, nullptr};
+}
+
+ExactTone StepTone(const TreatmentStep& step, uint64_t step_frames) {
   ExactTone tone;
   tone.start_hz = step.Frequency;
   tone.end_hz = step.EndFrequency != 0.0L ? step.EndFrequency : step.Frequency;
@@ -15,6 +16,13 @@ StepSound PrepareStepSound(const TreatmentStep& step, uint64_t step_frames,
   tone.gate_millihertz = static_cast<uint64_t>(step.GateMillihertz);
   tone.gate_on_percent = step.GateOnPercent;
   tone.duty_percent = step.DutyPercent;
-  oscillator.SetTone(tone);
+  return tone;
+}
+
+StepSound PrepareStepSound(const TreatmentStep& step, uint64_t step_frames,
+                           ExactOscillator& oscillator) {
+  SetStreamSettings(step);
+  if (!step.Exact) return {ToneStreamProc, nullptr};
+  oscillator.SetTone(StepTone(step, step_frames));
   return {ExactToneStreamProc, &oscillator};
 }

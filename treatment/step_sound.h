@@ -20,6 +20,11 @@ struct StepSound {
   void* user = nullptr;
 };
 
+// StreamFrequency and StreamAmplitude for the step.
+void SetStreamSettings(const TreatmentStep& step);
+// The exact oscillator's tone for a program file's step of step_frames frames.
+ExactTone StepTone(const TreatmentStep& step, uint64_t step_frames);
+
 // Writes StreamFrequency and StreamAmplitude (the step's level, 1.0 for the built-ins), sets the
 // oscillator's tone for an exact step (its phase runs on from the previous step), and returns the
 // stream procedure and user value to create the stream with. The oscillator must outlive the

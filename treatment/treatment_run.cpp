@@ -1,11 +1,8 @@
 #include "treatment_run.h"
 
-#include <QEventLoop>
 #include <algorithm>
 
-#include "audio_format.h"
-#include "audio_output.h"
-#include "step_sound.h"
+#include "ddfs.h"
 
 namespace {
 
@@ -15,56 +12,47 @@ namespace {
 constexpr qint64 kFirstWakeBeforeMs = 2000;
 constexpr qint64 kLastWaitMs = 20;
 
-// What the device's and the sound server's buffers hold when a pause stops the stream (some 20
-// to 40 ms of it) plays out within this time; then the paused step's output is released.
-constexpr int kPauseReleaseMs = 250;
-
-const char* const kInitFailed = "BASS.dll error!";
-const char* const kCreateFailed = "User-Stream kann nicht angelegt werden!";
-const char* const kPlayFailed = "Wiedergabe kann nicht gestartet werden.";
-
-// How often the wait for an opening output looks whether the open has finished, and the wait for a
-// step's last frames whether they have played.
-constexpr int kOpenLookMs = 5;
+// How often the wait for what the output holds looks whether it has played.
 constexpr int kPlayOutLookMs = 5;
-// A step's last frames are waited for at most as long as they take to play and this much more: a
+// What the output holds is waited for at most as long as it takes to play and this much more: a
 // device that stops taking sound meanwhile does not hold the step.
 constexpr qint64 kPlayOutSlackMs = 1000;
 constexpr qint64 kNsPerMs = 1000000;
 
 }  // namespace
 
-TreatmentRun::TreatmentRun(TToneGen* tone_gen, QTimer* step_timer, uint32_t* stream_handle,
-                           QObject* parent)
-    : QObject(parent),
-      tone_gen_(tone_gen),
-      step_timer_(step_timer),
-      stream_handle_(stream_handle),
-      output_watch_(new OutputWatch(this)) {
+TreatmentRun::TreatmentRun(QTimer* step_timer, uint32_t* stream_handle, QObject* parent)
+    : QObject(parent), step_timer_(step_timer), sound_card_(stream_handle), output_(&sound_card_) {
   // A coarse timer may fire 5 % early or late: 9 s either way on a three-minute step.
   step_timer_->setTimerType(Qt::PreciseTimer);
   connect(step_timer_, &QTimer::timeout, this, &TreatmentRun::StepTimeUp);
   deadline_approach_.setSingleShot(true);
   deadline_approach_.setTimerType(Qt::PreciseTimer);
   connect(&deadline_approach_, &QTimer::timeout, this, &TreatmentRun::ApproachDeadline);
-  pause_release_.setSingleShot(true);
-  pause_release_.setInterval(kPauseReleaseMs);
-  connect(&pause_release_, &QTimer::timeout, this, &TreatmentRun::ReleasePausedOutput);
   play_out_.setInterval(kPlayOutLookMs);
   play_out_.setTimerType(Qt::PreciseTimer);
   connect(&play_out_, &QTimer::timeout, this, &TreatmentRun::LookAtPlayOut);
-  // The step's time stands still before the faces hear of the loss, and runs on before they hear
-  // of the tone's return.
-  connect(output_watch_, &OutputWatch::Lost, this, &TreatmentRun::HoldStepTime);
-  connect(output_watch_, &OutputWatch::Resumed, this, &TreatmentRun::RunStepTimeOn);
-  connect(output_watch_, &OutputWatch::Lost, this, &TreatmentRun::OutputLost);
-  connect(output_watch_, &OutputWatch::Resumed, this, &TreatmentRun::OutputResumed);
-  connect(output_watch_, &OutputWatch::GaveUp, this, &TreatmentRun::EndStepByLostOutput);
+  Follow(&sound_card_);
 }
 
-void TreatmentRun::ReleaseOutput() {
-  BASS_Stop();
-  BASS_Free();
+void TreatmentRun::Follow(StepOutput* output) {
+  output->SetAwayHandler([this](bool away) { OutputAwayChanged(away); });
+  output->SetFailureHandler([this](const StepOutputError& error) {
+    if (step_running_) FailStep(error);
+  });
+  output->SetPauseSettledHandler([this] { PausedOutputLetGo(); });
+}
+
+bool TreatmentRun::UseOutput(StepOutput* output) {
+  if (running_) return false;
+  if (output_ != &sound_card_) {
+    output_->SetAwayHandler(nullptr);
+    output_->SetFailureHandler(nullptr);
+    output_->SetPauseSettledHandler(nullptr);
+  }
+  output_ = output != nullptr ? output : &sound_card_;
+  Follow(output_);
+  return true;
 }
 
 bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, void* window) {
@@ -78,128 +66,60 @@ bool TreatmentRun::Run(const TreatmentProgram& program, const StepWait& wait, vo
   result.program = &program;
   result.steps = static_cast<int>(program.Steps.size());
   skipped_ = false;
+  output_error_ = {};
   program_ = &program;
   base_period_ms_ = step_timer_->interval();
-  window_ = window;
-  // Every run starts its oscillator where an export of the program starts it, so each run sounds
-  // the same, frame for frame.
-  oscillator_ = ExactOscillator{};
-  joining_ = std::all_of(program.Steps.begin(), program.Steps.end(),
-                         [](const TreatmentStep& step) { return step.Exact; });
+  sound_card_.SetWindow(window);
+  output_->BeginRun(program, base_period_ms_);
   emit RunStarted(program);
   step_timer_->stop();
-  bool joined = false;  // the step's frames follow the previous step's in the open output
+  bool joined = false;  // the step sounds already, joined to the previous one
   for (const TreatmentStep& step : program.Steps) {
     ++result.step;
     step_index_ = result.step - 1;
-    if (!joined && !InitOutput(window)) {
+    if (!joined && !OpenOutput(result.step == 1)) {
       if (ending_) return Finish(result, RunEnd::ProgramEnded);
-      return Fail(result, kInitFailed, BASS_ErrorGetCode());
+      return Fail(result, output_->LastError());
     }
     emit StepOpened(result.step, result.steps, step);
     step_period_ms_ = PeriodOf(step);
     step_timer_->setInterval(step_period_ms_);
-    step_frames_ = FramesForMs(static_cast<uint64_t>(step_period_ms_));
-    if (joined) {
-      step_sound_ = {JoinedStepProc, &joined_steps_[step_index_ % 2]};
-    } else {
-      step_sound_ = PrepareStepSound(step, step_frames_, oscillator_);
-      if (joining_) {
-        // The tone is set already: no stream plays yet.
-        step_sound_ = ArmJoinedStep(step_index_, step, step_frames_);
-        joined_steps_[step_index_ % 2].toned = true;
-      }
-      *stream_handle_ =
-          BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_sound_.proc, step_sound_.user);
-      if (*stream_handle_ == 0) {
-        return Fail(result, kCreateFailed, BASS_ErrorGetCode());
-      }
-      // The tone lasts the step's period to the frame.
-      AudioOutputLimitStream(step_frames_);
-      if (!BASS_ChannelPlay(*stream_handle_, 0)) {
-        return Fail(result, kPlayFailed, BASS_ErrorGetCode());
-      }
-    }
-    frames_released_ = 0;
-    joins_seen_ = AudioOutputStreamJoins();
-    JoinNextStep();
+    StepRequest request;
+    request.Step = step;
+    request.Shape = step.Shape.value_or(OutputWaveShape.load());
+    request.DurationMs = step_period_ms_;
+    request.Index = step_index_;
+    if (!output_->StartStep(request)) return Fail(result, output_->LastError());
     step_running_ = true;
     output_failed_ = false;
     ended_by_join_ = false;
     output_away_ = false;
     StartStepTimer(qint64{step_period_ms_} * kNsPerMs);
-    output_watch_->Start();
     emit StepStarted(result.step, result.steps, step);
     const bool ended = wait(step);
     step_running_ = false;
     output_away_ = false;
     joined = ended && ended_by_join_;
     paused_ = false;
-    pause_release_.stop();
-    output_watch_->Stop();
     deadline_approach_.stop();
     step_timer_->stop();
     // A resumed step's timer ran out only its time left.
     step_timer_->setInterval(step_period_ms_);
     if (ending_) return Finish(result, RunEnd::ProgramEnded);  // no further step
-    if (output_failed_) return Fail(result, output_failed_message_, output_failed_code_);
+    if (output_failed_) return Fail(result, output_error_);
     if (!ended) {
       EndRunByClosedWindow();
       return Finish(result, RunEnd::Closed);
     }
   }
-  // The output is already free by then; the Zelk general run has always freed it once more.
-  if (program.FreeOutputAtEnd) BASS_Free();
+  // The sound card is already free by then; the Zelk general run has always freed it once more.
+  if (program.FreeOutputAtEnd && output_->ReleasedAtStepEnds()) output_->Close();
   return Finish(result, skipped_ ? RunEnd::SkippedThrough : RunEnd::Completed);
 }
 
-StepSound TreatmentRun::ArmJoinedStep(size_t index, const TreatmentStep& step, uint64_t frames) {
-  JoinedStep& slot = joined_steps_[index % 2];
-  slot = JoinedStep{&step, frames, &oscillator_, false};
-  return {JoinedStepProc, &slot};
-}
-
-// Readies the step after the current one to follow it in the open output. Its slot is the one
-// the step before the current one used, which the audio thread has left for good.
-void TreatmentRun::JoinNextStep() {
-  next_joined_ = false;
-  if (!joining_ || program_ == nullptr || step_index_ + 1 >= program_->Steps.size()) return;
-  const TreatmentStep& next = program_->Steps[step_index_ + 1];
-  const uint64_t frames = FramesForMs(static_cast<uint64_t>(PeriodOf(next)));
-  const StepSound sound = ArmJoinedStep(step_index_ + 1, next, frames);
-  next_joined_ = AudioOutputChainStream(sound.proc, sound.user, frames) != 0;
-}
-
-bool TreatmentRun::NextStepHasTakenOver() const {
-  return next_joined_ && AudioOutputStreamJoins() != joins_seen_;
-}
-
-// The audio thread's procedure for a program file's steps: the first frame of a step sets the
-// oscillator to the step's tone, there and then, so the phase runs on from the previous step's
-// very last frame.
-uint32_t TreatmentRun::JoinedStepProc(uint32_t handle, void* buffer, uint32_t length, void* user) {
-  auto& slot = *static_cast<JoinedStep*>(user);
-  if (!slot.toned) {
-    PrepareStepSound(*slot.step, slot.frames, *slot.oscillator);
-    slot.toned = true;
-  }
-  return ExactToneStreamProc(handle, buffer, length, slot.oscillator);
-}
-
-bool TreatmentRun::InitOutput(void* window) {
-  AudioOutputOpenAhead();
-  if (!AudioOutputOpenSettled()) {
-    QEventLoop opening;
-    QTimer look;
-    connect(&look, &QTimer::timeout, &opening, [&opening, this] {
-      if (ending_ || AudioOutputOpenSettled()) opening.quit();
-    });
-    look.start(kOpenLookMs);
-    opening.exec();
-  }
-  // EndProgram has given the open up.
-  if (ending_) return false;
-  return BASS_Init(-1, kFramesPerSecond, 0, window, nullptr) != 0;
+bool TreatmentRun::OpenOutput(bool first_step) {
+  if (!first_step && !output_->ReleasedAtStepEnds()) return true;
+  return output_->Open();
 }
 
 int TreatmentRun::PeriodOf(const TreatmentStep& step) const {
@@ -237,15 +157,14 @@ void TreatmentRun::ApproachDeadline() {
 }
 
 void TreatmentRun::ReleaseStepOutput() {
-  pause_release_.stop();
   play_out_.stop();
-  output_watch_->Stop();
-  ReleaseOutput();
+  output_->EndStep();
 }
 
 bool TreatmentRun::PauseStep() {
   // A step whose time is up only lets its last frames play, or the next step has begun to sound.
-  if (!step_running_ || paused_ || ending_ || play_out_.isActive() || NextStepHasTakenOver()) {
+  if (!step_running_ || paused_ || ending_ || play_out_.isActive() ||
+      output_->NextStepHasTakenOver()) {
     return false;
   }
   paused_left_ns_ =
@@ -256,70 +175,36 @@ bool TreatmentRun::PauseStep() {
   pause_released_ = false;
   step_timer_->stop();
   deadline_approach_.stop();
-  output_watch_->Stop();
-  // The stream procedure is not called again: the stream's frame count is final.
-  BASS_Stop();
-  pause_release_.start();
+  // A generator that does not answer fails by its failure handler, after its retries.
+  output_->Pause();
   emit StepPaused();
+  // An output that stays open through the run is silent once Pause returns.
+  if (!output_->ReleasedAtStepEnds()) PausedOutputLetGo();
   return true;
 }
 
-void TreatmentRun::ReleasePausedOutput() {
-  frames_released_ += AudioOutputStreamFrames();
+void TreatmentRun::PausedOutputLetGo() {
+  if (!paused_ || pause_released_) return;
   pause_released_ = true;
-  ReleaseOutput();
   emit PausedOutputReleased();
 }
 
 bool TreatmentRun::ResumeStep() {
   if (!step_running_ || !paused_ || ending_) return false;
-  pause_release_.stop();
-  const uint64_t played = frames_released_ + (pause_released_ ? 0 : AudioOutputStreamFrames());
-  if (played >= step_frames_) {
+  if (output_->StepComplete()) {
     // Paused in its last moment: nothing is left to play.
     paused_ = false;
     EndStepByTimer();
     return true;
   }
-  if (!pause_released_) {
-    // Still open: the stream plays on where it stopped.
-    if (!BASS_ChannelPlay(*stream_handle_, 0)) {
-      FailStep(kPlayFailed, BASS_ErrorGetCode());
-      return true;
-    }
-  } else if (!ReopenPausedStep()) {
+  if (!output_->Resume()) {
+    // EndProgram may have given the output's open up meanwhile.
+    if (!ending_) FailStep(output_->LastError());
     return true;
-  } else {
-    // A new stream has no step joined to it yet.
-    joins_seen_ = AudioOutputStreamJoins();
-    JoinNextStep();
   }
   paused_ = false;
   StartStepTimer(paused_left_ns_);
-  output_watch_->Start();
   emit StepResumed();
-  return true;
-}
-
-// As a step's start opens its output; the step's sound settings and stream procedure are still
-// set, and its phases (and a glide) go on from where the pause left them.
-bool TreatmentRun::ReopenPausedStep() {
-  if (!InitOutput(window_)) {
-    // EndProgram has ended the step meanwhile.
-    if (!ending_) FailStep(kInitFailed, BASS_ErrorGetCode());
-    return false;
-  }
-  *stream_handle_ =
-      BASS_StreamCreate(kFramesPerSecond, kChannels, 0, step_sound_.proc, step_sound_.user);
-  if (*stream_handle_ == 0) {
-    FailStep(kCreateFailed, BASS_ErrorGetCode());
-    return false;
-  }
-  AudioOutputLimitStream(step_frames_ - frames_released_);
-  if (!BASS_ChannelPlay(*stream_handle_, 0)) {
-    FailStep(kPlayFailed, BASS_ErrorGetCode());
-    return false;
-  }
   return true;
 }
 
@@ -327,38 +212,46 @@ bool TreatmentRun::TogglePause() {
   return paused_ ? ResumeStep() : PauseStep();
 }
 
-// The step timer's event: the step's time is up by the clock. Its tone ends once the device has
-// played the step's last frame, which may still be in the device's and the sound server's buffers,
-// or not handed over yet where the device started late; then EndStepByTimer.
+// The step timer's event: the step's time is up by the clock. Its output ends once it has played
+// all it was given (the sound card's last frame may still be in the device's and the sound
+// server's buffers); then EndStepByTimer.
 void TreatmentRun::StepTimeUp() {
-  if (step_running_ && !paused_ && NextStepHasTakenOver()) {
+  if (step_running_ && !paused_ && output_->NextStepHasTakenOver()) {
     EndStepByJoin();
     return;
   }
-  if (!step_running_ || paused_ ||
-      (!next_joined_ && (AudioOutputStreamPlayedOut() || AudioOutputStreamFrames() == 0))) {
+  if (!step_running_ || paused_ || output_->PlayedOut(true)) {
     EndStepByTimer();
     return;
   }
   step_timer_->stop();
   deadline_approach_.stop();
-  const uint64_t limit = step_frames_ - std::min(frames_released_, step_frames_);
-  const uint64_t left = limit - std::min(AudioOutputStreamFrames(), limit);
-  play_out_limit_.setRemainingTime(static_cast<qint64>(left * 1000 / kFramesPerSecond) +
-                                   kPlayOutSlackMs);
+  play_out_limit_.setRemainingTime(output_->PlayOutLeftMs() + kPlayOutSlackMs);
   play_out_.start();
 }
 
 void TreatmentRun::LookAtPlayOut() {
-  if (NextStepHasTakenOver()) {
+  if (output_->NextStepHasTakenOver()) {
     EndStepByJoin();
-  } else if ((!next_joined_ && AudioOutputStreamPlayedOut()) || play_out_limit_.hasExpired()) {
+  } else if (output_->PlayedOut(false) || play_out_limit_.hasExpired()) {
     EndStepByTimer();
   }
 }
 
-// The output went away: no frame of the step plays until it is back, so its time stands still
-// meanwhile and the step still plays every frame of its period.
+void TreatmentRun::OutputAwayChanged(bool away) {
+  // The step's time stands still before the faces hear of the loss, and runs on before they hear
+  // of the output's return.
+  if (away) {
+    HoldStepTime();
+    emit OutputLost();
+  } else {
+    RunStepTimeOn();
+    emit OutputResumed();
+  }
+}
+
+// The output went away: nothing of the step sounds until it is back, so its time stands still
+// meanwhile and the step still sounds for all its period.
 void TreatmentRun::HoldStepTime() {
   if (!step_running_ || paused_ || output_away_) return;
   output_away_ = true;
@@ -382,11 +275,11 @@ void TreatmentRun::RunStepTimeOn() {
 }
 
 void TreatmentRun::EndStepByTimer() {
-  tone_gen_->SetLoop(false);
+  emit ToneGenLoopClearNeeded();
   if (step_running_) {
     emit StepEnded(StepEnd::Timer);
   }
-  tone_gen_->Stop();
+  emit ToneGenStopNeeded();
   ReleaseStepOutput();
 }
 
@@ -394,16 +287,16 @@ void TreatmentRun::EndStepByTimer() {
 // timer, with the output left playing.
 void TreatmentRun::EndStepByJoin() {
   play_out_.stop();
-  output_watch_->Stop();
-  tone_gen_->SetLoop(false);
+  output_->EndStepIntoNext();
+  emit ToneGenLoopClearNeeded();
   ended_by_join_ = true;
   emit StepEnded(StepEnd::Timer);
-  tone_gen_->Stop();
+  emit ToneGenStopNeeded();
 }
 
 void TreatmentRun::EndStepBySkip() {
-  tone_gen_->Stop();
-  tone_gen_->SetLoop(false);
+  emit ToneGenStopNeeded();
+  emit ToneGenLoopClearNeeded();
   ReleaseStepOutput();
   if (step_running_) {
     skipped_ = true;
@@ -413,22 +306,13 @@ void TreatmentRun::EndStepBySkip() {
 
 // The user closed the Current frequency window: the run ends there, in silence.
 void TreatmentRun::EndRunByClosedWindow() {
-  tone_gen_->Stop();
+  emit ToneGenStopNeeded();
   ReleaseStepOutput();
 }
 
-// The watch gave up on the output: the step fails as a failed BASS_ChannelPlay would, once the
-// face's wait has returned.
-void TreatmentRun::EndStepByLostOutput(int code) {
-  if (step_running_) FailStep(kPlayFailed, code);
-}
-
-// The step ends without its output; once the face's wait has returned, the run fails with
-// message and code.
-void TreatmentRun::FailStep(const char* message, int code) {
+void TreatmentRun::FailStep(const StepOutputError& error) {
   output_failed_ = true;
-  output_failed_message_ = message;
-  output_failed_code_ = code;
+  output_error_ = error;
   step_timer_->stop();
   ReleaseStepOutput();
   emit StepEnded(StepEnd::OutputLost);
@@ -437,23 +321,28 @@ void TreatmentRun::FailStep(const char* message, int code) {
 void TreatmentRun::EndProgram() {
   if (ending_) return;
   ending_ = true;
+  output_->CancelOpen();
   step_timer_->stop();
-  tone_gen_->Stop();
+  emit ToneGenStopNeeded();
   ReleaseStepOutput();
   if (step_running_) emit StepEnded(StepEnd::ProgramEnd);
 }
 
-// The caller reads the code before anything else touches the output; the failed step's output is
-// freed so that the next run starts from a closed output.
-bool TreatmentRun::Fail(RunResult& result, const QString& message, int code) {
-  result.code = code;
-  result.message = message;
-  BASS_Free();
-  emit AudioFailed(message, result.code);
+// The caller reads the code before anything else touches the output; the failed output is closed,
+// so that the next run starts from a closed output.
+bool TreatmentRun::Fail(RunResult& result, const StepOutputError& error) {
+  output_error_ = error;
+  result.code = error.SystemCode;
+  result.message = QString::fromStdString(error.Message);
+  result.advice = QString::fromStdString(error.Advice);
+  output_->Close();
+  emit AudioFailed(result.message, result.code);
   return Finish(result, RunEnd::Failed);
 }
 
 bool TreatmentRun::Finish(RunResult& result, RunEnd how) {
+  // An output opened for the run is let go at every end (a failed one is closed already).
+  if (how != RunEnd::Failed && !output_->ReleasedAtStepEnds()) output_->Close();
   // The step timer's own period again, for the built-in steps of the next run.
   step_timer_->setInterval(base_period_ms_);
   program_ = nullptr;

@@ -277,11 +277,16 @@ void CreateWindows() {
   windows.step_window = std::make_unique<TForm3>();
   Form3 = windows.step_window.get();
   windows.run = std::make_unique<RunEngine>(
-      Form1->ToneGen1, Form1->Timer1, &Form1->StreamHandle, Form1, [](const TreatmentStep& step) {
+      Form1->Timer1, &Form1->StreamHandle, [] { return reinterpret_cast<void*>(Form1->winId()); },
+      [](const TreatmentStep& step) {
         return Form3->ShowStep(QString::fromStdString(step.DisplayText), Form1);
       });
   RunEngine* engine = windows.run.get();
   const TreatmentRun* run = engine->Treatment();
+  // The run's step ends stop ToneGen1 and clear its Loop, in the run's order.
+  QObject::connect(run, &TreatmentRun::ToneGenStopNeeded, Form1, [] { Form1->ToneGen1->Stop(); });
+  QObject::connect(run, &TreatmentRun::ToneGenLoopClearNeeded, Form1,
+                   [] { Form1->ToneGen1->SetLoop(false); });
   // The main window first: it shows a step before the other windows hear of it.
   QObject::connect(Form1, &TForm1::RunRequested, engine, &RunEngine::Play);
   QObject::connect(Form1, &TForm1::StepTimerFired, engine, &RunEngine::EndStepByTimer);

@@ -18,6 +18,7 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "generator_emulator.h"
 #include "private_dbus.h"
 #include "private_pulse.h"
 #include "scratch_dir.h"
@@ -580,6 +582,163 @@ TEST(Player, RefusesWithOneMessageAndStatusOne) {
       EXPECT_EQ(WaitForExit(first, 0ms), -1) << "the first copy did not play on";
       TerminateChild(first);
     }
+  }
+}
+
+// The player on a signal generator's emulator: no sound server at all, SDL's dummy driver, a
+// runtime folder of the test's own.
+std::vector<std::string> GeneratorEnvironment(const ScratchDir& runtime) {
+  chmod(runtime.Path().c_str(), 0700);
+  std::vector<std::string> environment = {"DISPLAY=",
+                                          "WAYLAND_DISPLAY=",
+                                          "QT_QPA_PLATFORM=",
+                                          "SDL_AUDIODRIVER=dummy",
+                                          "PULSE_SERVER=unix:/nonexistent",
+                                          "XDG_RUNTIME_DIR=" + runtime.Path().string(),
+                                          "LSAN_OPTIONS=suppressions=" ZELKGEN_LSAN_SUPPRESSIONS};
+  for (const std::string& entry : NoBusEnvironment()) environment.push_back(entry);
+  return environment;
+}
+
+std::string WrittenProgram(const ScratchDir& folder, const std::string& text) {
+  const std::string path = (folder.Path() / "program.zelkgen").string();
+  std::ofstream(path) << text;
+  return path;
+}
+
+std::vector<std::string> CommandsStarting(const GeneratorEmulator& emulator,
+                                          const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& command : emulator.Commands()) {
+    if (command.rfind(prefix, 0) == 0) found.push_back(command);
+  }
+  return found;
+}
+
+using MakeEmulator = std::function<std::unique_ptr<GeneratorEmulator>()>;
+const MakeEmulator kFy = [] { return std::make_unique<FyEmulator>(EmulatorBehaviour{}); };
+const MakeEmulator kJds = [] { return std::make_unique<JdsEmulator>(EmulatorBehaviour{}); };
+const MakeEmulator kScpi = [] { return std::make_unique<ScpiEmulator>(EmulatorBehaviour{}); };
+
+// A sine at full level, then a quarter-duty square at half level, a second each.
+const char kTwoSteps[] = "zelkgen program: Bench\n1000 1s sine\n2500.5 1s square 50% duty 25%\n";
+
+TEST(Player, PlaysEveryStepOnEachGeneratorAndLeavesItOff) {
+  struct Case {
+    const char* name;
+    MakeEmulator make;
+    const char* program;  // nullptr: kTwoSteps's file
+    std::string prefix;   // channel 1's setting of each step
+    std::vector<std::string> settings;
+    std::string output_on;
+    std::string finished;
+  } cases[] = {
+      // Microhertz in 14 digits.
+      {"FY6900",
+       kFy,
+       nullptr,
+       "WMF",
+       {"WMF00001000000000", "WMF00002500500000"},
+       "WMN1",
+       "Bench: finished\n"},
+      // Hundredths of a hertz, unit code 0 (Hz), both outputs in one register.
+      {"JDS6600",
+       kJds,
+       nullptr,
+       ":w23=",
+       {":w23=100000,0.", ":w23=250050,0."},
+       ":w20=1,1.",
+       "Bench: finished\n"},
+      // Shape, hertz, volts peak to peak (2 V, then half of it), offset and phase at once.
+      {"SCPI",
+       kScpi,
+       nullptr,
+       "SOUR1:APPL",
+       {"SOUR1:APPL:SIN 1000.000,2.0000,0.500,0", "SOUR1:APPL:SQU 2500.500,1.0000,0.500,0"},
+       "OUTP1 ON",
+       "Bench: finished\n"},
+      {"a built-in on the FY6900",
+       kFy,
+       "bx",
+       "WMF",
+       {"WMF00002128000000", "WMF00003713000000"},
+       "WMN1",
+       "BX virus: finished\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch, runtime;
+    const std::unique_ptr<GeneratorEmulator> emulator = c.make();
+    const std::string program = c.program ? c.program : WrittenProgram(scratch, kTwoSteps);
+    const ProgramRun run =
+        RunProgram({ZELKGEN_PROGRAM, "--play", program, "--device", emulator->Name(), "--amplitude",
+                    "2", "--offset", "0.5", "--test-step-ms", "1000"},
+                   GeneratorEnvironment(runtime), scratch.Path().string());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out.ends_with(c.finished)) << run.out;
+    EXPECT_EQ(CommandsStarting(*emulator, c.prefix), c.settings);
+    EXPECT_EQ(CommandsStarting(*emulator, c.output_on).size(), 2u) << "on once a step";
+    EXPECT_FALSE(emulator->Channel(1).On);
+    EXPECT_FALSE(emulator->Channel(2).On);
+  }
+}
+
+TEST(Player, AQuitSignalMidStepLeavesTheGeneratorOff) {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    ScratchDir scratch, runtime;
+    FyEmulator emulator({});
+    const std::string out = (scratch.Path() / "stdout").string();
+    pid_t player = SpawnChild(
+        {ZELKGEN_PROGRAM, "--play", WrittenProgram(scratch, "zelkgen program: Long\n1000 1m\n"),
+         "--device", emulator.Name()},
+        GeneratorEnvironment(runtime), out);
+    ASSERT_GT(player, 0);
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (CommandsStarting(emulator, "WMN1").empty() &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(emulator.Channel(1).On) << "never switched on";
+    kill(player, signal_number);
+    const int status = WaitForExit(player, 3000ms);
+    TerminateChild(player);
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(emulator.Channel(1).On);
+    EXPECT_FALSE(emulator.Channel(2).On);
+    EXPECT_NE(ReadFile(out).find("Long: stopped at step 1 of 1\n"), std::string::npos)
+        << ReadFile(out);
+  }
+}
+
+TEST(Player, AProgramOrVoltsBeyondTheGeneratorAreRefusedBeforeItSounds) {
+  struct Case {
+    const char* name;
+    std::string program;
+    std::vector<std::string> more;
+    std::string err;  // after the file's path, where it names it
+  } cases[] = {
+      {"a gate faster than the FY6900 switches",
+       "zelkgen program: Fast\n1000 1s\n1000 1s gate 7.83\n",
+       {},
+       ":3:9: a gate of 7.83 Hz is faster than"},
+      {"an amplitude above the model's",
+       "zelkgen program: Loud\n1000 1s\n",
+       {"--amplitude", "30"},
+       "an amplitude of 30.000 V peak to peak is above the 20.000 V"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir scratch, runtime;
+    FyEmulator emulator({});
+    const std::string file = WrittenProgram(scratch, c.program);
+    std::vector<std::string> argv = {ZELKGEN_PROGRAM, "--play", file, "--device", emulator.Name()};
+    argv.insert(argv.end(), c.more.begin(), c.more.end());
+    const ProgramRun run = RunProgram(argv, GeneratorEnvironment(runtime), scratch.Path().string());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(CommandsStarting(emulator, "WMN1").empty()) << "it sounded";
   }
 }
 

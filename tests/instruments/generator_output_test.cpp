@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -16,6 +18,7 @@
 #include "device_name.h"
 #include "generator_emulator.h"
 #include "step_player.h"
+#include "treatment_run.h"
 
 namespace {
 
@@ -372,6 +375,101 @@ TEST(GeneratorOutput, RefusesVoltsBeyondTheModel) {
     // Nothing was set.
     for (const std::string& command : emulator.Commands())
       EXPECT_EQ(command.rfind("WM", 0), std::string::npos) << command;
+  }
+}
+
+// The treatment run on a generator, as the faces drive it: the run's own timing, the generator's
+// commands for each step, and the outputs off however the run ends; a lost link ends the run with
+// the generator's message and advice.
+TEST(GeneratorOutput, ARunOnItLeavesItOffHoweverTheRunEnds) {
+  enum class Act { None, Skip, EndProgram, PauseAndResume };
+  using RunEnd = TreatmentRun::RunEnd;
+  struct Case {
+    const char* name;
+    EmulatorBehaviour behaviour;
+    Act act;  // 100 ms into each step
+    RunEnd how;
+    std::vector<std::string> frequencies;  // channel 1's
+    std::string message = {};
+  } cases[] = {
+      {"both steps to their end",
+       {},
+       Act::None,
+       RunEnd::Completed,
+       {"WMF00001000000000", "WMF00002000000000"}},
+      {"both skipped",
+       {},
+       Act::Skip,
+       RunEnd::SkippedThrough,
+       {"WMF00001000000000", "WMF00002000000000"}},
+      {"the program ended in the first",
+       {},
+       Act::EndProgram,
+       RunEnd::ProgramEnded,
+       {"WMF00001000000000"}},
+      // A resumed step sets its frequency again.
+      {"each paused and resumed",
+       {},
+       Act::PauseAndResume,
+       RunEnd::Completed,
+       {"WMF00001000000000", "WMF00001000000000", "WMF00002000000000", "WMF00002000000000"}},
+      {"a link pulled in the first step",
+       {.PullAfterCommands = 18},
+       Act::None,
+       RunEnd::Failed,
+       {"WMF00001000000000"},
+       "did not come back within 1 s"},
+  };
+  TreatmentProgram program{"Two tones", {}, false};
+  for (const auto& [hertz, ms] : {std::pair{1000, 400}, std::pair{2000, 1600}}) {
+    TreatmentStep step{static_cast<long double>(hertz), 0, "", std::to_string(hertz) + "HZ"};
+    step.DurationMs = ms;
+    step.Exact = true;
+    step.Shape = wsSine;
+    program.Steps.push_back(step);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FyEmulator emulator(c.behaviour);
+    DeviceName device;
+    std::string why;
+    ASSERT_TRUE(ParseDeviceName(emulator.Name(), &device, &why)) << why;
+    GeneratorOutput output(GeneratorDriver::Make(device), TestSettings());
+    QTimer step_timer;
+    step_timer.setInterval(180000);
+    uint32_t stream_handle = 0;
+    TreatmentRun run(&step_timer, &stream_handle);
+    ASSERT_TRUE(run.UseOutput(&output));
+    TreatmentRun::RunResult result;
+    QObject::connect(&run, &TreatmentRun::RunEnded,
+                     [&result](const TreatmentRun::RunResult& ended) { result = ended; });
+    run.Run(program, [&](const TreatmentStep&) {
+      QEventLoop loop;
+      QObject::connect(&run, &TreatmentRun::StepEnded, &loop, &QEventLoop::quit);
+      QTimer::singleShot(100, &loop, [&] {
+        if (c.act == Act::Skip) run.EndStepBySkip();
+        if (c.act == Act::EndProgram) run.EndProgram();
+        if (c.act == Act::PauseAndResume && run.PauseStep()) {
+          QTimer::singleShot(100, &loop, [&run] { run.ResumeStep(); });
+        }
+      });
+      loop.exec();
+      return true;
+    });
+    EXPECT_EQ(result.how, c.how);
+    std::vector<std::string> frequencies;
+    for (const std::string& command : emulator.Commands()) {
+      if (command.rfind("WMF", 0) == 0) frequencies.push_back(command);
+    }
+    EXPECT_EQ(frequencies, c.frequencies);
+    if (c.message.empty()) {
+      EXPECT_FALSE(emulator.Channel(1).On);
+      EXPECT_FALSE(emulator.Channel(2).On);
+    } else {
+      EXPECT_NE(result.message.toStdString().find(c.message), std::string::npos)
+          << result.message.toStdString();
+      EXPECT_FALSE(run.OutputError().Advice.empty());
+    }
   }
 }
 

@@ -52,7 +52,11 @@ long ToneFrames(const std::string& path) {
 
 class Headless : public testing::Test {
  protected:
-  Headless() : tone_gen_(nullptr), run_(&tone_gen_, &timer_, &handle_) {
+  Headless() : tone_gen_(nullptr), run_(&timer_, &handle_) {
+    // The tone generator follows the run's asks, as the main window's does.
+    QObject::connect(&run_, &TreatmentRun::ToneGenStopNeeded, [this] { tone_gen_.Stop(); });
+    QObject::connect(&run_, &TreatmentRun::ToneGenLoopClearNeeded,
+                     [this] { tone_gen_.SetLoop(false); });
     timer_.setInterval(180000);
     QObject::connect(&run_, &TreatmentRun::StepStarted, [this](int, int, const TreatmentStep&) {
       seen_ += 'S';

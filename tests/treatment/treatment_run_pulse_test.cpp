@@ -56,7 +56,7 @@ double Seconds(Clock::duration d) {
 
 class RunAgainstPulse : public testing::Test {
  protected:
-  RunAgainstPulse() : tone_gen_(nullptr), run_(&tone_gen_, &timer_, &handle_) {
+  RunAgainstPulse() : run_(&timer_, &handle_) {
     timer_.setInterval(180000);
     QObject::connect(&run_, &TreatmentRun::OutputLost, [this] { lost_at_ = Clock::now(); });
     QObject::connect(&run_, &TreatmentRun::OutputResumed, [this] { resumed_at_ = Clock::now(); });
@@ -94,7 +94,6 @@ class RunAgainstPulse : public testing::Test {
 
   PrivatePulse pulse_;
   ScratchDir scratch_{"zelkgen-run-pulse-"};
-  TToneGen tone_gen_;
   QTimer timer_;
   uint32_t handle_ = 0;
   TreatmentRun run_;
