@@ -302,8 +302,11 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
   // Widths in digits, small enough that the label keeps its place in view on small screens.
   const int digit = fontMetrics().horizontalAdvance('0');
   const int widths[kColumns - 1] = {9, 9, 8, 10, 7, 11, 6};
+  // No narrower than the header's own text: a digit's rounded width at some scales leaves
+  // "Frequency" short of its room.
   for (int column = 0; column < kColumns - 1; ++column) {
-    table_->setColumnWidth(column, widths[column] * digit);
+    table_->setColumnWidth(column, std::max(widths[column] * digit,
+                                            table_->horizontalHeader()->sectionSizeHint(column)));
   }
   table_->setMinimumSize(160, 80);
   message_ = new QLabel(this);

@@ -6,12 +6,14 @@
 
 #include <QAbstractItemModel>
 #include <QClipboard>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableView>
 #include <QTest>
 #include <QUndoStack>
@@ -23,6 +25,7 @@
 
 #include "app_fixture.h"
 #include "program_file.h"
+#include "program_steps_model.h"
 #include "program_timeline.h"
 #include "programs_window.h"
 #include "radio_group.h"
@@ -417,6 +420,63 @@ TEST_F(ProgramsAndEditor, TheTimelineDrawsAGlideAsItSoundsInAColourThatStandsOut
   EXPECT_NEAR((start - middle) / (start - end), 0.9, 0.05);
 }
 
+// A step's label stands clear of its own line, a steep glide too, with the large text of a
+// screen scaled by two: drawn in a colour of its own, no pixel of the line lies in its box.
+TEST_F(ProgramsAndEditor, ATimelineLabelNeverCrossesItsLine) {
+  QPalette colours;
+  colours.setColor(QPalette::Base, Qt::black);
+  colours.setColor(QPalette::Text, QColor(0, 255, 0));         // the labels and the axes' texts
+  colours.setColor(QPalette::Highlight, QColor(255, 0, 255));  // the line, 6.7:1 on black
+  colours.setColor(QPalette::Mid, QColor(0, 0, 200));          // the plot's frame and ticks
+  colours.setColor(QPalette::Midlight, QColor(0, 0, 90));      // the grid
+  const struct {
+    const char* step;
+    int width, height;
+  } kCases[] = {
+      {"20 -> 20000 2m \"Rise\"", 420, 170},  // steep where it starts, low in the plot
+      {"20 ~> 20000 2m \"Rise\"", 420, 170},  // straight, steep all along
+      {"20000 -> 20 2m \"Fall\"", 420, 170},  // flat at the top, then steep
+      {"20000 ~> 20 2m \"Fall\"", 420, 170}, {"300 -> 3000 2m \"Rise\"", 300, 140},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.step);
+    const ParsedProgram parsed = ParseProgramText(std::string("zelkgen program: P\n") + c.step);
+    ASSERT_TRUE(parsed.errors.empty());
+    auto program = std::make_shared<const TreatmentProgram>(parsed.program);
+    ProgramTimeline timeline;
+    timeline.setPalette(colours);
+    QFont large = timeline.font();
+    large.setPixelSize(26);
+    timeline.setFont(large);
+    timeline.resize(c.width, c.height);
+    timeline.SetProgram(program, StepStartsMs(*program));
+    const QImage image = timeline.grab().toImage();
+    // The plot is the frame's box; inside it, green is label and red is line.
+    QRect plot;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        if (image.pixel(x, y) == QColor(0, 0, 200).rgb()) plot |= QRect(x, y, 1, 1);
+      }
+    }
+    ASSERT_GT(plot.width(), 100);
+    QRect label;
+    for (int y = plot.top() + 1; y < plot.bottom(); ++y) {
+      for (int x = plot.left() + 1; x < plot.right(); ++x) {
+        const QColor pixel = image.pixelColor(x, y);
+        if (pixel.green() > 60 && pixel.green() > pixel.red()) label |= QRect(x, y, 1, 1);
+      }
+    }
+    ASSERT_GT(label.width(), 20) << "no label drawn";
+    int crossing = 0;
+    for (int y = label.top(); y <= label.bottom(); ++y) {
+      for (int x = label.left(); x <= label.right(); ++x)
+        crossing += image.pixelColor(x, y).red() > 60;
+    }
+    EXPECT_EQ(crossing, 0) << "label " << label.x() << "," << label.y() << " " << label.width()
+                           << "x" << label.height();
+  }
+}
+
 // Ctrl with the wheel zooms the time axis around the pointer, a notch showing four fifths of the
 // span; the wheel alone is left to the window; a double click and Ctrl+0 show the whole again.
 TEST_F(ProgramsAndEditor, TheTimelineZoomsAroundThePointerAndComesBackWhole) {
@@ -540,6 +600,24 @@ TEST_F(ProgramsAndEditor, TheLabelColumnStaysInViewBesideALongShape) {
   QTableView* table = FormPrograms->Steps();
   const int label = table->model()->columnCount() - 1;
   EXPECT_LE(table->columnViewportPosition(label) + 40, table->viewport()->width());
+}
+
+// Every column but the label's is as wide as its header's text at least, in a font whose
+// letters are as wide as its digits.
+TEST_F(ProgramsAndEditor, EveryHeaderTextFitsItsColumn) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  FormPrograms->setFont(QFont("DejaVu Sans Mono", 10));
+  ProgramEditor* editor = EditFile(scratch.Path() / "h.zelkgen", "zelkgen program: H\n528 3:00\n");
+  ASSERT_NE(editor, nullptr);
+  QHeaderView* header = editor->Steps()->horizontalHeader();
+  const QFontMetrics metrics(header->font());
+  const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+  for (int column = 0; column < header->count() - 1; ++column) {
+    const QString text = header->model()->headerData(column, Qt::Horizontal).toString();
+    EXPECT_GE(header->sectionSize(column), metrics.horizontalAdvance(text) + margins)
+        << text.toStdString();
+  }
 }
 
 // A quit signal while a new or duplicated program is being typed (in its title or in a cell)
