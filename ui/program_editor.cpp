@@ -299,14 +299,20 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   table_->horizontalHeader()->setStretchLastSection(true);
-  // Widths in digits, small enough that the label keeps its place in view on small screens.
+  // Widths in digits, or of the text a cell usually holds, small enough that the label keeps its
+  // place in view on small screens; never narrower than the header's own text (a digit's width,
+  // rounded, leaves "Frequency" short of its room at some scales).
   const int digit = fontMetrics().horizontalAdvance('0');
-  const int widths[kColumns - 1] = {9, 9, 8, 10, 7, 11, 6};
-  // No narrower than the header's own text: a digit's rounded width at some scales leaves
-  // "Frequency" short of its room.
+  const struct {
+    int digits;
+    const char* holds;
+  } kWidths[kColumns - 1] = {
+      {9, ""}, {9, ""}, {8, ""}, {0, "(program's)"}, {7, ""}, {0, "7.83 on 25%"}, {6, ""}};
   for (int column = 0; column < kColumns - 1; ++column) {
-    table_->setColumnWidth(column, std::max(widths[column] * digit,
-                                            table_->horizontalHeader()->sectionSizeHint(column)));
+    const int room = std::max(kWidths[column].digits * digit,
+                              fontMetrics().horizontalAdvance(kWidths[column].holds) + digit);
+    table_->setColumnWidth(column,
+                           std::max(room, table_->horizontalHeader()->sectionSizeHint(column)));
   }
   table_->setMinimumSize(160, 80);
   message_ = new QLabel(this);

@@ -602,21 +602,24 @@ TEST_F(ProgramsAndEditor, TheLabelColumnStaysInViewBesideALongShape) {
   EXPECT_LE(table->columnViewportPosition(label) + 40, table->viewport()->width());
 }
 
-// Every column but the label's is as wide as its header's text at least, in a font whose
-// letters are as wide as its digits.
-TEST_F(ProgramsAndEditor, EveryHeaderTextFitsItsColumn) {
+// Every column but the label's is as wide as its header's text and the text it usually holds
+// (the program's shape, a gate with its share), in a font whose letters are as wide as digits.
+TEST_F(ProgramsAndEditor, EveryHeaderAndUsualCellTextFitsItsColumn) {
   const ScratchXdgFolders scratch("zelkgen-editor-");
   ASSERT_TRUE(scratch.Created());
   FormPrograms->setFont(QFont("DejaVu Sans Mono", 10));
-  ProgramEditor* editor = EditFile(scratch.Path() / "h.zelkgen", "zelkgen program: H\n528 3:00\n");
+  ProgramEditor* editor = EditFile(scratch.Path() / "h.zelkgen",
+                                   "zelkgen program: H\n528 -> 2000 3:00 50% gate 7.83 on 25%\n");
   ASSERT_NE(editor, nullptr);
   QHeaderView* header = editor->Steps()->horizontalHeader();
   const QFontMetrics metrics(header->font());
   const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
   for (int column = 0; column < header->count() - 1; ++column) {
-    const QString text = header->model()->headerData(column, Qt::Horizontal).toString();
-    EXPECT_GE(header->sectionSize(column), metrics.horizontalAdvance(text) + margins)
-        << text.toStdString();
+    for (const QString& text : {header->model()->headerData(column, Qt::Horizontal).toString(),
+                                header->model()->index(0, column).data().toString()}) {
+      EXPECT_GE(header->sectionSize(column), metrics.horizontalAdvance(text) + margins)
+          << text.toStdString();
+    }
   }
 }
 
