@@ -299,21 +299,7 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   table_->horizontalHeader()->setStretchLastSection(true);
-  // Widths in digits, or of the text a cell usually holds, small enough that the label keeps its
-  // place in view on small screens; never narrower than the header's own text (a digit's width,
-  // rounded, leaves "Frequency" short of its room at some scales).
-  const int digit = fontMetrics().horizontalAdvance('0');
-  const struct {
-    int digits;
-    const char* holds;
-  } kWidths[kColumns - 1] = {
-      {9, ""}, {9, ""}, {8, ""}, {0, "(program's)"}, {7, ""}, {0, "7.83 on 25%"}, {6, ""}};
-  for (int column = 0; column < kColumns - 1; ++column) {
-    const int room = std::max(kWidths[column].digits * digit,
-                              fontMetrics().horizontalAdvance(kWidths[column].holds) + digit);
-    table_->setColumnWidth(column,
-                           std::max(room, table_->horizontalHeader()->sectionSizeHint(column)));
-  }
+  SizeColumns();
   table_->setMinimumSize(160, 80);
   message_ = new QLabel(this);
   message_->setWordWrap(true);
@@ -440,6 +426,29 @@ bool ProgramEditor::eventFilter(QObject* watched, QEvent* event) {
   title_->setText(before);
   Check(document_);
   return true;
+}
+
+void ProgramEditor::SizeColumns() {
+  // Widths in digits, or of the text a cell usually holds, small enough that the label keeps its
+  // place in view on small screens; never narrower than the header's own text (a digit's width,
+  // rounded, leaves "Frequency" short of its room at some scales).
+  const int digit = fontMetrics().horizontalAdvance('0');
+  const struct {
+    int digits;
+    const char* holds;
+  } kWidths[kColumns - 1] = {
+      {9, ""}, {9, ""}, {8, ""}, {0, "(program's)"}, {7, ""}, {0, "7.83 on 25%"}, {6, ""}};
+  for (int column = 0; column < kColumns - 1; ++column) {
+    const int room = std::max(kWidths[column].digits * digit,
+                              fontMetrics().horizontalAdvance(kWidths[column].holds) + 2 * digit);
+    table_->setColumnWidth(column,
+                           std::max(room, table_->horizontalHeader()->sectionSizeHint(column)));
+  }
+}
+
+void ProgramEditor::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange && table_ != nullptr) SizeColumns();
+  QWidget::changeEvent(event);
 }
 
 bool ProgramEditor::Modified() const {

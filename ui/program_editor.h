@@ -72,12 +72,15 @@ class ProgramEditor : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // A new font sizes the columns anew.
+  void changeEvent(QEvent* event) override;
   // Escape in the title gives back the title as it was before the edit.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Check(const ProgramDocument& document);
   void ShowHeader();
+  void SizeColumns();
   void AddRow();
   void RemoveRows();
   void MoveRow(int by);
@@ -98,7 +101,7 @@ class ProgramEditor : public QWidget {
   QLineEdit* title_;
   QComboBox* shape_;
   QSpinBox* repeat_;
-  QTableView* table_;
+  QTableView* table_ = nullptr;  // none yet while the constructor sets the font
   EditorStepsModel* model_;
   QLabel* message_;
   QPushButton* add_;

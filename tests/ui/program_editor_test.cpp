@@ -603,22 +603,30 @@ TEST_F(ProgramsAndEditor, TheLabelColumnStaysInViewBesideALongShape) {
 }
 
 // Every column but the label's is as wide as its header's text and the text it usually holds
-// (the program's shape, a gate with its share), in a font whose letters are as wide as digits.
+// (the program's shape, a gate with its share), in fonts whose letters are wide beside digits
+// or whose digits are a few pixels wide.
 TEST_F(ProgramsAndEditor, EveryHeaderAndUsualCellTextFitsItsColumn) {
   const ScratchXdgFolders scratch("zelkgen-editor-");
   ASSERT_TRUE(scratch.Created());
-  FormPrograms->setFont(QFont("DejaVu Sans Mono", 10));
   ProgramEditor* editor = EditFile(scratch.Path() / "h.zelkgen",
                                    "zelkgen program: H\n528 -> 2000 3:00 50% gate 7.83 on 25%\n");
   ASSERT_NE(editor, nullptr);
   QHeaderView* header = editor->Steps()->horizontalHeader();
-  const QFontMetrics metrics(header->font());
-  const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
-  for (int column = 0; column < header->count() - 1; ++column) {
-    for (const QString& text : {header->model()->headerData(column, Qt::Horizontal).toString(),
-                                header->model()->index(0, column).data().toString()}) {
-      EXPECT_GE(header->sectionSize(column), metrics.horizontalAdvance(text) + margins)
-          << text.toStdString();
+  QStyle* style = header->style();
+  for (const QFont& font : {QFont("DejaVu Sans Mono", 10), QFont("DejaVu Sans", 7)}) {
+    SCOPED_TRACE(font.family().toStdString());
+    editor->setFont(font);
+    const QFontMetrics metrics(header->font());
+    // A header's margins, and a cell's beside its grid line.
+    const int header_margins = 2 * style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    const int cell_margins = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
+    for (int column = 0; column < header->count() - 1; ++column) {
+      const QString title = header->model()->headerData(column, Qt::Horizontal).toString();
+      const QString cell = header->model()->index(0, column).data().toString();
+      EXPECT_GE(header->sectionSize(column), metrics.horizontalAdvance(title) + header_margins)
+          << title.toStdString();
+      EXPECT_GE(header->sectionSize(column), metrics.horizontalAdvance(cell) + cell_margins)
+          << cell.toStdString();
     }
   }
 }
