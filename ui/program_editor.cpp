@@ -234,8 +234,7 @@ class StepCellDelegate : public QStyledItemDelegate {
     const int row = index.row();
     connect(line, &QLineEdit::textEdited, line, [this, line, row, field](const QString& text) {
       line->setProperty(kTyped, true);
-      editor_->CheckTyping(row, field, text);
-      line->setStyleSheet(line->property("cellError").toBool() ? kErrorStyle : "");
+      line->setStyleSheet(editor_->CheckTyping(row, field, text) ? kErrorStyle : "");
     });
     return line;
   }
@@ -543,13 +542,14 @@ void ProgramEditor::Check(const ProgramDocument& document) {
   save_->setEnabled(errors_.empty());
 }
 
-void ProgramEditor::CheckTyping(int row, Field field, const QString& text) {
-  auto* typing = qobject_cast<QWidget*>(sender());
+bool ProgramEditor::CheckTyping(int row, Field field, const QString& text) {
   ProgramDocument candidate = document_;
   std::string why;
   bool cell_error = false;
   if (!candidate.SetStepField(static_cast<size_t>(row), field, text.toStdString(), &why)) {
-    message_->setText(QString::fromStdString(why));
+    message_->setText(QStringLiteral("Step %1, %2: %3")
+                          .arg(row + 1)
+                          .arg(kHeaders[ColumnOf(field)], QString::fromStdString(why)));
     save_->setEnabled(false);
     cell_error = true;
   } else {
@@ -563,7 +563,7 @@ void ProgramEditor::CheckTyping(int row, Field field, const QString& text) {
     }
   }
   candidate_checked_ = true;
-  if (typing != nullptr) typing->setProperty("cellError", cell_error);
+  return cell_error;
 }
 
 int ProgramEditor::CurrentRow() const {

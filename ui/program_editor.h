@@ -62,8 +62,9 @@ class ProgramEditor : public QWidget {
 
   // A change of the document as an undoable step: text before and after.
   void Change(const QString& what, const ProgramDocument& after);
-  // A cell's text as it is being typed: checked at once, not yet a change.
-  void CheckTyping(int row, ProgramDocument::Field field, const QString& text);
+  // A cell's text as it is being typed: checked at once, not yet a change. True when the text
+  // typed is itself in error (its cell is marked).
+  bool CheckTyping(int row, ProgramDocument::Field field, const QString& text);
   // The document shown anew from text (undo and redo).
   void ShowText(const std::string& text);
 

@@ -319,8 +319,18 @@ TEST_F(ProgramsAndEditor, AMistakeMarksItsOwnCellAndEscapeTakesItBack) {
   QTest::keyClick(cell, Qt::Key_A, Qt::ControlModifier);
   QTest::keyClicks(cell, "0");
   EXPECT_EQ(qobject_cast<QLineEdit*>(cell)->text(), "0");
+  // The cell being typed in is marked too, right of its text.
+  const QImage typed = cell->grab().toImage();
+  EXPECT_EQ(typed.pixelColor(typed.width() - 4, typed.height() / 2), QColor(0xF4, 0xC7, 0xC3));
   EXPECT_EQ(editor->Message()->text(), "Step 1, Frequency: a frequency is above 0 Hz");
   EXPECT_FALSE(editor->SaveButton()->isEnabled());
+  QTest::keyClick(cell, Qt::Key_Escape);
+  // A gate half typed names its step and field while it is typed.
+  cell = OpenCell(editor, 0, 5);
+  ASSERT_NE(cell, nullptr);
+  QTest::keyClicks(cell, "7.83 o");
+  EXPECT_EQ(editor->Message()->text().toStdString(),
+            "Step 1, Gate: a gate is its rate, or its rate, 'on' and a share: 7.83 or 7.83 on 25%");
   QTest::keyClick(cell, Qt::Key_Escape);
   const QModelIndex frequency = editor->Steps()->model()->index(0, 0);
   EXPECT_EQ(frequency.data().toString(), "528");
