@@ -41,7 +41,23 @@ const QRect kStoredGeometry(360, 80, 600, 480);
 // An error's cell: a light red with dark text, readable on light and dark palettes alike.
 const QColor kErrorBackground(0xF4, 0xC7, 0xC3);
 const QColor kErrorText(Qt::black);
-const char kErrorStyle[] = "background: #f4c7c3; color: black;";
+
+// Marks a field in error in those colours, or gives it back the window's. A palette and not a
+// style sheet: a style sheet draws the field in the application's font, not the window's.
+void MarkError(QWidget* field, bool error) {
+  if (!error) {
+    field->setPalette(QPalette());
+    return;
+  }
+  QPalette marked = field->palette();
+  for (const QPalette::ColorRole role : {QPalette::Base, QPalette::Button}) {
+    marked.setColor(role, kErrorBackground);
+  }
+  for (const QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText}) {
+    marked.setColor(role, kErrorText);
+  }
+  field->setPalette(marked);
+}
 constexpr int kErrorsListed = 3;
 
 // The label last, where the table's spare width goes.
@@ -234,7 +250,7 @@ class StepCellDelegate : public QStyledItemDelegate {
     const int row = index.row();
     connect(line, &QLineEdit::textEdited, line, [this, line, row, field](const QString& text) {
       line->setProperty(kTyped, true);
-      line->setStyleSheet(editor_->CheckTyping(row, field, text) ? kErrorStyle : "");
+      MarkError(line, editor_->CheckTyping(row, field, text));
     });
     return line;
   }
@@ -528,9 +544,9 @@ void ProgramEditor::Check(const ProgramDocument& document) {
     }
   }
   model_->Mark(marks);
-  title_->setStyleSheet(title_error ? kErrorStyle : "");
-  shape_->setStyleSheet(shape_error ? kErrorStyle : "");
-  repeat_->setStyleSheet(repeat_error ? kErrorStyle : "");
+  MarkError(title_, title_error);
+  MarkError(shape_, shape_error);
+  MarkError(repeat_, repeat_error);
   QStringList lines;
   for (size_t k = 0; k < errors_.size() && k < kErrorsListed; ++k) {
     lines << ErrorText(document, errors_[k]);
