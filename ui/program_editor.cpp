@@ -41,7 +41,23 @@ const QRect kStoredGeometry(360, 80, 600, 480);
 // An error's cell: a light red with dark text, readable on light and dark palettes alike.
 const QColor kErrorBackground(0xF4, 0xC7, 0xC3);
 const QColor kErrorText(Qt::black);
-const char kErrorStyle[] = "background: #f4c7c3; color: black;";
+
+// Marks a field in error in those colours, or gives it back the window's. A palette and not a
+// style sheet: a style sheet draws the field in the application's font, not the window's.
+void MarkError(QWidget* field, bool error) {
+  if (!error) {
+    field->setPalette(QPalette());
+    return;
+  }
+  QPalette marked = field->palette();
+  for (const QPalette::ColorRole role : {QPalette::Base, QPalette::Button}) {
+    marked.setColor(role, kErrorBackground);
+  }
+  for (const QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText}) {
+    marked.setColor(role, kErrorText);
+  }
+  field->setPalette(marked);
+}
 constexpr int kErrorsListed = 3;
 
 // The label last, where the table's spare width goes.
@@ -234,8 +250,7 @@ class StepCellDelegate : public QStyledItemDelegate {
     const int row = index.row();
     connect(line, &QLineEdit::textEdited, line, [this, line, row, field](const QString& text) {
       line->setProperty(kTyped, true);
-      editor_->CheckTyping(row, field, text);
-      line->setStyleSheet(line->property("cellError").toBool() ? kErrorStyle : "");
+      MarkError(line, editor_->CheckTyping(row, field, text));
     });
     return line;
   }
@@ -299,12 +314,7 @@ ProgramEditor::ProgramEditor(QWidget* parent) : QWidget(parent, Qt::Window) {
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   table_->horizontalHeader()->setStretchLastSection(true);
-  // Widths in digits, small enough that the label keeps its place in view on small screens.
-  const int digit = fontMetrics().horizontalAdvance('0');
-  const int widths[kColumns - 1] = {9, 9, 8, 10, 7, 11, 6};
-  for (int column = 0; column < kColumns - 1; ++column) {
-    table_->setColumnWidth(column, widths[column] * digit);
-  }
+  SizeColumns();
   table_->setMinimumSize(160, 80);
   message_ = new QLabel(this);
   message_->setWordWrap(true);
@@ -433,6 +443,29 @@ bool ProgramEditor::eventFilter(QObject* watched, QEvent* event) {
   return true;
 }
 
+void ProgramEditor::SizeColumns() {
+  // Widths in digits, or of the text a cell usually holds, small enough that the label keeps its
+  // place in view on small screens; never narrower than the header's own text (a digit's width,
+  // rounded, leaves "Frequency" short of its room at some scales).
+  const int digit = fontMetrics().horizontalAdvance('0');
+  const struct {
+    int digits;
+    const char* holds;
+  } kWidths[kColumns - 1] = {
+      {9, ""}, {9, ""}, {8, ""}, {0, "(program's)"}, {7, ""}, {0, "7.83 on 25%"}, {6, ""}};
+  for (int column = 0; column < kColumns - 1; ++column) {
+    const int room = std::max(kWidths[column].digits * digit,
+                              fontMetrics().horizontalAdvance(kWidths[column].holds) + 2 * digit);
+    table_->setColumnWidth(column,
+                           std::max(room, table_->horizontalHeader()->sectionSizeHint(column)));
+  }
+}
+
+void ProgramEditor::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange && table_ != nullptr) SizeColumns();
+  QWidget::changeEvent(event);
+}
+
 bool ProgramEditor::Modified() const {
   return is_new_ || !undo_->isClean();
 }
@@ -511,9 +544,9 @@ void ProgramEditor::Check(const ProgramDocument& document) {
     }
   }
   model_->Mark(marks);
-  title_->setStyleSheet(title_error ? kErrorStyle : "");
-  shape_->setStyleSheet(shape_error ? kErrorStyle : "");
-  repeat_->setStyleSheet(repeat_error ? kErrorStyle : "");
+  MarkError(title_, title_error);
+  MarkError(shape_, shape_error);
+  MarkError(repeat_, repeat_error);
   QStringList lines;
   for (size_t k = 0; k < errors_.size() && k < kErrorsListed; ++k) {
     lines << ErrorText(document, errors_[k]);
@@ -525,13 +558,14 @@ void ProgramEditor::Check(const ProgramDocument& document) {
   save_->setEnabled(errors_.empty());
 }
 
-void ProgramEditor::CheckTyping(int row, Field field, const QString& text) {
-  auto* typing = qobject_cast<QWidget*>(sender());
+bool ProgramEditor::CheckTyping(int row, Field field, const QString& text) {
   ProgramDocument candidate = document_;
   std::string why;
   bool cell_error = false;
   if (!candidate.SetStepField(static_cast<size_t>(row), field, text.toStdString(), &why)) {
-    message_->setText(QString::fromStdString(why));
+    message_->setText(QStringLiteral("Step %1, %2: %3")
+                          .arg(row + 1)
+                          .arg(kHeaders[ColumnOf(field)], QString::fromStdString(why)));
     save_->setEnabled(false);
     cell_error = true;
   } else {
@@ -545,7 +579,7 @@ void ProgramEditor::CheckTyping(int row, Field field, const QString& text) {
     }
   }
   candidate_checked_ = true;
-  if (typing != nullptr) typing->setProperty("cellError", cell_error);
+  return cell_error;
 }
 
 int ProgramEditor::CurrentRow() const {

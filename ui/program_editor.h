@@ -62,8 +62,9 @@ class ProgramEditor : public QWidget {
 
   // A change of the document as an undoable step: text before and after.
   void Change(const QString& what, const ProgramDocument& after);
-  // A cell's text as it is being typed: checked at once, not yet a change.
-  void CheckTyping(int row, ProgramDocument::Field field, const QString& text);
+  // A cell's text as it is being typed: checked at once, not yet a change. True when the text
+  // typed is itself in error (its cell is marked).
+  bool CheckTyping(int row, ProgramDocument::Field field, const QString& text);
   // The document shown anew from text (undo and redo).
   void ShowText(const std::string& text);
 
@@ -72,12 +73,15 @@ class ProgramEditor : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // A new font sizes the columns anew.
+  void changeEvent(QEvent* event) override;
   // Escape in the title gives back the title as it was before the edit.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Check(const ProgramDocument& document);
   void ShowHeader();
+  void SizeColumns();
   void AddRow();
   void RemoveRows();
   void MoveRow(int by);
@@ -98,7 +102,7 @@ class ProgramEditor : public QWidget {
   QLineEdit* title_;
   QComboBox* shape_;
   QSpinBox* repeat_;
-  QTableView* table_;
+  QTableView* table_ = nullptr;  // none yet while the constructor sets the font
   EditorStepsModel* model_;
   QLabel* message_;
   QPushButton* add_;

@@ -278,18 +278,30 @@ void ProgramTimeline::DrawStep(QPainter& painter, const Frame& frame, const Trea
   QString label = StepLabel(step);
   if (label.isEmpty()) label = StepFrequencyText(step) + QStringLiteral(" Hz");
   const QFontMetrics metrics = painter.fontMetrics();
-  if (metrics.horizontalAdvance(label) + 4 <= to - from) {
-    painter.setPen(palette().color(QPalette::Text));
-    // Above the line's start, away from a rising glide (below it), or below where the plot's
-    // top leaves no room.
-    // Beside the line where it comes into view (its start unless zoomed past it).
-    const double y = from == x0 ? y0 : YOf(frame, HertzAt(step, share_at(from)));
-    double top = y1 < y0 ? y + 2 : y - metrics.height() - 1;
-    if (top < frame.plot.top())
-      top = std::min<double>(y + 2, frame.plot.bottom() - metrics.height());
-    if (top + metrics.height() > frame.plot.bottom()) top = y - metrics.height() - 1;
-    painter.drawText(QRectF(from + 2, top, to - from - 4, metrics.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, label);
+  const double width = metrics.horizontalAdvance(label), height = metrics.height();
+  if (width + 4 > to - from) return;
+  // Where the line stands at x: monotonic over the step for either law.
+  const auto line_y = [&](double x) {
+    if (y0 == y1 || step.ExponentialGlide) return y0 + (y1 - y0) * share_at(x);
+    return YOf(frame, HertzAt(step, share_at(x)));
+  };
+  // Beside the line where it comes into view (its start unless zoomed past it), else at its end;
+  // away from a glide (below a rising one) first. A place where the label would touch the line
+  // over its own width, or leave the plot, is passed over; with none left it is not drawn.
+  const double clear = 2.0;  // the pen's width
+  const bool rising = y1 < y0;
+  for (const double left : {from + 2, to - 2 - width}) {
+    const double ya = line_y(left), yb = line_y(left + width);
+    const double above = std::min(ya, yb) - clear - height;
+    const double below = std::max(ya, yb) + clear;
+    const double tops[] = {rising ? below : above, rising ? above : below};
+    for (const double top : tops) {
+      if (top < frame.plot.top() || top + height > frame.plot.bottom()) continue;
+      painter.setPen(palette().color(QPalette::Text));
+      painter.drawText(QRectF(left, top, width + 1, height), Qt::AlignLeft | Qt::AlignVCenter,
+                       label);
+      return;
+    }
   }
 }
 

@@ -1,9 +1,10 @@
 // ProgramTimeline: a program drawn as frequency over time, the frequency on a logarithmic axis:
 // each step a line at its frequency (a glide drawn as it sounds: linear in hertz, a curve on the
 // logarithmic axis; a glide in octaves a straight slope), a gated step a broken line whose dashes
-// are its on share, a tick at each step's start, and a step's label beside its line, on the side
-// away from a glide, where the step is wide enough. The line's colour is the palette's, the first
-// of Highlight, Link and Text that stands out from the background at 4.5:1 or more.
+// are its on share, a tick at each step's start, and a step's label beside its line and clear of
+// it, at its start on the side away from a glide, else at its end, else (no room) left out. The
+// line's colour is the palette's, the first of Highlight, Link and Text that stands out from the
+// background at 4.5:1 or more.
 // During a run a marker stands at the point the run has reached.
 //
 // Ctrl with the mouse wheel zooms the time axis around the pointer (the wheel alone goes on to

@@ -6,12 +6,14 @@
 
 #include <QAbstractItemModel>
 #include <QClipboard>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableView>
 #include <QTest>
 #include <QUndoStack>
@@ -23,6 +25,7 @@
 
 #include "app_fixture.h"
 #include "program_file.h"
+#include "program_steps_model.h"
 #include "program_timeline.h"
 #include "programs_window.h"
 #include "radio_group.h"
@@ -316,8 +319,18 @@ TEST_F(ProgramsAndEditor, AMistakeMarksItsOwnCellAndEscapeTakesItBack) {
   QTest::keyClick(cell, Qt::Key_A, Qt::ControlModifier);
   QTest::keyClicks(cell, "0");
   EXPECT_EQ(qobject_cast<QLineEdit*>(cell)->text(), "0");
+  // The cell being typed in is marked too, right of its text.
+  const QImage typed = cell->grab().toImage();
+  EXPECT_EQ(typed.pixelColor(typed.width() - 4, typed.height() / 2), QColor(0xF4, 0xC7, 0xC3));
   EXPECT_EQ(editor->Message()->text(), "Step 1, Frequency: a frequency is above 0 Hz");
   EXPECT_FALSE(editor->SaveButton()->isEnabled());
+  QTest::keyClick(cell, Qt::Key_Escape);
+  // A gate half typed names its step and field while it is typed.
+  cell = OpenCell(editor, 0, 5);
+  ASSERT_NE(cell, nullptr);
+  QTest::keyClicks(cell, "7.83 o");
+  EXPECT_EQ(editor->Message()->text().toStdString(),
+            "Step 1, Gate: a gate is its rate, or its rate, 'on' and a share: 7.83 or 7.83 on 25%");
   QTest::keyClick(cell, Qt::Key_Escape);
   const QModelIndex frequency = editor->Steps()->model()->index(0, 0);
   EXPECT_EQ(frequency.data().toString(), "528");
@@ -415,6 +428,51 @@ TEST_F(ProgramsAndEditor, TheTimelineDrawsAGlideAsItSoundsInAColourThatStandsOut
                middle = line_y((first + last) / 2);
   ASSERT_GT(start - end, 50);
   EXPECT_NEAR((start - middle) / (start - end), 0.9, 0.05);
+}
+
+// A step's label stands clear of its own line, a steep glide too, with the large text of a
+// screen scaled by two: drawn in a colour of its own, no pixel of the line lies in its box.
+TEST_F(ProgramsAndEditor, ATimelineLabelNeverCrossesItsLine) {
+  QPalette colours;
+  colours.setColor(QPalette::Base, Qt::black);
+  colours.setColor(QPalette::Text, QColor(0, 255, 0));         // the labels and the axes' texts
+  colours.setColor(QPalette::Highlight, QColor(255, 0, 255));  // the line, 6.7:1 on black
+  colours.setColor(QPalette::Mid, QColor(0, 0, 200));          // the plot's frame and ticks
+  colours.setColor(QPalette::Midlight, QColor(0, 0, 90));      // the grid
+  const struct {
+    const char* step;
+    int width, height;
+  } kCases[] = {{"20 ~> 20000 2m \"Rise\"", 420, 170},  // steep all along, from the bottom
+                {"20000 ~> 20 2m \"Fall\"", 420, 170},  // steep all along, from the top
+                {"300 -> 3000 2m \"Rise\"", 300, 140}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.step);
+    const ParsedProgram parsed = ParseProgramText(std::string("zelkgen program: P\n") + c.step);
+    auto program = std::make_shared<const TreatmentProgram>(parsed.program);
+    ProgramTimeline timeline;
+    timeline.setPalette(colours);
+    QFont large = timeline.font();
+    large.setPixelSize(26);
+    timeline.setFont(large);
+    timeline.resize(c.width, c.height);
+    timeline.SetProgram(program, StepStartsMs(*program));
+    const QImage image = timeline.grab().toImage();
+    const auto box = [&image](const QRect& within, auto is) {
+      QRect found;
+      for (int y = within.top(); y <= within.bottom(); ++y) {
+        for (int x = within.left(); x <= within.right(); ++x)
+          if (is(image.pixelColor(x, y))) found |= QRect(x, y, 1, 1);
+      }
+      return found;
+    };
+    // The plot is the frame's box; inside it, green is label and red is line.
+    const QRect plot = box(image.rect(), [](QColor p) { return p == QColor(0, 0, 200); });
+    const QRect label = box(plot.adjusted(1, 1, -1, -1),
+                            [](QColor p) { return p.green() > 60 && p.green() > p.red(); });
+    ASSERT_GT(label.width(), 20) << "no label drawn";
+    EXPECT_TRUE(box(label, [](QColor p) { return p.red() > 60; }).isEmpty())
+        << label.x() << "," << label.y() << " " << label.width() << "x" << label.height();
+  }
 }
 
 // Ctrl with the wheel zooms the time axis around the pointer, a notch showing four fifths of the
@@ -540,6 +598,35 @@ TEST_F(ProgramsAndEditor, TheLabelColumnStaysInViewBesideALongShape) {
   QTableView* table = FormPrograms->Steps();
   const int label = table->model()->columnCount() - 1;
   EXPECT_LE(table->columnViewportPosition(label) + 40, table->viewport()->width());
+}
+
+// Every column but the label's is as wide as its header's text and the text it usually holds
+// (the program's shape, a gate with its share), in fonts whose letters are wide beside digits
+// or whose digits are a few pixels wide.
+TEST_F(ProgramsAndEditor, EveryHeaderAndUsualCellTextFitsItsColumn) {
+  const ScratchXdgFolders scratch("zelkgen-editor-");
+  ASSERT_TRUE(scratch.Created());
+  ProgramEditor* editor = EditFile(scratch.Path() / "h.zelkgen",
+                                   "zelkgen program: H\n528 -> 2000 3:00 50% gate 7.83 on 25%\n");
+  ASSERT_NE(editor, nullptr);
+  QHeaderView* header = editor->Steps()->horizontalHeader();
+  QStyle* style = header->style();
+  for (const QFont& font : {QFont("DejaVu Sans Mono", 10), QFont("DejaVu Sans", 7)}) {
+    SCOPED_TRACE(font.family().toStdString());
+    editor->setFont(font);
+    const QFontMetrics metrics(header->font());
+    // A header's margins, and a cell's beside its grid line.
+    const int header_margins = 2 * style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    const int cell_margins = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
+    for (int column = 0; column < header->count() - 1; ++column) {
+      const QString title = header->model()->headerData(column, Qt::Horizontal).toString();
+      const QString cell = header->model()->index(0, column).data().toString();
+      EXPECT_GE(header->sectionSize(column), metrics.horizontalAdvance(title) + header_margins)
+          << title.toStdString();
+      EXPECT_GE(header->sectionSize(column), metrics.horizontalAdvance(cell) + cell_margins)
+          << cell.toStdString();
+    }
+  }
 }
 
 // A quit signal while a new or duplicated program is being typed (in its title or in a cell)
