@@ -2,9 +2,11 @@
 
 #include <QEventLoop>
 #include <algorithm>
+#include <string>
 
 #include "audio_format.h"
 #include "audio_output.h"
+#include "program_file.h"
 
 namespace {
 
@@ -86,6 +88,16 @@ void SoundCardOutput::BeginRun(const TreatmentProgram& program, int base_period_
 
 bool SoundCardOutput::StartStep(const StepRequest& request) {
   error_ = {};
+  // A file read for a signal generator may go higher than the stream can carry: refused, never
+  // folded back into the audible range.
+  const long double highest = std::max(request.Step.Frequency, request.Step.EndFrequency);
+  if (highest * 1000.0L > static_cast<long double>(kMaxFileMillihertz)) {
+    error_ = {StepOutputErrorCode::CannotPlay,
+              "Step " + std::to_string(request.Index + 1) +
+                  ": a frequency is below 22050 Hz, half the sample rate",
+              "Choose a signal generator in Output: for this program.", 0};
+    return false;
+  }
   index_ = request.Index;
   step_frames_ = FramesForMs(static_cast<uint64_t>(request.DurationMs));
   frames_released_ = 0;

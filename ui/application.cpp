@@ -32,9 +32,12 @@
 #include "current_frequency_window.h"
 #include "ddfs.h"
 #include "desktop_run_services.h"
+#include "device_name.h"
 #include "display_start.h"
+#include "generator_output.h"
 #include "info_window.h"
 #include "main_window.h"
+#include "output_choice.h"
 #include "path_text.h"
 #include "process_end.h"
 #include "process_signals.h"
@@ -118,7 +121,15 @@ void SubstituteWindowFont() {
 // the process with exit(), whose handlers would destroy windows without a display and wait on
 // threads. Instead the tone stops, the socket goes, and the process ends at once; the kernel
 // drops the lock.
+// A generator must never be left sounding: silent before anything else on every way out.
+void SilenceGenerator() {
+  if (const RunEngine* engine = TheWindows().run.get()) {
+    if (StepOutput* output = engine->MadeOutput()) output->AllOff();
+  }
+}
+
 void EndWithoutDisplay() {
+  SilenceGenerator();
   BASS_Stop();
   if (running_instance != nullptr) running_instance->Release();
 }
@@ -282,6 +293,14 @@ void CreateWindows() {
         return Form3->ShowStep(QString::fromStdString(step.DisplayText), Form1);
       });
   RunEngine* engine = windows.run.get();
+  // Each run plays on the generator chosen in "Output:" when there is one, else on the sound card.
+  engine->UseOutput([]() -> std::unique_ptr<StepOutput> {
+    std::string device, why;
+    GeneratorSettings settings;
+    DeviceName name;
+    if (!ChosenGenerator(&device, &settings) || !ParseDeviceName(device, &name, &why)) return {};
+    return std::make_unique<GeneratorOutput>(GeneratorDriver::Make(name), settings);
+  });
   const TreatmentRun* run = engine->Treatment();
   // The run's step ends stop ToneGen1 and clear its Loop, in the run's order.
   QObject::connect(run, &TreatmentRun::ToneGenStopNeeded, Form1, [] { Form1->ToneGen1->Stop(); });
@@ -293,7 +312,15 @@ void CreateWindows() {
   QObject::connect(Form1, &TForm1::EndRequested, engine, &RunEngine::EndProgram);
   QObject::connect(run, &TreatmentRun::RunStarted, Form1, &TForm1::ShowRunStart);
   QObject::connect(run, &TreatmentRun::StepOpened, Form1, &TForm1::ShowStepOpened);
-  QObject::connect(run, &TreatmentRun::AudioFailed, Form1, &TForm1::ShowAudioError);
+  QObject::connect(run, &TreatmentRun::AudioFailed, Form1, [run](const QString& message, int code) {
+    // A generator's failure has no sound system's code: its own advice goes under the message.
+    const StepOutputError& error = run->OutputError();
+    if (code == 0 && !error.Advice.empty()) {
+      Form1->ShowOutputError(message, QString::fromStdString(error.Advice));
+    } else {
+      Form1->ShowAudioError(message, code);
+    }
+  });
   QObject::connect(run, &TreatmentRun::RunEnded, Form1, &TForm1::ShowRunEnd);
   FollowCountdown(engine->Countdown(), Form1->ProgressBar1);
   QObject::connect(Form3, &TForm3::SkipClicked, engine, &RunEngine::EndStepBySkip);
@@ -355,7 +382,9 @@ void InstallEndHandlers() {
     QObject::connect(windows.signal_notifier.get(), &QSocketNotifier::activated, [] {
       bool quit = false;
       while (NextCaughtSignal() != 0) quit = true;  // only the quit signals are caught here
-      if (quit && Form1) Form1->EndApplication();
+      if (!quit) return;
+      SilenceGenerator();
+      if (Form1) Form1->EndApplication();
     });
   }
   windows.quit_filter = std::make_unique<QuitEventFilter>();

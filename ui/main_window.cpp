@@ -125,6 +125,12 @@ void TForm1::ShowAudioError(const QString& Message, int Code) {
   box.exec();
 }
 
+void TForm1::ShowOutputError(const QString& Message, const QString& Advice) {
+  QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
+                  Message + "\r\n\r\n" + Advice, QMessageBox::Ok, this);
+  box.exec();
+}
+
 void TForm1::Button3Click(QObject*) {
   Form2->show();
   Form2->raise();

@@ -40,6 +40,8 @@ class TForm1 : public QWidget, public Ui::TForm1 {
 
   // Shows the audio output's failure, with the error code read right after it, in a message box.
   void ShowAudioError(const QString& Message, int Code);
+  // A failure with no sound system code behind it: its message and what to do.
+  void ShowOutputError(const QString& Message, const QString& Advice);
 
   void Button3Click(QObject* Sender);  // Information
   void Button4Click(QObject* Sender);  // Exit

@@ -44,6 +44,14 @@ ProgramsWindow* FormPrograms = nullptr;
 
 namespace {
 
+// A file is read by the rules of the output it will play on: a generator's reach, or the sound
+// card's (whose own step start refuses a frequency beyond it, should the choice change).
+ProgramFor ChosenOutputRules() {
+  std::string device;
+  GeneratorSettings settings;
+  return ChosenGenerator(&device, &settings) ? ProgramFor::AnyOutput : ProgramFor::SoundCard;
+}
+
 // The table's property that names the playing row.
 const char kPlayingRow[] = "playingRow";
 
@@ -297,7 +305,9 @@ void ProgramsWindow::Refill(const QString& selected,
     } else {
       auto read = std::make_shared<TreatmentProgram>();
       std::vector<std::string> ignored;
-      if (LoadProgramFile(PathBytes(absolute), read.get(), &ignored)) program = std::move(read);
+      if (LoadProgramFile(PathBytes(absolute), read.get(), &ignored, ChosenOutputRules())) {
+        program = std::move(read);
+      }
     }
     programs.insert(absolute, program);
     if (program) {
@@ -427,7 +437,7 @@ void ProgramsWindow::ChooseFile() {
 std::shared_ptr<const TreatmentProgram> ProgramsWindow::Load(const QString& path) {
   auto program = std::make_shared<TreatmentProgram>();
   std::vector<std::string> messages;
-  if (LoadProgramFile(PathBytes(path), program.get(), &messages)) return program;
+  if (LoadProgramFile(PathBytes(path), program.get(), &messages, ChosenOutputRules())) return program;
   ShowErrors(path, messages);
   return nullptr;
 }
