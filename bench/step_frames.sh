@@ -17,7 +17,9 @@
 # few frames around one, so a count that falls short comes with gaps. STEP_FRAMES_RECORD_MS sets
 # the recorder's latency (100 ms); STEP_FRAMES_CHRT=PRIORITY runs the server, the recorder and
 # step_run at that SCHED_RR priority (as root), which keeps a busy machine from starving them;
-# STEP_FRAMES_PLAYER_CHRT=PRIORITY runs the player alone so (as rtkit would give its audio thread).
+# STEP_FRAMES_PLAYER_CHRT=PRIORITY runs the player alone so (as rtkit would give its audio thread);
+# STEP_FRAMES_PLAYER_CHRT=none runs it without the right to real-time scheduling, which root's
+# player would otherwise take for its audio thread itself.
 # STEP_FRAMES_LOAD=N loads the machine with stress-ng --cpu N while the program plays.
 # STEP_FRAMES_GAPS=FILE appends each gap to FILE as a line: the frames of tone before it, its frames.
 #
@@ -75,7 +77,12 @@ case $mode in
       stress=$!
       sleep 1
     fi
-    ${STEP_FRAMES_PLAYER_CHRT:+chrt -r "$STEP_FRAMES_PLAYER_CHRT"} "${player[@]}" >/dev/null </dev/null &
+    case ${STEP_FRAMES_PLAYER_CHRT:-} in
+      "") ;;
+      none) player=(setpriv --bounding-set=-sys_nice "${player[@]}") ;;
+      *) player=(chrt -r "$STEP_FRAMES_PLAYER_CHRT" "${player[@]}") ;;
+    esac
+    "${player[@]}" >/dev/null </dev/null &
     played=$!
     rss() { awk '/^VmRSS/ { print $2 " kB" }' "/proc/$played/status" 2>/dev/null || echo "-"; }
     sleep 1

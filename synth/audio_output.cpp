@@ -344,15 +344,14 @@ uint64_t AudioOutputPlayOutFrames() {
   if (!IsOpen()) return 0;
   const uint64_t buffer =
       output.out->obtained.samples != 0 ? output.out->obtained.samples : device_buffer_frames;
-  // SDL's close lets the device play on for two of its buffers before it lets the stream go: they
-  // cover the buffer that held the last frame and one of what the server holds ahead of the ear.
-  uint64_t frames = buffer;
-  if (output.server_latency) {
-    const int64_t usec = output.server_latency->usec.load();
-    if (usec < 0) return kPlayOutCeilingFrames;
-    frames = std::max(frames, static_cast<uint64_t>(usec) * kFramesPerSecond / 1000000);
-  }
-  return std::min(frames, kPlayOutCeilingFrames);
+  // SDL's close lets the device play on for two of its buffers before it lets the stream go; with
+  // a sound server that covers the buffer that held the last frame and little more, so the server's
+  // own latency is waited for besides, and one buffer for a server that answers late.
+  if (!output.server_latency) return buffer;
+  const int64_t usec = output.server_latency->usec.load();
+  if (usec < 0) return kPlayOutCeilingFrames;
+  return std::min(buffer + static_cast<uint64_t>(usec) * kFramesPerSecond / 1000000,
+                  kPlayOutCeilingFrames);
 }
 bool AudioOutputStreamPlayedOut() {
   if (!IsOpen() || output.stream.handle == 0 || output.stream.frame_limit == 0) return false;

@@ -89,10 +89,10 @@ int AudioOutputLimitStream(uint64_t frames);
 // limit, no stream, or nothing open.
 bool AudioOutputStreamPlayedOut();
 // The silence that plays a limited stream's last frame out, as the output tells it: through a sound
-// server, one device buffer beside the server's own latency for the stream (its queue and its
-// sink's, platform/pulse_latency.h), read shortly after the open; through any other driver, or
-// where the server's latency is below it, two device buffers; a quarter of a second at most, and
-// while the server has not answered or could not tell. 0 when nothing is open.
+// server, its own latency for the stream (its queue and its sink's, platform/pulse_latency.h, read
+// shortly after the open) and one device buffer; through any other driver one device buffer, which
+// with the two SDL's close plays on for covers what a card holds. A quarter of a second at most,
+// and while the server has not answered or could not tell. 0 when nothing is open.
 uint64_t AudioOutputPlayOutFrames();
 // How many frames of its stream procedure the open output's stream has handed to the device,
 // counted from its creation (or from its latest join, below) and across AudioOutputReopen; final
