@@ -21,22 +21,7 @@ need_programs pulseaudio pactl python3
 make_scratch key_latency
 start_fifo_sink_server
 
-python3 -c '
-import os, sys, time
-fd = os.open(sys.argv[1], os.O_RDONLY)
-out = open(sys.argv[2], "w", buffering=1)
-while True:
-    block = os.read(fd, 4096)
-    stamp = time.clock_gettime(time.CLOCK_MONOTONIC)
-    if not block:
-        break
-    last = -1
-    for i in range(len(block) // 4 - 1, -1, -1):
-        if block[4 * i:4 * i + 4] != b"\0\0\0\0":
-            last = i
-            break
-    out.write("%.6f %d %d\n" % (stamp, last, len(block) // 4))
-' "$work/out.fifo" "$work/blocks" &
+stamp_sink_blocks "$work/blocks" &
 sleep 1
 
 {
