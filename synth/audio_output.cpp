@@ -54,7 +54,7 @@ struct UserStream {
   bool playing = false;
   uint64_t frame_limit = 0;   // frames of the procedure the stream plays at most; 0: no limit
   uint64_t frames = 0;        // frames the procedure delivered (the callback's own count)
-  uint64_t frames_after = 0;  // frames of silence the device took after the limit was reached
+  uint64_t frames_after = 0;  // frames of the buffers the device took after the limit's last frame
   // The stream that follows once the limit is reached, in the same buffer (none: proc null), and
   // how many times one has followed.
   STREAMPROC next_proc = nullptr;
@@ -127,6 +127,9 @@ void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
   UserStream& stream = static_cast<Output*>(userdata)->stream;
   const auto bytes = static_cast<uint32_t>(length);
   uint32_t delivered = 0;
+  // Counted from the buffer after the last frame's: that buffer goes to the device as one.
+  const bool limit_played =
+      stream.frame_limit != 0 && stream.frames >= stream.frame_limit && stream.next_proc == nullptr;
   if (stream.playing && stream.proc != nullptr) {
     delivered = FillFrom(stream, buffer, 0, bytes);
     // A chained stream takes over at the very frame after the limit, so the two join unbroken.
@@ -140,9 +143,7 @@ void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
       ++stream.joins;
       delivered += FillFrom(stream, buffer, delivered, bytes);
     }
-    if (stream.frame_limit != 0 && stream.frames >= stream.frame_limit) {
-      stream.frames_after += (bytes - delivered) / kBytesPerFrame;
-    }
+    if (limit_played) stream.frames_after += (bytes - delivered) / kBytesPerFrame;
   }
   // Signed 16-bit silence is all zero bytes.
   std::memset(buffer + delivered, 0, static_cast<size_t>(bytes - delivered));
@@ -344,9 +345,9 @@ uint64_t AudioOutputPlayOutFrames() {
   if (!IsOpen()) return 0;
   const uint64_t buffer =
       output.out->obtained.samples != 0 ? output.out->obtained.samples : device_buffer_frames;
-  // SDL's close lets the device play on for two of its buffers before it lets the stream go; with
-  // a sound server that covers the buffer that held the last frame and little more, so the server's
-  // own latency is waited for besides, and one buffer for a server that answers late.
+  // SDL's close lets the device play on for two of its buffers before it lets the stream go, which
+  // covers what a card holds; a sound server's own latency is waited for besides, and one buffer
+  // more for a server that runs late.
   if (!output.server_latency) return buffer;
   const int64_t usec = output.server_latency->usec.load();
   if (usec < 0) return kPlayOutCeilingFrames;

@@ -84,9 +84,9 @@ int BASS_ErrorGetCode();
 // stream).
 int AudioOutputLimitStream(uint64_t frames);
 // True once the open output's limited stream has handed the device every frame of its limit and
-// the device has since taken AudioOutputPlayOutFrames of silence, which it takes no faster than it
-// plays: the last frame has then been heard, and releasing the output loses nothing. False with no
-// limit, no stream, or nothing open.
+// the device has since taken AudioOutputPlayOutFrames of silence in the buffers after the one that
+// held the last frame, which it takes no faster than it plays: the last frame has then been heard,
+// and releasing the output loses nothing. False with no limit, no stream, or nothing open.
 bool AudioOutputStreamPlayedOut();
 // The silence that plays a limited stream's last frame out, as the output tells it: through a sound
 // server, its own latency for the stream (its queue and its sink's, platform/pulse_latency.h, read
