@@ -437,7 +437,8 @@ void ProgramsWindow::ChooseFile() {
 std::shared_ptr<const TreatmentProgram> ProgramsWindow::Load(const QString& path) {
   auto program = std::make_shared<TreatmentProgram>();
   std::vector<std::string> messages;
-  if (LoadProgramFile(PathBytes(path), program.get(), &messages, ChosenOutputRules())) return program;
+  if (LoadProgramFile(PathBytes(path), program.get(), &messages, ChosenOutputRules()))
+    return program;
   ShowErrors(path, messages);
   return nullptr;
 }

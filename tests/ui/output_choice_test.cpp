@@ -12,6 +12,7 @@
 #include <QTest>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app_fixture.h"
 #include "audio_output.h"
@@ -193,6 +194,15 @@ TEST_F(OutputChoiceTest, AnAddedGeneratorIsCheckedChosenAndRememberedBesideTheSo
   });
   Form1->Button5->click();
   EXPECT_TRUE(tooltip.endsWith("\nOutput: " + name)) << tooltip.toStdString();
+  // The run played on the generator, each step's frequency to the microhertz, and left it off.
+  std::vector<std::string> frequencies, switches;
+  for (const std::string& command : emulator->Commands()) {
+    if (command.rfind("WMF", 0) == 0) frequencies.push_back(command);
+    if (command.rfind("WMN", 0) == 0) switches.push_back(command);
+  }
+  EXPECT_EQ(frequencies, (std::vector<std::string>{"WMF00002128000000", "WMF00003713000000"}));
+  ASSERT_FALSE(switches.empty());
+  EXPECT_EQ(switches.back(), "WMN0");
   // The next start chooses it again, its port gone, with its volts.
   emulator.reset();
   StartAgain();
