@@ -318,6 +318,19 @@ TEST_F(Headless, AProgramFilePlaysItsFrequencyExactlyAGlideUnbrokenAndItsLevels)
   EXPECT_NEAR(MeasureFrequency(square, three.begin, three.end), 3000.5, 0.1);
 }
 
+// A file read for a generator goes above what the sound card's stream carries: on the sound card
+// its step is refused with the reason, never folded back into the audible range.
+TEST_F(Headless, AStepAboveTheSoundCardsReachIsRefusedOnIt) {
+  const ParsedProgram file =
+      ParseProgramText("zelkgen program: High\n1000 1s\n30000 1s\n", ProgramFor::AnyOutput);
+  ASSERT_TRUE(file.errors.empty());
+  RunWith({Act::Timer, Act::Timer}, file.program);
+  EXPECT_EQ(seen_, "STFE");
+  EXPECT_EQ(result_.how, TreatmentRun::RunEnd::Failed);
+  EXPECT_EQ(result_.message.toStdString(),
+            "Step 2: a frequency is below 22050 Hz, half the sample rate");
+}
+
 TEST_F(Headless, NoRunStartsOnceTheProgramEnds) {
   run_.EndProgram();
   EXPECT_FALSE(run_.Run(BXVirusProgram, [](const TreatmentStep&) { return true; }));
