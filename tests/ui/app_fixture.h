@@ -10,8 +10,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
-#include <QTableView>
-#include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -23,7 +21,6 @@
 #include "ddfs.h"
 #include "info_window.h"
 #include "main_window.h"
-#include "program_editor.h"
 #include "run_engine.h"
 #include "scratch_dir.h"
 
@@ -139,17 +136,6 @@ inline int RunEventLoopUntilEnd(int limit_ms) {
   guard.start(limit_ms);
   const int result = QApplication::exec();
   return timed_out ? -1 : result;
-}
-
-// A cell's editor opened as a user opens it: a click to select the cell, a double click to edit.
-inline QWidget* OpenCell(ProgramEditor* editor, int row, int column) {
-  QTableView* table = editor->Steps();
-  const QModelIndex index = table->model()->index(row, column);
-  table->scrollTo(index);
-  const QPoint at = table->visualRect(index).center();
-  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
-  QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at);
-  return table->indexWidget(index);
 }
 
 class WindowsTest : public testing::Test {

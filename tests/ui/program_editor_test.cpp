@@ -22,6 +22,7 @@
 #include <tuple>
 
 #include "app_fixture.h"
+#include "editor_cells.h"
 #include "program_file.h"
 #include "program_timeline.h"
 #include "programs_window.h"

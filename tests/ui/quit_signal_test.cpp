@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "app_fixture.h"
+#include "editor_cells.h"
 #include "programs_window.h"
 #include "tone_generator_window.h"
 
