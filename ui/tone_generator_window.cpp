@@ -277,6 +277,12 @@ void ToneGeneratorWindow::WireButtons() {
   connect(saveButton, &QPushButton::clicked, this, &ToneGeneratorWindow::SaveSettings);
 }
 
+ToneGeneratorWindow::~ToneGeneratorWindow() {
+  // The fields outlive this part of the window: one losing its focus as the window goes (a quit
+  // while a value is typed) must not reach the component through it.
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+}
+
 void ToneGeneratorWindow::ShowWindow() {
   ShowProperties();
   show();

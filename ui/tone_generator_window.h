@@ -38,6 +38,7 @@ class ToneGeneratorWindow : public QWidget, public Ui::ToneGeneratorWindow {
   // gen is not owned and must outlive the window. A window of its own, not kept above the main
   // window (which it would cover on most screens); font: the main window's.
   ToneGeneratorWindow(TToneGen* gen, const QFont& font);
+  ~ToneGeneratorWindow() override;
 
   // Shows the component's current settings and brings the window to the front.
   void ShowWindow();

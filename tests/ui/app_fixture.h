@@ -124,6 +124,20 @@ class MessageBoxCatcher : public QObject {
   QTimer timer_;
 };
 
+// Runs the event loop as the program does until it ends, or gives -1 after limit_ms.
+inline int RunEventLoopUntilEnd(int limit_ms) {
+  QTimer guard;
+  guard.setSingleShot(true);
+  bool timed_out = false;
+  QObject::connect(&guard, &QTimer::timeout, [&] {
+    timed_out = true;
+    QCoreApplication::exit(99);
+  });
+  guard.start(limit_ms);
+  const int result = QApplication::exec();
+  return timed_out ? -1 : result;
+}
+
 class WindowsTest : public testing::Test {
  protected:
   void SetUp() override {

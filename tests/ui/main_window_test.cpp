@@ -282,20 +282,6 @@ TEST_F(MainWindow, EscapeClosesTheInformationWindow) {
 
 // --- Ending the program ------------------------------------------------------------------------
 
-// Runs the event loop as the program does until it ends, or gives -1 after limit_ms.
-int RunEventLoopUntilEnd(int limit_ms) {
-  QTimer guard;
-  guard.setSingleShot(true);
-  bool timed_out = false;
-  QObject::connect(&guard, &QTimer::timeout, [&] {
-    timed_out = true;
-    QCoreApplication::exit(99);
-  });
-  guard.start(limit_ms);
-  const int result = QApplication::exec();
-  return timed_out ? -1 : result;
-}
-
 TEST_F(MainWindow, ExitEndsTheEventLoop) {
   QTimer::singleShot(0, Form1, [] { Form1->Button4->click(); });
   EXPECT_EQ(RunEventLoopUntilEnd(5000), 0);

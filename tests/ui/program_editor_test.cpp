@@ -24,6 +24,7 @@
 #include <tuple>
 
 #include "app_fixture.h"
+#include "editor_cells.h"
 #include "program_file.h"
 #include "program_steps_model.h"
 #include "program_timeline.h"
@@ -206,17 +207,6 @@ TEST_F(ProgramsAndEditor, NewAndDuplicatedProgramsGoToTheUsersFolderAndRowChange
 }  // namespace
 
 namespace {
-
-// A cell's editor opened as a user opens it: a click to select the cell, a double click to edit.
-QWidget* OpenCell(ProgramEditor* editor, int row, int column) {
-  QTableView* table = editor->Steps();
-  const QModelIndex index = table->model()->index(row, column);
-  table->scrollTo(index);
-  const QPoint at = table->visualRect(index).center();
-  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
-  QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at);
-  return table->indexWidget(index);
-}
 
 // The program file named name in the user's folder, written and opened in the editor with Edit.
 ProgramEditor* EditFile(const std::filesystem::path& file, const std::string& text) {
