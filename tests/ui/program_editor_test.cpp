@@ -208,11 +208,16 @@ TEST_F(ProgramsAndEditor, NewAndDuplicatedProgramsGoToTheUsersFolderAndRowChange
 
 namespace {
 
-// The program file named name in the user's folder, written and opened in the editor with Edit.
-ProgramEditor* EditFile(const std::filesystem::path& file, const std::string& text) {
+// The program file written with text and opened in the Programs window.
+bool OpenProgram(const std::filesystem::path& file, const std::string& text) {
   std::filesystem::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << text;
-  if (!FormPrograms->OpenFile(QString::fromStdString(file.string()))) return nullptr;
+  return FormPrograms->OpenFile(QString::fromStdString(file.string()));
+}
+
+// The same, then opened in the editor with Edit.
+ProgramEditor* EditFile(const std::filesystem::path& file, const std::string& text) {
+  if (!OpenProgram(file, text)) return nullptr;
   FormPrograms->EditButton()->click();
   return FormPrograms->Editor();
 }
@@ -470,9 +475,8 @@ TEST_F(ProgramsAndEditor, ATimelineLabelNeverCrossesItsLine) {
 TEST_F(ProgramsAndEditor, TheTimelineZoomsAroundThePointerAndComesBackWhole) {
   const ScratchXdgFolders scratch("zelkgen-editor-");
   ASSERT_TRUE(scratch.Created());
-  const std::filesystem::path file = scratch.Path() / "z.zelkgen";
-  std::ofstream(file) << "zelkgen program: Z\n100 1m\n300 1m\n1000 1m\n3000 1m\n";
-  ASSERT_TRUE(FormPrograms->OpenFile(QString::fromStdString(file.string())));
+  ASSERT_TRUE(OpenProgram(scratch.Path() / "z.zelkgen",
+                          "zelkgen program: Z\n100 1m\n300 1m\n1000 1m\n3000 1m\n"));
   ProgramTimeline* timeline = FormPrograms->Timeline();
   const auto wheel = [timeline](double x, int delta, Qt::KeyboardModifiers modifiers) {
     const QPointF at(x, timeline->height() / 2.0);
@@ -538,9 +542,7 @@ TEST_F(ProgramsAndEditor, TheTimelineZoomsAroundThePointerAndComesBackWhole) {
 TEST_F(ProgramsAndEditor, ThePlotIsSavedAsPngWholeOrNotAtAll) {
   const ScratchXdgFolders scratch("zelkgen-editor-");
   ASSERT_TRUE(scratch.Created());
-  const std::filesystem::path file = scratch.Path() / "p.zelkgen";
-  std::ofstream(file) << "zelkgen program: P\n440 1m\n528 1m\n";
-  ASSERT_TRUE(FormPrograms->OpenFile(QString::fromStdString(file.string())));
+  ASSERT_TRUE(OpenProgram(scratch.Path() / "p.zelkgen", "zelkgen program: P\n440 1m\n528 1m\n"));
   ProgramTimeline* timeline = FormPrograms->Timeline();
   std::ofstream(scratch.Path() / "old.png") << "older bytes";
   std::filesystem::create_directory(scratch.Path() / "folder.png");
@@ -581,10 +583,10 @@ TEST_F(ProgramsAndEditor, ThePlotIsSavedAsPngWholeOrNotAtAll) {
 TEST_F(ProgramsAndEditor, TheLabelColumnStaysInViewBesideALongShape) {
   const ScratchXdgFolders scratch("zelkgen-editor-");
   ASSERT_TRUE(scratch.Created());
-  const std::filesystem::path file = scratch.Path() / "l.zelkgen";
-  std::ofstream(file) << "zelkgen program: L\n440 3m square gate 7.83 on 25% duty 10% \"Calm\"\n";
   FormPrograms->resize(588, 535);
-  ASSERT_TRUE(FormPrograms->OpenFile(QString::fromStdString(file.string())));
+  ASSERT_TRUE(
+      OpenProgram(scratch.Path() / "l.zelkgen",
+                  "zelkgen program: L\n440 3m square gate 7.83 on 25% duty 10% \"Calm\"\n"));
   QTableView* table = FormPrograms->Steps();
   const int label = table->model()->columnCount() - 1;
   EXPECT_LE(table->columnViewportPosition(label) + 40, table->viewport()->width());
