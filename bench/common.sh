@@ -62,28 +62,6 @@ start_fifo_sink_server() {
   pactl set-default-sink out
 }
 
-# stamp_sink_blocks FILE: reads what the sink of start_fifo_sink_server plays, one line per block
-# into FILE: its CLOCK_MONOTONIC stamp as it arrives, the index of its last frame of sound (-1
-# for none) and its frames. Runs until the FIFO closes; start it in the background.
-stamp_sink_blocks() {
-  python3 -c '
-import os, sys, time
-fd = os.open(sys.argv[1], os.O_RDONLY)
-out = open(sys.argv[2], "w", buffering=1)
-while True:
-    block = os.read(fd, 4096)
-    stamp = time.clock_gettime(time.CLOCK_MONOTONIC)
-    if not block:
-        break
-    last = -1
-    for i in range(len(block) // 4 - 1, -1, -1):
-        if block[4 * i:4 * i + 4] != b"\0\0\0\0":
-            last = i
-            break
-    out.write("%.6f %d %d\n" % (stamp, last, len(block) // 4))
-' "$work/out.fifo" "$1"
-}
-
 # seconds COMMAND...: its wall and processor (user + system) seconds, "wall cpu"; the machine may
 # be shared, so the processor time is printed too.
 seconds() {

@@ -26,7 +26,23 @@ need_programs pulseaudio pactl python3
 make_scratch skip_silence
 start_fifo_sink_server
 
-stamp_sink_blocks "$work/blocks" &
+# One line per block of the sink: its stamp, and the frame index of its last frame of tone (-1).
+python3 -c '
+import os, sys, time
+fd = os.open(sys.argv[1], os.O_RDONLY)
+out = open(sys.argv[2], "w", buffering=1)
+while True:
+    block = os.read(fd, 4096)
+    stamp = time.clock_gettime(time.CLOCK_MONOTONIC)
+    if not block:
+        break
+    last = -1
+    for i in range(len(block) // 4 - 1, -1, -1):
+        if block[4 * i:4 * i + 4] != b"\0\0\0\0":
+            last = i
+            break
+    out.write("%.6f %d\n" % (stamp, last))
+' "$work/out.fifo" "$work/blocks" &
 sleep 1
 
 printf '%-14s %8s %8s %8s   %s\n' "buffer frames" median max min "ms from stop to silence, $stops stops"
@@ -44,7 +60,7 @@ stops = [float(l) for l in open(sys.argv[2])]
 lengths = []
 for stop in stops:
     # The last frame of tone within 0.35 s after the stop, the silence between players being 0.4 s.
-    loud = [t + last / 44100.0 for t, last, _ in blocks if last >= 0 and stop - 1.0 < t < stop + 0.35]
+    loud = [t + last / 44100.0 for t, last in blocks if last >= 0 and stop - 1.0 < t < stop + 0.35]
     if loud:
         lengths.append(1000.0 * (max(loud) - stop))
 lengths.sort()

@@ -11,10 +11,8 @@
 #   file     a program file of 2 s square steps (alternating 300 and 400 Hz), joined in one output
 #   builtin  the Zelk general program with its ten steps stretched to fill the minutes
 # SOAK_LOAD=N stress-ng workers (default twice the cores, 0 for none); SOAK_CHRT=P runs the player
-# at SCHED_RR P (as root), as rtkit grants its audio thread on a desktop; SOAK_CHRT=none keeps it
-# from real-time scheduling (as a user without rtkit or an rtprio grant), where root's player would
-# otherwise make its audio thread real-time itself. The machine may be shared with other work: its
-# load average is printed before and after.
+# at SCHED_RR P (as root), as rtkit grants its audio thread on a desktop. The machine may be
+# shared with other work: its load average is printed before and after.
 set -euo pipefail
 
 minutes=${1:-10}
@@ -24,7 +22,7 @@ here=$(dirname "$0")
 load=${SOAK_LOAD:-$((2 * $(nproc)))}
 ms=$(awk -v m="$minutes" 'BEGIN { printf "%d", m * 60000 }')
 ((ms >= 20000)) || { echo "at least a third of a minute" >&2; exit 2; }
-echo "soak: $minutes min of $kind steps, stress-ng --cpu $load${SOAK_CHRT:+, player real-time: $SOAK_CHRT};" \
+echo "soak: $minutes min of $kind steps, stress-ng --cpu $load${SOAK_CHRT:+, player SCHED_RR $SOAK_CHRT};" \
   "load average before $(cut -d' ' -f1-3 /proc/loadavg)"
 export STEP_FRAMES_PLAYER_CHRT=${SOAK_CHRT:-}
 ((load > 0)) && export STEP_FRAMES_LOAD=$load

@@ -17,11 +17,8 @@
 # few frames around one, so a count that falls short comes with gaps. STEP_FRAMES_RECORD_MS sets
 # the recorder's latency (100 ms); STEP_FRAMES_CHRT=PRIORITY runs the server, the recorder and
 # step_run at that SCHED_RR priority (as root), which keeps a busy machine from starving them;
-# STEP_FRAMES_PLAYER_CHRT=PRIORITY runs the player alone so (as rtkit would give its audio thread);
-# STEP_FRAMES_PLAYER_CHRT=none runs it without the right to real-time scheduling, which root's
-# player would otherwise take for its audio thread itself.
+# STEP_FRAMES_PLAYER_CHRT=PRIORITY runs the player alone so (as rtkit would give its audio thread).
 # STEP_FRAMES_LOAD=N loads the machine with stress-ng --cpu N while the program plays.
-# STEP_FRAMES_GAPS=FILE appends each gap to FILE as a line: the frames of tone before it, its frames.
 #
 # Prints the frames of tone recorded against those expected, the gaps inside the tone (quiet
 # stretches of at least a millisecond: underruns, and the silences between steps that close their
@@ -77,12 +74,7 @@ case $mode in
       stress=$!
       sleep 1
     fi
-    case ${STEP_FRAMES_PLAYER_CHRT:-} in
-      "") ;;
-      none) player=(setpriv --bounding-set=-sys_nice "${player[@]}") ;;
-      *) player=(chrt -r "$STEP_FRAMES_PLAYER_CHRT" "${player[@]}") ;;
-    esac
-    "${player[@]}" >/dev/null </dev/null &
+    ${STEP_FRAMES_PLAYER_CHRT:+chrt -r "$STEP_FRAMES_PLAYER_CHRT"} "${player[@]}" >/dev/null </dev/null &
     played=$!
     rss() { awk '/^VmRSS/ { print $2 " kB" }' "/proc/$played/status" 2>/dev/null || echo "-"; }
     sleep 1
@@ -112,7 +104,7 @@ kill "$recorder"
 wait "$recorder" 2>/dev/null || true
 
 python3 -c '
-import array, bisect, sys
+import array, sys
 data = open(sys.argv[1], "rb").read()
 data = data[: len(data) // 4 * 4]
 s = array.array("h")
@@ -122,10 +114,6 @@ tone = sum(on)
 idx = [i for i, v in enumerate(on) if v]
 # A square or sine passes near zero for a few frames each cycle; a gap is a millisecond or more.
 gaps = [(a, b - a - 1) for a, b in zip(idx, idx[1:]) if b - a - 1 >= 44]
-if len(sys.argv) > 3:
-    with open(sys.argv[3], "a") as out:
-        for a, g in gaps:
-            out.write("%d %d\n" % (bisect.bisect_left(idx, a) + 1, g))
 if gaps:
     lengths = sorted(g for _, g in gaps)
     print("gaps inside the tone: %d, median %.1f ms, longest %.1f ms; first (at frame, frames): %s"
@@ -134,4 +122,4 @@ else:
     print("gaps inside the tone: 0")
 want = int(sys.argv[2]) * 441 // 10
 print("recorded tone: %d frames, expected %d: %+d (%d lost)" % (tone, want, tone - want, max(0, want - tone)))
-' "$work/capture.raw" "$expected_ms" ${STEP_FRAMES_GAPS:+"$STEP_FRAMES_GAPS"}
+' "$work/capture.raw" "$expected_ms"

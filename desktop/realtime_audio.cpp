@@ -1,6 +1,5 @@
 #include "realtime_audio.h"
 
-#include <sched.h>
 #include <sys/resource.h>
 
 #include <QDBusMessage>
@@ -50,56 +49,14 @@ bool LimitRealtimeTime(qlonglong usec_max, QString* why) {
   return true;
 }
 
-// The priority a process may give its own threads: any with the right to (root), else up to its
-// RLIMIT_RTPRIO; 0 when it may not. The scheduler has the last word.
-int DirectPriority(QString* why) {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_RTPRIO, &limit) != 0) {
-    *why = QString::fromLocal8Bit(std::strerror(errno));
-    return 0;
-  }
-  // A privileged process is not held to the limit; trying is the one way to know.
-  if (limit.rlim_cur == 0) return RealtimeAudio::kAudioPriority;
-  return static_cast<int>(std::min<rlim_t>(limit.rlim_cur, RealtimeAudio::kAudioPriority));
-}
-
-// Schedules thread SCHED_RR at the priority the process may give it, its children at the normal
-// priority again.
-RealtimeAnswer MakeRealtimeDirectly(pid_t thread) {
-  RealtimeAnswer answer;
-  answer.direct = true;
-  answer.priority = DirectPriority(&answer.why);
-  if (answer.priority == 0) return answer;
-  if (!LimitRealtimeTime(RealtimeAudio::kDirectRealtimeUsec, &answer.why)) return answer;
-  sched_param param{};
-  param.sched_priority = answer.priority;
-  if (sched_setscheduler(thread, SCHED_RR | SCHED_RESET_ON_FORK, &param) != 0) {
-    answer.why = QStringLiteral("SCHED_RR ") + QString::number(answer.priority) +
-                 QStringLiteral(" refused: ") + QString::fromLocal8Bit(std::strerror(errno));
-    return answer;
-  }
-  answer.granted = true;
-  return answer;
-}
-
 }  // namespace
 
 RealtimeAnswer RealtimeAudio::Ask(pid_t thread) {
+  RealtimeAnswer answer;
   if (thread <= 0) {
-    RealtimeAnswer answer;
     answer.why = QStringLiteral("no audio thread");
     return answer;
   }
-  RealtimeAnswer broker = AskBroker(thread);
-  if (broker.granted || !directly_) return broker;
-  const RealtimeAnswer direct = MakeRealtimeDirectly(thread);
-  if (direct.granted) return direct;
-  broker.why += QStringLiteral("; ") + direct.why;
-  return broker;
-}
-
-RealtimeAnswer RealtimeAudio::AskBroker(pid_t thread) {
-  RealtimeAnswer answer;
   if (!bus_.isConnected()) {
     answer.why = QStringLiteral("no system bus");
     return answer;

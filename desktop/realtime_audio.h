@@ -1,15 +1,12 @@
 // Real-time scheduling for the audio thread, asked of the desktop's real-time broker (rtkit,
 // org.freedesktop.RealtimeKit1 on the system bus) as sound servers and players ask for theirs:
 // with it a busy machine no longer makes the thread late to refill the device. Where there is no
-// broker, or it refuses, the thread is scheduled so directly (SCHED_RR) when the process may do
-// that itself: as root, or within a real-time priority limit a user was granted (RLIMIT_RTPRIO,
-// limits.conf's rtprio), as players do. Otherwise (a remote login, a container) the thread goes
-// on at its normal priority; the answer says why.
+// broker, or it refuses (a remote login, a container), the thread goes on at its normal priority;
+// the answer says why.
 //
 // rtkit grants only threads whose process limits its real-time time (RLIMIT_RTTIME) to at most
 // RTTimeUSecMax, so that a runaway thread is stopped by the kernel; Ask lowers the limit to that
-// first; the direct way limits it as rtkit's default does (kDirectRealtimeUsec). The priority asked
-// for is kAudioPriority, or the broker's MaxRealtimePriority (or RLIMIT_RTPRIO) when lower.
+// first. The priority asked for is kAudioPriority, or the broker's MaxRealtimePriority when lower.
 //
 // The calls wait on the system bus (up to its 25 s timeout): call them where a bus that stops
 // answering holds nothing else (the desktop services' thread).
@@ -22,9 +19,8 @@
 
 struct RealtimeAnswer {
   bool granted = false;
-  int priority = 0;     // asked for (SCHED_RR), 0 when not asked
-  QString why;          // when not granted: the bus's or the broker's reason, and the scheduler's
-  bool direct = false;  // granted by the scheduler itself, not by the broker
+  int priority = 0;  // asked for (SCHED_RR), 0 when not asked
+  QString why;       // when not granted: the bus's or the broker's reason
 };
 
 class RealtimeAudio {
@@ -32,20 +28,12 @@ class RealtimeAudio {
   // Low among real-time threads: a sound server's own threads (rtkit's default maximum is 20)
   // stay above it.
   static constexpr int kAudioPriority = 10;
-  // The real-time time a thread made real-time directly may take without sleeping, as rtkit allows.
-  static constexpr long kDirectRealtimeUsec = 200000;
 
-  // directly false leaves the scheduler alone where the broker does not grant it.
-  explicit RealtimeAudio(QDBusConnection bus = QDBusConnection::systemBus(), bool directly = true)
-      : bus_(bus), directly_(directly) {}
+  explicit RealtimeAudio(QDBusConnection bus = QDBusConnection::systemBus()) : bus_(bus) {}
 
-  // Asks the broker to make thread (a kernel thread id of this process) real-time, or failing that
-  // the scheduler.
+  // Asks the broker to make thread (a kernel thread id of this process) real-time.
   RealtimeAnswer Ask(pid_t thread);
 
  private:
-  RealtimeAnswer AskBroker(pid_t thread);
-
   QDBusConnection bus_;
-  bool directly_;
 };

@@ -1,18 +1,13 @@
 #include "audio_output.h"
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <system_error>
-#include <thread>
 
 #include "audio_format.h"
 #include "default_output.h"
 #include "output_thread.h"
-#include "pulse_latency.h"
 #include "testing/audio_output_testing.h"
 
 namespace {
@@ -27,24 +22,6 @@ constexpr auto kOpenLimit = std::chrono::seconds(5);
 
 using Clock = std::chrono::steady_clock;
 
-// What the device may hold ahead of what is heard where nobody can tell: a sound server's queue and
-// a busy sink's periods.
-constexpr uint64_t kPlayOutCeilingFrames = kFramesPerSecond / 4;
-// The sound server's latency is read once the stream plays steadily, a few times, the middle one
-// kept: the queue it reports swings as the device writes, and a busy server may answer one late.
-constexpr auto kLatencySettle = std::chrono::milliseconds(100);
-constexpr auto kLatencyBetween = std::chrono::milliseconds(20);
-constexpr int kLatencyReadings = 3;
-constexpr auto kLatencyAnswer = std::chrono::milliseconds(500);
-
-// The sound server's latency for the open output's stream, in microseconds, read on a thread of
-// its own; kLatencyUnread until it answers, kLatencyUnknown when it could not be told.
-constexpr int64_t kLatencyUnread = -2;
-constexpr int64_t kLatencyUnknown = -1;
-struct ServerLatency {
-  std::atomic<int64_t> usec{kLatencyUnread};
-};
-
 // The one user stream of the open output. Written on the window thread only while SDL's device
 // lock is held; read by the SDL callback, which SDL runs under the same lock.
 struct UserStream {
@@ -54,7 +31,7 @@ struct UserStream {
   bool playing = false;
   uint64_t frame_limit = 0;   // frames of the procedure the stream plays at most; 0: no limit
   uint64_t frames = 0;        // frames the procedure delivered (the callback's own count)
-  uint64_t frames_after = 0;  // frames of the buffers the device took after the limit's last frame
+  uint64_t frames_after = 0;  // frames of silence the device took after the limit was reached
   // The stream that follows once the limit is reached, in the same buffer (none: proc null), and
   // how many times one has followed.
   STREAMPROC next_proc = nullptr;
@@ -72,8 +49,6 @@ struct Output {
   // and when BASS_Init stops waiting for it.
   std::shared_ptr<PendingOpen> opening;
   Clock::time_point opening_deadline;
-  // Through a sound server: its latency for the open output's stream (none for other drivers).
-  std::shared_ptr<ServerLatency> server_latency;
 };
 
 // Never destroyed: an audio thread may still read it while the process ends.
@@ -127,9 +102,6 @@ void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
   UserStream& stream = static_cast<Output*>(userdata)->stream;
   const auto bytes = static_cast<uint32_t>(length);
   uint32_t delivered = 0;
-  // Counted from the buffer after the last frame's: that buffer goes to the device as one.
-  const bool limit_played =
-      stream.frame_limit != 0 && stream.frames >= stream.frame_limit && stream.next_proc == nullptr;
   if (stream.playing && stream.proc != nullptr) {
     delivered = FillFrom(stream, buffer, 0, bytes);
     // A chained stream takes over at the very frame after the limit, so the two join unbroken.
@@ -143,7 +115,9 @@ void FillDeviceBuffer(void* userdata, Uint8* buffer, int length) {
       ++stream.joins;
       delivered += FillFrom(stream, buffer, delivered, bytes);
     }
-    if (limit_played) stream.frames_after += (bytes - delivered) / kBytesPerFrame;
+    if (stream.frame_limit != 0 && stream.frames >= stream.frame_limit) {
+      stream.frames_after += (bytes - delivered) / kBytesPerFrame;
+    }
   }
   // Signed 16-bit silence is all zero bytes.
   std::memset(buffer + delivered, 0, static_cast<size_t>(bytes - delivered));
@@ -177,29 +151,6 @@ void StartOpen(const char* driver) {
   output.opening_deadline = Clock::now() + kOpenLimit;
 }
 
-// Starts reading the sound server's latency for the stream just opened, off the window thread; the
-// thread only ever touches its own result.
-void ReadServerLatency() {
-  output.server_latency.reset();
-  if (output.driver == nullptr || std::strcmp(output.driver, "pulseaudio") != 0) return;
-  auto latency = std::make_shared<ServerLatency>();
-  output.server_latency = latency;
-  try {
-    std::thread([latency] {
-      std::this_thread::sleep_for(kLatencySettle);
-      std::array<int64_t, kLatencyReadings> readings{};
-      for (int64_t& reading : readings) {
-        if (&reading != readings.data()) std::this_thread::sleep_for(kLatencyBetween);
-        reading = PulsePlaybackLatencyUsec(kStreamName, kLatencyAnswer);
-      }
-      std::sort(readings.begin(), readings.end());
-      latency->usec.store(readings[kLatencyReadings / 2]);
-    }).detach();
-  } catch (const std::system_error&) {
-    latency->usec.store(kLatencyUnknown);
-  }
-}
-
 // Takes over the finished open: 1 with its device (opened paused), or 0 with its code.
 int AdoptOpen() {
   const std::shared_ptr<PendingOpen> opening = std::move(output.opening);
@@ -207,7 +158,6 @@ int AdoptOpen() {
     case OpenResult::Opened:
       output.out = opening->TakeOutput();
       output.driver = output.out->driver;
-      ReadServerLatency();
       return Succeed();
     case OpenResult::NoDevice:
       return Fail(AUDIO_ERROR_NO_DEVICE);
@@ -228,7 +178,6 @@ void CloseDevice() {
   if (!IsOpen()) return;
   output.out->sdl->PauseAudioDevice(output.out->device, 1);
   CloseOnOutputThread(std::move(output.out));
-  output.server_latency.reset();
 }
 
 void Unpause() {
@@ -342,17 +291,10 @@ uint64_t AudioOutputStreamJoins() {
 }
 
 uint64_t AudioOutputPlayOutFrames() {
-  if (!IsOpen()) return 0;
-  const uint64_t buffer =
-      output.out->obtained.samples != 0 ? output.out->obtained.samples : device_buffer_frames;
-  // SDL's close lets the device play on for two of its buffers before it lets the stream go, which
-  // covers what a card holds; a sound server's own latency is waited for besides, and one buffer
-  // more for a server that runs late.
-  if (!output.server_latency) return buffer;
-  const int64_t usec = output.server_latency->usec.load();
-  if (usec < 0) return kPlayOutCeilingFrames;
-  return std::min(buffer + static_cast<uint64_t>(usec) * kFramesPerSecond / 1000000,
-                  kPlayOutCeilingFrames);
+  // What the device and the sound server hold ahead of what is heard: some 20 to 50 ms with a
+  // sound server, up to a few of its periods when it is busy; two device buffers proved too little
+  // for a chosen sink, so a quarter of a second it stays.
+  return IsOpen() ? kFramesPerSecond / 4 : 0;
 }
 bool AudioOutputStreamPlayedOut() {
   if (!IsOpen() || output.stream.handle == 0 || output.stream.frame_limit == 0) return false;

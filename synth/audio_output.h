@@ -84,15 +84,12 @@ int BASS_ErrorGetCode();
 // stream).
 int AudioOutputLimitStream(uint64_t frames);
 // True once the open output's limited stream has handed the device every frame of its limit and
-// the device has since taken AudioOutputPlayOutFrames of silence in the buffers after the one that
-// held the last frame, which it takes no faster than it plays: the last frame has then been heard,
-// and releasing the output loses nothing. False with no limit, no stream, or nothing open.
+// the device has since taken AudioOutputPlayOutFrames of silence, which it takes no faster than it
+// plays: the last frame has then been heard, and releasing the output loses nothing. False with no
+// limit, no stream, or nothing open.
 bool AudioOutputStreamPlayedOut();
-// The silence that plays a limited stream's last frame out, as the output tells it: through a sound
-// server, its own latency for the stream (its queue and its sink's, platform/pulse_latency.h, read
-// shortly after the open) and one device buffer; through any other driver one device buffer, which
-// with the two SDL's close plays on for covers what a card holds. A quarter of a second at most,
-// and while the server has not answered or could not tell. 0 when nothing is open.
+// The silence that plays a limited stream's last frame out: a quarter of a second, what the
+// device and a busy sound server may hold ahead of what is heard. 0 when nothing is open.
 uint64_t AudioOutputPlayOutFrames();
 // How many frames of its stream procedure the open output's stream has handed to the device,
 // counted from its creation (or from its latest join, below) and across AudioOutputReopen; final
