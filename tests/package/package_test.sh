@@ -183,9 +183,11 @@ check_files "$library_deb" "${expected_library_files[@]}"
 check_files "$development_deb" "${expected_development_files[@]}"
 # The links: the library's name for the loader in the library's package, the one for the linker
 # in the development package.
-dpkg-deb -c "$library_deb" | grep -q " \.$libdir/libzelkgen-tonegen.so.2 -> libzelkgen-tonegen.so.1.0.0$" ||
-  fail "$library_package lacks the link libzelkgen-tonegen.so.2"
-dpkg-deb -c "$development_deb" | grep -q " \.$libdir/libzelkgen-tonegen.so -> libzelkgen-tonegen.so.2$" ||
+# The listing is read whole first: grep -q leaving early would break dpkg-deb's pipe.
+grep -q " \.$libdir/libzelkgen-tonegen.so.2 -> libzelkgen-tonegen.so.1.0.0$" \
+  <<<"$(dpkg-deb -c "$library_deb")" || fail "$library_package lacks the link libzelkgen-tonegen.so.2"
+grep -q " \.$libdir/libzelkgen-tonegen.so -> libzelkgen-tonegen.so.2$" \
+  <<<"$(dpkg-deb -c "$development_deb")" ||
   fail "$development_package lacks the link libzelkgen-tonegen.so"
 
 # --- lintian -----------------------------------------------------------------------------------
